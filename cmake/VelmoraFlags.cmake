@@ -1,0 +1,45 @@
+# Compiler settings shared by every target of ours, in one place.
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
+endif()
+
+set(VELMORA_SANITIZE "" CACHE STRING
+    "Sanitizers for every target, comma-separated: address,undefined or thread")
+
+add_library(velmora_flags INTERFACE)
+target_compile_options(velmora_flags INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast
+  -Wcast-align -Wunused -Woverloaded-virtual -Wnull-dereference -Wformat=2
+  -Werror)
+
+if(VELMORA_SANITIZE)
+  if(VELMORA_SANITIZE MATCHES "thread" AND VELMORA_SANITIZE MATCHES "address")
+    message(FATAL_ERROR "thread and address sanitizers cannot be combined")
+  endif()
+  # Applied globally so that every object, tests and tools included, is instrumented.
+  add_compile_options(-fsanitize=${VELMORA_SANITIZE} -fno-omit-frame-pointer
+                      -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${VELMORA_SANITIZE})
+endif()
+
+# velmora_add_test(NAME SOURCES... [LIBS ...]): one GoogleTest binary, registered with CTest.
+include(GoogleTest)
+function(velmora_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE velmora_flags velmora_engine GTest::gtest_main
+                        ${ARG_LIBS})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                       PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
+endfunction()
+
+# velmora_add_bench(NAME SOURCES... [LIBS ...]): one Google Benchmark binary (never a test).
+function(velmora_add_bench name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE velmora_flags velmora_engine benchmark::benchmark
+                        ${ARG_LIBS})
+endfunction()

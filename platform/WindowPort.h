@@ -1,0 +1,64 @@
+#pragma once
+// What the engine may do to the window: the operations of the main window's controls that the
+// search and the export use. MainWindow implements it for the screen; velmora-cli and the tests
+// implement it without a window. Every method may be called from any thread unless noted.
+
+#include "text/Text.h"
+
+namespace velmora {
+
+// Message-box flags and answers, with the platform's values, since the system states them so.
+namespace MessageBoxFlag {
+inline constexpr unsigned kOk = 0x0;
+inline constexpr unsigned kYesNo = 0x4;
+inline constexpr unsigned kIconError = 0x10;
+inline constexpr unsigned kIconQuestion = 0x20;
+inline constexpr unsigned kIconWarning = 0x30;
+inline constexpr unsigned kIconInformation = 0x40;
+inline constexpr unsigned kTaskModal = 0x2000;
+inline constexpr unsigned kRightAligned = 0x80000;
+}  // namespace MessageBoxFlag
+inline constexpr int kAnswerOk = 1;
+inline constexpr int kAnswerYes = 6;
+inline constexpr int kAnswerNo = 7;
+
+// The caption of a message box that names none.
+inline constexpr const char* kDefaultMessageCaption = "信息：";
+
+// The save dialog's settings (通用对话框1 in save mode).
+struct SaveDialogRequest {
+    Text filter;          // "description|pattern" pairs
+    Text defaultName;
+    Text initialFolder;   // ends with a path separator
+};
+
+class WindowPort {
+public:
+    virtual ~WindowPort() = default;
+
+    // 编辑框_搜索内容
+    virtual Text ReadKeyword() = 0;
+    // 状态条1, parts 0 to 3
+    virtual void SetStatusText(int part, const Text& text) = 0;
+    // 时钟1: 1000 runs the elapsed-time display, 0 stops it
+    virtual void SetTimerPeriod(int milliseconds) = 0;
+
+    // 超级列表框1: rows and columns are 0-based; AppendRow returns the new row's index.
+    virtual int AppendRow() = 0;
+    virtual void SetCell(int row, int column, const Text& text) = 0;
+    virtual Text ReadCell(int row, int column) = 0;
+    virtual int RowCount() = 0;
+
+    // Returns the answer (kAnswerOk, kAnswerYes, ...). An empty caption means the default one.
+    virtual int ShowMessage(const Text& text, const Text& caption = {},
+                            unsigned flags = MessageBoxFlag::kOk) = 0;
+    // Replaces the clipboard's contents; false when it could not be opened.
+    virtual bool SetClipboardText(const Text& text) = 0;
+
+    // Window's thread only. Returns the chosen file name, or the empty text on cancel.
+    virtual Text AskSaveFileName(const SaveDialogRequest& request) = 0;
+    // Window's thread only: lets the window handle what is pending (long loops call it).
+    virtual void ProcessPendingEvents() {}
+};
+
+}  // namespace velmora
