@@ -1,0 +1,98 @@
+#pragma once
+// The search engine's shared state and the control of a search from the window's buttons.
+//
+// One crawl thread walks the result pages (CrawlListing); after some pages it hands the gathered
+// links to one worker thread each (ExtractCompany); a short control thread carries out every
+// accepted pause, resume or stop press. Threads are never suspended or killed from outside:
+// they consult the session's control at every request, row and cell boundary and in every wait,
+// so a pause holds them there and a stop ends them there, aborting a transfer in flight.
+//
+// The button handlers and EndSearchThreads are called from one thread (the window's); search
+// threads reach the window only through WindowPort and never wait on the window's thread.
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "text/Text.h"
+
+namespace velmora {
+
+class HttpClient;
+class NamedMutex;
+class WindowPort;
+
+// The directory site's host; every request of a search goes to it.
+inline constexpr const char* kDirectoryHost = "directory.velmora.example";
+// Environment variable that replaces "http://" + kDirectoryHost (mirrors, the sample site).
+inline constexpr const char* kSiteVariable = "VELMORA_SITE";
+// The name of workerMutex, shared with every process that opens the same name.
+inline constexpr const char* kWorkerMutexName = "限制线程访问";
+
+// "http://" + kDirectoryHost, or the value of VELMORA_SITE when it is set and not empty.
+Text DirectoryBaseUrl();
+
+// Starts a thread running the routine; throws std::system_error when none can be started.
+using ThreadStarter = std::function<std::thread(std::function<void()> routine)>;
+
+class SearchSession {
+public:
+    // siteBaseUrl: scheme, host and optional port without a trailing slash.
+    SearchSession(WindowPort& window, HttpClient& client, Text siteBaseUrl = DirectoryBaseUrl());
+    // Ends and joins every search thread before the session goes.
+    ~SearchSession();
+    SearchSession(const SearchSession&) = delete;
+    SearchSession& operator=(const SearchSession&) = delete;
+
+    WindowPort& window;
+    HttpClient& client;
+    const Text siteBaseUrl;
+
+    // The last crawl started.
+    std::thread crawlThread;
+    // Workers of the running batch in start order, empty between batches. Guarded by listLock.
+    std::vector<std::thread> workerThreads;
+    // Links gathered and not yet handed out; emptied after each batch. Guarded by listLock.
+    std::vector<Text> companyLinks;
+    // Workers started and not yet finished.
+    std::atomic<int> activeWorkers{0};
+    // Guards the raise of activeWorkers.
+    std::mutex counterLock;
+    // The cross-process lock "限制线程访问": one worker at a time fetches, matches and fills.
+    std::unique_ptr<NamedMutex> workerMutex;
+
+    // Guards workerThreads and companyLinks against the control threads reading them.
+    mutable std::mutex listLock;
+    // How worker threads are started; tests replace it to make a start fail.
+    ThreadStarter startThread;
+
+    // The state behind pause and stop, shared with the HTTP client's transfers.
+    struct Control;
+    const std::unique_ptr<Control> control;
+};
+
+// 按钮_开始: ends a search that is still running (rows stay), then starts a new one.
+void StartSearch(SearchSession& session);
+// 按钮_暂停搜索, 按钮_继续搜索, 按钮_停止搜索: act only while two or more workers are listed;
+// each accepted press runs its routine on a control thread. True when the press was accepted.
+bool PauseSearch(SearchSession& session);
+bool ResumeSearch(SearchSession& session);
+bool StopSearch(SearchSession& session);
+
+// The control threads' routines. TerminateSearchThreads may also be called directly on any
+// thread but the search's own: it ends the search in any state and returns once it has ended.
+void SuspendSearchThreads(SearchSession& session);
+void ResumeSearchThreads(SearchSession& session);
+void TerminateSearchThreads(SearchSession& session);
+
+// Returns once no crawl is running (finished, no hits or ended).
+void WaitForSearchEnd(SearchSession& session);
+// Ends a running search without a status text and joins every search and control thread.
+// For the window's close and the program's clean-up; the session stays usable.
+void EndSearchThreads(SearchSession& session);
+
+}  // namespace velmora
