@@ -1,0 +1,253 @@
+#include "regex/Regex.h"
+
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+
+#include "regex/Dialect.h"
+#include "text/CodePage.h"
+
+namespace velmora {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Steps per start position: real company pages need about 45 K; catastrophic backtracking
+// stops here instead of running for seconds.
+constexpr uint32_t kMatchLimit = 1'000'000;
+// Backtracking memory of one match in KiB, for the interpreter when JIT is unavailable.
+constexpr uint32_t kHeapLimitKiB = 16 * 1024;
+// The match limit counts per start position, so a page of many near misses needs a deadline
+// over the whole Create; real pages finish in well under a millisecond.
+constexpr std::chrono::milliseconds kCreateDeadline{100};
+// Stored offsets, whole matches and groups together: twice what an empty-matching pattern
+// leaves over a 1 MB page, so the deadline and not memory ends such a run.
+constexpr size_t kMaxSpans = size_t{1} << 21;
+
+// The deadline callout sits at the pattern's start, so it runs once per start position.
+constexpr std::string_view kDeadlineCalloutPrefix = "(?C1)(?:";
+
+struct CodeDeleter {
+    void operator()(pcre2_code* code) const { pcre2_code_free(code); }
+};
+struct CompileContextDeleter {
+    void operator()(pcre2_compile_context* context) const { pcre2_compile_context_free(context); }
+};
+struct MatchContextDeleter {
+    void operator()(pcre2_match_context* context) const { pcre2_match_context_free(context); }
+};
+struct MatchDataDeleter {
+    void operator()(pcre2_match_data* data) const { pcre2_match_data_free(data); }
+};
+
+int StopAtDeadline(pcre2_callout_block*, void* deadline) {
+    return Clock::now() > *static_cast<Clock::time_point*>(deadline) ? PCRE2_ERROR_CALLOUT : 0;
+}
+
+std::unique_ptr<pcre2_code, CodeDeleter> Compile(const std::string& translated,
+                                                 bool caseSensitive) {
+    std::unique_ptr<pcre2_compile_context, CompileContextDeleter> context(
+        pcre2_compile_context_create(nullptr));
+    if (!context) return nullptr;
+    pcre2_set_newline(context.get(), PCRE2_NEWLINE_LF);
+    uint32_t options = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_MATCH_UNSET_BACKREF |
+                       PCRE2_DOLLAR_ENDONLY | PCRE2_NEVER_UCP;
+    if (!caseSensitive) options |= PCRE2_CASELESS;
+    std::string wrapped = std::string(kDeadlineCalloutPrefix) + translated + ")";
+    int error = 0;
+    PCRE2_SIZE errorOffset = 0;
+    std::unique_ptr<pcre2_code, CodeDeleter> code(
+        pcre2_compile(reinterpret_cast<PCRE2_SPTR>(wrapped.data()), wrapped.size(), options,
+                      &error, &errorOffset, context.get()));
+    // Without JIT pcre2_match falls back to the interpreter under the same limits.
+    if (code) pcre2_jit_compile(code.get(), PCRE2_JIT_COMPLETE);
+    return code;
+}
+
+// Index of the character after the one at `offset` in valid UTF-8.
+size_t NextCharacter(const std::string& utf8, size_t offset) {
+    ++offset;
+    while (offset < utf8.size() && (static_cast<unsigned char>(utf8[offset]) & 0xC0) == 0x80) {
+        ++offset;
+    }
+    return offset;
+}
+
+}  // namespace
+
+void Regex::Clear() {
+    matched_ = false;
+    subject_.clear();
+    subjectLength_ = 0;
+    groupCount_ = 0;
+    matches_.clear();
+}
+
+bool Regex::Create(const Text& pattern, const Text& subject, bool caseSensitive, bool multiline,
+                   bool global) {
+    Clock::time_point deadline = Clock::now() + kCreateDeadline;
+    Clear();
+    pattern_ = pattern;
+    created_ = true;
+
+    std::optional<std::string> translated = TranslatePattern(SystemToUtf8(pattern), multiline);
+    if (!translated) return false;
+    auto code = Compile(*translated, caseSensitive);
+    if (!code) return false;
+    std::unique_ptr<pcre2_match_context, MatchContextDeleter> context(
+        pcre2_match_context_create(nullptr));
+    std::unique_ptr<pcre2_match_data, MatchDataDeleter> data(
+        pcre2_match_data_create_from_pattern(code.get(), nullptr));
+    if (!context || !data) return false;
+    pcre2_set_match_limit(context.get(), kMatchLimit);
+    pcre2_set_heap_limit(context.get(), kHeapLimitKiB);
+    pcre2_set_callout(context.get(), StopAtDeadline, &deadline);
+
+    uint32_t groups = 0;
+    pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &groups);
+
+    // The engine being stood in for always saw the subject followed by one zero character;
+    // it can take part in a match but is cut from every text handed back.
+    std::string utf8 = SystemToUtf8(subject);
+    subjectLength_ = utf8.size();
+    utf8 += '\0';
+
+    std::vector<Span> found;
+    const PCRE2_SIZE* offsets = pcre2_get_ovector_pointer(data.get());
+    size_t start = 0;
+    while (start <= utf8.size()) {
+        if (Clock::now() > deadline) return false;
+        int rc = pcre2_match(code.get(), reinterpret_cast<PCRE2_SPTR>(utf8.data()), utf8.size(),
+                             start, PCRE2_NO_UTF_CHECK, data.get(), context.get());
+        if (rc == PCRE2_ERROR_NOMATCH) break;
+        if (rc < 0) return false;  // a limit, the deadline, or memory
+        if (found.size() + groups + 1 > kMaxSpans) return false;
+        for (uint32_t g = 0; g <= groups; ++g) {
+            size_t begin = offsets[2 * g];
+            found.push_back(begin == PCRE2_UNSET ? Span{kUnset, kUnset}
+                                                 : Span{begin, offsets[2 * g + 1]});
+        }
+        if (!global) break;
+        size_t end = offsets[1];
+        // After an empty match the next search starts one character on, not at the same spot.
+        if (end == offsets[0]) {
+            if (end >= utf8.size()) break;
+            end = NextCharacter(utf8, end);
+        }
+        start = end;
+    }
+    subject_ = std::move(utf8);
+    groupCount_ = groups;
+    matches_ = std::move(found);
+    matched_ = true;
+    return true;
+}
+
+Text Regex::GetPattern() const { return created_ ? pattern_ : Text(); }
+
+int Regex::MatchCount() const {
+    return matched_ ? static_cast<int>(matches_.size() / (groupCount_ + 1)) : 0;
+}
+
+int Regex::GroupCount() const { return MatchCount() > 0 ? static_cast<int>(groupCount_) : 0; }
+
+const Regex::Span* Regex::FindSpan(int matchIndex, int groupIndex) const {
+    if (matchIndex < 1 || matchIndex > MatchCount()) return nullptr;
+    if (groupIndex < 0 || static_cast<size_t>(groupIndex) > groupCount_) return nullptr;
+    const Span& span = matches_[(static_cast<size_t>(matchIndex) - 1) * (groupCount_ + 1) +
+                                static_cast<size_t>(groupIndex)];
+    return span.begin == kUnset ? nullptr : &span;
+}
+
+std::string Regex::Slice(size_t begin, size_t end) const {
+    begin = std::min(begin, subjectLength_);
+    end = std::min(end, subjectLength_);
+    return begin < end ? subject_.substr(begin, end - begin) : std::string();
+}
+
+Text Regex::TextOf(const Span* span, int* position) const {
+    if (position) {
+        *position = span ? static_cast<int>(Utf8ToSystem(Slice(0, span->begin)).size())
+                         : kNoPosition;
+    }
+    return span ? Utf8ToSystem(Slice(span->begin, span->end)) : Text();
+}
+
+Text Regex::GetMatch(int matchIndex, int* position) const {
+    return TextOf(FindSpan(matchIndex, 0), position);
+}
+
+Text Regex::GetSubMatch(int matchIndex, int groupIndex, int* position) const {
+    return TextOf(groupIndex >= 1 ? FindSpan(matchIndex, groupIndex) : nullptr, position);
+}
+
+void Regex::AppendExpansion(std::string& out, const std::string& replacement,
+                            size_t match) const {
+    const Span* spans = &matches_[match * (groupCount_ + 1)];
+    auto appendGroup = [&](size_t group) {
+        if (spans[group].begin != kUnset) out += Slice(spans[group].begin, spans[group].end);
+    };
+    auto digit = [&](size_t i) {
+        return i < replacement.size() && replacement[i] >= '0' && replacement[i] <= '9'
+                   ? replacement[i] - '0'
+                   : -1;
+    };
+    for (size_t i = 0; i < replacement.size(); ++i) {
+        char c = replacement[i];
+        if (c != '$' || i + 1 == replacement.size()) {
+            out += c;
+            continue;
+        }
+        char next = replacement[i + 1];
+        if (next == '$') {
+            out += '$';
+            ++i;
+        } else if (next == '&') {
+            appendGroup(0);
+            ++i;
+        } else if (next == '`') {
+            out += Slice(0, spans[0].begin);
+            ++i;
+        } else if (next == '\'') {
+            out += Slice(spans[0].end, subjectLength_);
+            ++i;
+        } else if (int first = digit(i + 1); first >= 0) {
+            // Two digits when they name a group, else one digit and a literal second ("$11"
+            // with two groups is group 1 and "1"); "$0" and a missing group stay literal.
+            int second = digit(i + 2);
+            size_t twoDigits = second >= 0 ? static_cast<size_t>(first * 10 + second) : 0;
+            if (twoDigits >= 1 && twoDigits <= groupCount_) {
+                appendGroup(twoDigits);
+                i += 2;
+            } else if (first >= 1 && static_cast<size_t>(first) <= groupCount_) {
+                appendGroup(static_cast<size_t>(first));
+                ++i;
+            } else {
+                out += '$';
+            }
+        } else {
+            out += '$';
+        }
+    }
+}
+
+Text Regex::ReplaceMatches(const Text& replacement) const {
+    if (!matched_) return {};
+    std::string utf8Replacement = SystemToUtf8(replacement);
+    std::string out;
+    size_t copied = 0;
+    size_t count = static_cast<size_t>(MatchCount());
+    for (size_t m = 0; m < count; ++m) {
+        const Span& whole = matches_[m * (groupCount_ + 1)];
+        out += Slice(copied, whole.begin);
+        AppendExpansion(out, utf8Replacement, m);
+        copied = whole.end;
+    }
+    out += Slice(copied, subjectLength_);
+    return Utf8ToSystem(out);
+}
+
+}  // namespace velmora
