@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -11,7 +12,7 @@ namespace velmora {
 namespace {
 
 void WriteToStandardError(const Text& reportText) {
-    std::string utf8 = SystemToUtf8(reportText);
+    const std::string utf8 = SystemToUtf8(reportText);
     std::fwrite(utf8.data(), 1, utf8.size(), stderr);
     std::fflush(stderr);
 }
@@ -19,6 +20,14 @@ void WriteToStandardError(const Text& reportText) {
 FatalErrorPresenter& Presenter() {
     static FatalErrorPresenter presenter = WriteToStandardError;
     return presenter;
+}
+
+// Written when the report itself cannot be built or shown (say, memory ran out while building
+// it): the fixed UTF-8 bytes of the report's heading.
+constexpr std::string_view kLastResortReport = "运行时出错!\n";
+
+[[noreturn]] void ExitAfterReport() {
+    std::_Exit(-1);  // exit code -1 (255); nothing else runs, as after the platform's report
 }
 
 }  // namespace
@@ -35,8 +44,26 @@ void SetFatalErrorPresenter(FatalErrorPresenter presenter) {
 }
 
 void ReportFatalError(const Text& message, std::optional<int> errorCode) {
-    Presenter()(FatalErrorText(message, errorCode));
-    std::_Exit(-1);  // exit code -1 (255); nothing else runs, as after the platform's report
+    // Held until the exit, so that a second thread's report never interleaves with the first.
+    static std::mutex reporting;
+    thread_local bool reportingHere = false;
+    if (!reportingHere) {
+        reportingHere = true;
+        reporting.lock();
+        try {
+            Presenter()(FatalErrorText(message, errorCode));
+            ExitAfterReport();
+        } catch (...) {
+        }
+    }
+    // Reached when building or showing the report failed, or failed again inside itself.
+    std::fwrite(kLastResortReport.data(), 1, kLastResortReport.size(), stderr);
+    ExitAfterReport();
+}
+
+void ReportAllocationFailure(std::size_t byteCount) {
+    ReportFatalError(Utf8ToSystem("分配 ") + std::to_string(byteCount) +
+                     Utf8ToSystem(" 字节内存失败!"));
 }
 
 }  // namespace velmora

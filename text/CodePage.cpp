@@ -2,66 +2,105 @@
 
 #include <iconv.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <stdexcept>
+
+#include "platform/FatalError.h"
 
 namespace velmora {
 namespace {
 
-// U+FFFD in each encoding, written where the input cannot be decoded.
-constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";
+enum class Encoding { kSystem, kUtf8, kUtf16 };
+constexpr int kEncodingCount = 3;
 
-struct Encoding {
-    const char* name;
-    size_t unitSize;  // bytes of one code unit: input is only skipped in whole units
-};
-constexpr Encoding kSystem{"GB18030", 1};
-constexpr Encoding kUtf8{"UTF-8", 1};
-constexpr Encoding kUtf16{"UTF-16LE", 2};
+const char* IconvName(Encoding encoding) {
+    switch (encoding) {
+        case Encoding::kSystem: return "GB18030";
+        case Encoding::kUtf8: return "UTF-8";
+        case Encoding::kUtf16: return "UTF-16LE";
+    }
+    return "";
+}
+
+// Bytes of one code unit: undecodable input is skipped one whole unit at a time.
+std::size_t UnitSize(Encoding encoding) { return encoding == Encoding::kUtf16 ? 2 : 1; }
+
+// U+FFFD in each encoding, written where the input cannot be decoded.
+std::string_view Replacement(Encoding encoding) {
+    switch (encoding) {
+        case Encoding::kSystem: return {"\x84\x31\xA4\x37", 4};
+        case Encoding::kUtf8: return "\xEF\xBF\xBD";
+        case Encoding::kUtf16: return {"\xFD\xFF", 2};
+    }
+    return {};
+}
+
+// The output's first guess, in output bytes per input byte (UTF-8 to UTF-16 doubles ASCII);
+// a longer result grows the buffer.
+constexpr std::size_t kOutputBytesPerInputByte = 2;
+constexpr std::size_t kOutputSlack = 16;
+
+void Resize(std::string& buffer, std::size_t size) {
+    try {
+        buffer.resize(size);
+    } catch (const std::bad_alloc&) {
+        ReportAllocationFailure(size + 1);
+    } catch (const std::length_error&) {
+        ReportAllocationFailure(size + 1);
+    }
+}
 
 class Converter {
 public:
-    Converter(const Encoding& from, const Encoding& to) : from_(from) {
-        handle_ = iconv_open(to.name, from.name);
+    Converter(Encoding from, Encoding to) : from_(from), to_(to) {
+        handle_ = iconv_open(IconvName(to), IconvName(from));
         if (handle_ == reinterpret_cast<iconv_t>(-1)) {
-            throw std::runtime_error(std::string("iconv cannot convert ") + from.name);
+            // glibc always carries these converters; without them the installation is broken.
+            std::fprintf(stderr, "velmora: iconv cannot convert %s to %s\n", IconvName(from),
+                         IconvName(to));
+            std::abort();
         }
     }
     ~Converter() { iconv_close(handle_); }
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
 
-    // Converts all of input; `replacement` (already in the target encoding) stands for every
-    // undecodable unit and for a sequence cut short at the end.
-    std::string Convert(std::string_view input, std::string_view replacement) {
+    // Converts all of input. U+FFFD stands for every undecodable unit and for one sequence
+    // cut short at the end; what follows a bad unit is converted as usual.
+    std::string Convert(std::string_view input) {
+        const std::string_view replacement = Replacement(to_);
         std::string output;
-        output.resize(input.size() * 2 + 16);
+        Resize(output, input.size() * kOutputBytesPerInputByte + kOutputSlack);
         iconv(handle_, nullptr, nullptr, nullptr, nullptr);
         char* in = const_cast<char*>(input.data());
-        size_t inLeft = input.size();
-        size_t written = 0;
+        std::size_t inLeft = input.size();
+        std::size_t written = 0;
         while (inLeft > 0) {
             char* out = output.data() + written;
-            size_t outLeft = output.size() - written;
-            size_t result = iconv(handle_, &in, &inLeft, &out, &outLeft);
+            std::size_t outLeft = output.size() - written;
+            const std::size_t result = iconv(handle_, &in, &inLeft, &out, &outLeft);
             written = output.size() - outLeft;
-            if (result != static_cast<size_t>(-1)) break;
+            if (result != static_cast<std::size_t>(-1)) break;
             if (errno == E2BIG) {
-                output.resize(output.size() * 2);
-            } else {  // EILSEQ or EINVAL: replace one unit and go on
-                if (output.size() - written < replacement.size()) {
-                    output.resize(output.size() * 2 + replacement.size());
-                }
-                std::memcpy(output.data() + written, replacement.data(), replacement.size());
-                written += replacement.size();
-                size_t skip = std::min(from_.unitSize, inLeft);
-                in += skip;
-                inLeft -= skip;
-                iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+                Resize(output, output.size() * 2);
+                continue;
             }
+            if (output.size() - written < replacement.size()) {
+                Resize(output, output.size() * 2 + replacement.size());
+            }
+            std::memcpy(output.data() + written, replacement.data(), replacement.size());
+            written += replacement.size();
+            // EINVAL: the input ends inside a sequence, which becomes one replacement.
+            const std::size_t skip = errno == EINVAL ? inLeft : std::min(UnitSize(from_), inLeft);
+            in += skip;
+            inLeft -= skip;
+            iconv(handle_, nullptr, nullptr, nullptr, nullptr);
         }
         output.resize(written);
         return output;
@@ -69,45 +108,41 @@ public:
 
 private:
     Encoding from_;
+    Encoding to_;
     iconv_t handle_;
 };
 
 // One converter per thread and direction: iconv descriptors carry state and are not shared.
-Converter& ConverterFor(const Encoding& from, const Encoding& to) {
-    thread_local std::unique_ptr<Converter> cache[3][3];
-    auto index = [](const Encoding& e) {
-        return e.name == kSystem.name ? 0 : e.name == kUtf8.name ? 1 : 2;
-    };
-    auto& slot = cache[index(from)][index(to)];
+Converter& ConverterFor(Encoding from, Encoding to) {
+    thread_local std::unique_ptr<Converter> cache[kEncodingCount][kEncodingCount];
+    auto& slot = cache[static_cast<int>(from)][static_cast<int>(to)];
     if (!slot) slot = std::make_unique<Converter>(from, to);
     return *slot;
 }
 
-std::string ReplacementIn(const Encoding& to) {
-    if (to.name == kUtf8.name) return std::string(kReplacementUtf8);
-    if (to.name == kUtf16.name) return std::string("\xFD\xFF", 2);
-    return std::string("\x84\x31\xA4\x37", 4);  // GB18030
-}
-
-std::string Convert(std::string_view input, const Encoding& from, const Encoding& to) {
+std::string Convert(std::string_view input, Encoding from, Encoding to) {
     if (input.empty()) return {};
-    return ConverterFor(from, to).Convert(input, ReplacementIn(to));
+    return ConverterFor(from, to).Convert(input);
 }
 
 }  // namespace
 
-Text Utf8ToSystem(std::string_view utf8) { return Convert(utf8, kUtf8, kSystem); }
+Text Utf8ToSystem(std::string_view utf8) { return Convert(utf8, Encoding::kUtf8, Encoding::kSystem); }
 
-std::string SystemToUtf8(std::string_view text) { return Convert(text, kSystem, kUtf8); }
+std::string SystemToUtf8(std::string_view text) {
+    return Convert(text, Encoding::kSystem, Encoding::kUtf8);
+}
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
-    std::string bytes = Convert(utf8, kUtf8, kUtf16);
-    return std::u16string(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2);
+    const std::string bytes = Convert(utf8, Encoding::kUtf8, Encoding::kUtf16);
+    std::u16string units(bytes.size() / 2, u'\0');
+    std::memcpy(units.data(), bytes.data(), units.size() * 2);
+    return units;
 }
 
 std::string Utf16ToUtf8(std::u16string_view utf16) {
-    std::string_view bytes(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2);
-    return Convert(bytes, kUtf16, kUtf8);
+    const std::string_view bytes(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2);
+    return Convert(bytes, Encoding::kUtf16, Encoding::kUtf8);
 }
 
 }  // namespace velmora
