@@ -1,0 +1,624 @@
+#include "tools/SampleSite.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <condition_variable>
+#include <cstring>
+#include <list>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "tools/SiteContent.h"
+
+namespace velmora::site {
+namespace {
+
+// A request head larger than this is refused (431); clients of the site send well under 2 KB.
+constexpr std::size_t kMaxHeadBytes = 64 * 1024;
+constexpr std::size_t kMaxHeaderLines = 100;
+// The site takes no uploads; a request body beyond this is refused (413).
+constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
+// Each connection holds a thread; more than this at once are closed on arrival.
+constexpr std::size_t kMaxConnections = 256;
+// An idle keep-alive connection is closed after this long, so a forgotten one frees its thread.
+constexpr int kIdleTimeoutMs = 60 * 1000;
+// Highest page or company number the site answers; beyond it the page does not exist.
+constexpr int kMaxPageNumber = 1000000;
+// A slow answer's body goes out in this many pieces spread over SiteOptions::slowMs.
+constexpr int kSlowPieces = 10;
+constexpr std::size_t kReceiveChunk = 16 * 1024;
+constexpr std::string_view kLoopback = "127.0.0.1";
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+bool ContainsIgnoringCase(std::string_view text, std::string_view word) {
+    for (std::size_t i = 0; i + word.size() <= text.size(); ++i) {
+        if (EqualsIgnoringCase(text.substr(i, word.size()), word)) return true;
+    }
+    return false;
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+// Leading decimal digits, capped at kMaxPageNumber + 1 so that any huge value is out of range.
+int LeadingNumber(std::string_view text) {
+    long long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') break;
+        value = std::min<long long>(value * 10 + (c - '0'), kMaxPageNumber + 1LL);
+    }
+    return static_cast<int>(value);
+}
+
+// What a request target names.
+struct Route {
+    enum class Kind { Search, Company, Missing } kind = Kind::Missing;
+    std::string keyword;     // Search: the decoded keyword
+    int page = 0;            // Search: the page parameter, 0 when absent
+    std::uint64_t seed = 0;  // Company
+    int number = 0;          // Company
+};
+
+Route ParseRoute(std::string_view target) {
+    Route route;
+    std::size_t question = target.find('?');
+    std::string_view path = target.substr(0, question);
+    std::string_view query =
+        question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
+    if (path == kSearchPath) {
+        route.kind = Route::Kind::Search;
+        while (!query.empty()) {
+            std::size_t amp = query.find('&');
+            std::string_view pair = query.substr(0, amp);
+            if (pair.starts_with("terms=")) route.keyword = PercentDecode(pair.substr(6));
+            if (pair.starts_with("p=")) route.page = LeadingNumber(pair.substr(2));
+            query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        }
+        return route;
+    }
+    if (!path.starts_with(kCompanyPath)) return route;
+    std::string_view rest = path.substr(kCompanyPath.size());
+    std::size_t slash = rest.find('/');
+    constexpr std::string_view kSuffix = ".html";
+    if (slash != 16 || !rest.ends_with(kSuffix)) return route;
+    std::uint64_t seed = 0;
+    auto [end, error] = std::from_chars(rest.data(), rest.data() + 16, seed, 16);
+    std::string_view number = rest.substr(17, rest.size() - 17 - kSuffix.size());
+    int value = LeadingNumber(number);
+    if (error != std::errc() || end != rest.data() + 16 || number.empty() ||
+        std::to_string(value) != number || value < 1 || value > kMaxPageNumber) {
+        return route;
+    }
+    route.kind = Route::Kind::Company;
+    route.seed = seed;
+    route.number = value;
+    return route;
+}
+
+struct Response {
+    int status = 200;
+    std::string_view reason = "OK";
+    std::string body;
+};
+
+struct ParsedHead {
+    RecordedRequest request;
+    bool keepAlive = true;
+    std::size_t bodyBytes = 0;
+    int refusal = 0;  // a status that answers the request instead of the site, then closes
+};
+
+ParsedHead ParseHead(std::string_view head) {
+    ParsedHead parsed;
+    RecordedRequest& request = parsed.request;
+    std::size_t lineEnd = head.find("\r\n");
+    std::string_view requestLine = head.substr(0, lineEnd);
+    std::size_t first = requestLine.find(' ');
+    std::size_t second = first == std::string_view::npos ? first : requestLine.find(' ', first + 1);
+    if (second == std::string_view::npos ||
+        requestLine.find(' ', second + 1) != std::string::npos) {
+        parsed.refusal = 400;
+        return parsed;
+    }
+    request.method = requestLine.substr(0, first);
+    request.target = requestLine.substr(first + 1, second - first - 1);
+    request.version = requestLine.substr(second + 1);
+    if (request.method.empty() || request.target.empty() ||
+        (request.version != "HTTP/1.1" && request.version != "HTTP/1.0")) {
+        parsed.refusal = 400;
+        return parsed;
+    }
+    while (lineEnd != std::string_view::npos) {
+        std::size_t start = lineEnd + 2;
+        lineEnd = head.find("\r\n", start);
+        std::string_view line = head.substr(start, lineEnd - start);
+        if (line.empty()) continue;
+        if (line.find(':') == std::string_view::npos) {
+            parsed.refusal = 400;
+            return parsed;
+        }
+        if (request.headerLines.size() == kMaxHeaderLines) {
+            parsed.refusal = 431;
+            return parsed;
+        }
+        request.headerLines.emplace_back(line);
+    }
+    std::optional<std::string> connection = request.Header("Connection");
+    parsed.keepAlive = request.version == "HTTP/1.1"
+                           ? !(connection && ContainsIgnoringCase(*connection, "close"))
+                           : (connection && ContainsIgnoringCase(*connection, "keep-alive"));
+    if (request.Header("Transfer-Encoding")) {
+        parsed.refusal = 501;
+    } else if (std::optional<std::string> length = request.Header("Content-Length")) {
+        std::string_view digits = Trim(*length);
+        std::size_t bytes = 0;
+        auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), bytes);
+        if (error != std::errc() || end != digits.data() + digits.size() || digits.empty()) {
+            parsed.refusal = 400;
+        } else if (bytes > kMaxBodyBytes) {
+            parsed.refusal = 413;
+        } else {
+            parsed.bodyBytes = bytes;
+        }
+    }
+    return parsed;
+}
+
+std::string_view ReasonOf(int status) {
+    switch (status) {
+        case 400:
+            return "Bad Request";
+        case 405:
+            return "Method Not Allowed";
+        case 413:
+            return "Content Too Large";
+        case 431:
+            return "Request Header Fields Too Large";
+        case 501:
+            return "Not Implemented";
+        default:
+            return "Error";
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> RecordedRequest::Header(std::string_view name) const {
+    for (const std::string& line : headerLines) {
+        std::size_t colon = line.find(':');
+        if (EqualsIgnoringCase(Trim(std::string_view(line).substr(0, colon)), name)) {
+            return std::string(Trim(std::string_view(line).substr(colon + 1)));
+        }
+    }
+    return std::nullopt;
+}
+
+struct SampleSite::Impl {
+    struct Connection {
+        int fd = -1;
+        int number = 0;
+        bool finished = false;
+        std::thread thread;
+    };
+
+    // Why reading the next request head stopped.
+    enum class ReadResult { Head, Closed, TooLarge };
+
+    explicit Impl(SiteOptions siteOptions) : options(std::move(siteOptions)) {}
+
+    bool Start();
+    void Stop();
+    void AcceptLoop();
+    void JoinFinished();
+    void Serve(Connection& connection);
+    ReadResult ReadHead(int fd, std::string& buffer, std::size_t& headEnd);
+    bool Discard(int fd, std::string& buffer, std::size_t bytes);
+    bool WaitReadable(int fd, int timeoutMs);
+    bool PauseUnlessStopped(int milliseconds);
+    bool HoldUnlessStopped();
+    RecordedRequest Record(RecordedRequest request, const Route& route, bool answerable);
+    std::optional<FaultKind> FaultFor(int requestNumber, const Route& route) const;
+    Response Answer(const RecordedRequest& request, const Route& route, bool changedMarkup) const;
+    // extraHeaders: whole header lines, each ended by CR LF.
+    bool Send(int fd, const Response& response, bool keepAlive, bool withBody, bool slowly,
+              std::string_view extraHeaders = {});
+
+    SiteOptions options;
+    std::string error;
+    int listenFd = -1;
+    int wakePipe[2] = {-1, -1};
+    std::uint16_t port = 0;
+    std::string baseUrl;
+    std::thread acceptThread;
+
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;  // a request arrived, a release, the stop
+    std::vector<RecordedRequest> requests;
+    int requestsArrived = 0;
+    int connectionsAccepted = 0;
+    bool stopping = false;
+    bool released = false;
+    std::list<Connection> connections;
+};
+
+bool SampleSite::Impl::Start() {
+    if (listenFd >= 0 || stopping) {
+        error = "the site was started before";
+        return false;
+    }
+    auto fail = [&](std::string_view what) {
+        error = std::string(what) + ": " + std::strerror(errno);
+        if (listenFd >= 0) close(listenFd);
+        listenFd = -1;
+        return false;
+    };
+    listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listenFd < 0) return fail("cannot open a socket");
+    int on = 1;
+    setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(options.port);
+    inet_pton(AF_INET, kLoopback.data(), &address.sin_addr);
+    if (bind(listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        return fail("cannot bind " + std::string(kLoopback) + ":" + std::to_string(options.port));
+    }
+    if (listen(listenFd, SOMAXCONN) != 0) return fail("cannot listen");
+    socklen_t length = sizeof address;
+    getsockname(listenFd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    baseUrl = "http://" + std::string(kLoopback) + ":" + std::to_string(port);
+    if (pipe2(wakePipe, O_CLOEXEC) != 0) return fail("cannot open a pipe");
+    acceptThread = std::thread([this] { AcceptLoop(); });
+    return true;
+}
+
+void SampleSite::Impl::Stop() {
+    {
+        std::lock_guard lock(mutex);
+        stopping = true;
+        for (Connection& connection : connections) {
+            if (connection.fd >= 0) shutdown(connection.fd, SHUT_RDWR);
+        }
+    }
+    changed.notify_all();
+    if (wakePipe[1] >= 0) {
+        // The pipe is never drained, so every poll on it wakes from now on.
+        [[maybe_unused]] ssize_t written = write(wakePipe[1], "x", 1);
+    }
+    if (acceptThread.joinable()) acceptThread.join();
+    std::list<Connection> remaining;
+    {
+        std::lock_guard lock(mutex);
+        remaining.splice(remaining.end(), connections);
+    }
+    for (Connection& connection : remaining) connection.thread.join();
+    for (int* fd : {&listenFd, &wakePipe[0], &wakePipe[1]}) {
+        if (*fd >= 0) close(*fd);
+        *fd = -1;
+    }
+}
+
+void SampleSite::Impl::JoinFinished() {
+    std::list<Connection> finished;
+    {
+        std::lock_guard lock(mutex);
+        for (auto it = connections.begin(); it != connections.end();) {
+            auto next = std::next(it);
+            if (it->finished) finished.splice(finished.end(), connections, it);
+            it = next;
+        }
+    }
+    for (Connection& connection : finished) connection.thread.join();
+}
+
+void SampleSite::Impl::AcceptLoop() {
+    while (true) {
+        pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
+        if (fds[1].revents != 0) return;
+        if ((fds[0].revents & POLLIN) == 0) continue;
+        int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            // Out of descriptors: give the connections a moment to end rather than spin.
+            if (!PauseUnlessStopped(100)) return;
+            continue;
+        }
+        int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        JoinFinished();
+        std::lock_guard lock(mutex);
+        if (stopping || connections.size() >= kMaxConnections) {
+            close(fd);
+            continue;
+        }
+        Connection& connection = connections.emplace_back();
+        connection.fd = fd;
+        connection.number = ++connectionsAccepted;
+        try {
+            connection.thread = std::thread([this, &connection] {
+                Serve(connection);
+                std::lock_guard finishLock(mutex);
+                close(connection.fd);
+                connection.fd = -1;
+                connection.finished = true;
+            });
+        } catch (const std::system_error&) {
+            close(fd);
+            connections.pop_back();
+        }
+    }
+}
+
+bool SampleSite::Impl::WaitReadable(int fd, int timeoutMs) {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
+    while (true) {
+        int ready = poll(fds, 2, timeoutMs);
+        if (ready < 0 && errno == EINTR) continue;
+        return ready > 0 && fds[1].revents == 0;
+    }
+}
+
+SampleSite::Impl::ReadResult SampleSite::Impl::ReadHead(int fd, std::string& buffer,
+                                                        std::size_t& headEnd) {
+    while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
+        if (buffer.size() > kMaxHeadBytes) return ReadResult::TooLarge;
+        if (!WaitReadable(fd, kIdleTimeoutMs)) return ReadResult::Closed;
+        char chunk[kReceiveChunk];
+        ssize_t received = recv(fd, chunk, sizeof chunk, 0);
+        if (received <= 0) return ReadResult::Closed;
+        buffer.append(chunk, static_cast<std::size_t>(received));
+    }
+    if (headEnd > kMaxHeadBytes) return ReadResult::TooLarge;
+    return ReadResult::Head;
+}
+
+bool SampleSite::Impl::Discard(int fd, std::string& buffer, std::size_t bytes) {
+    while (buffer.size() < bytes) {
+        bytes -= buffer.size();
+        buffer.clear();
+        if (!WaitReadable(fd, kIdleTimeoutMs)) return false;
+        char chunk[kReceiveChunk];
+        ssize_t received = recv(fd, chunk, sizeof chunk, 0);
+        if (received <= 0) return false;
+        buffer.append(chunk, static_cast<std::size_t>(received));
+    }
+    buffer.erase(0, bytes);
+    return true;
+}
+
+bool SampleSite::Impl::PauseUnlessStopped(int milliseconds) {
+    std::unique_lock lock(mutex);
+    changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return stopping; });
+    return !stopping;
+}
+
+bool SampleSite::Impl::HoldUnlessStopped() {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return stopping || released; });
+    return !stopping;
+}
+
+RecordedRequest SampleSite::Impl::Record(RecordedRequest request, const Route& route,
+                                         bool answerable) {
+    {
+        std::lock_guard lock(mutex);
+        request.number = ++requestsArrived;
+        if (answerable) request.fault = FaultFor(request.number, route);
+        requests.push_back(request);
+    }
+    changed.notify_all();
+    return request;
+}
+
+std::optional<FaultKind> SampleSite::Impl::FaultFor(int requestNumber, const Route& route) const {
+    for (const FaultRule& rule : options.faults) {
+        bool covered = false;
+        switch (rule.scope) {
+            case FaultScope::Request:
+                covered = rule.Covers(requestNumber);
+                break;
+            case FaultScope::Company:
+                covered = route.kind == Route::Kind::Company && rule.Covers(route.number);
+                break;
+            case FaultScope::ResultPage:
+                covered = route.kind == Route::Kind::Search && rule.Covers(route.page);
+                break;
+        }
+        if (covered) return rule.kind;
+    }
+    return std::nullopt;
+}
+
+Response SampleSite::Impl::Answer(const RecordedRequest& request, const Route& route,
+                                  bool changedMarkup) const {
+    if (request.method != "GET" && request.method != "HEAD") {
+        return {405, ReasonOf(405), RenderNotFoundPage()};
+    }
+    switch (route.kind) {
+        case Route::Kind::Search: {
+            bool noHits = std::find(options.noHitsKeywords.begin(), options.noHitsKeywords.end(),
+                                    route.keyword) != options.noHitsKeywords.end();
+            ResultPageSpec spec;
+            spec.keyword = route.keyword;
+            spec.page = route.page == 0 ? 1 : route.page;
+            spec.pages = noHits ? 0 : options.pages;
+            spec.linksPerPage = options.linksPerPage;
+            spec.baseUrl = baseUrl;
+            spec.changedMarkup = changedMarkup;
+            return {200, "OK", RenderResultPage(spec)};
+        }
+        case Route::Kind::Company: {
+            CompanyPageSpec spec;
+            spec.seed = route.seed;
+            spec.number = route.number;
+            spec.minimumBytes = options.companyPageBytes;
+            spec.changedMarkup = changedMarkup;
+            return {200, "OK", RenderCompanyPage(spec)};
+        }
+        case Route::Kind::Missing:
+            break;
+    }
+    return {404, "Not Found", RenderNotFoundPage()};
+}
+
+bool SampleSite::Impl::Send(int fd, const Response& response, bool keepAlive, bool withBody,
+                            bool slowly, std::string_view extraHeaders) {
+    std::string head =
+        "HTTP/1.1 " + std::to_string(response.status) + " " + std::string(response.reason) + "\r\n";
+    head += "Content-Type: text/html; charset=utf-8\r\n";
+    head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+    head += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
+    head += extraHeaders;
+    head += "\r\n";
+    auto sendAll = [fd](std::string_view bytes) {
+        while (!bytes.empty()) {
+            ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (sent < 0 && errno == EINTR) continue;
+            if (sent <= 0) return false;
+            bytes.remove_prefix(static_cast<std::size_t>(sent));
+        }
+        return true;
+    };
+    std::string_view body = withBody ? std::string_view(response.body) : std::string_view();
+    if (!slowly) return sendAll(head + std::string(body));
+    if (!sendAll(head)) return false;
+    std::size_t piece = (body.size() + kSlowPieces - 1) / kSlowPieces;
+    for (int i = 0; i < kSlowPieces && !body.empty(); ++i) {
+        if (!PauseUnlessStopped(options.slowMs / kSlowPieces)) return false;
+        std::size_t take = std::min(piece, body.size());
+        if (!sendAll(body.substr(0, take))) return false;
+        body.remove_prefix(take);
+    }
+    return true;
+}
+
+void SampleSite::Impl::Serve(Connection& connection) {
+    const int fd = connection.fd;
+    std::string buffer;
+    while (true) {
+        std::size_t headEnd = 0;
+        ReadResult result = ReadHead(fd, buffer, headEnd);
+        if (result == ReadResult::Closed) return;
+        if (result == ReadResult::TooLarge) {
+            Send(fd, {431, ReasonOf(431), {}}, false, true, false);
+            return;
+        }
+        ParsedHead parsed = ParseHead(std::string_view(buffer).substr(0, headEnd));
+        buffer.erase(0, headEnd + 4);
+        if (parsed.refusal == 400) {
+            Send(fd, {400, ReasonOf(400), {}}, false, true, false);
+            return;
+        }
+        parsed.request.connection = connection.number;
+        Route route = ParseRoute(parsed.request.target);
+        RecordedRequest request = Record(std::move(parsed.request), route, parsed.refusal == 0);
+        if (options.onRequest) options.onRequest(request);
+        if (parsed.refusal != 0) {
+            Send(fd, {parsed.refusal, ReasonOf(parsed.refusal), {}}, false, true, false);
+            return;
+        }
+        if (!Discard(fd, buffer, parsed.bodyBytes)) return;
+        if (options.latencyMs > 0 && !PauseUnlessStopped(options.latencyMs)) return;
+        if (request.fault == FaultKind::Hold && !HoldUnlessStopped()) return;
+        if (request.fault == FaultKind::Reset) {
+            linger hard{1, 0};  // closing now sends a reset instead of an orderly end
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            return;
+        }
+        Response response = request.fault == FaultKind::ServerError
+                                ? Response{500, "Internal Server Error", RenderServerErrorPage()}
+                                : Answer(request, route, request.fault == FaultKind::NoMatch);
+        std::string cookie;
+        if (options.sessionCookie && !request.Header("Cookie")) {
+            cookie = "Set-Cookie: VSESSID=s" + std::to_string(request.number) + "; path=/\r\n";
+        }
+        if (!Send(fd, response, parsed.keepAlive, request.method != "HEAD",
+                  request.fault == FaultKind::Slow, cookie) ||
+            !parsed.keepAlive) {
+            return;
+        }
+    }
+}
+
+SampleSite::SampleSite(SiteOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+SampleSite::~SampleSite() {
+    Stop();
+}
+
+bool SampleSite::Start() {
+    return impl_->Start();
+}
+void SampleSite::Stop() {
+    impl_->Stop();
+}
+const std::string& SampleSite::Error() const {
+    return impl_->error;
+}
+std::uint16_t SampleSite::Port() const {
+    return impl_->port;
+}
+std::string SampleSite::BaseUrl() const {
+    return impl_->baseUrl;
+}
+const SiteOptions& SampleSite::Options() const {
+    return impl_->options;
+}
+
+std::string SampleSite::SearchUrl(std::string_view keyword, int page) const {
+    return impl_->baseUrl + SearchTarget(keyword, page);
+}
+
+std::string SampleSite::CompanyUrl(std::string_view keyword, int number) const {
+    return impl_->baseUrl + CompanyTarget(KeywordSeed(keyword), number);
+}
+
+std::vector<RecordedRequest> SampleSite::Requests() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->requests;
+}
+
+std::size_t SampleSite::RequestCount() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->requests.size();
+}
+
+bool SampleSite::WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(impl_->mutex);
+    return impl_->changed.wait_for(lock, timeout, [&] { return impl_->requests.size() >= count; });
+}
+
+void SampleSite::ClearRequests() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->requests.clear();
+}
+
+void SampleSite::ReleaseHeld() {
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->released = true;
+    }
+    impl_->changed.notify_all();
+}
+
+}  // namespace velmora::site

@@ -1,0 +1,152 @@
+// velmora-sample-site: runs the sample directory site until interrupted, printing its base URL
+// on standard output once it accepts connections.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <charconv>
+#include <cstdio>
+#include <iostream>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tools/SampleSite.h"
+
+namespace {
+
+using velmora::site::SiteOptions;
+
+constexpr std::string_view kUsage =
+    "Usage: velmora-sample-site [OPTIONS]\n"
+    "Serves a sample directory site on 127.0.0.1 and prints its URL.\n"
+    "\n"
+    "  --port N                listen on port N (default: any free port)\n"
+    "  --pages N               result pages per keyword; 0 finds nothing (default 10)\n"
+    "  --links-per-page N      companies per result page (default 20)\n"
+    "  --latency-ms N          wait N ms before every answer (default 0)\n"
+    "  --company-page-bytes N  minimum size of a company page (default 30000)\n"
+    "  --slow-ms N             how long a slow answer trickles (default 2000)\n"
+    "  --no-hits KEYWORD       KEYWORD (UTF-8) finds nothing; may be repeated\n"
+    "  --fault KIND[:SCOPE[=WHICH]]\n"
+    "                          KIND: slow, reset, 500, nomatch, hold\n"
+    "                          SCOPE: request (arrival number), company (company number),\n"
+    "                                 page (page parameter; 0 = the search without one)\n"
+    "                          WHICH: numbers like 2,5,9 or every-N; none = all of the scope\n"
+    "                          e.g. --fault 500:company=3  --fault reset:request=every-7\n"
+    "                          may be repeated; the first rule that applies wins\n"
+    "  --session-cookie        set a session cookie on answers to requests without one\n"
+    "  --log                   print each request on standard error\n"
+    "  --help                  show this text\n";
+
+// Upper bounds of the numeric options; each keeps one answer's size or wait sane.
+constexpr long long kMaxPages = 100000;
+constexpr long long kMaxLinksPerPage = 1000;
+constexpr long long kMaxDelayMs = 10 * 60 * 1000;
+constexpr long long kMaxCompanyPageBytes = 64LL * 1024 * 1024;
+
+struct NumericOption {
+    std::string_view name;
+    long long maximum;
+    void (*apply)(SiteOptions& options, long long value);
+};
+
+constexpr NumericOption kNumericOptions[] = {
+    {"--port", std::numeric_limits<std::uint16_t>::max(),
+     [](SiteOptions& o, long long v) { o.port = static_cast<std::uint16_t>(v); }},
+    {"--pages", kMaxPages, [](SiteOptions& o, long long v) { o.pages = static_cast<int>(v); }},
+    {"--links-per-page", kMaxLinksPerPage,
+     [](SiteOptions& o, long long v) { o.linksPerPage = static_cast<int>(v); }},
+    {"--latency-ms", kMaxDelayMs,
+     [](SiteOptions& o, long long v) { o.latencyMs = static_cast<int>(v); }},
+    {"--slow-ms", kMaxDelayMs, [](SiteOptions& o, long long v) { o.slowMs = static_cast<int>(v); }},
+    {"--company-page-bytes", kMaxCompanyPageBytes,
+     [](SiteOptions& o, long long v) { o.companyPageBytes = static_cast<std::size_t>(v); }},
+};
+
+const NumericOption* FindNumericOption(std::string_view name) {
+    for (const NumericOption& option : kNumericOptions) {
+        if (option.name == name) return &option;
+    }
+    return nullptr;
+}
+
+std::optional<long long> ParseCount(std::string_view text, long long maximum) {
+    long long value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > maximum) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+int UsageError(std::string_view message) {
+    std::cerr << "velmora-sample-site: " << message << "\n\n" << kUsage;
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SiteOptions options;
+    bool log = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view option = argv[i];
+        if (option == "--help") {
+            std::cout << kUsage;
+            return 0;
+        }
+        if (option == "--log") {
+            log = true;
+            continue;
+        }
+        if (option == "--session-cookie") {
+            options.sessionCookie = true;
+            continue;
+        }
+        const NumericOption* numeric = FindNumericOption(option);
+        if (!numeric && option != "--no-hits" && option != "--fault") {
+            return UsageError("unknown option " + std::string(option));
+        }
+        if (i + 1 >= argc) return UsageError(std::string(option) + " needs a value");
+        std::string_view value = argv[++i];
+        if (numeric) {
+            std::optional<long long> number = ParseCount(value, numeric->maximum);
+            if (!number) return UsageError("bad value for " + std::string(option));
+            numeric->apply(options, *number);
+        } else if (option == "--no-hits") {
+            options.noHitsKeywords.emplace_back(value);
+        } else {
+            std::optional<velmora::site::FaultRule> rule = velmora::site::ParseFaultRule(value);
+            if (!rule) return UsageError("bad fault: " + std::string(value));
+            options.faults.push_back(*rule);
+        }
+    }
+    if (log) {
+        options.onRequest = [](const velmora::site::RecordedRequest& request) {
+            std::string line =
+                "#" + std::to_string(request.number) + " " + request.method + " " + request.target;
+            if (request.fault) line += " [" + std::string(FaultKindName(*request.fault)) + "]";
+            std::fputs((line + "\n").c_str(), stderr);
+        };
+    }
+
+    // Interrupts are taken by sigwait below, so every thread of the site must block them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    velmora::site::SampleSite site(options);
+    if (!site.Start()) {
+        std::cerr << "velmora-sample-site: " << site.Error() << "\n";
+        return 2;
+    }
+    std::cout << site.BaseUrl() << std::endl;
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    site.Stop();
+    return 0;
+}

@@ -1,0 +1,618 @@
+#include "tools/SiteContent.h"
+
+#include <array>
+#include <cstdio>
+
+namespace velmora::site {
+namespace {
+
+// Room kept between kMarkerSearchStart and the pager, so a change of the chrome cannot slide a
+// marker in front of the search start.
+constexpr std::size_t kMarkerMargin = 512;
+constexpr std::string_view kCrlf = "\r\n";
+
+// A small deterministic generator (splitmix64): the same seed gives the same page on every
+// platform, which std::mt19937's distributions do not promise.
+class Dice {
+public:
+    explicit Dice(std::uint64_t state) : state_(state) {}
+
+    std::uint64_t Next() {
+        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        return z ^ (z >> 31);
+    }
+    int Below(int bound) { return static_cast<int>(Next() % static_cast<std::uint64_t>(bound)); }
+    bool OneIn(int n) { return Below(n) == 0; }
+    template <typename T, std::size_t N>
+    const T& Pick(const std::array<T, N>& items) {
+        return items[static_cast<std::size_t>(Below(static_cast<int>(N)))];
+    }
+    std::string Digits(int count, char first = 0) {
+        std::string digits;
+        if (first != 0) {
+            digits += first;
+            --count;
+        }
+        for (int i = 0; i < count; ++i) digits += static_cast<char>('0' + Below(10));
+        return digits;
+    }
+
+private:
+    std::uint64_t state_;
+};
+
+struct City {
+    std::string_view name;
+    std::string_view province;  // empty for the cities that are provinces of their own
+    std::string_view areaCode;
+    std::array<std::string_view, 3> districts;
+};
+
+constexpr std::array<City, 28> kCities{{
+    {"杭州", "浙江省", "0571", {"余杭区", "萧山区", "西湖区"}},
+    {"宁波", "浙江省", "0574", {"鄞州区", "北仑区", "镇海区"}},
+    {"温州", "浙江省", "0577", {"鹿城区", "龙湾区", "瓯海区"}},
+    {"苏州", "江苏省", "0512", {"工业园区", "吴中区", "相城区"}},
+    {"无锡", "江苏省", "0510", {"滨湖区", "新吴区", "惠山区"}},
+    {"常州", "江苏省", "0519", {"武进区", "新北区", "天宁区"}},
+    {"南京", "江苏省", "025", {"江宁区", "鼓楼区", "浦口区"}},
+    {"广州", "广东省", "020", {"天河区", "白云区", "番禺区"}},
+    {"深圳", "广东省", "0755", {"宝安区", "龙岗区", "南山区"}},
+    {"东莞", "广东省", "0769", {"长安镇", "虎门镇", "塘厦镇"}},
+    {"佛山", "广东省", "0757", {"顺德区", "南海区", "禅城区"}},
+    {"青岛", "山东省", "0532", {"黄岛区", "城阳区", "即墨区"}},
+    {"济南", "山东省", "0531", {"历下区", "槐荫区", "章丘区"}},
+    {"郑州", "河南省", "0371", {"金水区", "二七区", "管城回族区"}},
+    {"武汉", "湖北省", "027", {"东西湖区", "江汉区", "洪山区"}},
+    {"成都", "四川省", "028", {"武侯区", "双流区", "郫都区"}},
+    {"合肥", "安徽省", "0551", {"蜀山区", "包河区", "庐阳区"}},
+    {"厦门", "福建省", "0592", {"湖里区", "思明区", "集美区"}},
+    {"泉州", "福建省", "0595", {"丰泽区", "晋江市", "石狮市"}},
+    {"长沙", "湖南省", "0731", {"岳麓区", "雨花区", "开福区"}},
+    {"石家庄", "河北省", "0311", {"长安区", "裕华区", "桥西区"}},
+    {"沈阳", "辽宁省", "024", {"铁西区", "浑南区", "和平区"}},
+    {"大连", "辽宁省", "0411", {"甘井子区", "金州区", "沙河口区"}},
+    {"西安", "陕西省", "029", {"雁塔区", "未央区", "长安区"}},
+    {"上海", "", "021", {"浦东新区", "闵行区", "嘉定区"}},
+    {"北京", "", "010", {"朝阳区", "海淀区", "丰台区"}},
+    {"天津", "", "022", {"滨海新区", "西青区", "北辰区"}},
+    {"重庆", "", "023", {"渝北区", "九龙坡区", "江北区"}},
+}};
+
+// 𠮷 lies outside the two-byte range of the system code page and checks that it stays whole.
+constexpr std::array<std::string_view, 30> kTradeNames{
+    "宏达", "恒信", "华盛", "金鼎", "鑫源", "永盛", "德丰", "瑞祥",   "隆泰", "嘉诚",
+    "中联", "汇通", "天成", "博远", "兴业", "富康", "盛世", "万丰",   "东方", "新锐",
+    "喆安", "堃宇", "𠮷利", "昊天", "晟达", "森茂", "旭日", "正泰华", "锦程", "力拓"};
+constexpr std::array<std::string_view, 20> kIndustries{
+    "机械", "五金", "电子", "塑料制品", "纺织", "化工", "建材",     "食品",     "包装",   "模具",
+    "阀门", "泵业", "轴承", "电气",     "照明", "家具", "环保设备", "汽车配件", "不锈钢", "工贸"};
+constexpr std::array<std::string_view, 8> kLegalForms{
+    "有限公司",     "有限责任公司", "股份有限公司", "科技有限公司",
+    "实业有限公司", "制造有限公司", "厂",           "贸易商行"};
+constexpr std::array<std::string_view, 20> kSurnames{"王", "李", "张", "刘", "陈", "杨", "黄",
+                                                     "赵", "吴", "周", "徐", "孙", "马", "朱",
+                                                     "胡", "郭", "何", "林", "高", "罗"};
+constexpr std::array<std::string_view, 20> kGivenNames{"伟", "芳", "娜", "秀英", "敏", "静",  "丽",
+                                                       "强", "磊", "军", "洋",   "勇", "艳",  "杰",
+                                                       "娟", "涛", "明", "超",   "霞", "建平"};
+constexpr std::array<std::string_view, 5> kTitles{"先生", "女士", "经理", "总", "厂长"};
+constexpr std::array<std::string_view, 4> kDepartments{"销售部", "外贸部", "市场部", "总经办"};
+constexpr std::array<std::string_view, 20> kMobilePrefixes{
+    "130", "131", "133", "135", "136", "137", "138", "139", "150", "151",
+    "152", "155", "158", "159", "177", "180", "186", "188", "189", "199"};
+// Many start with a letter of b, l, a, n, k or z, in either case: an extractor must keep it.
+constexpr std::array<std::string_view, 24> kMailboxes{
+    "anna.li", "Bella",   "kevin.zhang", "lily",  "nancy", "zhao.min", "Amy_wu", "bob.chen",
+    "Kate",    "LEO",     "nick",        "Zoe",   "sales", "info",     "hr",     "export",
+    "service", "wanglei", "chen.jie",    "tracy", "mike",  "hd-trade", "jason",  "office"};
+constexpr std::array<std::string_view, 8> kMailDomains{"163.com",     "126.com",      "sina.com",
+                                                       "hotmail.com", "yahoo.com.cn", "139.com",
+                                                       "aliyun.com",  "sohu.com"};
+constexpr std::array<std::string_view, 10> kRoads{"人民路",   "解放路",   "建设路",   "中山路",
+                                                  "工业园路", "科技大道", "滨江大道", "创业路",
+                                                  "环城北路", "长江东路"};
+constexpr std::array<std::string_view, 5> kAddressUnits{"", "", "B座1203室", "3号楼2楼",
+                                                        "(工业区内)"};
+constexpr std::array<std::string_view, 12> kProductKinds{"系列",   "配件",   "成套设备", "加工件",
+                                                         "标准件", "定制件", "生产线",   "原材料",
+                                                         "半成品", "总成",   "组件",     "耗材"};
+constexpr std::array<std::string_view, 24> kCategories{
+    "机械设备", "五金工具", "电子元器件", "化工原料", "纺织皮革", "建筑建材",
+    "包装印刷", "食品饮料", "农业林业",   "汽摩配件", "家居用品", "办公文教",
+    "照明工业", "电工电气", "仪器仪表",   "安全防护", "环保设备", "冶金矿产",
+    "橡塑材料", "医药保养", "服装服饰",   "数码家电", "礼品工艺", "运输物流"};
+
+std::uint64_t CompanyState(std::uint64_t seed, int number) {
+    return seed ^ (static_cast<std::uint64_t>(number) * 0xD1B54A32D192ED03ULL);
+}
+
+std::string CompanyName(Dice& dice, const City& city) {
+    std::string name(city.name);
+    if (dice.OneIn(4)) name += "市";
+    name += dice.Pick(kTradeNames);
+    name += dice.Pick(kIndustries);
+    name += dice.Pick(kLegalForms);
+    return name;
+}
+
+std::string ContactName(Dice& dice) {
+    std::string name(dice.Pick(kSurnames));
+    if (dice.OneIn(2)) {
+        name += dice.Pick(kTitles);
+    } else {
+        name += dice.Pick(kGivenNames);
+        if (dice.OneIn(5)) name += " (" + std::string(dice.Pick(kDepartments)) + ")";
+    }
+    return name;
+}
+
+// Area code with its leading zero, then a local number of 8 digits, or 7 behind a four-digit
+// code now and then; some carry an extension.
+std::string LandLine(Dice& dice, const City& city) {
+    int localDigits = (city.areaCode.size() == 4 && dice.OneIn(3)) ? 7 : 8;
+    std::string number(city.areaCode);
+    number += '-';
+    number += dice.Digits(localDigits, static_cast<char>('2' + dice.Below(7)));
+    if (dice.OneIn(6)) number += "-8" + dice.Digits(2);
+    return number;
+}
+
+std::string Mobile(Dice& dice) {
+    static constexpr std::array<std::string_view, 3> kForms{"+86 ", "+86-", ""};
+    std::string number(dice.Pick(kForms));
+    number += dice.Pick(kMobilePrefixes);
+    number += dice.Digits(8);
+    return number;
+}
+
+std::string Email(Dice& dice) {
+    if (dice.OneIn(10)) return {};
+    if (dice.OneIn(5))
+        return dice.Digits(dice.Below(5) + 6, static_cast<char>('1' + dice.Below(9))) + "@qq.com";
+    std::string address(dice.Pick(kMailboxes));
+    if (dice.OneIn(3)) address += dice.Digits(dice.Below(3) + 2);
+    address += '@';
+    address += dice.Pick(kMailDomains);
+    return address;
+}
+
+std::string Address(Dice& dice, const City& city) {
+    std::string address(city.province);
+    address += city.name;
+    address += "市";
+    address += dice.Pick(city.districts);
+    address += dice.Pick(kRoads);
+    address += std::to_string(dice.Below(2000) + 1);
+    address += "号";
+    address += dice.Pick(kAddressUnits);
+    return address;
+}
+
+const City& CityOf(std::uint64_t seed, int number) {
+    Dice dice(CompanyState(seed, number) ^ 0x5851F42D4C957F2DULL);
+    return dice.Pick(kCities);
+}
+
+std::string_view IndustryOf(const std::string& companyName) {
+    for (std::string_view industry : kIndustries) {
+        if (companyName.find(industry) != std::string::npos) return industry;
+    }
+    return kIndustries[0];
+}
+
+// Valid UTF-8 with <, >, &, " and ' escaped: the keyword comes from the request and is echoed.
+std::string EscapeHtml(std::string_view text) {
+    std::string out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        std::size_t length = byte < 0x80    ? 1
+                             : byte >= 0xF0 ? 4
+                             : byte >= 0xE0 ? 3
+                             : byte >= 0xC2 ? 2
+                                            : 0;
+        bool whole = length > 0 && i + length <= text.size();
+        for (std::size_t k = 1; whole && k < length; ++k) {
+            whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        }
+        if (!whole || byte > 0xF4) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        switch (byte) {
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                if (byte < 0x20) {
+                    out += ' ';
+                } else {
+                    out.append(text.substr(i, length));
+                }
+        }
+        i += length;
+    }
+    return out;
+}
+
+// Collects CR LF terminated lines.
+class Page {
+public:
+    Page& operator<<(std::string_view line) {
+        text_.append(line);
+        text_.append(kCrlf);
+        return *this;
+    }
+    std::string& Text() { return text_; }
+
+private:
+    std::string text_;
+};
+
+void AddHead(Page& page, std::string_view title, std::string_view keywords) {
+    page << "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+            "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">"
+         << "<html xmlns=\"http://www.w3.org/1999/xhtml\">"
+         << "<head>"
+         << "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />"
+         << "<title>" + std::string(title) + "</title>"
+         << "<meta name=\"keywords\" content=\"" + std::string(keywords) + "\" />"
+         << "<meta name=\"description\" content=\"商务黄页网为您提供全国各地企业名录、公司黄页、"
+            "联系方式和产品信息，帮助采购商快速找到优质供应商。\" />"
+         << "<link rel=\"stylesheet\" type=\"text/css\" href=\"/static/css/common.css?v=20121108\" "
+            "/>"
+         << "<style type=\"text/css\">";
+    static constexpr std::array<std::string_view, 16> kRules{
+        "body{margin:0;padding:0;font:12px/1.6 Tahoma,Arial,\"宋体\";color:#333;background:#fff}",
+        "a{color:#0645ad;text-decoration:none}a:hover{color:#c00;text-decoration:underline}",
+        "ul,li{margin:0;padding:0;list-style:none}img{border:0}",
+        ".top{height:28px;line-height:28px;background:#f5f5f5;border-bottom:1px solid #e5e5e5}",
+        ".header{width:980px;margin:0 auto;height:90px;overflow:hidden}",
+        ".logo{float:left;width:220px;height:60px;margin-top:15px}",
+        ".search{float:left;margin:25px 0 0 30px}.search input.txt{width:380px;height:26px}",
+        ".nav{height:34px;background:#1f5fa8;line-height:34px}.nav a{color:#fff;padding:0 14px}",
+        ".crumbs{width:980px;margin:8px auto;color:#666}",
+        ".side{float:left;width:220px}.side h3{background:#eef3fa;padding:4px 8px}",
+        ".main{float:right;width:745px}.item{border-bottom:1px dashed #ddd;padding:10px 0}",
+        ".sup-name{font-size:14px;font-weight:bold}.sup-info{color:#666}",
+        ".pages{text-align:center;padding:16px 0}.pages a{border:1px solid #ccc;padding:2px 6px}",
+        ".footer{clear:both;border-top:2px solid #1f5fa8;text-align:center;padding:12px}",
+        ".mp4{padding:10px}.mp5 ul{overflow:hidden}.mp6{float:left;width:60px;color:#999}",
+        ".mp7{float:left;width:600px}.products li{float:left;width:160px;margin:6px}"};
+    for (std::string_view rule : kRules) page << rule;
+    page << "</style>"
+         << "<script type=\"text/javascript\" src=\"/static/js/jquery-1.7.2.min.js\"></script>"
+         << "<script type=\"text/javascript\">"
+         << "var _site = {root: '/', search: '/search/index.php', version: '20121108'};"
+         << "function checkSearch(f){if(f.terms.value==''){alert('请输入关键词');return false;}"
+            "return true;}"
+         << "</script>"
+         << "</head>";
+}
+
+void AddTopAndNav(Page& page, std::string_view keywordHtml) {
+    page << "<body>"
+         << "<div class=\"top\"><div class=\"w980\">您好，欢迎来到商务黄页网！"
+            "<a href=\"/member/login.php\">请登录</a> <a href=\"/member/register.php\">免费注册</a>"
+            " | <a href=\"/help/\">帮助中心</a> | <a href=\"/about/contact.html\">联系我们</a>"
+            "</div></div>"
+         << "<div class=\"header\">"
+         << "<div class=\"logo\"><a href=\"/\"><img src=\"/static/img/logo.gif\" "
+            "alt=\"商务黄页网\" /></a></div>"
+         << "<div class=\"search\"><form action=\"/search/index.php\" method=\"get\" "
+            "onsubmit=\"return checkSearch(this)\">"
+         << "<input type=\"hidden\" name=\"_d\" value=\"company\" />"
+         << "<input type=\"hidden\" name=\"_a\" value=\"company_s_search\" />"
+         << "<input type=\"hidden\" name=\"f\" value=\"search\" />"
+         << "<input class=\"txt\" type=\"text\" name=\"terms\" value=\"" +
+                std::string(keywordHtml) + "\" />"
+         << "<input class=\"btn\" type=\"submit\" value=\"搜 索\" />"
+         << "</form></div>"
+         << "</div>"
+         << "<div class=\"nav\"><a href=\"/\">首页</a><a href=\"/company/\">企业名录</a>"
+            "<a href=\"/product/\">产品库</a><a href=\"/buy/\">求购信息</a>"
+            "<a href=\"/news/\">行业资讯</a><a href=\"/exhibit/\">展会信息</a>"
+            "<a href=\"/job/\">人才招聘</a></div>";
+}
+
+void AddCategorySide(Page& page, Dice& dice) {
+    page << "<div class=\"side\">"
+         << "<h3>行业分类</h3>"
+         << "<ul>";
+    for (std::string_view category : kCategories) {
+        page << "<li><a href=\"/company/list.php?catid=" + std::to_string(dice.Below(900) + 100) +
+                    "\">" + std::string(category) + "</a><span>(" +
+                    std::to_string(dice.Below(90000) + 1000) + ")</span></li>";
+    }
+    page << "</ul>"
+         << "</div>";
+}
+
+// Hot searches, repeated until the page has `length` bytes of chrome in the system code page.
+void PadChrome(Page& page, Dice& dice, std::size_t length) {
+    page << "<div class=\"hot\"><h3>热门搜索</h3><ul>";
+    while (SystemLengthLowerBound(page.Text()) < length) {
+        std::string word(dice.Pick(kIndustries));
+        word += dice.Pick(kProductKinds);
+        page << "<li><a href=\"" + SearchTarget(word) + "\" title=\"" + word + "\">" + word +
+                    "</a></li>";
+    }
+    page << "</ul></div>";
+}
+
+void AddFooter(Page& page) {
+    page
+        << "<div class=\"footer\">"
+        << "<a href=\"/about/\">关于我们</a> | <a href=\"/about/service.html\">服务条款</a> | "
+           "<a href=\"/about/ads.html\">广告服务</a> | <a href=\"/about/contact.html\">联系方式</a>"
+        << "<p>Copyright &copy; 2005-2012 商务黄页网 All Rights Reserved</p>"
+        << "<p>本站信息均由企业自行发布，交易时请注意核实对方资质。</p>"
+        << "</div>"
+        << "</body>"
+        << "</html>";
+}
+
+void AddResultItem(Page& page, const ResultPageSpec& spec, std::uint64_t seed, int number) {
+    CompanyRecord company = GenerateCompany(seed, number);
+    const City& city = CityOf(seed, number);
+    std::string url = std::string(spec.baseUrl) + CompanyTarget(seed, number);
+    std::string nameClass = spec.changedMarkup ? "company-title" : "sup-name";
+    page << "<div class=\"item\">"
+         << "<div class=\"" + nameClass + "\"><a href=\"" + url + "\" target=\"_blank\" title=\"" +
+                company.companyName + "\">" + company.companyName + "</a></div>"
+         << "<div class=\"sup-info\">主营：" + std::string(IndustryOf(company.companyName)) +
+                "产品、" + std::string(IndustryOf(company.companyName)) +
+                "配件&nbsp;&nbsp;所在地：" + std::string(city.province) + std::string(city.name) +
+                "</div>"
+         << "<div class=\"sup-contact\">联系人：" + company.contact + "&nbsp;&nbsp;电话：" +
+                company.telephone + "</div>"
+         << "</div>";
+}
+
+void AddPager(Page& page, const ResultPageSpec& spec, int total) {
+    std::string pageNumbers = std::to_string(spec.page) + "/" + std::to_string(spec.pages);
+    if (spec.changedMarkup) {
+        page << "<div class=\"pages\">共 " + std::to_string(total) + " 条 第 " + pageNumbers +
+                    " 页</div>";
+        return;
+    }
+    std::string line = "<div class=\"pages\">总数: " + std::to_string(total) +
+                       "&nbsp;&nbsp;页次: " + pageNumbers +
+                       "&nbsp;&nbsp;每页: " + std::to_string(spec.linksPerPage) + "&nbsp;&nbsp;";
+    std::string base = SearchTarget(spec.keyword);
+    auto link = [&](int target, std::string_view label) {
+        return "<a href=\"" + base + std::string(kPageParameter) + std::to_string(target) + "\">" +
+               std::string(label) + "</a> ";
+    };
+    line += link(1, "首页");
+    if (spec.page > 1) line += link(spec.page - 1, "上一页");
+    if (spec.page < spec.pages) line += link(spec.page + 1, "下一页");
+    line += link(spec.pages, "尾页");
+    page << line + "</div>";
+}
+
+}  // namespace
+
+std::uint64_t KeywordSeed(std::string_view keyword) {
+    std::uint64_t hash = 0xCBF29CE484222325ULL;  // FNV-1a
+    for (char c : keyword) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001B3ULL;
+    }
+    return hash;
+}
+
+CompanyRecord GenerateCompany(std::uint64_t seed, int number) {
+    const City& city = CityOf(seed, number);
+    Dice dice(CompanyState(seed, number));
+    CompanyRecord company;
+    company.companyName = CompanyName(dice, city);
+    company.contact = ContactName(dice);
+    company.telephone = LandLine(dice, city);
+    company.mobile = Mobile(dice);
+    company.fax = dice.OneIn(5) ? std::string() : LandLine(dice, city);
+    company.email = Email(dice);
+    company.address = Address(dice, city);
+    return company;
+}
+
+EmailMarkup EmailMarkupOf(std::uint64_t seed, int number) {
+    Dice dice(CompanyState(seed, number) ^ 0x2545F4914F6CDD1DULL);
+    int roll = dice.Below(20);
+    return roll < 12   ? EmailMarkup::Plain
+           : roll < 17 ? EmailMarkup::Link
+                       : EmailMarkup::AfterLineBreak;
+}
+
+std::string RenderResultPage(const ResultPageSpec& spec) {
+    std::uint64_t seed = KeywordSeed(spec.keyword);
+    Dice dice(seed ^ static_cast<std::uint64_t>(spec.page));
+    std::string keywordHtml = EscapeHtml(spec.keyword);
+    Page page;
+    AddHead(page, keywordHtml + "_公司黄页_企业名录 - 商务黄页网",
+            keywordHtml + "," + keywordHtml + "公司," + keywordHtml + "厂家");
+    AddTopAndNav(page, keywordHtml);
+    page << "<div class=\"crumbs\">当前位置：<a href=\"/\">首页</a> &gt; <a href=\"/company/\">"
+            "企业名录</a> &gt; 搜索“" +
+                keywordHtml + "”</div>";
+    AddCategorySide(page, dice);
+    PadChrome(page, dice, kMarkerSearchStart + kMarkerMargin);
+    page << "<div class=\"main\">";
+    if (spec.pages <= 0) {
+        page << "<div class=\"noresult\">抱歉，没有找到与“" + keywordHtml +
+                    "”相关的企业，请更换关键词再试。</div>";
+    } else {
+        int total = spec.pages * spec.linksPerPage;
+        page << "<div class=\"list\">";
+        if (spec.page >= 1 && spec.page <= spec.pages) {
+            for (int i = 1; i <= spec.linksPerPage; ++i) {
+                AddResultItem(page, spec, seed, (spec.page - 1) * spec.linksPerPage + i);
+            }
+        }
+        page << "</div>";
+        AddPager(page, spec, total);
+    }
+    page << "</div>";
+    AddFooter(page);
+    return std::move(page.Text());
+}
+
+std::string RenderCompanyPage(const CompanyPageSpec& spec) {
+    CompanyRecord company = GenerateCompany(spec.seed, spec.number);
+    const City& city = CityOf(spec.seed, spec.number);
+    std::string industry(IndustryOf(company.companyName));
+    Dice dice(CompanyState(spec.seed, spec.number) ^ 0x7F4A7C159E3779B9ULL);
+    Page page;
+    AddHead(page, company.companyName + " - 联系方式 - 商务黄页网",
+            company.companyName + "," + industry);
+    AddTopAndNav(page, "");
+    page << "<div class=\"crumbs\">当前位置：<a href=\"/\">首页</a> &gt; <a href=\"/company/\">"
+            "企业名录</a> &gt; " +
+                company.companyName + "</div>"
+         << "<div class=\"intro\"><h3>公司简介</h3>"
+         << "<p>" + company.companyName + "位于" + std::string(city.name) + "，是一家专业从事" +
+                industry +
+                "研发、生产和销售的企业。公司拥有先进的生产设备和完善的质量管理体系，"
+                "产品远销海内外，欢迎新老客户来电咨询、洽谈合作。</p>"
+         << "</div>"
+         << "<div class=\"contact\">"
+         << "<div class=\"mp3\">联系方式</div>"
+         << "<div class=\"mp4\"><b>" + company.companyName + "</b><br><br><span class=\"mtext\">" +
+                company.contact + "</span><br><br></div>"
+         << "<div class=\"mp5\">";
+    auto row = [&](std::string_view label, const std::string& value) {
+        page << "\t<ul><li class=\"mp6\">" + std::string(label) + "：</li><li class=\"mp7\">" +
+                    value + "</li></ul>";
+    };
+    row("电话", company.telephone);
+    row("手机", company.mobile);
+    if (!spec.changedMarkup) row("传真", company.fax);
+    switch (company.email.empty() ? EmailMarkup::Plain : EmailMarkupOf(spec.seed, spec.number)) {
+        case EmailMarkup::Plain:
+            row("邮件", company.email);
+            break;
+        case EmailMarkup::Link:
+            row("邮件",
+                "<a href=\"mailto:" + company.email + "\" target=_blank>" + company.email + "</a>");
+            break;
+        case EmailMarkup::AfterLineBreak:
+            row("邮件", std::string(kCrlf) + company.email);
+            break;
+    }
+    row("地址", company.address);
+    page << "</div>"
+         << "</div>";
+
+    Page footer;
+    AddFooter(footer);
+    page << "<div class=\"products\"><h3>产品展示</h3><ul>";
+    for (int k = 1; page.Text().size() + footer.Text().size() + 16 < spec.minimumBytes; ++k) {
+        std::string product = industry + std::string(dice.Pick(kProductKinds)) + " " +
+                              std::string(1, static_cast<char>('A' + dice.Below(26))) + "-" +
+                              dice.Digits(4);
+        page << "<li><a href=\"" + CompanyTarget(spec.seed, spec.number) +
+                    "?product=" + std::to_string(k) + "\"><img src=\"/upload/product/" +
+                    dice.Digits(8) + ".jpg\" alt=\"" + product + "\" /></a><p>" + product +
+                    "</p><span>价格面议</span></li>";
+    }
+    page << "</ul></div>";
+    page.Text() += footer.Text();
+    return std::move(page.Text());
+}
+
+std::string RenderNotFoundPage() {
+    Page page;
+    page << "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />"
+            "<title>404 页面不存在</title></head>"
+         << "<body><h1>404 Not Found</h1><p>您访问的页面不存在或已被删除。</p></body></html>";
+    return std::move(page.Text());
+}
+
+std::string RenderServerErrorPage() {
+    Page page;
+    page << "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />"
+            "<title>500 服务器错误</title></head>"
+         << "<body><h1>500 Internal Server Error</h1><p>服务器繁忙，请稍后再试。</p></body></html>";
+    return std::move(page.Text());
+}
+
+std::string CompanyTarget(std::uint64_t seed, int number) {
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(seed));
+    return std::string(kCompanyPath) + hex + "/" + std::to_string(number) + ".html";
+}
+
+std::string SearchTarget(std::string_view keyword, int page) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string target(kSearchPath);
+    target += '?';
+    target += kSearchQuery;
+    for (char c : keyword) {
+        auto byte = static_cast<unsigned char>(c);
+        bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                          (byte >= '0' && byte <= '9') || byte == '-' || byte == '.';
+        if (unreserved) {
+            target += c;
+        } else {
+            target += '%';
+            target += kHex[byte >> 4];
+            target += kHex[byte & 0x0F];
+        }
+    }
+    if (page > 0) {
+        target += kPageParameter;
+        target += std::to_string(page);
+    }
+    return target;
+}
+
+std::string PercentDecode(std::string_view text) {
+    auto hexValue = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+            hexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::size_t SystemLengthLowerBound(std::string_view utf8) {
+    std::size_t length = 0;
+    for (char c : utf8) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            length += 1;
+        } else if ((byte & 0xC0) != 0x80) {
+            length += 2;
+        }
+    }
+    return length;
+}
+
+}  // namespace velmora::site

@@ -1,0 +1,78 @@
+#pragma once
+// The sample directory site's pages: result pages of the company search and company pages,
+// generated from the keyword alone, so the same keyword always finds the same companies.
+// Every page is UTF-8 with CR LF line ends, in the markup the crawl and the extraction read.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace velmora::site {
+
+// Path and fixed query of the company search; "terms=" takes the percent-encoded keyword and
+// "&p=" the page number.
+inline constexpr std::string_view kSearchPath = "/search/index.php";
+inline constexpr std::string_view kSearchQuery = "_d=company&_a=company_s_search&f=search&terms=";
+inline constexpr std::string_view kPageParameter = "&p=";
+// Company pages live at kCompanyPath + seed in hex + "/" + number + ".html".
+inline constexpr std::string_view kCompanyPath = "/company/";
+
+// Start markers are found only from this byte on (1-based, counted in the system code page),
+// so every result page carries at least this much chrome before its pager.
+inline constexpr std::size_t kMarkerSearchStart = 10000;
+
+// One company as a sound extractor reads it off its page: UTF-8, exactly the cell texts.
+struct CompanyRecord {
+    std::string companyName;
+    std::string contact;
+    std::string telephone;
+    std::string mobile;
+    std::string fax;
+    std::string email;
+    std::string address;
+};
+
+// How the e-mail cell of a company page is written.
+enum class EmailMarkup {
+    Plain,           // the address alone
+    Link,            // <a href="mailto:..." target=_blank>address</a>
+    AfterLineBreak,  // CR LF, then the address
+};
+
+struct ResultPageSpec {
+    std::string_view keyword;  // UTF-8, as decoded from the request
+    int page = 1;              // 1-based; the search URL without a page number is page 1
+    int pages = 10;            // 0: nothing found
+    int linksPerPage = 20;
+    std::string_view baseUrl;    // "http://host:port", prefix of every company link
+    bool changedMarkup = false;  // no markers and no links in the form the crawl looks for
+};
+
+struct CompanyPageSpec {
+    std::uint64_t seed = 0;
+    int number = 1;  // 1-based over the whole search
+    std::size_t minimumBytes = 30000;
+    bool changedMarkup = false;  // the contact block lacks its fax row
+};
+
+std::uint64_t KeywordSeed(std::string_view keyword);
+CompanyRecord GenerateCompany(std::uint64_t seed, int number);
+EmailMarkup EmailMarkupOf(std::uint64_t seed, int number);
+
+std::string RenderResultPage(const ResultPageSpec& spec);
+std::string RenderCompanyPage(const CompanyPageSpec& spec);
+std::string RenderNotFoundPage();
+std::string RenderServerErrorPage();
+
+// Path of company `number` of the keyword whose seed is given.
+std::string CompanyTarget(std::uint64_t seed, int number);
+// The search URL's path and query for a UTF-8 keyword; page 0 leaves out the page parameter.
+// Letters, digits, "-" and "." stay; every other byte becomes %XX with upper-case digits.
+std::string SearchTarget(std::string_view keyword, int page = 0);
+// Undoes %XX escapes; a "%" without two hex digits after it stays as it is.
+std::string PercentDecode(std::string_view text);
+// A lower bound of the text's length in the system code page: ASCII counts 1 and every other
+// character at least 2, whatever its exact form there.
+std::size_t SystemLengthLowerBound(std::string_view utf8);
+
+}  // namespace velmora::site

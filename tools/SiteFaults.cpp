@@ -1,0 +1,100 @@
+#include "tools/SiteFaults.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <utility>
+
+namespace velmora::site {
+namespace {
+
+// Bounds a rule's list so that a command line cannot make the site hold an endless one.
+constexpr std::size_t kMaxRuleNumbers = 10000;
+
+constexpr std::array<std::pair<std::string_view, FaultKind>, 5> kKindNames{{
+    {"slow", FaultKind::Slow},
+    {"reset", FaultKind::Reset},
+    {"500", FaultKind::ServerError},
+    {"nomatch", FaultKind::NoMatch},
+    {"hold", FaultKind::Hold},
+}};
+
+constexpr std::array<std::pair<std::string_view, FaultScope>, 3> kScopeNames{{
+    {"request", FaultScope::Request},
+    {"company", FaultScope::Company},
+    {"page", FaultScope::ResultPage},
+}};
+
+std::optional<int> ParseNumber(std::string_view text) {
+    int value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 0) return std::nullopt;
+    return value;
+}
+
+template <typename T, std::size_t N>
+std::optional<T> Lookup(const std::array<std::pair<std::string_view, T>, N>& names,
+                        std::string_view name) {
+    for (const auto& [text, value] : names) {
+        if (text == name) return value;
+    }
+    return std::nullopt;
+}
+
+bool ParseWhich(std::string_view which, FaultRule& rule) {
+    constexpr std::string_view kEvery = "every-";
+    if (which.starts_with(kEvery)) {
+        std::optional<int> every = ParseNumber(which.substr(kEvery.size()));
+        if (!every || *every == 0) return false;
+        rule.every = *every;
+        return true;
+    }
+    while (true) {
+        std::size_t comma = which.find(',');
+        std::optional<int> number = ParseNumber(which.substr(0, comma));
+        if (!number || rule.numbers.size() == kMaxRuleNumbers) return false;
+        rule.numbers.push_back(*number);
+        if (comma == std::string_view::npos) return true;
+        which.remove_prefix(comma + 1);
+    }
+}
+
+}  // namespace
+
+bool FaultRule::Covers(int number) const {
+    if (all) return true;
+    if (every > 0 && number > 0 && number % every == 0) return true;
+    return std::find(numbers.begin(), numbers.end(), number) != numbers.end();
+}
+
+std::optional<FaultRule> ParseFaultRule(std::string_view text) {
+    FaultRule rule;
+    std::size_t colon = text.find(':');
+    std::optional<FaultKind> kind = Lookup(kKindNames, text.substr(0, colon));
+    if (!kind) return std::nullopt;
+    rule.kind = *kind;
+    if (colon == std::string_view::npos) {
+        rule.all = true;
+        return rule;
+    }
+    std::string_view scoped = text.substr(colon + 1);
+    std::size_t equals = scoped.find('=');
+    std::optional<FaultScope> scope = Lookup(kScopeNames, scoped.substr(0, equals));
+    if (!scope) return std::nullopt;
+    rule.scope = *scope;
+    if (equals == std::string_view::npos) {
+        rule.all = true;
+        return rule;
+    }
+    if (!ParseWhich(scoped.substr(equals + 1), rule)) return std::nullopt;
+    return rule;
+}
+
+std::string_view FaultKindName(FaultKind kind) {
+    for (const auto& [name, value] : kKindNames) {
+        if (value == kind) return name;
+    }
+    return {};
+}
+
+}  // namespace velmora::site

@@ -1,0 +1,45 @@
+#pragma once
+// Faults the sample site injects on chosen requests, so that clients can be tried against a
+// slow, broken or changed directory site. Which requests suffer is decided by numbers only, never
+// by chance, so a run is repeatable.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora::site {
+
+enum class FaultKind {
+    Slow,         // the body trickles out in pieces over SiteOptions::slowMs
+    Reset,        // the connection is reset instead of answered
+    ServerError,  // "500 Internal Server Error" with a short error page
+    NoMatch,      // a page in changed markup: no markers, links or contact block to find
+    Hold,         // no answer until SampleSite::ReleaseHeld() or the site stops
+};
+
+// What the numbers of a rule count.
+enum class FaultScope {
+    Request,     // 1-based arrival number over all connections
+    Company,     // 1-based company number of a company page
+    ResultPage,  // page parameter of a search request; 0 is the search URL without one
+};
+
+struct FaultRule {
+    FaultKind kind = FaultKind::ServerError;
+    FaultScope scope = FaultScope::Request;
+    std::vector<int> numbers;  // exact numbers that get the fault
+    int every = 0;             // > 0: numbers every, 2 * every, ... get it too
+    bool all = false;          // every request of the scope gets it
+
+    [[nodiscard]] bool Covers(int number) const;
+};
+
+// Parses "KIND[:SCOPE[=WHICH]]": KIND is slow, reset, 500, nomatch or hold; SCOPE is request,
+// company or page; WHICH is a comma-separated list of numbers or "every-N". Without WHICH the
+// whole scope gets the fault, without a scope every request. Returns nothing for anything else.
+[[nodiscard]] std::optional<FaultRule> ParseFaultRule(std::string_view text);
+
+std::string_view FaultKindName(FaultKind kind);
+
+}  // namespace velmora::site
