@@ -1,0 +1,385 @@
+#include "http/CurlTransport.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <optional>
+#include <utility>
+
+#include "http/TransferControl.h"
+
+namespace velmora {
+namespace {
+
+// curl_global_init is not safe to race with other libcurl calls; a function-local static runs
+// it exactly once, before the first handle of the process exists.
+bool InitialiseCurlOnce() {
+    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return initialised;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) ==
+                      std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+bool IsHostChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '-' || c == '_';
+}
+
+// A DNS name, an IPv4 address, or an IPv6 literal in brackets. Anything else (a query string
+// left in the host by a URL without a path, spaces, "@") never reaches the connection.
+bool IsValidHost(std::string_view host) {
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        return std::all_of(host.begin() + 1, host.end() - 1, [](char c) {
+            return std::isxdigit(static_cast<unsigned char>(c)) != 0 || c == ':' || c == '.';
+        });
+    }
+    return !host.empty() && std::all_of(host.begin(), host.end(), IsHostChar);
+}
+
+constexpr int kMaxPort = 65535;
+
+// The request line must stay one line: control bytes and spaces in a path become %XX, every
+// other byte goes out as it is.
+std::string EscapeRequestTarget(std::string_view path) {
+    std::string target;
+    target.reserve(path.size());
+    for (char c : path) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7F) {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+            target += escaped;
+        } else {
+            target += c;
+        }
+    }
+    return target;
+}
+
+// libcurl drops a custom header whose value is empty (that is how its own headers are
+// removed); "Name;" is its way of sending "Name:" with no value.
+std::string HeaderLineForCurl(std::string_view line) {
+    std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos || colon == 0) return std::string(line);
+    std::string_view value = line.substr(colon + 1);
+    bool blank = std::all_of(value.begin(), value.end(),
+                             [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+    if (!blank) return std::string(line);
+    return std::string(line.substr(0, colon)) + ";";
+}
+
+curl_slist* BuildHeaderList(const TransferSetup& setup, bool viaProxy) {
+    curl_slist* list = nullptr;
+    bool hasAccept = false;
+    bool hasContentType = false;
+    std::string_view text = setup.headerText;
+    while (!text.empty()) {
+        std::size_t end = text.find("\r\n");
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 2);
+        if (line.empty()) continue;
+        hasAccept = hasAccept || StartsWithNoCase(line, "Accept:");
+        hasContentType = hasContentType || StartsWithNoCase(line, "Content-Type:");
+        list = curl_slist_append(list, HeaderLineForCurl(line).c_str());
+    }
+    // Empty values remove libcurl's own lines, so the request carries ours only.
+    if (!hasAccept) list = curl_slist_append(list, "Accept:");
+    list = curl_slist_append(list, "Expect:");
+    if (setup.verb == "POST" && !hasContentType) list = curl_slist_append(list, "Content-Type:");
+    if (viaProxy) list = curl_slist_append(list, "Proxy-Connection:");
+    return list;
+}
+
+size_t HeaderCallback(char* data, size_t size, size_t count, void* transfer) {
+    return static_cast<HttpClient::Transfer*>(transfer)->OnHeader(data, size * count);
+}
+
+size_t BodyCallback(char* data, size_t size, size_t count, void* transfer) {
+    return static_cast<HttpClient::Transfer*>(transfer)->OnBody(data, size * count);
+}
+
+int StatusOfLine(std::string_view statusLine) {
+    std::size_t space = statusLine.find(' ');
+    if (space == std::string_view::npos) return 0;
+    int status = 0;
+    for (std::size_t i = space + 1; i < statusLine.size() && i < space + 4; ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(statusLine[i]))) return 0;
+        status = status * 10 + (statusLine[i] - '0');
+    }
+    return status;
+}
+
+}  // namespace
+
+HttpClient::Session::Session() {
+    if (!InitialiseCurlOnce()) return;
+    easy = curl_easy_init();
+    multi = curl_multi_init();
+    if (multi != nullptr) {
+        curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, kDefaultConnectionsPerServer);
+    }
+}
+
+HttpClient::Session::~Session() {
+    if (multi != nullptr) curl_multi_cleanup(multi);
+    if (easy != nullptr) curl_easy_cleanup(easy);
+}
+
+HttpClient::Transfer::Transfer(Text verb, UrlParts target)
+    : verb_(std::move(verb)), target_(std::move(target)) {}
+
+HttpClient::Transfer::~Transfer() {
+    Abandon();
+    curl_slist_free_all(headerList_);
+}
+
+bool HttpClient::Transfer::Start(Session& session, const TransferSetup& setup, Bytes& sink,
+                                 TransferControl* control) {
+    session_ = &session;
+    sink_ = &sink;
+    limit_ = kMaxBodyBytes;
+    if (session.easy == nullptr || session.multi == nullptr || !IsValidHost(target_.host) ||
+        target_.port > kMaxPort) {
+        finished_ = true;
+        result_ = CURLE_COULDNT_RESOLVE_HOST;
+        return false;
+    }
+    CURL* easy = session.easy;
+    curl_easy_reset(easy);
+
+    const bool viaProxy = !session.proxy.empty();
+    connectUrl_ = target_.scheme + target_.host + ":" + std::to_string(target_.port) + "/";
+    // A plain-HTTP proxy wants the absolute form; everything else the path as composed.
+    requestTarget_ = EscapeRequestTarget(target_.path);
+    if (viaProxy && target_.scheme == "http://") {
+        requestTarget_ = connectUrl_.substr(0, connectUrl_.size() - 1) + requestTarget_;
+    }
+    curl_easy_setopt(easy, CURLOPT_URL, connectUrl_.c_str());
+    curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, requestTarget_.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, kMaxConnectionAgeSeconds);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(session.connectTimeout.count()));
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    // An empty proxy means direct, whatever http_proxy in the environment says.
+    curl_easy_setopt(easy, CURLOPT_PROXY, session.proxy.c_str());
+    if (viaProxy) {
+        curl_easy_setopt(easy, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
+        curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        if (setup.proxyUser) curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, setup.proxyUser->c_str());
+        if (setup.proxyPassword) {
+            curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, setup.proxyPassword->c_str());
+        }
+    }
+    if (setup.user || setup.password) {
+        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
+        if (setup.user) curl_easy_setopt(easy, CURLOPT_USERNAME, setup.user->c_str());
+        if (setup.password) curl_easy_setopt(easy, CURLOPT_PASSWORD, setup.password->c_str());
+    }
+    if (setup.decoding) {
+        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+    } else {
+        curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    }
+
+    if (verb_ == "GET") {
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    } else if (verb_ == "HEAD") {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    } else if (verb_ == "POST") {
+        requestBody_ = setup.body;
+        curl_easy_setopt(easy, CURLOPT_POST, 1L);
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(requestBody_.size()));
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, requestBody_.data());
+    } else {
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, verb_.c_str());
+    }
+
+    headerList_ = BuildHeaderList(setup, viaProxy);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList_);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, HeaderCallback);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, BodyCallback);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+
+    if (curl_multi_add_handle(session.multi, easy) != CURLM_OK) {
+        finished_ = true;
+        result_ = CURLE_FAILED_INIT;
+        return false;
+    }
+    attached_ = true;
+    TransferOutcome outcome = Drive(Phase::kHeaders, control);
+    if (!headersDone_ || outcome == TransferOutcome::kStopped) {
+        finalHeaders_.clear();
+        return false;
+    }
+    return true;
+}
+
+TransferOutcome HttpClient::Transfer::ReadRest(std::size_t limit, TransferControl* control) {
+    if (!Started()) return TransferOutcome::kFailed;
+    limit_ = limit;
+    TransferOutcome outcome = OutcomeOfResult();
+    if (!finished_ && sink_->size() < limit_) outcome = Drive(Phase::kBody, control);
+    if (outcome == TransferOutcome::kFailed || outcome == TransferOutcome::kStopped) {
+        if (sink_->size() < limit_) return outcome;
+    }
+    if (sink_->size() >= limit_) {
+        sink_->resize(limit_);
+        if (!finished_) Abandon();
+        return TransferOutcome::kTruncated;
+    }
+    return outcome;
+}
+
+void HttpClient::Transfer::Abandon() {
+    if (!attached_) return;
+    curl_multi_remove_handle(session_->multi, session_->easy);
+    attached_ = false;
+    if (!finished_) {
+        finished_ = true;
+        result_ = CURLE_ABORTED_BY_CALLBACK;
+    }
+}
+
+std::size_t HttpClient::Transfer::OnHeader(const char* data, std::size_t size) {
+    // Trailers of a chunked body, and anything else after the body began, are not headers.
+    if (bodyStarted_) return size;
+    headerBytes_ += size;
+    std::string_view line(data, size);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    if (line.starts_with("HTTP/")) {
+        pendingHeaders_.clear();
+        inHeaderBlock_ = true;
+    }
+    if (!inHeaderBlock_) return size;
+    if (pendingHeaders_.size() + line.size() + 2 > kMaxResponseHeaderBytes) {
+        return 0;
+    }
+    pendingHeaders_.append(line).append("\r\n");
+    if (line.empty()) {
+        inHeaderBlock_ = false;
+        finalHeaders_ = pendingHeaders_;
+        // An authentication challenge may be answered within the same transfer, and an interim
+        // 1xx block is always followed by another; either way the block is not final yet.
+        int status = StatusOfLine(std::string_view(finalHeaders_).substr(
+            0, finalHeaders_.find("\r\n")));
+        if (status >= 200 && status != 401 && status != 407) headersDone_ = true;
+    }
+    return size;
+}
+
+std::size_t HttpClient::Transfer::OnBody(const char* data, std::size_t size) {
+    bodyStarted_ = true;
+    headersDone_ = true;
+    bodyBytes_ += size;
+    std::size_t room = limit_ > sink_->size() ? limit_ - sink_->size() : 0;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    if (size > room) {
+        sink_->insert(sink_->end(), bytes, bytes + room);
+        limitReached_ = true;
+        return 0;  // ends the transfer; the bytes up to the limit are kept
+    }
+    sink_->insert(sink_->end(), bytes, bytes + size);
+    return size;
+}
+
+bool HttpClient::Transfer::PhaseDone(Phase phase) const {
+    if (finished_) return true;
+    return phase == Phase::kHeaders ? headersDone_ : sink_->size() >= limit_;
+}
+
+std::uint64_t HttpClient::Transfer::BytesMoved() const {
+    curl_off_t uploaded = 0;
+    curl_easy_getinfo(session_->easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    return headerBytes_ + bodyBytes_ + static_cast<std::uint64_t>(uploaded);
+}
+
+std::chrono::milliseconds HttpClient::Transfer::StallLimit() const {
+    curl_off_t uploaded = 0;
+    curl_easy_getinfo(session_->easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    bool sending = static_cast<std::size_t>(uploaded) < requestBody_.size();
+    auto stall = sending ? session_->sendStallTimeout : session_->receiveStallTimeout;
+    // Before the first response byte the connection may still be in the making.
+    return headerBytes_ == 0 ? session_->connectTimeout + stall : stall;
+}
+
+void HttpClient::Transfer::CollectFinished() {
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(session_->multi, &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == session_->easy) {
+            Finish(message->data.result);
+        }
+    }
+}
+
+void HttpClient::Transfer::Finish(CURLcode result) {
+    Abandon();
+    finished_ = true;
+    result_ = result;
+    if (result == CURLE_OK && !finalHeaders_.empty()) headersDone_ = true;
+}
+
+TransferOutcome HttpClient::Transfer::OutcomeOfResult() const {
+    if (!finished_ || result_ == CURLE_OK) return TransferOutcome::kComplete;
+    if (result_ == CURLE_WRITE_ERROR && limitReached_) return TransferOutcome::kTruncated;
+    return TransferOutcome::kFailed;
+}
+
+TransferOutcome HttpClient::Transfer::Drive(Phase phase, TransferControl* control) {
+    using Clock = std::chrono::steady_clock;
+    std::optional<TransferControl::Subscription> wakeOnChange;
+    if (control != nullptr) {
+        CURLM* multi = session_->multi;
+        wakeOnChange.emplace(*control, [multi] { curl_multi_wakeup(multi); });
+    }
+    std::uint64_t lastMoved = BytesMoved();
+    Clock::time_point lastProgress = Clock::now();
+    while (!PhaseDone(phase)) {
+        if (control != nullptr) {
+            if (control->IsPaused()) {
+                if (!control->WaitWhilePaused()) break;
+                lastProgress = Clock::now();  // paused time is not a stall
+            }
+            if (control->IsStopped()) break;
+        }
+        int running = 0;
+        curl_multi_perform(session_->multi, &running);
+        CollectFinished();
+        if (PhaseDone(phase)) break;
+
+        Clock::time_point now = Clock::now();
+        std::uint64_t moved = BytesMoved();
+        if (moved != lastMoved) {
+            lastMoved = moved;
+            lastProgress = now;
+        }
+        auto stalled = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastProgress);
+        auto limit = StallLimit();
+        if (stalled >= limit) {
+            Abandon();
+            result_ = CURLE_OPERATION_TIMEDOUT;
+            return TransferOutcome::kFailed;
+        }
+        auto wait = std::min(kMaxPollWait, limit - stalled);
+        curl_multi_poll(session_->multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
+    }
+    if (control != nullptr && control->IsStopped() && !finished_) {
+        Abandon();
+        return TransferOutcome::kStopped;
+    }
+    return OutcomeOfResult();
+}
+
+}  // namespace velmora

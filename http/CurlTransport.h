@@ -1,0 +1,126 @@
+#pragma once
+// The transport under HttpClient: libcurl, one easy handle per client reused for every request
+// (so a keep-alive connection serves the next request to the same host), driven through the
+// client's own multi handle so that another thread can wake it to pause or stop.
+// Private to http/.
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "http/HttpClient.h"
+
+namespace velmora {
+
+// A hostile server must not exhaust memory; no page of a directory site comes near this.
+inline constexpr std::size_t kMaxBodyBytes = std::size_t{64} << 20;
+// Far above any real header block; bounds what a hostile server makes us hold and scan.
+inline constexpr std::size_t kMaxResponseHeaderBytes = std::size_t{64} << 10;
+// A redirect's body is read and dropped up to this size so its connection serves the next hop.
+inline constexpr std::size_t kRedirectDrainBytes = std::size_t{64} << 10;
+// Unset time-outs never let a request hang: connecting, and no byte moving while not paused.
+inline constexpr std::chrono::milliseconds kDefaultConnectTimeout{20000};
+inline constexpr std::chrono::milliseconds kDefaultStallTimeout{30000};
+// Longest sleep in the poll, so that time-outs are checked even when nothing wakes us.
+inline constexpr std::chrono::milliseconds kMaxPollWait{1000};
+// An idle pooled connection older than this is not reused (servers drop idle ones).
+inline constexpr long kMaxConnectionAgeSeconds = 60;
+inline constexpr long kDefaultConnectionsPerServer = 50;
+
+struct HttpClient::Session {
+    Session();
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    CURL* easy = nullptr;
+    CURLM* multi = nullptr;
+    std::chrono::milliseconds connectTimeout = kDefaultConnectTimeout;
+    std::chrono::milliseconds sendStallTimeout = kDefaultStallTimeout;
+    std::chrono::milliseconds receiveStallTimeout = kDefaultStallTimeout;
+    Text proxy;  // empty: direct, whatever the environment says
+};
+
+// What one request sends; built by the exchange, handed to the transport as is.
+struct TransferSetup {
+    Text verb;       // normalised: "GET", "HEAD", "POST" or any other
+    UrlParts target;
+    Text headerText;   // the composed lines, each ended by CR LF
+    Bytes body;  // sent only with POST
+    bool decoding = false;
+    std::optional<Text> user;
+    std::optional<Text> password;
+    std::optional<Text> proxyUser;
+    std::optional<Text> proxyPassword;
+};
+
+enum class TransferOutcome {
+    kComplete,   // the response ended normally
+    kTruncated,  // the body reached the byte limit asked for; the bytes up to it are kept
+    kFailed,     // connection, protocol or time-out failure
+    kStopped,    // the control stopped it
+};
+
+class HttpClient::Transfer {
+public:
+    Transfer(Text verb, UrlParts target);
+    ~Transfer();
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    const Text& Verb() const { return verb_; }
+    const UrlParts& Target() const { return target_; }
+    bool Started() const { return session_ != nullptr; }
+
+    // Sends the request and runs until the final response's header block is complete (or the
+    // transfer ends). Body bytes that arrive meanwhile go to `sink`. False: no response.
+    bool Start(Session& session, const TransferSetup& setup, Bytes& sink,
+               TransferControl* control);
+    // The final response's header block in CR LF form; empty when none arrived.
+    const Text& ResponseHeaders() const { return finalHeaders_; }
+    // Runs until the body is complete or `sink` holds `limit` bytes.
+    TransferOutcome ReadRest(std::size_t limit, TransferControl* control);
+    // Ends the transfer if it still runs; an unfinished one takes its connection with it.
+    void Abandon();
+
+    // libcurl callbacks.
+    std::size_t OnHeader(const char* data, std::size_t size);
+    std::size_t OnBody(const char* data, std::size_t size);
+
+private:
+    enum class Phase { kHeaders, kBody };
+    TransferOutcome Drive(Phase phase, TransferControl* control);
+    bool PhaseDone(Phase phase) const;
+    std::chrono::milliseconds StallLimit() const;
+    std::uint64_t BytesMoved() const;
+    void CollectFinished();
+    void Finish(CURLcode result);
+    TransferOutcome OutcomeOfResult() const;
+
+    Text verb_;
+    UrlParts target_;
+    Session* session_ = nullptr;
+    bool attached_ = false;
+    bool finished_ = false;
+    CURLcode result_ = CURLE_OK;
+    bool headersDone_ = false;
+    bool bodyStarted_ = false;
+    bool limitReached_ = false;
+    bool inHeaderBlock_ = false;
+    Text pendingHeaders_;
+    Text finalHeaders_;
+    std::uint64_t headerBytes_ = 0;
+    std::uint64_t bodyBytes_ = 0;
+    Bytes* sink_ = nullptr;
+    std::size_t limit_ = kMaxBodyBytes;
+    curl_slist* headerList_ = nullptr;
+    Bytes requestBody_;
+    std::string connectUrl_;
+    std::string requestTarget_;
+};
+
+}  // namespace velmora

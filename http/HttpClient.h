@@ -1,0 +1,192 @@
+#pragma once
+// HttpClient: one HTTP session with six standard request header values, a block of pending
+// header lines, a cookie jar in one text and the state of the last exchange.
+//
+// Requests carry exactly the header lines composed here (plus Host); the transport keeps no
+// cookies and follows no redirects of its own. One exchange at a time per client: callers on
+// several threads take turns. A TransferControl given with SetTransferControl lets other threads
+// pause, resume or stop the exchange in flight.
+//
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "text/Text.h"
+#include "text/TextOps.h"
+
+namespace velmora {
+
+class TransferControl;
+
+inline constexpr std::string_view kDefaultUserAgent =
+    "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
+inline constexpr std::string_view kDefaultAccept = "text/html, application/xhtml+xml, */*";
+inline constexpr std::string_view kDefaultAcceptLanguage = "zh-cn";
+inline constexpr std::string_view kDefaultContentType = "application/x-www-form-urlencoded";
+inline constexpr std::string_view kDefaultConnection = "Keep-Alive";
+
+// Option numbers accepted by HttpClient::SetOption (the values are raw bytes: a 4-byte
+// little-endian integer for numbers and flags, the text itself for names and servers).
+enum HttpOption : int {
+    kOptionConnectTimeout = 2,      // milliseconds
+    kOptionSendTimeout = 5,         // milliseconds without progress while sending
+    kOptionReceiveTimeout = 6,      // milliseconds without progress while receiving
+    kOptionUserName = 28,           // for a server's authentication challenge
+    kOptionPassword = 29,
+    kOptionProxy = 38,              // proxy server text; empty means direct
+    kOptionProxyUserName = 43,
+    kOptionProxyPassword = 44,
+    kOptionHttpDecoding = 65,       // nonzero: ask for and undo gzip/deflate
+    kOptionMaxConnsPerServer = 73,  // connections kept per host
+};
+
+struct UrlParts {
+    Text scheme;  // "http://" or "https://"
+    Text host;
+    int port = 0;
+    Text path;  // always begins with "/"
+};
+
+class HttpClient {
+public:
+    HttpClient();
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // Session life. A client does nothing before Open; Close ends the session, Reopen starts over.
+    void Open(const Text& agent);
+    void Close();
+    void ResetHeaders();
+    void Reopen(const std::optional<Text>& agent = std::nullopt);
+
+    // Session options.
+    void SetAutoHeaders(bool on);
+    void SetFollowRedirects(bool on);
+    [[nodiscard]] bool SetOption(int option, const Bytes& value);
+    // Milliseconds; a value of 0 or less keeps the built-in limit.
+    void SetTimeouts(int connectMs, int sendMs, int receiveMs);
+    void SetProxy(const Text& server, const std::optional<Text>& user = std::nullopt,
+                  const std::optional<Text>& password = std::nullopt);
+    // Only between OpenRequest and Send: false when no request has been opened.
+    bool SetCredentials(const std::optional<Text>& user = std::nullopt,
+                        const std::optional<Text>& password = std::nullopt);
+    void SetDecoding(bool on = true);
+
+    // Pending header lines: they go with the next request only.
+    void SetHeader(const Text& name, const Text& value);
+    void RemoveHeader(const Text& name);
+    void SetUserAgent(const std::optional<Text>& value = std::nullopt);
+    // A value fixes the Referer for later requests; no value returns to each request naming the
+    // previous URL once, then its own.
+    void SetReferer(const std::optional<Text>& value = std::nullopt);
+    void SetContentType(const std::optional<Text>& value = std::nullopt);
+    void SetAccept(const std::optional<Text>& value = std::nullopt);
+    void SetForgedClientIp(const Text& address);
+
+    // Requests. False when no request could be opened or no response arrived; HTTP error
+    // statuses are responses like any other. `mergeOption` is carried along and changes nothing.
+    bool Get(const Text& url, int mergeOption = 0);
+    // With a bodyText, its bytes replace `body` before sending.
+    bool Post(const Text& url, const std::optional<Text>& bodyText, Bytes& body,
+              int mergeOption = 0);
+    bool Head(const Text& url, int mergeOption = 0);
+    bool OpenRequest(const Text& verb, const Text& url);
+    bool SendText(const Text& bodyText, int mergeOption = 0);
+    bool Send(const Bytes& body, int mergeOption = 0);
+
+    // The body of the last response of the exchange, read once and then cached. `maxChunks` > 0
+    // reads at most that many 1 024-byte chunks. A body cut short by the peer reads as empty;
+    // one beyond the size cap keeps the bytes up to the cap.
+    Bytes ReadBody(int maxChunks = 0);
+    // The body up to its first zero byte, unconverted.
+    Text ReadBodyText(int maxChunks = 0);
+    // The body decoded as UTF-8 into the system code page, whatever charset it declares.
+    Text ReadBodyTextUtf8(int maxChunks = 0);
+
+    Text GetResponseHeader(const Text& name);
+    // The raw header text of the final response: status line, header lines, empty line, CR LF.
+    Text GetResponseHeaders();
+    Text GetRedirectUrl();
+    Text ResolveLocation() const;
+
+    // The cookie jar (one for every host the client talks to).
+    bool AddCookies(const Text& text);
+    bool RemoveCookies(const Text& text);
+    Text GetCookie(const Text& name, bool withName = false) const;
+    Text GetCookies() const;
+    // An empty text empties the jar.
+    void SetCookies(const Text& text);
+
+    // Requests of this client from now on obey `control` (nullptr: none). While it is paused a
+    // request waits before it starts and a transfer in flight moves no bytes; when it is stopped
+    // no request goes out and the one in flight ends within milliseconds, failing, with an empty
+    // body. The client stays usable either way.
+    void SetTransferControl(std::shared_ptr<TransferControl> control);
+
+    // Splits a URL without touching a client; nullopt for an empty url.
+    static std::optional<UrlParts> ParseUrl(std::string_view url);
+    // UTF-8 bytes to system-code-page text; malformed input becomes replacement characters.
+    static Text Utf8ToAnsi(const Bytes& bytes);
+
+    struct Session;
+    class Transfer;
+
+private:
+    struct Connection {
+        std::optional<Text> user;
+        std::optional<Text> password;
+        std::optional<Text> proxyUser;
+        std::optional<Text> proxyPassword;
+    };
+
+    bool SendHop(const Bytes& body, int mergeOption, int redirectsLeft);
+    const Bytes& LoadBody(int maxChunks);
+    void MergeResponseCookies(int mergeOption);
+    void AppendStandardHeaders();
+    Text ComposeRequestHeaders(std::size_t bodySize) const;
+    void ClearAddedFlags();
+    void MarkStandardHeader(const Text& key);
+    void PlaceHeaderLine(const Text& prefix, const Text& value);
+    void SetStandardValue(Text& field, bool& added, const Text& prefix, const Text& value);
+
+    // The transport: easy and multi handles plus session-wide options; none after Close.
+    std::unique_ptr<Session> sessionHandle;
+    // Per-request credentials, present from OpenRequest until the next one.
+    std::optional<Connection> connectHandle;
+    // The request opened by OpenRequest and its transfer, until the next one.
+    std::unique_ptr<Transfer> requestHandle;
+    bool followRedirects = false;
+    bool httpDecoding = false;
+    Text scheme;
+    Text host;
+    int port = 0;
+    Text currentUrl;
+    Text headerBlock;
+    Bytes responseBody;
+    Text responseHeaders;
+    Text cookieJar;
+    bool cookiesMerged = false;
+    bool autoHeaders = false;
+    bool acceptAdded = false;
+    Text accept;
+    bool refererAdded = false;
+    bool refererFixed = false;
+    Text referer;
+    bool acceptLanguageAdded = false;
+    Text acceptLanguage;
+    bool userAgentAdded = false;
+    Text userAgent;
+    bool contentTypeAdded = false;
+    Text contentType;
+    bool connectionAdded = false;
+    Text connection;
+    bool isPost = false;
+    // Body bytes of the transfer in flight, moved to responseBody when read; its size and
+    // capacity are the read length and read capacity.
+    Bytes readBuffer;
+    std::shared_ptr<TransferControl> transferControl;
+};
+
+}  // namespace velmora
