@@ -3,7 +3,6 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
-#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -81,7 +80,6 @@ size_t NextCharacter(const std::string& utf8, size_t offset) {
 void Regex::Clear() {
     matched_ = false;
     subject_.clear();
-    subjectLength_ = 0;
     groupCount_ = 0;
     matches_.clear();
 }
@@ -109,11 +107,7 @@ bool Regex::Create(const Text& pattern, const Text& subject, bool caseSensitive,
     uint32_t groups = 0;
     pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &groups);
 
-    // The engine being stood in for always saw the subject followed by one zero character;
-    // it can take part in a match but is cut from every text handed back.
     std::string utf8 = SystemToUtf8(subject);
-    subjectLength_ = utf8.size();
-    utf8 += '\0';
 
     std::vector<Span> found;
     const PCRE2_SIZE* offsets = pcre2_get_ovector_pointer(data.get());
@@ -162,10 +156,8 @@ const Regex::Span* Regex::FindSpan(int matchIndex, int groupIndex) const {
     return span.begin == kUnset ? nullptr : &span;
 }
 
-std::string Regex::Slice(size_t begin, size_t end) const {
-    begin = std::min(begin, subjectLength_);
-    end = std::min(end, subjectLength_);
-    return begin < end ? subject_.substr(begin, end - begin) : std::string();
+std::string_view Regex::Slice(size_t begin, size_t end) const {
+    return std::string_view(subject_).substr(begin, end - begin);
 }
 
 Text Regex::TextOf(const Span* span, int* position) const {
@@ -212,7 +204,7 @@ void Regex::AppendExpansion(std::string& out, const std::string& replacement,
             out += Slice(0, spans[0].begin);
             ++i;
         } else if (next == '\'') {
-            out += Slice(spans[0].end, subjectLength_);
+            out += Slice(spans[0].end, subject_.size());
             ++i;
         } else if (int first = digit(i + 1); first >= 0) {
             // Two digits when they name a group, else one digit and a literal second ("$11"
@@ -246,7 +238,7 @@ Text Regex::ReplaceMatches(const Text& replacement) const {
         AppendExpansion(out, utf8Replacement, m);
         copied = whole.end;
     }
-    out += Slice(copied, subjectLength_);
+    out += Slice(copied, subject_.size());
     return Utf8ToSystem(out);
 }
 

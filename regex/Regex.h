@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "text/Text.h"
@@ -59,15 +60,14 @@ private:
 
     void Clear();
     const Span* FindSpan(int matchIndex, int groupIndex) const;
-    std::string Slice(size_t begin, size_t end) const;
+    std::string_view Slice(size_t begin, size_t end) const;
     Text TextOf(const Span* span, int* position) const;
     void AppendExpansion(std::string& out, const std::string& replacement, size_t match) const;
 
     Text pattern_;
     bool created_ = false;  // a Create ran, whatever its outcome
     bool matched_ = false;  // the last Create succeeded
-    std::string subject_;   // UTF-8, followed by the terminator the engine always saw
-    size_t subjectLength_ = 0;
+    std::string subject_;   // UTF-8
     size_t groupCount_ = 0;
     std::vector<Span> matches_;  // groupCount_ + 1 spans per match, the whole match first
 };

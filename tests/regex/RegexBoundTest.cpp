@@ -1,0 +1,71 @@
+// The work bound: hostile pages make Create fail with no matches; large real pages still match.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "regex/Regex.h"
+#include "tests/regex/SamplePages.h"
+#include "text/CodePage.h"
+
+namespace velmora {
+namespace {
+
+void ExpectBoundHit(Regex& regex, const Text& pattern, const Text& subject) {
+    // A successful Create first, so the test also sees its results go.
+    ASSERT_TRUE(regex.Create("(a)", "a"));
+    EXPECT_FALSE(regex.Create(pattern, subject));
+    EXPECT_EQ(regex.MatchCount(), 0);
+    EXPECT_EQ(regex.GroupCount(), 0);
+    EXPECT_EQ(regex.GetMatch(1), "");
+    EXPECT_EQ(regex.GetSubMatch(1, 1), "");
+    EXPECT_EQ(regex.ReplaceMatches("x"), "");
+}
+
+TEST(RegexBound, CatastrophicBacktrackingFails) {
+    std::string subject = std::string(40, 'a') + "!";
+    for (const char* pattern : {"(a+)+$", "(a|aa)+$", "(\\w+\\s?)+$", "^(\\w+\\s?)*$"}) {
+        Regex regex;
+        ExpectBoundHit(regex, pattern, subject);
+    }
+}
+
+TEST(RegexBound, HostileCompanyPagesFail) {
+    Text pattern = Utf8ToSystem(sample::kCompanyDetailPattern);
+    Regex regex;
+    ExpectBoundHit(regex, pattern, Utf8ToSystem(sample::HostileCompanyPage(2000, 1 << 20)));
+    // One opener followed by a long page of rows that never reach an address row.
+    std::string rows;
+    while (rows.size() < 600 * 1024) rows += sample::ContactRow("邮件", "x@example.cn");
+    ExpectBoundHit(regex, pattern,
+                   Utf8ToSystem(sample::CompanyBlock(sample::Company{}, false) + rows));
+    // The object is usable again at once.
+    ASSERT_TRUE(regex.Create(pattern, Utf8ToSystem(sample::CompanyPage(sample::Company{}))));
+    EXPECT_EQ(regex.MatchCount(), 1);
+}
+
+TEST(RegexBound, ManyCheapStartPositionsHitTheDeadline) {
+    // Each start position stays under the step limit, but together they take seconds.
+    std::string subject;
+    for (int line = 0; line < 2000; ++line) subject += std::string(100, 'a') + "\n";
+    Regex regex;
+    ExpectBoundHit(regex, "a*a*a*(?:b|c)", subject);
+}
+
+TEST(RegexBound, LargeRealPagesStillMatch) {
+    std::vector<std::string> links;
+    for (int i = 0; i < 3000; ++i) links.push_back("/company/" + std::to_string(i) + ".html");
+    Regex regex;
+    ASSERT_TRUE(regex.Create(Utf8ToSystem(sample::kCompanyLinkPattern),
+                             Utf8ToSystem(sample::ResultPage(links, 1 << 20))));
+    ASSERT_EQ(regex.MatchCount(), 3000);
+    EXPECT_EQ(regex.GetSubMatch(3000, 1), "/company/2999.html");
+
+    ASSERT_TRUE(regex.Create(Utf8ToSystem(sample::kCompanyDetailPattern),
+                             Utf8ToSystem(sample::CompanyPage(sample::Company{}, 1 << 20))));
+    EXPECT_EQ(regex.MatchCount(), 1);
+}
+
+}  // namespace
+}  // namespace velmora
