@@ -4,6 +4,7 @@
 #include <pcre2.h>
 
 #include <chrono>
+#include <ctime>
 #include <memory>
 
 #include "regex/Dialect.h"
@@ -19,15 +20,15 @@ using Clock = std::chrono::steady_clock;
 constexpr uint32_t kMatchLimit = 1'000'000;
 // Backtracking memory of one match in KiB, for the interpreter when JIT is unavailable.
 constexpr uint32_t kHeapLimitKiB = 16 * 1024;
-// The match limit counts per start position, so a page of many near misses needs a deadline
-// over the whole Create; real pages finish in well under a millisecond.
-constexpr std::chrono::milliseconds kCreateDeadline{100};
+// The match limit counts per start position, so a page of many near misses needs a budget
+// over the whole Create; real pages take well under a millisecond.
+constexpr std::chrono::milliseconds kCreateBudget{100};
 // Stored offsets, whole matches and groups together: twice what an empty-matching pattern
-// leaves over a 1 MB page, so the deadline and not memory ends such a run.
+// leaves over a 1 MB page, so the budget and not memory ends such a run.
 constexpr size_t kMaxSpans = size_t{1} << 21;
 
-// The deadline callout sits at the pattern's start, so it runs once per start position.
-constexpr std::string_view kDeadlineCalloutPrefix = "(?C1)(?:";
+// The budget callout sits at the pattern's start, so it runs once per start position.
+constexpr std::string_view kBudgetCalloutPrefix = "(?C1)(?:";
 
 struct CodeDeleter {
     void operator()(pcre2_code* code) const { pcre2_code_free(code); }
@@ -42,8 +43,36 @@ struct MatchDataDeleter {
     void operator()(pcre2_match_data* data) const { pcre2_match_data_free(data); }
 };
 
-int StopAtDeadline(pcre2_callout_block*, void* deadline) {
-    return Clock::now() > *static_cast<Clock::time_point*>(deadline) ? PCRE2_ERROR_CALLOUT : 0;
+std::chrono::nanoseconds ThreadCpuTime() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+// The budget is this thread's processor time, so a Create that is merely descheduled on a
+// busy machine still finishes. The cheap wall clock is read at every start position; the
+// thread's processor time, a system call, only when the wall clock says the budget may be
+// spent, and then the wall deadline moves on by what is left.
+class WorkBudget {
+public:
+    WorkBudget() : cpuStart_(ThreadCpuTime()), wallDeadline_(Clock::now() + kCreateBudget) {}
+
+    bool Spent() {
+        Clock::time_point now = Clock::now();
+        if (now <= wallDeadline_) return false;
+        auto left = kCreateBudget - (ThreadCpuTime() - cpuStart_);
+        if (left <= std::chrono::nanoseconds::zero()) return true;
+        wallDeadline_ = now + left;
+        return false;
+    }
+
+private:
+    std::chrono::nanoseconds cpuStart_;
+    Clock::time_point wallDeadline_;
+};
+
+int StopWhenSpent(pcre2_callout_block*, void* budget) {
+    return static_cast<WorkBudget*>(budget)->Spent() ? PCRE2_ERROR_CALLOUT : 0;
 }
 
 std::unique_ptr<pcre2_code, CodeDeleter> Compile(const std::string& translated,
@@ -55,7 +84,7 @@ std::unique_ptr<pcre2_code, CodeDeleter> Compile(const std::string& translated,
     uint32_t options = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_MATCH_UNSET_BACKREF |
                        PCRE2_DOLLAR_ENDONLY | PCRE2_NEVER_UCP;
     if (!caseSensitive) options |= PCRE2_CASELESS;
-    std::string wrapped = std::string(kDeadlineCalloutPrefix) + translated + ")";
+    std::string wrapped = std::string(kBudgetCalloutPrefix) + translated + ")";
     int error = 0;
     PCRE2_SIZE errorOffset = 0;
     std::unique_ptr<pcre2_code, CodeDeleter> code(
@@ -86,7 +115,7 @@ void Regex::Clear() {
 
 bool Regex::Create(const Text& pattern, const Text& subject, bool caseSensitive, bool multiline,
                    bool global) {
-    Clock::time_point deadline = Clock::now() + kCreateDeadline;
+    WorkBudget budget;
     Clear();
     pattern_ = pattern;
     created_ = true;
@@ -102,7 +131,7 @@ bool Regex::Create(const Text& pattern, const Text& subject, bool caseSensitive,
     if (!context || !data) return false;
     pcre2_set_match_limit(context.get(), kMatchLimit);
     pcre2_set_heap_limit(context.get(), kHeapLimitKiB);
-    pcre2_set_callout(context.get(), StopAtDeadline, &deadline);
+    pcre2_set_callout(context.get(), StopWhenSpent, &budget);
 
     uint32_t groups = 0;
     pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &groups);
@@ -113,11 +142,10 @@ bool Regex::Create(const Text& pattern, const Text& subject, bool caseSensitive,
     const PCRE2_SIZE* offsets = pcre2_get_ovector_pointer(data.get());
     size_t start = 0;
     while (start <= utf8.size()) {
-        if (Clock::now() > deadline) return false;
         int rc = pcre2_match(code.get(), reinterpret_cast<PCRE2_SPTR>(utf8.data()), utf8.size(),
                              start, PCRE2_NO_UTF_CHECK, data.get(), context.get());
         if (rc == PCRE2_ERROR_NOMATCH) break;
-        if (rc < 0) return false;  // a limit, the deadline, or memory
+        if (rc < 0) return false;  // a limit, the budget, or memory
         if (found.size() + groups + 1 > kMaxSpans) return false;
         for (uint32_t g = 0; g <= groups; ++g) {
             size_t begin = offsets[2 * g];

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "regex/Regex.h"
@@ -16,6 +17,10 @@ struct DialectCase {
     int count;
     const char* first;  // the first match, UTF-8
 };
+
+void PrintTo(const DialectCase& c, std::ostream* out) {
+    *out << "/" << c.pattern << "/ over \"" << c.subject << "\"";
+}
 
 class RegexDialect : public testing::TestWithParam<DialectCase> {};
 
@@ -55,7 +60,8 @@ INSTANTIATE_TEST_SUITE_P(
                     DialectCase{"a}", "a}", 1, "a}"},
                     // After an empty match the search moves on by one character.
                     DialectCase{"x*", "ab", 3, ""},
-                    DialectCase{"a*", "baa", 3, ""}));
+                    DialectCase{"a*", "baa", 3, ""},
+                    DialectCase{"x*", "电𠀀", 3, ""}));
 
 INSTANTIATE_TEST_SUITE_P(
     Classes, RegexDialect,

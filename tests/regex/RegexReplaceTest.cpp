@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "regex/Regex.h"
 #include "text/CodePage.h"
 
@@ -15,13 +17,17 @@ struct ReplaceCase {
     const char* expected;
 };
 
+void PrintTo(const ReplaceCase& c, std::ostream* out) {
+    *out << "/" << c.pattern << "/ over \"" << c.subject << "\" with \"" << c.replacement << "\"";
+}
+
 class RegexReplace : public testing::TestWithParam<ReplaceCase> {};
 
 TEST_P(RegexReplace, ExpandsTheReplacement) {
     const ReplaceCase& c = GetParam();
     Regex regex;
-    ASSERT_TRUE(regex.Create(c.pattern, c.subject));
-    EXPECT_EQ(regex.ReplaceMatches(c.replacement), c.expected);
+    ASSERT_TRUE(regex.Create(Utf8ToSystem(c.pattern), Utf8ToSystem(c.subject)));
+    EXPECT_EQ(SystemToUtf8(regex.ReplaceMatches(Utf8ToSystem(c.replacement))), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -52,6 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
     EveryMatch, RegexReplace,
     testing::Values(ReplaceCase{"o", "foo boo", "0", "f00 b00"},
                     ReplaceCase{"x*", "ab", "-", "-a-b-"},
+                    ReplaceCase{"x*", "电话", "-", "-电-话-"},
                     ReplaceCase{"(\\d)", "1a2b3", "<$1$'>", "<1a2b3>a<2b3>b<3>"},
                     ReplaceCase{"zz", "abc", "y", "abc"}));
 
