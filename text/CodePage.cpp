@@ -71,8 +71,8 @@ public:
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
 
-    // Converts all of input. U+FFFD stands for every undecodable unit and for one sequence
-    // cut short at the end; what follows a bad unit is converted as usual.
+    // Converts all of input. U+FFFD stands for every unit that cannot be decoded, including
+    // each unit of a sequence cut short at the end; what follows is converted as usual.
     std::string Convert(std::string_view input) {
         const std::string_view replacement = Replacement(to_);
         std::string output;
@@ -96,8 +96,9 @@ public:
             }
             std::memcpy(output.data() + written, replacement.data(), replacement.size());
             written += replacement.size();
-            // EINVAL: the input ends inside a sequence, which becomes one replacement.
-            const std::size_t skip = errno == EINVAL ? inLeft : std::min(UnitSize(from_), inLeft);
+            // EILSEQ, or EINVAL for a sequence cut short: skip one unit only, since glibc also
+            // says EINVAL for a bad sequence near the end, and what follows it must survive.
+            const std::size_t skip = std::min(UnitSize(from_), inLeft);
             in += skip;
             inLeft -= skip;
             iconv(handle_, nullptr, nullptr, nullptr, nullptr);

@@ -26,10 +26,15 @@ unsigned char FoldAscii(unsigned char byte) {
     return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte + ('a' - 'A')) : byte;
 }
 
+// Equal with ASCII letters folded; a trail byte is compared as it is, so that two different
+// characters whose trail bytes are a letter's two cases never compare equal.
 bool EqualFolded(const char* a, std::string_view b) {
     for (std::size_t i = 0; i < b.size(); ++i) {
-        if (FoldAscii(static_cast<unsigned char>(a[i])) !=
-            FoldAscii(static_cast<unsigned char>(b[i]))) {
+        const auto byte = static_cast<unsigned char>(b[i]);
+        if (IsLeadByte(byte)) {
+            if (a[i] != b[i] || (i + 1 < b.size() && a[i + 1] != b[i + 1])) return false;
+            ++i;
+        } else if (FoldAscii(static_cast<unsigned char>(a[i])) != FoldAscii(byte)) {
             return false;
         }
     }
