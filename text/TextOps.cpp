@@ -41,6 +41,22 @@ bool EqualFolded(const char* a, std::string_view b) {
     return true;
 }
 
+// The first character boundary at or after `target`, walking from the boundary `walk`.
+std::size_t WalkTo(std::string_view text, std::size_t walk, std::size_t target) {
+    // Eight bytes from a boundary that are all below 0x80, or all at or above it, hold whole
+    // characters only (single bytes, or four pairs), so the walk may take them at once.
+    constexpr std::size_t kWord = sizeof(std::uint64_t);
+    constexpr std::uint64_t kHighBits = 0x8080808080808080;
+    while (walk + kWord <= target) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + walk, kWord);
+        const std::uint64_t high = word & kHighBits;
+        walk = high == 0 || high == kHighBits ? walk + kWord : NextCharacter(text, walk);
+    }
+    while (walk < target) walk = NextCharacter(text, walk);
+    return walk;
+}
+
 // First offset at or after `from`, on a character boundary of the walk that starts at `from`,
 // where `searched` (not empty) occurs; kNotFound when none.
 std::size_t FindFrom(std::string_view text, std::string_view searched, std::size_t from,
@@ -57,7 +73,7 @@ std::size_t FindFrom(std::string_view text, std::string_view searched, std::size
     while (walk < text.size()) {
         const std::size_t candidate = text.find(searched, walk);
         if (candidate == kNotFound) return kNotFound;
-        while (walk < candidate) walk = NextCharacter(text, walk);
+        walk = WalkTo(text, walk, candidate);
         if (walk == candidate) return candidate;
     }
     return kNotFound;

@@ -1,0 +1,64 @@
+// The searches over page-sized texts: FindText across 1 MB of mixed Chinese and ASCII, and
+// TextBetween from byte 10000 of a 100 KB result page.
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "text/CodePage.h"
+#include "text/TextOps.h"
+
+namespace velmora {
+namespace {
+
+// Repeats a line of company-page text (CR LF, Chinese labels, full-width punctuation) up to
+// `size` bytes.
+Text MixedText(std::size_t size) {
+    const Text line = Utf8ToSystem(
+        "<tr><td>公司名称：</td><td>深圳市华强电子科技有限公司</td></tr>"
+        "<tr><td>联系电话：</td><td>0755-83216688　手机：13800138000</td></tr>\r\n");
+    Text text;
+    while (text.size() + line.size() <= size) text += line;
+    return text;
+}
+
+void BM_FindTextOverOneMegabyte(benchmark::State& state) {
+    constexpr std::size_t kSize = 1 << 20;
+    const Text needle = Utf8ToSystem("地址：北京");  // once, at the very end
+    const Text text = MixedText(kSize - needle.size()) + needle;
+    const int expected = static_cast<int>(text.size() - needle.size()) + 1;
+    for (auto _ : state) {
+        const int found = FindText(text, needle);
+        if (found != expected) state.SkipWithError("needle not found where it was put");
+        benchmark::DoNotOptimize(found);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_FindTextOverOneMegabyte);
+
+void BM_TextBetweenOnAResultPage(benchmark::State& state) {
+    constexpr std::size_t kPageSize = 100 * 1024;
+    constexpr int kFromByte = 10000;
+    // The count and total sit near the end of the page, past a decoy in its head.
+    const Text start = Utf8ToSystem("共找到<em>");
+    const Text end = "</em>";
+    const Text tail = ConcatText(start, "1234", end, Utf8ToSystem("条结果"), "</div>\r\n");
+    const Text head = ConcatText(start, "0", end);
+    const Text page =
+        ConcatText(head, MixedText(kPageSize - head.size() - tail.size() - 2000), tail,
+                   MixedText(2000));
+    for (auto _ : state) {
+        const Text total = TextBetween(page, start, end, kFromByte);
+        if (total != "1234") state.SkipWithError("wrong cut");
+        benchmark::DoNotOptimize(total);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(page.size() - kFromByte));
+}
+BENCHMARK(BM_TextBetweenOnAResultPage);
+
+}  // namespace
+}  // namespace velmora
+
+BENCHMARK_MAIN();
