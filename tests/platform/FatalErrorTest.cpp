@@ -64,17 +64,16 @@ TEST(FatalErrorDeathTest, PresenterThatFailsStillEndsTheProgramWithTheHeading) {
         ExitedWithCode(kFatalExitCode), StrEq("运行时出错!\n"));
 }
 
-// Lets the death test's child run out of address space long before the machine does.
-void LimitAddressSpace() {
-    constexpr rlim_t kAddressSpaceLimit = 512ull << 20;  // room for the binary, not for 1 GiB
-    const rlimit limit{kAddressSpaceLimit, kAddressSpaceLimit};
-    setrlimit(RLIMIT_AS, &limit);
-}
-
 TEST(FatalErrorDeathTest, AllocationFailureNamesTheByteCount) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the address sanitizer ends the process itself when memory runs out";
 #else
+    // Lets the death test's child run out of address space long before the machine does.
+    const auto LimitAddressSpace = [] {
+        constexpr rlim_t kAddressSpaceLimit = 512ull << 20;  // the binary fits, 1 GiB does not
+        const rlimit limit{kAddressSpaceLimit, kAddressSpaceLimit};
+        setrlimit(RLIMIT_AS, &limit);
+    };
     constexpr int kOneGiB = 1 << 30;
     EXPECT_EXIT(
         {
