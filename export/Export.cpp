@@ -1,0 +1,172 @@
+#include "export/Export.h"
+
+#include <ctime>
+
+#include "text/CodePage.h"
+
+namespace velmora {
+namespace {
+
+// List columns of the result list, in ResultRow order.
+constexpr int kCompanyNameColumn = 0;
+constexpr int kMobileColumn = 3;
+constexpr int kEmailColumn = 5;
+
+constexpr ExportColumn kAllColumns[] = {
+    {"公司名", 0}, {"联系人", 1}, {"电话", 2}, {"手机", 3}, {"传真", 4}, {"邮件", 5}, {"地址", 6},
+};
+constexpr ExportColumn kCompanyNameColumns[] = {{"公司名", kCompanyNameColumn}};
+constexpr ExportColumn kMobileColumns[] = {{"手机号", kMobileColumn}};
+constexpr ExportColumn kEmailColumns[] = {{"邮箱", kEmailColumn}};
+
+constexpr std::string_view kSaveFilter = "默认保存为 office Excel文件(*.xls)|*.xls";
+constexpr std::string_view kEmptyListMessage = "还没进行操作，不能导出！";
+constexpr std::string_view kFailureMessage = "数据导出失败!";
+constexpr std::string_view kSuccessMessageStart = "数据导出成功! 共：";
+constexpr std::string_view kSuccessMessageEnd = " 行记录！！";
+
+// Clears the running flag however the export ends.
+class RunningFlag {
+public:
+    explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
+    ~RunningFlag() { flag_ = false; }
+    RunningFlag(const RunningFlag&) = delete;
+    RunningFlag& operator=(const RunningFlag&) = delete;
+
+private:
+    bool& flag_;
+};
+
+Text CellAddress(int row, int column) {
+    return ColumnLetter(column) + ToText(row);
+}
+
+}  // namespace
+
+const ExportVariant kExportAll{"全部数据  ", kAllColumns, true};
+const ExportVariant kExportCompanyNames{"公司名  ", kCompanyNameColumns, false};
+const ExportVariant kExportMobiles{"手机号  ", kMobileColumns, false};
+const ExportVariant kExportEmails{"邮箱  ", kEmailColumns, false};
+
+DateTime LocalDateTimeNow() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+            local.tm_hour,        local.tm_min,     local.tm_sec};
+}
+
+Text ColumnLetter(int column) {
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    if (column < 1 || column > 26) return {};
+    return Text(1, kLetters[column - 1]);
+}
+
+Text DefaultExportName(const Text& prefix, const DateTime& now) {
+    const Text second = Utf8ToSystem("秒");
+    return ConcatText(prefix, TextBetween(ToText(now), Utf8ToSystem("日"), second), second);
+}
+
+Exporter::Exporter(WindowPort& window, Text desktopFolder, Clock clock, ExportProgress progress,
+                   StringStorage storage)
+    : window_(window),
+      desktopFolder_(std::move(desktopFolder)),
+      clock_(std::move(clock)),
+      progress_(std::move(progress)),
+      excel_(storage) {}
+
+void Exporter::WriteCell(int row, int column, const Text& text) {
+    const Text address = CellAddress(row, column);
+    excel_.SetStartAddress(address);
+    excel_.SetEndAddress(address);
+    (void)excel_.SetRangeValue(text);  // a refused write reads back empty, as a failed call would
+}
+
+Text Exporter::ReadCell(int row, int column) {
+    excel_.SetStartAddress(CellAddress(row, column));
+    return excel_.StartCellValue();
+}
+
+ExportResult Exporter::ExportToSpreadsheet(const ExportVariant& variant) {
+    return Run(variant, nullptr);
+}
+
+ExportResult Exporter::ExportAllToFile(const Text& fileName) {
+    return Run(kExportAll, &fileName);
+}
+
+ExportResult Exporter::Run(const ExportVariant& variant, const Text* fileName) {
+    if (running_) return {ExportOutcome::kBusy};
+    RunningFlag running(running_);
+
+    if (window_.RowCount() <= 0) {
+        window_.ShowMessage(Utf8ToSystem(kEmptyListMessage), {}, MessageBoxFlag::kOk);
+        return {ExportOutcome::kNothingToExport};
+    }
+    Text chosen;
+    if (fileName != nullptr) {
+        chosen = *fileName;
+    } else {
+        SaveDialogRequest request{
+            Utf8ToSystem(kSaveFilter),
+            DefaultExportName(Utf8ToSystem(variant.defaultNamePrefix), clock_()), desktopFolder_};
+        chosen = window_.AskSaveFileName(request);
+        if (chosen.empty()) return {ExportOutcome::kCancelled};
+    }
+
+    ExportResult result = WriteVerifySave(variant, chosen);
+    if (result.outcome == ExportOutcome::kSaveFailed) {
+        window_.ShowMessage(Utf8ToSystem(kFailureMessage), {}, MessageBoxFlag::kIconWarning);
+    } else {
+        window_.ShowMessage(ConcatText(Utf8ToSystem(kSuccessMessageStart), ToText(result.count),
+                                       Utf8ToSystem(kSuccessMessageEnd)),
+                            {}, MessageBoxFlag::kIconInformation);
+    }
+    return result;
+}
+
+ExportResult Exporter::WriteVerifySave(const ExportVariant& variant, const Text& fileName) {
+    excel_.CreateApplication();
+    excel_.AddWorkbook();
+    excel_.SelectSheet(1);
+    excel_.Activate();
+    excel_.SelectSheet(1);
+    LetWindowIn(ExportPhase::kWriting, 0, 0);
+
+    for (size_t c = 0; c < variant.columns.size(); ++c) {
+        WriteCell(1, static_cast<int>(c) + 1, Utf8ToSystem(variant.columns[c].header));
+    }
+    // Rows appended from here on are not exported: the bound is taken once.
+    const int rowCount = window_.RowCount();
+    if (variant.processEventsWhileWriting) LetWindowIn(ExportPhase::kWriting, 0, rowCount);
+    for (int i = 2; i <= rowCount + 1; ++i) {
+        for (size_t c = 0; c < variant.columns.size(); ++c) {
+            WriteCell(i, static_cast<int>(c) + 1,
+                      window_.ReadCell(i - 2, variant.columns[c].listColumn));
+        }
+        if (variant.processEventsWhileWriting) LetWindowIn(ExportPhase::kWriting, i - 1, rowCount);
+    }
+
+    // The data rows only: the header is not a record.
+    int count = 0;
+    for (int i = 2; i <= rowCount + 1; ++i) {
+        if (!ReadCell(i, 1).empty()) ++count;
+        LetWindowIn(ExportPhase::kVerifying, i - 1, rowCount);
+    }
+
+    if (progress_) progress_(ExportPhase::kSaving, 0, 1);
+    const SaveResult saved = excel_.SaveAs(fileName);
+    excel_.CloseWorkbooks();
+    excel_.ReleaseWorkbook();
+    excel_.Quit();
+    excel_.ReleaseApplication();
+    if (!saved) return {ExportOutcome::kSaveFailed};
+    return {ExportOutcome::kExported, count};
+}
+
+void Exporter::LetWindowIn(ExportPhase phase, int done, int total) {
+    if (progress_) progress_(phase, done, total);
+    window_.ProcessPendingEvents();
+}
+
+}  // namespace velmora

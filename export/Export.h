@@ -1,0 +1,102 @@
+#pragma once
+// The spreadsheet export: the rows of the result list written into a new workbook, saved under
+// a name picked in the save dialog, read back, counted and reported in a message box.
+// Everything runs on the window's thread; the export processes the window's pending events
+// while it works, so the window stays live and a second export may be asked for meanwhile:
+// it is ignored (ExportOutcome::kBusy, no dialog, no message).
+
+#include <functional>
+#include <span>
+#include <string_view>
+
+#include "export/Workbook.h"
+#include "platform/WindowPort.h"
+#include "text/Text.h"
+#include "text/TextOps.h"
+
+namespace velmora {
+
+// One sheet column of a variant: its header and the list column it takes its cells from.
+struct ExportColumn {
+    std::string_view header;  // UTF-8
+    int listColumn;
+};
+
+// What distinguishes the four exports; everything else is ExportToSpreadsheet.
+struct ExportVariant {
+    std::string_view defaultNamePrefix;     // UTF-8
+    std::span<const ExportColumn> columns;  // sheet columns A, B, ... in order
+    // The full export lets the window in after the header and after each written row too.
+    bool processEventsWhileWriting;
+};
+
+extern const ExportVariant kExportAll;
+extern const ExportVariant kExportCompanyNames;
+extern const ExportVariant kExportMobiles;
+extern const ExportVariant kExportEmails;
+
+enum class ExportOutcome {
+    kExported,         // saved; count holds the rows verified
+    kNothingToExport,  // the list is empty
+    kCancelled,        // the dialog was cancelled
+    kBusy,             // another export is running
+    kSaveFailed,       // the workbook could not be saved
+};
+
+struct ExportResult {
+    ExportOutcome outcome;
+    int count = 0;
+};
+
+// Where a running export stands, so the window can show it: `done` of `total` rows of the
+// phase. Called on the window's thread just before the export lets the window process events.
+enum class ExportPhase { kWriting, kVerifying, kSaving };
+using ExportProgress = std::function<void(ExportPhase phase, int done, int total)>;
+
+// The current local date and time.
+using Clock = std::function<DateTime()>;
+DateTime LocalDateTimeNow();
+
+// Column 1 to 26 as "A" to "Z"; the empty text outside.
+Text ColumnLetter(int column);
+
+// prefix + the date-time text's part between "日" and "秒" + "秒" (prefix and result in the
+// system code page).
+Text DefaultExportName(const Text& prefix, const DateTime& now);
+
+class Exporter {
+public:
+    // desktopFolder (system code page, ending in "/") is where the save dialog opens.
+    Exporter(WindowPort& window, Text desktopFolder, Clock clock = LocalDateTimeNow,
+             ExportProgress progress = {}, StringStorage storage = StringStorage::kInline);
+
+    // The popup menu's four exports.
+    ExportResult ExportAll() { return ExportToSpreadsheet(kExportAll); }
+    ExportResult ExportCompanyNames() { return ExportToSpreadsheet(kExportCompanyNames); }
+    ExportResult ExportMobiles() { return ExportToSpreadsheet(kExportMobiles); }
+    ExportResult ExportEmails() { return ExportToSpreadsheet(kExportEmails); }
+
+    ExportResult ExportToSpreadsheet(const ExportVariant& variant);
+    // The full export into fileName (system code page) without a dialog, with the same
+    // messages: what the command line's --export runs.
+    ExportResult ExportAllToFile(const Text& fileName);
+
+    // Sheet cell access on the workbook object, 1-based.
+    void WriteCell(int row, int column, const Text& text);
+    [[nodiscard]] Text ReadCell(int row, int column);
+
+private:
+    // fileName: the file to save into, or nullptr to ask the save dialog.
+    ExportResult Run(const ExportVariant& variant, const Text* fileName);
+    ExportResult WriteVerifySave(const ExportVariant& variant, const Text& fileName);
+    void LetWindowIn(ExportPhase phase, int done, int total);
+
+    WindowPort& window_;
+    Text desktopFolder_;
+    Clock clock_;
+    ExportProgress progress_;
+    Workbook excel_;  // Excel程序1 and Excel工作簿1
+    bool running_ = false;
+};
+
+}  // namespace velmora

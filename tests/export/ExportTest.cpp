@@ -1,0 +1,379 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+#include "SavedWorkbook.h"
+#include "export/Export.h"
+#include "text/CodePage.h"
+
+namespace velmora {
+namespace {
+
+using test::ReadSavedWorkbook;
+using test::SavedWorkbook;
+using test::ScratchFolder;
+
+struct Message {
+    std::string utf8;
+    Text caption;
+    unsigned flags;
+};
+
+// A window without a screen: the list is a table, the dialog answers from a queue, messages
+// are recorded, and pending events run a hook.
+class FakeWindow : public WindowPort {
+public:
+    std::vector<std::vector<Text>> rows;
+    std::deque<Text> dialogAnswers;  // an empty answer cancels
+    std::vector<SaveDialogRequest> dialogRequests;
+    std::vector<Message> messages;
+    std::function<void()> onPendingEvents;
+    int pendingEventCalls = 0;
+
+    // A row of seven cells given in UTF-8.
+    void AddRow(std::vector<std::string> utf8Cells) {
+        std::vector<Text> row;
+        for (const auto& cell : utf8Cells) row.push_back(Utf8ToSystem(cell));
+        row.resize(7);
+        rows.push_back(std::move(row));
+    }
+
+    Text ReadKeyword() override { return {}; }
+    void SetStatusText(int, const Text&) override {}
+    void SetTimerPeriod(int) override {}
+    int AppendRow() override {
+        rows.emplace_back(7);
+        return static_cast<int>(rows.size()) - 1;
+    }
+    void SetCell(int row, int column, const Text& text) override {
+        rows.at(static_cast<size_t>(row)).at(static_cast<size_t>(column)) = text;
+    }
+    Text ReadCell(int row, int column) override {
+        return rows.at(static_cast<size_t>(row)).at(static_cast<size_t>(column));
+    }
+    int RowCount() override { return static_cast<int>(rows.size()); }
+    int ShowMessage(const Text& text, const Text& caption, unsigned flags) override {
+        messages.push_back({SystemToUtf8(text), caption, flags});
+        return kAnswerOk;
+    }
+    bool SetClipboardText(const Text&) override { return true; }
+    Text AskSaveFileName(const SaveDialogRequest& request) override {
+        dialogRequests.push_back(request);
+        if (dialogAnswers.empty()) return {};
+        Text answer = dialogAnswers.front();
+        dialogAnswers.pop_front();
+        return answer;
+    }
+    void ProcessPendingEvents() override {
+        ++pendingEventCalls;
+        if (onPendingEvents) onPendingEvents();
+    }
+};
+
+constexpr DateTime kAt140509{2026, 3, 7, 14, 5, 9};
+
+class ExportTest : public ::testing::Test {
+protected:
+    ExportTest() : exporter_(window_, Utf8ToSystem("/home/销售/桌面/"), [] { return kAt140509; }) {}
+
+    // Lets the next dialog answer `name` inside the scratch folder; returns the full path.
+    std::filesystem::path AnswerDialogWith(const std::string& name) {
+        const auto file = folder_.path() / name;
+        window_.dialogAnswers.push_back(Utf8ToSystem(file.string()));
+        return file;
+    }
+
+    void AddThreeCompanies() {
+        window_.AddRow({"深圳市华强电子有限公司", "张伟", "0755-83456789", "13800138000",
+                        "0755-83456790", "sales@huaqiang.example", "深圳市福田区华强北路1号"});
+        window_.AddRow({"广州白云贸易公司", "李娜", "020-12345678", "", "", "", "广州市白云区"});
+        window_.AddRow({"杭州西湖茶业", "", "", "+8613900139000", "", "tea@xihu.example", ""});
+    }
+
+    SavedWorkbook Saved(const std::filesystem::path& file) {
+        auto read = ReadSavedWorkbook(file);
+        EXPECT_TRUE(read) << file;
+        return read.value_or(SavedWorkbook{});
+    }
+
+    void ExpectOnlyMessage(const std::string& utf8, unsigned flags) {
+        ASSERT_EQ(window_.messages.size(), 1u);
+        EXPECT_EQ(window_.messages[0].utf8, utf8);
+        EXPECT_EQ(window_.messages[0].caption, "") << "the default caption applies";
+        EXPECT_EQ(window_.messages[0].flags, flags);
+    }
+
+    ScratchFolder folder_;
+    FakeWindow window_;
+    Exporter exporter_;
+};
+
+TEST(ColumnLetter, MapsOneToTwentySixOnly) {
+    EXPECT_EQ(ColumnLetter(1), "A");
+    EXPECT_EQ(ColumnLetter(7), "G");
+    EXPECT_EQ(ColumnLetter(26), "Z");
+    EXPECT_EQ(ColumnLetter(0), "");
+    EXPECT_EQ(ColumnLetter(27), "");
+    EXPECT_EQ(ColumnLetter(-1), "");
+}
+
+TEST(DefaultExportName, TakesTheTimeOfDayUpToTheSecondsMark) {
+    struct Case {
+        DateTime at;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {{2026, 3, 7, 14, 5, 9}, "全部数据  14时5分9秒"},
+        {{2026, 12, 31, 23, 59, 59}, "全部数据  23时59分59秒"},
+        {{2026, 3, 7, 0, 0, 1}, "全部数据  0时0分1秒"},
+        // Without seconds the date-time text has no "秒": the name keeps only the mark.
+        {{2026, 3, 7, 14, 5, 0}, "全部数据  秒"},
+        {{2026, 3, 7, 14, 0, 0}, "全部数据  秒"},
+        {{2026, 3, 7, 0, 0, 0}, "全部数据  秒"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SystemToUtf8(DefaultExportName(Utf8ToSystem("全部数据  "), c.at)), c.expected)
+            << c.expected;
+    }
+}
+
+TEST_F(ExportTest, FullExportOfThreeRowsWritesHeaderAndDataAndReportsThree) {
+    AddThreeCompanies();
+    const auto file = AnswerDialogWith("全部.xlsx");
+
+    const ExportResult result = exporter_.ExportAll();
+    EXPECT_EQ(result.outcome, ExportOutcome::kExported);
+    EXPECT_EQ(result.count, 3);
+
+    ASSERT_EQ(window_.dialogRequests.size(), 1u);
+    const SaveDialogRequest& request = window_.dialogRequests[0];
+    EXPECT_EQ(SystemToUtf8(request.filter), "默认保存为 office Excel文件(*.xls)|*.xls");
+    EXPECT_EQ(SystemToUtf8(request.defaultName), "全部数据  14时5分9秒");
+    EXPECT_EQ(SystemToUtf8(request.initialFolder), "/home/销售/桌面/");
+    ExpectOnlyMessage("数据导出成功! 共：3 行记录！！", MessageBoxFlag::kIconInformation);
+
+    const SavedWorkbook saved = Saved(file);
+    const char* headers[] = {"公司名", "联系人", "电话", "手机", "传真", "邮件", "地址"};
+    const char* columns = "ABCDEFG";
+    for (int c = 0; c < 7; ++c) {
+        EXPECT_EQ(saved.Text(std::string(1, columns[c]) + "1"), headers[c]);
+        for (int r = 0; r < 3; ++r) {
+            const std::string address = std::string(1, columns[c]) + std::to_string(r + 2);
+            EXPECT_EQ(saved.Text(address), SystemToUtf8(window_.rows[r][c])) << address;
+        }
+    }
+    EXPECT_EQ(saved.cells.size(), 7u + 7 + 4 + 3) << "empty list cells stay empty";
+    for (const auto& [address, cell] : saved.cells) EXPECT_EQ(cell.type, 's') << address;
+    EXPECT_EQ(window_.rows.size(), 3u) << "the export does not change the list";
+}
+
+TEST_F(ExportTest, EachVariantWritesItsHeaderAndListColumn) {
+    struct Case {
+        ExportResult (Exporter::*run)();
+        const char* prefix;
+        const char* header;
+        int listColumn;
+    };
+    const Case cases[] = {
+        {&Exporter::ExportCompanyNames, "公司名  ", "公司名", 0},
+        {&Exporter::ExportMobiles, "手机号  ", "手机号", 3},
+        {&Exporter::ExportEmails, "邮箱  ", "邮箱", 5},
+    };
+    AddThreeCompanies();
+    for (const auto& c : cases) {
+        window_.dialogRequests.clear();
+        window_.messages.clear();
+        const auto file = AnswerDialogWith(std::string(c.header) + ".xlsx");
+        const ExportResult result = (exporter_.*c.run)();
+        ASSERT_EQ(result.outcome, ExportOutcome::kExported) << c.header;
+
+        ASSERT_EQ(window_.dialogRequests.size(), 1u);
+        EXPECT_EQ(SystemToUtf8(window_.dialogRequests[0].defaultName),
+                  std::string(c.prefix) + "14时5分9秒");
+        const SavedWorkbook saved = Saved(file);
+        EXPECT_EQ(saved.Text("A1"), c.header);
+        int filled = 0;
+        for (int r = 0; r < 3; ++r) {
+            const std::string expected = SystemToUtf8(window_.rows[r][c.listColumn]);
+            EXPECT_EQ(saved.Text("A" + std::to_string(r + 2)), expected) << c.header << r;
+            filled += expected.empty() ? 0 : 1;
+        }
+        EXPECT_EQ(saved.Text("B1"), "") << "one column only";
+        EXPECT_EQ(result.count, filled) << c.header;
+        ExpectOnlyMessage("数据导出成功! 共：" + std::to_string(filled) + " 行记录！！",
+                          MessageBoxFlag::kIconInformation);
+    }
+}
+
+TEST_F(ExportTest, CountIsTheDataRowsWithAFirstCellWhereverTheyAre) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> mobiles;
+        int count;
+    };
+    const Case cases[] = {
+        {"only the last row", {"", "", "13800138000"}, 1},
+        {"only the first row", {"13800138000", "", ""}, 1},
+        {"every row", {"13800138000", "13900139000", "+8613700137000"}, 3},
+        {"none", {"", "", ""}, 0},
+    };
+    for (const auto& c : cases) {
+        window_.rows.clear();
+        window_.messages.clear();
+        for (const auto& mobile : c.mobiles) window_.AddRow({"公司", "", "", mobile});
+        const auto file = AnswerDialogWith(std::string(c.name) + ".xlsx");
+
+        const ExportResult result = exporter_.ExportMobiles();
+        EXPECT_EQ(result.outcome, ExportOutcome::kExported) << c.name;
+        EXPECT_EQ(result.count, c.count) << c.name;
+        ExpectOnlyMessage("数据导出成功! 共：" + std::to_string(c.count) + " 行记录！！",
+                          MessageBoxFlag::kIconInformation);
+        const SavedWorkbook saved = Saved(file);
+        EXPECT_EQ(saved.Text("A1"), "手机号");
+        for (size_t r = 0; r < c.mobiles.size(); ++r) {
+            EXPECT_EQ(saved.Text("A" + std::to_string(r + 2)), c.mobiles[r]) << c.name;
+        }
+    }
+}
+
+TEST_F(ExportTest, EmptyListRefusesBeforeTheDialog) {
+    const auto file = AnswerDialogWith("never.xlsx");
+    EXPECT_EQ(exporter_.ExportEmails().outcome, ExportOutcome::kNothingToExport);
+    EXPECT_TRUE(window_.dialogRequests.empty());
+    ExpectOnlyMessage("还没进行操作，不能导出！", MessageBoxFlag::kOk);
+    EXPECT_EQ(folder_.Listing(), "");
+
+    window_.messages.clear();
+    EXPECT_EQ(exporter_.ExportAllToFile(file.string()).outcome, ExportOutcome::kNothingToExport);
+    ExpectOnlyMessage("还没进行操作，不能导出！", MessageBoxFlag::kOk);
+    EXPECT_EQ(folder_.Listing(), "");
+}
+
+TEST_F(ExportTest, CancelledDialogIsSilent) {
+    AddThreeCompanies();
+    EXPECT_EQ(exporter_.ExportAll().outcome, ExportOutcome::kCancelled);
+    EXPECT_EQ(window_.dialogRequests.size(), 1u);
+    EXPECT_TRUE(window_.messages.empty());
+    EXPECT_EQ(window_.pendingEventCalls, 0);
+    EXPECT_EQ(folder_.Listing(), "");
+}
+
+TEST_F(ExportTest, FailedSaveReportsFailureNotSuccess) {
+    AddThreeCompanies();
+    std::filesystem::create_directory(folder_.path() / "taken.xlsx");
+    const std::filesystem::path targets[] = {
+        folder_.path() / "missing" / "x.xlsx",  // no such folder
+        folder_.path() / "taken.xlsx",          // a folder holds the name
+    };
+    for (const auto& target : targets) {
+        window_.messages.clear();
+        window_.dialogAnswers.push_back(target.string());
+        EXPECT_EQ(exporter_.ExportAll().outcome, ExportOutcome::kSaveFailed) << target;
+        ExpectOnlyMessage("数据导出失败!", MessageBoxFlag::kIconWarning);
+    }
+    EXPECT_EQ(folder_.Listing(), "taken.xlsx");
+}
+
+TEST_F(ExportTest, SecondExportWhileOneRunsIsIgnored) {
+    AddThreeCompanies();
+    const auto file = AnswerDialogWith("first.xlsx");
+    AnswerDialogWith("second.xlsx");
+    std::vector<ExportOutcome> nested;
+    window_.onPendingEvents = [&] {
+        if (nested.empty()) nested.push_back(exporter_.ExportCompanyNames().outcome);
+    };
+
+    const ExportResult result = exporter_.ExportAll();
+    ASSERT_EQ(nested.size(), 1u);
+    EXPECT_EQ(nested[0], ExportOutcome::kBusy);
+    EXPECT_EQ(result.outcome, ExportOutcome::kExported);
+    EXPECT_EQ(result.count, 3);
+    EXPECT_EQ(window_.dialogRequests.size(), 1u) << "the second export asks nothing";
+    ExpectOnlyMessage("数据导出成功! 共：3 行记录！！", MessageBoxFlag::kIconInformation);
+    EXPECT_EQ(Saved(file).Text("G1"), "地址") << "the nested call did not disturb the workbook";
+    EXPECT_EQ(folder_.Listing(), "first.xlsx");
+
+    // Once the first has finished, exports run again.
+    window_.onPendingEvents = nullptr;
+    window_.messages.clear();
+    EXPECT_EQ(exporter_.ExportCompanyNames().outcome, ExportOutcome::kExported);
+    EXPECT_EQ(folder_.Listing(), "first.xlsx second.xlsx");
+}
+
+TEST_F(ExportTest, RowsAppendedDuringTheExportAreNeitherWrittenNorCounted) {
+    AddThreeCompanies();
+    const auto file = AnswerDialogWith("growing.xlsx");
+    // The first two turns (after the setup and after the header) come before the rows are
+    // counted; every later one appends a row.
+    window_.onPendingEvents = [&] {
+        if (window_.pendingEventCalls > 2) window_.AddRow({"后来的公司", "", "", "13600136000"});
+    };
+
+    const ExportResult result = exporter_.ExportAll();
+    EXPECT_EQ(result.count, 3);
+    const SavedWorkbook saved = Saved(file);
+    EXPECT_EQ(saved.Text("A4"), "杭州西湖茶业");
+    EXPECT_EQ(saved.Text("A5"), "");
+}
+
+TEST_F(ExportTest, WindowIsLetInWhereTheRowsAreWorkedAndProgressIsShown) {
+    struct Step {
+        ExportPhase phase;
+        int done;
+        int total;
+        bool operator==(const Step&) const = default;
+    };
+    std::vector<Step> steps;
+    Exporter exporter(window_, "/", LocalDateTimeNow, [&](ExportPhase phase, int done, int total) {
+        steps.push_back({phase, done, total});
+    });
+    AddThreeCompanies();
+
+    AnswerDialogWith("all.xlsx");
+    ASSERT_EQ(exporter.ExportAll().outcome, ExportOutcome::kExported);
+    // setup, header, three written rows, three verified rows
+    EXPECT_EQ(window_.pendingEventCalls, 8);
+    const std::vector<Step> full = {
+        {ExportPhase::kWriting, 0, 0},   {ExportPhase::kWriting, 0, 3},
+        {ExportPhase::kWriting, 1, 3},   {ExportPhase::kWriting, 2, 3},
+        {ExportPhase::kWriting, 3, 3},   {ExportPhase::kVerifying, 1, 3},
+        {ExportPhase::kVerifying, 2, 3}, {ExportPhase::kVerifying, 3, 3},
+        {ExportPhase::kSaving, 0, 1},
+    };
+    EXPECT_EQ(steps, full);
+
+    window_.pendingEventCalls = 0;
+    AnswerDialogWith("names.xlsx");
+    ASSERT_EQ(exporter.ExportCompanyNames().outcome, ExportOutcome::kExported);
+    // setup and three verified rows
+    EXPECT_EQ(window_.pendingEventCalls, 4);
+}
+
+TEST_F(ExportTest, ExportToAGivenFileAsksNoDialogAndReports) {
+    AddThreeCompanies();
+    const auto file = folder_.path() / "cli-export";
+    const ExportResult result = exporter_.ExportAllToFile(Utf8ToSystem(file.string()));
+    EXPECT_EQ(result.outcome, ExportOutcome::kExported);
+    EXPECT_TRUE(window_.dialogRequests.empty());
+    ExpectOnlyMessage("数据导出成功! 共：3 行记录！！", MessageBoxFlag::kIconInformation);
+    EXPECT_EQ(Saved(folder_.path() / "cli-export.xlsx").Text("F1"), "邮件");
+
+    window_.messages.clear();
+    EXPECT_EQ(exporter_.ExportAllToFile("").outcome, ExportOutcome::kSaveFailed);
+    ExpectOnlyMessage("数据导出失败!", MessageBoxFlag::kIconWarning);
+}
+
+TEST_F(ExportTest, WorkbookIsReleasedAfterEveryExport) {
+    AddThreeCompanies();
+    AnswerDialogWith("done.xlsx");
+    ASSERT_EQ(exporter_.ExportAll().outcome, ExportOutcome::kExported);
+    EXPECT_EQ(exporter_.ReadCell(1, 1), "");
+    exporter_.WriteCell(1, 1, "x");
+    EXPECT_EQ(exporter_.ReadCell(1, 1), "") << "no workbook outside an export";
+}
+
+}  // namespace
+}  // namespace velmora
