@@ -20,6 +20,10 @@ using Clock = std::chrono::steady_clock;
 constexpr uint32_t kMatchLimit = 1'000'000;
 // Backtracking memory of one match in KiB, for the interpreter when JIT is unavailable.
 constexpr uint32_t kHeapLimitKiB = 16 * 1024;
+// The JIT's backtracking stack: PCRE2's default of 32 KiB fails a group repeated a few
+// thousand times; the cap equals the interpreter's heap limit so both accept the same pages.
+constexpr size_t kJitStackStartBytes = 32 * 1024;
+constexpr size_t kJitStackMaxBytes = size_t{kHeapLimitKiB} * 1024;
 // The match limit counts per start position, so a page of many near misses needs a budget
 // over the whole Create; real pages take well under a millisecond.
 constexpr std::chrono::milliseconds kCreateBudget{100};
@@ -42,6 +46,17 @@ struct MatchContextDeleter {
 struct MatchDataDeleter {
     void operator()(pcre2_match_data* data) const { pcre2_match_data_free(data); }
 };
+struct JitStackDeleter {
+    void operator()(pcre2_jit_stack* stack) const { pcre2_jit_stack_free(stack); }
+};
+
+// A JIT stack serves one match at a time, so each thread has its own; null when it cannot be
+// made, and PCRE2 then uses its small default stack.
+pcre2_jit_stack* ThreadJitStack() {
+    thread_local std::unique_ptr<pcre2_jit_stack, JitStackDeleter> stack(
+        pcre2_jit_stack_create(kJitStackStartBytes, kJitStackMaxBytes, nullptr));
+    return stack.get();
+}
 
 std::chrono::nanoseconds ThreadCpuTime() {
     timespec now{};
@@ -132,6 +147,7 @@ bool Regex::Create(const Text& pattern, const Text& subject, bool caseSensitive,
     pcre2_set_match_limit(context.get(), kMatchLimit);
     pcre2_set_heap_limit(context.get(), kHeapLimitKiB);
     pcre2_set_callout(context.get(), StopWhenSpent, &budget);
+    pcre2_jit_stack_assign(context.get(), nullptr, ThreadJitStack());
 
     uint32_t groups = 0;
     pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &groups);

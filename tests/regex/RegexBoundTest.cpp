@@ -53,6 +53,16 @@ TEST(RegexBound, ManyCheapStartPositionsSpendTheBudget) {
     ExpectBoundHit(regex, "a*a*a*(?:b|c)", subject);
 }
 
+TEST(RegexBound, LongRepetitionsOfAGroupStillMatch) {
+    std::string subject = std::string(200000, 'a') + "c";
+    for (const char* pattern : {"(?:a|b)*c", "(a|b)*?c", "^(a|ab)+c"}) {
+        Regex regex;
+        ASSERT_TRUE(regex.Create(pattern, subject)) << pattern;
+        EXPECT_EQ(regex.MatchCount(), 1) << pattern;
+        EXPECT_EQ(regex.GetMatch(1).size(), subject.size()) << pattern;
+    }
+}
+
 TEST(RegexBound, LargeRealPagesStillMatch) {
     std::vector<std::string> links;
     for (int i = 0; i < 3000; ++i) links.push_back("/company/" + std::to_string(i) + ".html");
