@@ -32,6 +32,9 @@ constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
 constexpr std::size_t kMaxConnections = 256;
 // An idle keep-alive connection is closed after this long, so a forgotten one frees its thread.
 constexpr int kIdleTimeoutMs = 60 * 1000;
+// Input still read after an answer that ends a connection, and for how long it is waited for.
+constexpr std::size_t kMaxDrainBytes = 1024 * 1024;
+constexpr int kDrainTimeoutMs = 2000;
 // Highest page or company number the site answers; beyond it the page does not exist.
 constexpr int kMaxPageNumber = 1000000;
 // A slow answer's body goes out in this many pieces spread over SiteOptions::slowMs.
@@ -124,7 +127,8 @@ struct ParsedHead {
     RecordedRequest request;
     bool keepAlive = true;
     std::size_t bodyBytes = 0;
-    int refusal = 0;  // a status that answers the request instead of the site, then closes
+    bool recordable = false;  // the request line and header lines could be read
+    int refusal = 0;          // a status that answers the request instead of the site, then closes
 };
 
 ParsedHead ParseHead(std::string_view head) {
@@ -162,6 +166,7 @@ ParsedHead ParseHead(std::string_view head) {
         }
         request.headerLines.emplace_back(line);
     }
+    parsed.recordable = true;
     std::optional<std::string> connection = request.Header("Connection");
     parsed.keepAlive = request.version == "HTTP/1.1"
                            ? !(connection && ContainsIgnoringCase(*connection, "close"))
@@ -229,7 +234,9 @@ struct SampleSite::Impl {
     void Stop();
     void AcceptLoop();
     void JoinFinished();
-    void Serve(Connection& connection);
+    // False when the connection is to be reset rather than closed in order.
+    bool Serve(Connection& connection);
+    void DrainBeforeClose(int fd);
     ReadResult ReadHead(int fd, std::string& buffer, std::size_t& headEnd);
     bool Discard(int fd, std::string& buffer, std::size_t bytes);
     bool WaitReadable(int fd, int timeoutMs);
@@ -356,7 +363,7 @@ void SampleSite::Impl::AcceptLoop() {
         connection.number = ++connectionsAccepted;
         try {
             connection.thread = std::thread([this, &connection] {
-                Serve(connection);
+                if (Serve(connection)) DrainBeforeClose(connection.fd);
                 std::lock_guard finishLock(mutex);
                 close(connection.fd);
                 connection.fd = -1;
@@ -390,6 +397,19 @@ SampleSite::Impl::ReadResult SampleSite::Impl::ReadHead(int fd, std::string& buf
     }
     if (headEnd > kMaxHeadBytes) return ReadResult::TooLarge;
     return ReadResult::Head;
+}
+
+// Closing with unread input would reset the connection and could destroy the answer before
+// the client reads it; so the sending side is closed first and the rest of the input read.
+void SampleSite::Impl::DrainBeforeClose(int fd) {
+    shutdown(fd, SHUT_WR);
+    std::size_t drained = 0;
+    char chunk[kReceiveChunk];
+    while (drained < kMaxDrainBytes && WaitReadable(fd, kDrainTimeoutMs)) {
+        ssize_t received = recv(fd, chunk, sizeof chunk, 0);
+        if (received <= 0) return;
+        drained += static_cast<std::size_t>(received);
+    }
 }
 
 bool SampleSite::Impl::Discard(int fd, std::string& buffer, std::size_t bytes) {
@@ -512,22 +532,22 @@ bool SampleSite::Impl::Send(int fd, const Response& response, bool keepAlive, bo
     return true;
 }
 
-void SampleSite::Impl::Serve(Connection& connection) {
+bool SampleSite::Impl::Serve(Connection& connection) {
     const int fd = connection.fd;
     std::string buffer;
     while (true) {
         std::size_t headEnd = 0;
         ReadResult result = ReadHead(fd, buffer, headEnd);
-        if (result == ReadResult::Closed) return;
+        if (result == ReadResult::Closed) return true;
         if (result == ReadResult::TooLarge) {
             Send(fd, {431, ReasonOf(431), {}}, false, true, false);
-            return;
+            return true;
         }
         ParsedHead parsed = ParseHead(std::string_view(buffer).substr(0, headEnd));
         buffer.erase(0, headEnd + 4);
-        if (parsed.refusal == 400) {
-            Send(fd, {400, ReasonOf(400), {}}, false, true, false);
-            return;
+        if (!parsed.recordable) {
+            Send(fd, {parsed.refusal, ReasonOf(parsed.refusal), {}}, false, true, false);
+            return true;
         }
         parsed.request.connection = connection.number;
         Route route = ParseRoute(parsed.request.target);
@@ -535,15 +555,15 @@ void SampleSite::Impl::Serve(Connection& connection) {
         if (options.onRequest) options.onRequest(request);
         if (parsed.refusal != 0) {
             Send(fd, {parsed.refusal, ReasonOf(parsed.refusal), {}}, false, true, false);
-            return;
+            return true;
         }
-        if (!Discard(fd, buffer, parsed.bodyBytes)) return;
-        if (options.latencyMs > 0 && !PauseUnlessStopped(options.latencyMs)) return;
-        if (request.fault == FaultKind::Hold && !HoldUnlessStopped()) return;
+        if (!Discard(fd, buffer, parsed.bodyBytes)) return true;
+        if (options.latencyMs > 0 && !PauseUnlessStopped(options.latencyMs)) return true;
+        if (request.fault == FaultKind::Hold && !HoldUnlessStopped()) return true;
         if (request.fault == FaultKind::Reset) {
             linger hard{1, 0};  // closing now sends a reset instead of an orderly end
             setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-            return;
+            return false;
         }
         Response response = request.fault == FaultKind::ServerError
                                 ? Response{500, "Internal Server Error", RenderServerErrorPage()}
@@ -555,7 +575,7 @@ void SampleSite::Impl::Serve(Connection& connection) {
         if (!Send(fd, response, parsed.keepAlive, request.method != "HEAD",
                   request.fault == FaultKind::Slow, cookie) ||
             !parsed.keepAlive) {
-            return;
+            return true;
         }
     }
 }

@@ -104,10 +104,11 @@ constexpr std::array<std::string_view, 20> kMobilePrefixes{
     "130", "131", "133", "135", "136", "137", "138", "139", "150", "151",
     "152", "155", "158", "159", "177", "180", "186", "188", "189", "199"};
 // Many start with a letter of b, l, a, n, k or z, in either case: an extractor must keep it.
-constexpr std::array<std::string_view, 24> kMailboxes{
-    "anna.li", "Bella",   "kevin.zhang", "lily",  "nancy", "zhao.min", "Amy_wu", "bob.chen",
-    "Kate",    "LEO",     "nick",        "Zoe",   "sales", "info",     "hr",     "export",
-    "service", "wanglei", "chen.jie",    "tracy", "mike",  "hd-trade", "jason",  "office"};
+constexpr std::array<std::string_view, 25> kMailboxes{
+    "anna.li",  "Bella",  "kevin.zhang", "lily",    "nancy",    "zhao.min", "Amy_wu",
+    "bob.chen", "Kate",   "LEO",         "nick",    "Zoe",      "sales",    "info",
+    "hr",       "export", "service",     "wanglei", "chen.jie", "tracy",    "mike",
+    "hd-trade", "jason",  "office",      "Nina.Xu"};
 constexpr std::array<std::string_view, 8> kMailDomains{"163.com",     "126.com",      "sina.com",
                                                        "hotmail.com", "yahoo.com.cn", "139.com",
                                                        "aliyun.com",  "sohu.com"};

@@ -1,0 +1,404 @@
+// The sample site as a server: what it records, how its connections live and end, and the
+// faults it injects. Waits are on the site's own events, never on sleeps.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "LoopbackClient.h"
+#include "tools/SampleSite.h"
+#include "tools/SiteContent.h"
+
+namespace velmora::site {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kEventTimeout = 30s;
+
+SiteOptions SmallSite() {
+    SiteOptions options;
+    options.pages = 3;
+    options.linksPerPage = 4;
+    options.companyPageBytes = 4000;
+    return options;
+}
+
+std::string CompanyPath(std::string_view keyword, int number) {
+    return CompanyTarget(KeywordSeed(keyword), number);
+}
+
+std::optional<Reply> Fetch(const SampleSite& site, std::string_view target) {
+    LoopbackClient client(site.Port());
+    if (!client.Send(GetRequest(target))) return std::nullopt;
+    return client.Receive();
+}
+
+TEST(SampleSite, RecordsEachRequestVerbatimInArrivalOrder) {
+    SampleSite site(SmallSite());
+    ASSERT_TRUE(site.Start()) << site.Error();
+    const std::vector<std::string> profile{
+        "Accept: text/html, application/xhtml+xml, */*",
+        "Referer: " + site.SearchUrl("机械"),
+        "Accept-Language: zh-cn",
+        "User-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)",
+        "Connection: Keep-Alive",
+    };
+    LoopbackClient client(site.Port());
+    ASSERT_TRUE(client.Connected());
+    ASSERT_TRUE(client.Send(GetRequest(
+        SearchTarget("机械"), {profile[0], profile[1], profile[2], profile[3], profile[4]})));
+    std::optional<Reply> listing = client.Receive();
+    ASSERT_TRUE(listing);
+    EXPECT_EQ(listing->status, 200);
+    EXPECT_NE(listing->head.find("Connection: keep-alive\r\n"), std::string::npos);
+    EXPECT_NE(listing->head.find("Content-Type: text/html; charset=utf-8\r\n"), std::string::npos);
+    EXPECT_NE(listing->body.find(site.CompanyUrl("机械", 4)), std::string::npos);
+    EXPECT_EQ(listing->body.find(site.CompanyUrl("机械", 5)), std::string::npos);
+
+    ASSERT_TRUE(client.Send(GetRequest(CompanyPath("机械", 2), {"Cookie: a=1", " X-Odd :  v "})));
+    std::optional<Reply> company = client.Receive();
+    ASSERT_TRUE(company);
+    EXPECT_EQ(company->status, 200);
+    EXPECT_NE(company->body.find(GenerateCompany(KeywordSeed("机械"), 2).companyName),
+              std::string::npos);
+
+    LoopbackClient second(site.Port());
+    ASSERT_TRUE(second.Send("HEAD " + SearchTarget("x", 2) + " HTTP/1.1\r\n\r\n"));
+    std::optional<Reply> head = second.Receive(true);
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->status, 200);
+    EXPECT_TRUE(head->body.empty());
+
+    std::vector<RecordedRequest> requests = site.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].number, 1);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].target, SearchTarget("机械"));
+    EXPECT_EQ(requests[0].version, "HTTP/1.1");
+    EXPECT_EQ(requests[0].headerLines, profile);
+    EXPECT_EQ(requests[0].Header("referer"), site.SearchUrl("机械"));
+    EXPECT_EQ(requests[0].Header("Cookie"), std::nullopt);
+    EXPECT_EQ(requests[1].number, 2);
+    EXPECT_EQ(requests[1].connection, requests[0].connection);
+    EXPECT_EQ(requests[1].headerLines, (std::vector<std::string>{"Cookie: a=1", " X-Odd :  v "}));
+    EXPECT_EQ(requests[1].Header("x-odd"), "v");
+    EXPECT_EQ(requests[2].method, "HEAD");
+    EXPECT_NE(requests[2].connection, requests[0].connection);
+    for (const RecordedRequest& request : requests) EXPECT_FALSE(request.fault);
+}
+
+TEST(SampleSite, ClearingForgetsRequestsButKeepsCounting) {
+    SampleSite site(SmallSite());
+    ASSERT_TRUE(site.Start());
+    ASSERT_TRUE(Fetch(site, "/nowhere"));
+    site.ClearRequests();
+    EXPECT_EQ(site.RequestCount(), 0u);
+    EXPECT_FALSE(site.WaitForRequests(1, 1ms));
+    ASSERT_TRUE(Fetch(site, "/nowhere"));
+    ASSERT_TRUE(site.WaitForRequests(1, kEventTimeout));
+    EXPECT_EQ(site.Requests().at(0).number, 2);
+}
+
+TEST(SampleSite, AnswersEveryRouteWithItsPage) {
+    SiteOptions options = SmallSite();
+    options.noHitsKeywords = {"无货"};
+    SampleSite site(options);
+    ASSERT_TRUE(site.Start());
+    struct Case {
+        std::string target;
+        int status;
+        std::string contains;  // empty: anything
+    } cases[] = {
+        {SearchTarget("机械"), 200, "总数: 12&nbsp;&nbsp;页次: 1/3&nbsp;&nbsp;"},
+        {SearchTarget("机械", 3), 200, "页次: 3/3&nbsp;&nbsp;"},
+        {SearchTarget("无货"), 200, "没有找到"},
+        {CompanyPath("机械", 12), 200, "class=\"mp4\""},
+        {CompanyPath("机械", 0), 404, ""},
+        {CompanyTarget(KeywordSeed("机械"), 1).replace(26, 1, "01"), 404, ""},
+        {"/company/xyz/1.html", 404, ""},
+        {"/", 404, ""},
+        {"/search/index.php", 200, "总数: 12&nbsp;&nbsp;"},
+    };
+    for (const Case& c : cases) {
+        std::optional<Reply> reply = Fetch(site, c.target);
+        ASSERT_TRUE(reply) << c.target;
+        EXPECT_EQ(reply->status, c.status) << c.target;
+        EXPECT_NE(reply->body.find(c.contains), std::string::npos) << c.target;
+    }
+    std::optional<Reply> nothing = Fetch(site, SearchTarget("无货"));
+    ASSERT_TRUE(nothing);
+    EXPECT_EQ(nothing->body.find("总数: "), std::string::npos);
+}
+
+TEST(SampleSite, ConnectionEndsWhenTheClientAsksAndStaysOtherwise) {
+    SampleSite site(SmallSite());
+    ASSERT_TRUE(site.Start());
+    {
+        LoopbackClient client(site.Port());
+        ASSERT_TRUE(client.Send(GetRequest("/", {"Connection: close"})));
+        std::optional<Reply> reply = client.Receive();
+        ASSERT_TRUE(reply);
+        EXPECT_NE(reply->head.find("Connection: close\r\n"), std::string::npos);
+        EXPECT_EQ(client.End(), ConnectionEnd::Closed);
+    }
+    {
+        LoopbackClient client(site.Port());
+        ASSERT_TRUE(client.Send("GET / HTTP/1.0\r\n\r\n"));
+        ASSERT_TRUE(client.Receive());
+        EXPECT_EQ(client.End(), ConnectionEnd::Closed);
+    }
+    {
+        // Pipelined, with a request body the site must step over.
+        LoopbackClient client(site.Port());
+        ASSERT_TRUE(client.Send("POST /form HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello" +
+                                GetRequest(SearchTarget("a", 2)) + "GET / HTTP/1.0\r\n\r\n"));
+        std::optional<Reply> post = client.Receive();
+        std::optional<Reply> listing = client.Receive();
+        std::optional<Reply> last = client.Receive();
+        ASSERT_TRUE(post && listing && last);
+        EXPECT_EQ(post->status, 405);
+        EXPECT_EQ(listing->status, 200);
+        EXPECT_NE(listing->body.find("页次: 2/3"), std::string::npos);
+        EXPECT_EQ(last->status, 404);
+        EXPECT_EQ(client.End(), ConnectionEnd::Closed);
+    }
+}
+
+TEST(SampleSite, RefusesMalformedAndOversizedRequests) {
+    SampleSite site(SmallSite());
+    ASSERT_TRUE(site.Start());
+    struct Case {
+        std::string request;
+        int status;
+        bool recorded;
+    } cases[] = {
+        {"GARBAGE\r\n\r\n", 400, false},
+        {"GET / HTTP/2.0\r\n\r\n", 400, false},
+        {"GET  / HTTP/1.1\r\n\r\n", 400, false},
+        {"GET / HTTP/1.1\r\nno colon here\r\n\r\n", 400, false},
+        {"GET / HTTP/1.1\r\nX: " + std::string(70 * 1024, 'a') + "\r\n\r\n", 431, false},
+        {"POST / HTTP/1.1\r\nContent-Length: 99999999\r\n\r\n", 413, true},
+        {"POST / HTTP/1.1\r\nContent-Length: 5x\r\n\r\n", 400, true},
+        {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 501, true},
+    };
+    std::size_t recorded = 0;
+    for (const Case& c : cases) {
+        LoopbackClient client(site.Port());
+        ASSERT_TRUE(client.Send(c.request));
+        std::optional<Reply> reply = client.Receive();
+        ASSERT_TRUE(reply) << c.status;
+        EXPECT_EQ(reply->status, c.status);
+        EXPECT_EQ(client.End(), ConnectionEnd::Closed);
+        recorded += c.recorded;
+        EXPECT_EQ(site.RequestCount(), recorded) << c.status;
+    }
+    // Many header lines are refused before they are stored.
+    std::string many = "GET / HTTP/1.1\r\n";
+    for (int i = 0; i < 101; ++i) many += "X-" + std::to_string(i) + ": 1\r\n";
+    LoopbackClient client(site.Port());
+    ASSERT_TRUE(client.Send(many + "\r\n"));
+    std::optional<Reply> reply = client.Receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 431);
+    EXPECT_EQ(site.RequestCount(), recorded);
+}
+
+TEST(SampleSite, SetsASessionCookieOnlyForRequestsWithout) {
+    SiteOptions options = SmallSite();
+    options.sessionCookie = true;
+    SampleSite site(options);
+    ASSERT_TRUE(site.Start());
+    LoopbackClient client(site.Port());
+    ASSERT_TRUE(client.Send(GetRequest(SearchTarget("a"))));
+    std::optional<Reply> first = client.Receive();
+    ASSERT_TRUE(first);
+    EXPECT_NE(first->head.find("\r\nSet-Cookie: VSESSID=s1; path=/\r\n"), std::string::npos);
+    ASSERT_TRUE(client.Send(GetRequest(SearchTarget("a"), {"Cookie: VSESSID=s1"})));
+    std::optional<Reply> second = client.Receive();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->head.find("Set-Cookie"), std::string::npos);
+}
+
+TEST(SampleSite, StartFailsOnAPortInUseAndWhenStartedTwice) {
+    SampleSite first(SmallSite());
+    ASSERT_TRUE(first.Start());
+    EXPECT_FALSE(first.Start());
+    SiteOptions options = SmallSite();
+    options.port = first.Port();
+    SampleSite second(options);
+    EXPECT_FALSE(second.Start());
+    EXPECT_NE(second.Error().find("bind"), std::string::npos);
+    EXPECT_TRUE(first.BaseUrl().starts_with("http://127.0.0.1:"));
+    EXPECT_EQ(first.BaseUrl(), "http://127.0.0.1:" + std::to_string(first.Port()));
+}
+
+TEST(SampleSiteFaults, EachKindStrikesOnlyTheChosenRequests) {
+    SiteOptions options = SmallSite();
+    options.faults = {*ParseFaultRule("500:company=2"), *ParseFaultRule("nomatch:page=0"),
+                      *ParseFaultRule("nomatch:company=3"), *ParseFaultRule("reset:request=6")};
+    SampleSite site(options);
+    ASSERT_TRUE(site.Start());
+
+    LoopbackClient client(site.Port());
+    auto get = [&](const std::string& target) {
+        EXPECT_TRUE(client.Send(GetRequest(target)));
+        std::optional<Reply> reply = client.Receive();
+        EXPECT_TRUE(reply) << target;
+        return reply.value_or(Reply{});
+    };
+    Reply probe = get(SearchTarget("机械"));
+    EXPECT_EQ(probe.status, 200);
+    EXPECT_EQ(probe.body.find("总数: "), std::string::npos);
+    EXPECT_EQ(probe.body.find("sup-name\"><a href=\""), std::string::npos);
+    EXPECT_NE(get(SearchTarget("机械", 1)).body.find("总数: 12&nbsp;"), std::string::npos);
+    EXPECT_EQ(get(CompanyPath("机械", 1)).status, 200);
+    Reply failed = get(CompanyPath("机械", 2));
+    EXPECT_EQ(failed.status, 500);
+    EXPECT_EQ(failed.body.find("mp4"), std::string::npos);
+    Reply changed = get(CompanyPath("机械", 3));
+    EXPECT_EQ(changed.status, 200);
+    EXPECT_NE(changed.body.find("mp4"), std::string::npos);
+    EXPECT_EQ(changed.body.find("传真："), std::string::npos);
+    ASSERT_TRUE(client.Send(GetRequest(CompanyPath("机械", 4))));
+    EXPECT_FALSE(client.Receive());
+    EXPECT_EQ(client.End(), ConnectionEnd::Reset);
+
+    std::vector<std::optional<FaultKind>> faults;
+    for (const RecordedRequest& request : site.Requests()) faults.push_back(request.fault);
+    EXPECT_EQ(faults, (std::vector<std::optional<FaultKind>>{
+                          FaultKind::NoMatch, std::nullopt, std::nullopt, FaultKind::ServerError,
+                          FaultKind::NoMatch, FaultKind::Reset}));
+}
+
+TEST(SampleSiteFaults, EveryNthRequestIsStruck) {
+    SiteOptions options = SmallSite();
+    options.faults = {*ParseFaultRule("500:request=every-3")};
+    SampleSite site(options);
+    ASSERT_TRUE(site.Start());
+    LoopbackClient client(site.Port());
+    std::vector<int> statuses;
+    for (int i = 0; i < 7; ++i) {
+        ASSERT_TRUE(client.Send(GetRequest(SearchTarget("a"))));
+        std::optional<Reply> reply = client.Receive();
+        ASSERT_TRUE(reply);
+        statuses.push_back(reply->status);
+    }
+    EXPECT_EQ(statuses, (std::vector<int>{200, 200, 500, 200, 200, 500, 200}));
+}
+
+TEST(SampleSiteFaults, SlowAnswersAndLatencyDelayButDoNotChangeThePage) {
+    SiteOptions plain = SmallSite();
+    SiteOptions slow = SmallSite();
+    slow.faults = {*ParseFaultRule("slow")};
+    slow.slowMs = 200;
+    slow.latencyMs = 100;
+    SampleSite reference(plain);
+    SampleSite site(slow);
+    ASSERT_TRUE(reference.Start());
+    ASSERT_TRUE(site.Start());
+    std::optional<Reply> expected = Fetch(reference, CompanyPath("机械", 5));
+    auto begin = std::chrono::steady_clock::now();
+    std::optional<Reply> trickled = Fetch(site, CompanyPath("机械", 5));
+    auto elapsed = std::chrono::steady_clock::now() - begin;
+    ASSERT_TRUE(expected && trickled);
+    EXPECT_EQ(trickled->body, expected->body);
+    // Only a lower bound: the waits are the site's own, whatever the machine's load.
+    EXPECT_GE(elapsed, 100ms + 200ms * 9 / 10);
+}
+
+TEST(SampleSiteFaults, HeldAnswerWaitsForReleaseWhileOtherConnectionsGoOn) {
+    SiteOptions options = SmallSite();
+    options.faults = {*ParseFaultRule("hold:company=1")};
+    options.latencyMs = 50;
+    SampleSite site(options);
+    ASSERT_TRUE(site.Start());
+    LoopbackClient held(site.Port());
+    ASSERT_TRUE(held.Send(GetRequest(CompanyPath("机械", 1))));
+    std::future<std::optional<Reply>> heldReply =
+        std::async(std::launch::async, [&] { return held.Receive(); });
+    ASSERT_TRUE(site.WaitForRequests(1, kEventTimeout));
+    std::optional<Reply> other = Fetch(site, CompanyPath("机械", 2));
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->status, 200);
+    EXPECT_EQ(heldReply.wait_for(0s), std::future_status::timeout);
+    site.ReleaseHeld();
+    std::optional<Reply> released = heldReply.get();
+    ASSERT_TRUE(released);
+    EXPECT_EQ(released->status, 200);
+}
+
+TEST(SampleSiteFaults, StoppingDropsHeldAndTricklingAnswers) {
+    SiteOptions options = SmallSite();
+    options.faults = {*ParseFaultRule("hold:company=1"), *ParseFaultRule("slow:company=2")};
+    options.slowMs = 10 * 60 * 1000;
+    options.companyPageBytes = 200000;
+    SampleSite site(options);
+    ASSERT_TRUE(site.Start());
+    LoopbackClient held(site.Port());
+    LoopbackClient slow(site.Port());
+    LoopbackClient idle(site.Port());
+    ASSERT_TRUE(held.Send(GetRequest(CompanyPath("机械", 1))));
+    ASSERT_TRUE(slow.Send(GetRequest(CompanyPath("机械", 2))));
+    ASSERT_TRUE(site.WaitForRequests(2, kEventTimeout));
+    site.Stop();  // returns only once every connection's thread has ended
+    EXPECT_FALSE(held.Receive());
+    EXPECT_FALSE(slow.Receive());
+    EXPECT_NE(idle.End(), ConnectionEnd::StillOpen);
+    site.Stop();
+}
+
+struct ParseCase {
+    const char* text;
+    FaultKind kind;
+    FaultScope scope;
+    std::vector<int> covered;
+    std::vector<int> spared;
+};
+
+class FaultRuleParse : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(FaultRuleParse, ReadsKindScopeAndNumbers) {
+    const ParseCase& c = GetParam();
+    std::optional<FaultRule> rule = ParseFaultRule(c.text);
+    ASSERT_TRUE(rule);
+    EXPECT_EQ(rule->kind, c.kind);
+    EXPECT_EQ(rule->scope, c.scope);
+    for (int number : c.covered) EXPECT_TRUE(rule->Covers(number)) << number;
+    for (int number : c.spared) EXPECT_FALSE(rule->Covers(number)) << number;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, FaultRuleParse,
+    ::testing::Values(
+        ParseCase{"reset", FaultKind::Reset, FaultScope::Request, {1, 2, 99}, {}},
+        ParseCase{"500:company=2,5",
+                  FaultKind::ServerError,
+                  FaultScope::Company,
+                  {2, 5},
+                  {1, 3, 4, 6, 25}},
+        ParseCase{"slow:request=every-4",
+                  FaultKind::Slow,
+                  FaultScope::Request,
+                  {4, 8, 12},
+                  {0, 1, 2, 3, 5, 6}},
+        ParseCase{"nomatch:page=0", FaultKind::NoMatch, FaultScope::ResultPage, {0}, {1, 2}},
+        ParseCase{"hold:page", FaultKind::Hold, FaultScope::ResultPage, {0, 1, 7}, {}}),
+    [](const ::testing::TestParamInfo<ParseCase>& param) {
+        return "Rule" + std::to_string(param.index);
+    });
+
+TEST(FaultRuleParse, RejectsWhatItCannotRead) {
+    for (const char* text :
+         {"slow:", "reset:company=", "reset:company=1,,2", "reset:company=-1", "reset:company=1,",
+          "reset:request=every-0", "reset:request=every-x", "crash", "500:site=1", "", "Reset",
+          "500:company=1x", "500:company=99999999999"}) {
+        EXPECT_FALSE(ParseFaultRule(text)) << text;
+    }
+}
+
+}  // namespace
+}  // namespace velmora::site
