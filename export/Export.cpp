@@ -38,7 +38,7 @@ private:
 };
 
 Text CellAddress(int row, int column) {
-    return ColumnLetter(column) + ToText(row);
+    return ConcatText(ColumnLetter(column), ToText(row));
 }
 
 }  // namespace
