@@ -70,19 +70,20 @@ std::string Escape(char32_t c) {
     return buffer;
 }
 
-// Creates an empty file beside target that nobody else uses; the empty string on failure.
+// Creates an empty file in target's folder that nobody else uses; the empty string on failure.
+// The name is short and fixed in shape, so a target name near the length limit still works.
 // Created with open() rather than mkstemp() so the file gets the mode the umask gives.
-std::string CreateTemporaryBeside(const std::string& target) {
+std::string CreateTemporaryBeside(const std::filesystem::path& target) {
     std::random_device seed;
     std::mt19937 generator(seed());
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, ".%08x~", static_cast<unsigned>(generator()));
-        std::string name = target + suffix;
-        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        char name[32];
+        std::snprintf(name, sizeof name, ".velmora-%08x~", static_cast<unsigned>(generator()));
+        const std::string path = (target.parent_path() / name).string();
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             ::close(fd);
-            return name;
+            return path;
         }
         if (errno != EEXIST) return {};
     }
@@ -194,7 +195,7 @@ SaveResult Workbook::SaveAs(const Text& fileName) const {
     if (!target.has_extension()) target += kDefaultExtension;
     const std::string path = target.string();
 
-    const std::string temporary = CreateTemporaryBeside(path);
+    const std::string temporary = CreateTemporaryBeside(target);
     if (temporary.empty()) return {SaveStatus::kCannotCreate, {}};
     auto fail = [&](SaveStatus status) {
         std::remove(temporary.c_str());

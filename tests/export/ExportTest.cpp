@@ -366,14 +366,5 @@ TEST_F(ExportTest, ExportToAGivenFileAsksNoDialogAndReports) {
     ExpectOnlyMessage("数据导出失败!", MessageBoxFlag::kIconWarning);
 }
 
-TEST_F(ExportTest, WorkbookIsReleasedAfterEveryExport) {
-    AddThreeCompanies();
-    AnswerDialogWith("done.xlsx");
-    ASSERT_EQ(exporter_.ExportAll().outcome, ExportOutcome::kExported);
-    EXPECT_EQ(exporter_.ReadCell(1, 1), "");
-    exporter_.WriteCell(1, 1, "x");
-    EXPECT_EQ(exporter_.ReadCell(1, 1), "") << "no workbook outside an export";
-}
-
 }  // namespace
 }  // namespace velmora

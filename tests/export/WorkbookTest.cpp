@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <filesystem>
 #include <fstream>
 
@@ -252,6 +253,15 @@ TEST_F(WorkbookSave, NamesWithoutExtensionGetXlsxAndOthersAreKept) {
     ASSERT_TRUE(read);
     EXPECT_EQ(read->Text("A1"), "x");
     EXPECT_EQ(folder_.Listing(), "chosen.xls 全部数据  14时5分9秒.xlsx");
+}
+
+TEST_F(WorkbookSave, ANameAtTheFileSystemsLengthLimitSaves) {
+    Workbook workbook = OpenWorkbook();
+    ASSERT_TRUE(Put(workbook, "A1", "x"));
+    const std::string longest(NAME_MAX - 5, 'n');  // with ".xlsx", exactly NAME_MAX bytes
+    const SaveResult saved = workbook.SaveAs((folder_.path() / longest).string());
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(folder_.Listing(), longest + ".xlsx");
 }
 
 TEST_F(WorkbookSave, AnExistingFileIsReplaced) {
