@@ -81,6 +81,10 @@ public:
     // messages: what the command line's --export runs.
     ExportResult ExportAllToFile(const Text& fileName);
 
+    // True while an export runs; the window must not go away meanwhile (the export lets it
+    // process events, a close request among them).
+    bool IsRunning() const { return running_; }
+
     // Sheet cell access on the workbook object, 1-based.
     void WriteCell(int row, int column, const Text& text);
     [[nodiscard]] Text ReadCell(int row, int column);

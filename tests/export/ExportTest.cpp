@@ -283,6 +283,7 @@ TEST_F(ExportTest, SecondExportWhileOneRunsIsIgnored) {
     AnswerDialogWith("second.xlsx");
     std::vector<ExportOutcome> nested;
     window_.onPendingEvents = [&] {
+        EXPECT_TRUE(exporter_.IsRunning());
         if (nested.empty()) nested.push_back(exporter_.ExportCompanyNames().outcome);
     };
 
@@ -297,6 +298,7 @@ TEST_F(ExportTest, SecondExportWhileOneRunsIsIgnored) {
     EXPECT_EQ(folder_.Listing(), "first.xlsx");
 
     // Once the first has finished, exports run again.
+    EXPECT_FALSE(exporter_.IsRunning());
     window_.onPendingEvents = nullptr;
     window_.messages.clear();
     EXPECT_EQ(exporter_.ExportCompanyNames().outcome, ExportOutcome::kExported);
