@@ -21,22 +21,30 @@ constexpr int kEncodingCount = 3;
 
 const char* IconvName(Encoding encoding) {
     switch (encoding) {
-        case Encoding::kSystem: return "GB18030";
-        case Encoding::kUtf8: return "UTF-8";
-        case Encoding::kUtf16: return "UTF-16LE";
+        case Encoding::kSystem:
+            return "GB18030";
+        case Encoding::kUtf8:
+            return "UTF-8";
+        case Encoding::kUtf16:
+            return "UTF-16LE";
     }
     return "";
 }
 
 // Bytes of one code unit: undecodable input is skipped one whole unit at a time.
-std::size_t UnitSize(Encoding encoding) { return encoding == Encoding::kUtf16 ? 2 : 1; }
+std::size_t UnitSize(Encoding encoding) {
+    return encoding == Encoding::kUtf16 ? 2 : 1;
+}
 
 // U+FFFD in each encoding, written where the input cannot be decoded.
 std::string_view Replacement(Encoding encoding) {
     switch (encoding) {
-        case Encoding::kSystem: return {"\x84\x31\xA4\x37", 4};
-        case Encoding::kUtf8: return "\xEF\xBF\xBD";
-        case Encoding::kUtf16: return {"\xFD\xFF", 2};
+        case Encoding::kSystem:
+            return {"\x84\x31\xA4\x37", 4};
+        case Encoding::kUtf8:
+            return "\xEF\xBF\xBD";
+        case Encoding::kUtf16:
+            return {"\xFD\xFF", 2};
     }
     return {};
 }
@@ -128,7 +136,9 @@ std::string Convert(std::string_view input, Encoding from, Encoding to) {
 
 }  // namespace
 
-Text Utf8ToSystem(std::string_view utf8) { return Convert(utf8, Encoding::kUtf8, Encoding::kSystem); }
+Text Utf8ToSystem(std::string_view utf8) {
+    return Convert(utf8, Encoding::kUtf8, Encoding::kSystem);
+}
 
 std::string SystemToUtf8(std::string_view text) {
     return Convert(text, Encoding::kSystem, Encoding::kUtf8);

@@ -10,6 +10,8 @@ namespace velmora {
 
 using Text = std::string;
 
-inline bool IsLeadByte(unsigned char byte) { return byte >= 0x80; }
+inline bool IsLeadByte(unsigned char byte) {
+    return byte >= 0x80;
+}
 
 }  // namespace velmora

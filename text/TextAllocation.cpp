@@ -23,9 +23,13 @@ Container Allocate(std::size_t size, std::size_t reportedBytes) {
 }  // namespace
 
 // The count reported for a text includes the terminating zero it carries.
-Text NewText(std::size_t length) { return Allocate<Text>(length, length + 1); }
+Text NewText(std::size_t length) {
+    return Allocate<Text>(length, length + 1);
+}
 
-Bytes NewBytes(std::size_t size) { return Allocate<Bytes>(size, size); }
+Bytes NewBytes(std::size_t size) {
+    return Allocate<Bytes>(size, size);
+}
 
 Text TextOf(std::string_view bytes) {
     Text text = NewText(bytes.size());

@@ -143,7 +143,9 @@ Text JoinPieces(const std::string_view* pieces, std::size_t count) {
 
 }  // namespace detail
 
-int TextLength(std::string_view text) { return static_cast<int>(text.size()); }
+int TextLength(std::string_view text) {
+    return static_cast<int>(text.size());
+}
 
 int CompareText(std::string_view a, std::string_view b) {
     const int order = a.compare(b);
@@ -199,7 +201,8 @@ Text MidText(std::string_view text, int start, int n) {
 
 Text ReplaceAt(std::string_view text, int start, int n, std::string_view replacement) {
     const std::size_t at = OffsetOf(text, start);
-    const std::size_t deleted = n <= 0 ? 0 : std::min(static_cast<std::size_t>(n), text.size() - at);
+    const std::size_t deleted =
+        n <= 0 ? 0 : std::min(static_cast<std::size_t>(n), text.size() - at);
     return ConcatText(text.substr(0, at), replacement, text.substr(at + deleted));
 }
 
@@ -215,8 +218,8 @@ std::vector<Text> SplitText(std::string_view text, std::string_view separator, i
     };
     std::size_t from = 0;
     while (!full()) {
-        const std::size_t found = from < text.size() ? FindFrom(text, separator, from, false)
-                                                     : kNotFound;
+        const std::size_t found =
+            from < text.size() ? FindFrom(text, separator, from, false) : kNotFound;
         if (found == kNotFound) {
             if (from < text.size()) pieces.push_back(TextOf(text.substr(from)));
             break;
@@ -227,7 +230,9 @@ std::vector<Text> SplitText(std::string_view text, std::string_view separator, i
     return pieces;
 }
 
-Text TrimLeading(std::string_view text) { return TextOf(text.substr(SkipLeadingSpaces(text))); }
+Text TrimLeading(std::string_view text) {
+    return TextOf(text.substr(SkipLeadingSpaces(text)));
+}
 
 Text TrimBoth(std::string_view text) {
     const std::size_t begin = SkipLeadingSpaces(text);
@@ -257,6 +262,8 @@ Text ToUpperText(std::string_view text) {
     });
 }
 
-Text ToLowerText(std::string_view text) { return MapAsciiBytes(text, FoldAscii); }
+Text ToLowerText(std::string_view text) {
+    return MapAsciiBytes(text, FoldAscii);
+}
 
 }  // namespace velmora

@@ -39,11 +39,14 @@ Bytes BytesOf(const void* data, std::size_t size);
 
 int TextLength(std::string_view text);
 
+template <typename T>
+concept TextPiece = std::convertible_to<const T&, std::string_view>;
+
 // All pieces one after another, built with a single allocation.
-template <typename... Pieces>
-    requires(sizeof...(Pieces) >= 1 && (std::convertible_to<const Pieces&, std::string_view> && ...))
-Text ConcatText(const Pieces&... pieces) {
-    const std::array<std::string_view, sizeof...(Pieces)> views{std::string_view(pieces)...};
+template <TextPiece First, TextPiece... Rest>
+Text ConcatText(const First& first, const Rest&... rest) {
+    const std::array<std::string_view, 1 + sizeof...(Rest)> views{std::string_view(first),
+                                                                  std::string_view(rest)...};
     return detail::JoinPieces(views.data(), views.size());
 }
 
@@ -99,9 +102,15 @@ Text ToLowerText(std::string_view text);
 // read as their half-width forms; leading blanks and a sign allowed, 0 without digits.
 // Values beyond the int range saturate.
 int ToInteger(std::string_view text);
-inline int ToInteger(const char* text) { return ToInteger(std::string_view(text)); }
-inline int ToInteger(int value) { return value; }
-inline int ToInteger(bool value) { return value ? 1 : 0; }
+inline int ToInteger(const char* text) {
+    return ToInteger(std::string_view(text));
+}
+inline int ToInteger(int value) {
+    return value;
+}
+inline int ToInteger(bool value) {
+    return value ? 1 : 0;
+}
 // Truncated toward zero; the low 32 bits are kept.
 int ToInteger(double value);
 
@@ -112,8 +121,10 @@ Text ToText(double value);  // "%.13g"
 Text ToText(bool value);    // "真" or "假"
 // "Y年M月D日", then "h时m分s秒", "h时m分" or "h时" by the last non-zero part of the time.
 Text ToText(const DateTime& value);
-inline Text ToText(std::string_view value) { return Text(value); }
-inline Text ToText(const char* value) { return Text(value); }
+Text ToText(std::string_view value);
+inline Text ToText(const char* value) {
+    return ToText(std::string_view(value));
+}
 // The bytes up to the first zero byte.
 Text ToText(const Bytes& value);
 
@@ -127,15 +138,13 @@ Text CharText(int code);
 
 // dividend modulo each divisor in turn, the remainder taking the dividend's sign. A zero
 // divisor ends the program with the fatal error report.
-template <typename... More>
-    requires(std::convertible_to<More, double> && ...)
+template <std::convertible_to<double>... More>
 double Remainder(double dividend, double divisor, More... more) {
     const std::array<double, 1 + sizeof...(More)> divisors{divisor, static_cast<double>(more)...};
     return detail::RemainderOf(dividend, divisors.data(), divisors.size());
 }
 
-template <typename... More>
-    requires(std::convertible_to<More, int> && ...)
+template <std::convertible_to<int>... More>
 constexpr int BitOr(int a, int b, More... more) {
     return ((a | b) | ... | static_cast<int>(more));
 }
@@ -149,11 +158,17 @@ Bytes ZeroBytes(int n);
 Bytes LeftBytes(const Bytes& bytes, int n);
 
 Bytes ToBytes(std::string_view text);
-inline Bytes ToBytes(const char* text) { return ToBytes(std::string_view(text)); }
-inline Bytes ToBytes(const Bytes& bytes) { return bytes; }
+inline Bytes ToBytes(const char* text) {
+    return ToBytes(std::string_view(text));
+}
+inline Bytes ToBytes(const Bytes& bytes) {
+    return bytes;
+}
+template <typename T>
+concept StoredNumber = std::is_arithmetic_v<T> && !std::is_same_v<T, bool>;
+
 // A number's bytes as stored: little-endian, its own width.
-template <typename Number>
-    requires(std::is_arithmetic_v<Number> && !std::is_same_v<Number, bool>)
+template <StoredNumber Number>
 Bytes ToBytes(Number value) {
     return detail::BytesOf(&value, sizeof value);
 }

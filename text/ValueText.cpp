@@ -47,7 +47,9 @@ char HalfWidthAt(std::string_view text, std::size_t offset, std::size_t& width) 
     return static_cast<char>(byte);
 }
 
-bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsBlank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 }  // namespace
 
@@ -105,10 +107,18 @@ int ToInteger(std::string_view text) {
     return static_cast<int>(negative ? std::max(value, kMin) : std::min(-value, kMax));
 }
 
-Text ToText(int value) { return NumberText(value); }
-Text ToText(std::int64_t value) { return NumberText(value); }
-Text ToText(float value) { return NumberText(value, std::chars_format::general, 6); }
-Text ToText(double value) { return NumberText(value, std::chars_format::general, 13); }
+Text ToText(int value) {
+    return NumberText(value);
+}
+Text ToText(std::int64_t value) {
+    return NumberText(value);
+}
+Text ToText(float value) {
+    return NumberText(value, std::chars_format::general, 6);
+}
+Text ToText(double value) {
+    return NumberText(value, std::chars_format::general, 13);
+}
 
 Text ToText(bool value) {
     static const Text kTrue = Utf8ToSystem("真");
@@ -120,8 +130,8 @@ Text ToText(const DateTime& value) {
     static const Text kYear = Utf8ToSystem("年"), kMonth = Utf8ToSystem("月"),
                       kDay = Utf8ToSystem("日"), kHour = Utf8ToSystem("时"),
                       kMinute = Utf8ToSystem("分"), kSecond = Utf8ToSystem("秒");
-    const Text date = ConcatText(ToText(value.year), kYear, ToText(value.month), kMonth,
-                                 ToText(value.day), kDay);
+    const Text date =
+        ConcatText(ToText(value.year), kYear, ToText(value.month), kMonth, ToText(value.day), kDay);
     if (value.second != 0) {
         return ConcatText(date, ToText(value.hour), kHour, ToText(value.minute), kMinute,
                           ToText(value.second), kSecond);
@@ -131,6 +141,10 @@ Text ToText(const DateTime& value) {
     }
     if (value.hour != 0) return ConcatText(date, ToText(value.hour), kHour);
     return date;
+}
+
+Text ToText(std::string_view value) {
+    return TextOf(value);
 }
 
 Text ToText(const Bytes& value) {
@@ -158,15 +172,21 @@ Text CharText(int code) {
     return byte == '\0' ? Text() : TextOf(std::string_view(&byte, 1));
 }
 
-int ByteLength(const Bytes& bytes) { return static_cast<int>(bytes.size()); }
+int ByteLength(const Bytes& bytes) {
+    return static_cast<int>(bytes.size());
+}
 
-Bytes ZeroBytes(int n) { return n <= 0 ? Bytes() : NewBytes(static_cast<std::size_t>(n)); }
+Bytes ZeroBytes(int n) {
+    return n <= 0 ? Bytes() : NewBytes(static_cast<std::size_t>(n));
+}
 
 Bytes LeftBytes(const Bytes& bytes, int n) {
     if (n <= 0) return {};
     return detail::BytesOf(bytes.data(), std::min(bytes.size(), static_cast<std::size_t>(n)));
 }
 
-Bytes ToBytes(std::string_view text) { return detail::BytesOf(text.data(), text.size()); }
+Bytes ToBytes(std::string_view text) {
+    return detail::BytesOf(text.data(), text.size());
+}
 
 }  // namespace velmora

@@ -45,9 +45,8 @@ void BM_TextBetweenOnAResultPage(benchmark::State& state) {
     const Text end = "</em>";
     const Text tail = ConcatText(start, "1234", end, Utf8ToSystem("条结果"), "</div>\r\n");
     const Text head = ConcatText(start, "0", end);
-    const Text page =
-        ConcatText(head, MixedText(kPageSize - head.size() - tail.size() - 2000), tail,
-                   MixedText(2000));
+    const Text page = ConcatText(head, MixedText(kPageSize - head.size() - tail.size() - 2000),
+                                 tail, MixedText(2000));
     for (auto _ : state) {
         const Text total = TextBetween(page, start, end, kFromByte);
         if (total != "1234") state.SkipWithError("wrong cut");

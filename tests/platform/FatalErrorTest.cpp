@@ -25,8 +25,8 @@ std::string ReportFor(const std::string& messageUtf8) {
 }
 
 TEST(FatalErrorDeathTest, ReportNamesTheMessageAndExitsWithMinusOne) {
-    EXPECT_EXIT(ReportFatalError(Utf8ToSystem("载入启动窗口失败")),
-                ExitedWithCode(kFatalExitCode), StrEq(ReportFor("载入启动窗口失败")));
+    EXPECT_EXIT(ReportFatalError(Utf8ToSystem("载入启动窗口失败")), ExitedWithCode(kFatalExitCode),
+                StrEq(ReportFor("载入启动窗口失败")));
 }
 
 TEST(FatalErrorDeathTest, ErrorCodeComesBeforeTheMessage) {

@@ -28,7 +28,10 @@ const std::vector<KnownText>& KnownTexts() {
         {"euro sign", "€", "\xA2\xE3", u"\u20AC"},
         {"beyond the BMP, not in CP936", "𠮷", "\x95\x34\xB2\x35", u"\U00020BB7"},
         {"emoji", "😀", "\x94\x39\xFC\x36", u"\U0001F600"},
-        {"mixed", "a中😀b", "a\xD6\xD0\x94\x39\xFC\x36" "b", u"a\u4E2D\U0001F600b"},
+        {"mixed", "a中😀b",
+         "a\xD6\xD0\x94\x39\xFC\x36"
+         "b",
+         u"a\u4E2D\U0001F600b"},
         {"empty", "", "", u""},
     };
     return texts;
@@ -65,11 +68,26 @@ const std::string R = "\xEF\xBF\xBD";
 
 TEST(CodePageTest, MalformedUtf8BecomesReplacementsAndKeepsWhatFollows) {
     const std::vector<MalformedCase> cases = {
-        {"invalid byte", "a\xFF" "b", "a" + R + "b"},
-        {"stray continuation byte", "a\x80" "b", "a" + R + "b"},
-        {"sequence cut by ascii", "\xE4\xB8" "x", R + R + "x"},
-        {"overlong slash", "\xC0\xAF" "z", R + R + "z"},
-        {"encoded surrogate", "\xED\xA0\x80" "z", R + R + R + "z"},
+        {"invalid byte",
+         "a\xFF"
+         "b",
+         "a" + R + "b"},
+        {"stray continuation byte",
+         "a\x80"
+         "b",
+         "a" + R + "b"},
+        {"sequence cut by ascii",
+         "\xE4\xB8"
+         "x",
+         R + R + "x"},
+        {"overlong slash",
+         "\xC0\xAF"
+         "z",
+         R + R + "z"},
+        {"encoded surrogate",
+         "\xED\xA0\x80"
+         "z",
+         R + R + R + "z"},
         {"sequence cut at the end", "a\xC3", "a" + R},
         {"good text after", "\xFF中文", R + "中文"},
     };
@@ -81,11 +99,20 @@ TEST(CodePageTest, MalformedUtf8BecomesReplacementsAndKeepsWhatFollows) {
 
 TEST(CodePageTest, MalformedSystemTextBecomesReplacementsAndKeepsWhatFollows) {
     const std::vector<MalformedCase> cases = {
-        {"0x80 alone", "a\x80" "b", "a" + R + "b"},
-        {"0xFF alone", "\xFF" "z", R + "z"},
+        {"0x80 alone",
+         "a\x80"
+         "b",
+         "a" + R + "b"},
+        {"0xFF alone",
+         "\xFF"
+         "z",
+         R + "z"},
         {"lead byte then space", "\xB0 z", R + " z"},
         {"lead byte at the end", "ab\xB0", "ab" + R},
-        {"four-byte sequence broken near the end", "\x81\x30" "z", R + "0z"},
+        {"four-byte sequence broken near the end",
+         "\x81\x30"
+         "z",
+         R + "0z"},
         {"good character after", "\xFF\xD6\xD0", R + "中"},
     };
     for (const MalformedCase& c : cases) {
@@ -103,7 +130,10 @@ TEST(CodePageTest, UnpairedSurrogatesBecomeReplacements) {
 }
 
 TEST(CodePageTest, ReplacementReachesTheSystemCodePage) {
-    EXPECT_EQ(Utf8ToSystem("a\xFF" "b"), "a\x84\x31\xA4\x37" "b");
+    EXPECT_EQ(Utf8ToSystem("a\xFF"
+                           "b"),
+              "a\x84\x31\xA4\x37"
+              "b");
 }
 
 }  // namespace

@@ -55,8 +55,8 @@ int ModelFindReverse(const std::string& text, const std::string& searched,
                      std::optional<int> start) {
     if (start && *start <= 1) return -1;
     const std::string range =
-        start ? text.substr(0, std::min<std::size_t>(static_cast<std::size_t>(*start - 1),
-                                                     text.size()))
+        start ? text.substr(
+                    0, std::min<std::size_t>(static_cast<std::size_t>(*start - 1), text.size()))
               : text;
     if (range.empty()) return -1;
     if (searched.empty()) return 1;
@@ -77,8 +77,7 @@ std::string ModelBetween(const std::string& text, const std::string& startMarker
     return text.substr(static_cast<std::size_t>(p - 1), static_cast<std::size_t>(p2 - p));
 }
 
-std::vector<Text> ModelSplit(const std::string& text, const std::string& separator,
-                             int maxCount) {
+std::vector<Text> ModelSplit(const std::string& text, const std::string& separator, int maxCount) {
     std::vector<Text> pieces;
     if (text.empty() || maxCount == 0) return pieces;
     if (separator.empty()) return {text};
@@ -117,8 +116,23 @@ public:
     // full-width space next to characters ending in 0xA1, four-byte characters with digits.
     std::string Text(int maxCharacters) {
         static const std::vector<std::string> kCharacters = {
-            "a", "b", "A", "B", "0", "4", "<", ">", ",", " ", "\xB0\x61", "\xB0\x41",
-            "\xB0\xA1", "\xA1\xA1", "\xA1\xB0", "\x81\x62", "\x95\x34\xB2\x35",
+            "a",
+            "b",
+            "A",
+            "B",
+            "0",
+            "4",
+            "<",
+            ">",
+            ",",
+            " ",
+            "\xB0\x61",
+            "\xB0\x41",
+            "\xB0\xA1",
+            "\xA1\xA1",
+            "\xA1\xB0",
+            "\x81\x62",
+            "\x95\x34\xB2\x35",
             "\x81\x30\x81\x30",
         };
         std::string text;
@@ -142,7 +156,9 @@ public:
         return Text(2);
     }
 
-    int Uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
+    int Uniform(int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random_);
+    }
     bool Coin() { return Uniform(0, 1) == 1; }
 
 private:

@@ -40,9 +40,12 @@ TEST(FindTextTest, PositionsFollowTheDoubleByteWalk) {
         {"searched longer than text", "ab", "abc", 1, false, -1},
         {"trail byte is not a position", "xyz" + kTrailA, "a", 1, false, -1},
         {"trail byte pair straddling characters", kAh + kWideSpace, kWideSpace, 1, false, 3},
-        {"misaligned pair skipped", kAh + "\xA1" "x", kWideSpace, 1, false, -1},
-        {"start inside a character reads from that byte", kAh + kWideSpace, kWideSpace, 2,
-         false, 2},
+        {"misaligned pair skipped",
+         kAh + "\xA1"
+               "x",
+         kWideSpace, 1, false, -1},
+        {"start inside a character reads from that byte", kAh + kWideSpace, kWideSpace, 2, false,
+         2},
         {"four-byte character steps as two pairs", kFourByte + "4", "4", 1, false, 5},
         {"digit inside a four-byte character", kFourByte, "4", 1, false, -1},
         {"character found whole", "ab" + kAh + "c", kAh + "c", 1, false, 3},
@@ -81,7 +84,10 @@ TEST(FindTextReverseTest, LastOccurrenceWithinTheFirstStartMinusOneBytes) {
         {"start 0", "abc", "a", 0, -1},
         {"start past the end is the whole text", "abcabc", "c", 100, 6},
         {"pair aligned by the walk", kAh + kWideSpace, kWideSpace, std::nullopt, 3},
-        {"misaligned pair skipped", kAh + "\xA1" "x", kWideSpace, std::nullopt, -1},
+        {"misaligned pair skipped",
+         kAh + "\xA1"
+               "x",
+         kWideSpace, std::nullopt, -1},
         {"trail byte is not a position", "a" + kTrailA, "a", std::nullopt, 1},
         {"empty searched", "abc", "", std::nullopt, 1},
         {"empty text", "", "a", std::nullopt, -1},
@@ -106,16 +112,20 @@ TEST(TextBetweenTest, CutsBetweenTheFirstMarkers) {
     const std::vector<BetweenCase> cases = {
         {"plain", "<b>name</b>", "<b>", "</b>", 0, "name"},
         {"first pair wins", "<b>1</b><b>2</b>", "<b>", "</b>", 0, "1"},
-        {"end marker before the start marker is ignored", "</b>x<b>y</b>", "<b>", "</b>", 0,
-         "y"},
+        {"end marker before the start marker is ignored", "</b>x<b>y</b>", "<b>", "</b>", 0, "y"},
         {"start marker missing though end present", "x</b>", "<b>", "</b>", 0, ""},
         {"end marker missing", "<b>x", "<b>", "</b>", 0, ""},
         {"empty end marker", "<b>x</b>", "<b>", "", 0, ""},
         {"markers adjacent", "<b></b>", "<b>", "</b>", 0, ""},
         {"start position skips earlier markers", "[1]....[2]", "[", "]", 5, "2"},
         {"marker letter as trail byte is skipped", "x" + kTrailA + "a1b", "a", "b", 0, "1"},
-        {"double-byte markers", "\xC3\xFB\xB3\xC6" ":" + kAh + kWideSpace,
-         "\xC3\xFB\xB3\xC6" ":", kWideSpace, 0, kAh},
+        {"double-byte markers",
+         "\xC3\xFB\xB3\xC6"
+         ":" +
+             kAh + kWideSpace,
+         "\xC3\xFB\xB3\xC6"
+         ":",
+         kWideSpace, 0, kAh},
     };
     for (const BetweenCase& c : cases) {
         EXPECT_EQ(TextBetween(c.text, c.startMarker, c.endMarker, c.startPos), c.expected)
@@ -129,8 +139,8 @@ TEST(TextBetweenTest, LooksForMarkersFromTheGivenByteOfALongPage) {
     const Text pageCount = Utf8ToSystem("共");
     const Text pageUnit = Utf8ToSystem("页");
     // A decoy early in the page, the real markers past byte 10000.
-    const Text page = ConcatText(pageCount, "1", pageUnit, std::string(10000, 'x'), pageCount,
-                                 "37", pageUnit, "\r\n");
+    const Text page = ConcatText(pageCount, "1", pageUnit, std::string(10000, 'x'), pageCount, "37",
+                                 pageUnit, "\r\n");
     EXPECT_EQ(TextBetween(page, pageCount, pageUnit, 10000), "37");
     EXPECT_EQ(TextBetween(page, pageCount, pageUnit), "1");
 }
@@ -194,10 +204,16 @@ TEST(SplitTextTest, PiecesBetweenSeparators) {
         {"empty text", "", ",", kNoLimit, {}},
         {"empty text, empty separator", "", "", kNoLimit, {}},
         {"long separator", "a<>b<>", "<>", kNoLimit, {"a", "b"}},
-        {"separator as a trail byte is skipped", "x" + kTrailA + "ay", "a", kNoLimit,
+        {"separator as a trail byte is skipped",
+         "x" + kTrailA + "ay",
+         "a",
+         kNoLimit,
          {"x" + kTrailA, "y"}},
-        {"double-byte separator aligned by the walk", kAh + kWideSpace + "z", kWideSpace,
-         kNoLimit, {kAh, "z"}},
+        {"double-byte separator aligned by the walk",
+         kAh + kWideSpace + "z",
+         kWideSpace,
+         kNoLimit,
+         {kAh, "z"}},
     };
     for (const SplitCase& c : cases) {
         EXPECT_EQ(SplitText(c.text, c.separator, c.maxCount), c.expected) << c.name;

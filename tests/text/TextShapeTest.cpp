@@ -29,8 +29,8 @@ struct CompareCase {
 
 TEST(CompareTextTest, UnsignedBytewiseAndCaseSensitive) {
     const std::vector<CompareCase> cases = {
-        {"", "", 0},       {"", "a", -1},      {"a", "", 1},          {"abc", "abc", 0},
-        {"a", "b", -1},    {"ab", "a", 1},     {"A", "a", -1},        {"\x80", "a", 1},
+        {"", "", 0},         {"", "a", -1},         {"a", "", 1},   {"abc", "abc", 0},
+        {"a", "b", -1},      {"ab", "a", 1},        {"A", "a", -1}, {"\x80", "a", 1},
         {"\xFF", "\x80", 1}, {"a\xB0", "a\x7F", 1},
     };
     for (const CompareCase& c : cases) {
@@ -58,8 +58,15 @@ TEST(TrimTest, AsciiAndFullWidthSpacesOnCharacterBoundaries) {
         {"lone 0xA1 then another byte is a character", "\xA1\xB0x", "\xA1\xB0x", "\xA1\xB0x",
          "\xA1\xB0x"},
         {"trail 0xA1 then a full-width space", ah + wide, ah + wide, ah, ah},
-        {"trail 0xA1 then 0xA1 and a letter", ah + "\xA1" "x", ah + "\xA1" "x", ah + "\xA1" "x",
-         ah + "\xA1" "x"},
+        {"trail 0xA1 then 0xA1 and a letter",
+         ah + "\xA1"
+              "x",
+         ah + "\xA1"
+              "x",
+         ah + "\xA1"
+              "x",
+         ah + "\xA1"
+              "x"},
         {"dangling 0xA1 at the end", "x \xA1", "x \xA1", "x \xA1", "x\xA1"},
         {"tabs are not spaces", "\tx\t", "\tx\t", "\tx\t", "\tx\t"},
         {"only spaces", " " + wide + " ", "", "", ""},
@@ -76,7 +83,10 @@ TEST(CaseMappingTest, OnlyAsciiLettersChange) {
     // 0xB0 0x61 and 0x81 0x41 are characters whose trail bytes are letters.
     EXPECT_EQ(ToUpperText("abc\xB0\x61xyz{}@"), "ABC\xB0\x61XYZ{}@");
     EXPECT_EQ(ToLowerText("ABC\x81\x41Z[]`"), "abc\x81\x41z[]`");
-    EXPECT_EQ(ToUpperText("\x95\x34\xB2\x35" "a"), "\x95\x34\xB2\x35" "A");
+    EXPECT_EQ(ToUpperText("\x95\x34\xB2\x35"
+                          "a"),
+              "\x95\x34\xB2\x35"
+              "A");
     EXPECT_EQ(ToUpperText("x\xB0"), "X\xB0");
     EXPECT_EQ(ToLowerText(""), "");
 }

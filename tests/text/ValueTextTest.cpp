@@ -148,8 +148,8 @@ TEST(TruncateToIntegerTest, TruncatesInEveryRoundingModeAndLeavesTheModeAlone) {
         double value;
         std::int64_t expected;
     };
-    const Case cases[] = {{-2.7, -2}, {2.7, 2},   {-2.5, -2}, {2.5, 2},
-                          {0.5, 0},   {-0.5, 0},  {1e10 + 0.9, 10000000000}};
+    const Case cases[] = {
+        {-2.7, -2}, {2.7, 2}, {-2.5, -2}, {2.5, 2}, {0.5, 0}, {-0.5, 0}, {1e10 + 0.9, 10000000000}};
     const int original = std::fegetround();
     for (const RoundingMode& m : modes) {
         ASSERT_EQ(std::fesetround(m.mode), 0);
@@ -223,7 +223,8 @@ TEST(BytesTest, LengthsCutsAndNumbersAsStored) {
     EXPECT_EQ(ToBytes(abc), abc);
     EXPECT_THAT(ToBytes(std::int32_t{0x01020304}), ElementsAre(4, 3, 2, 1));
     EXPECT_THAT(ToBytes(std::int16_t{0x0102}), ElementsAre(2, 1));
-    EXPECT_THAT(ToBytes(std::int64_t{-2}), ElementsAre(0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF));
+    EXPECT_THAT(ToBytes(std::int64_t{-2}),
+                ElementsAre(0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF));
     EXPECT_THAT(ToBytes(1.0), ElementsAre(0, 0, 0, 0, 0, 0, 0xF0, 0x3F));
     EXPECT_THAT(ToBytes(1.0f), ElementsAre(0, 0, 0x80, 0x3F));
 }
