@@ -188,6 +188,14 @@ ParsedHead ParseHead(std::string_view head) {
     return parsed;
 }
 
+Markup MarkupFor(std::optional<FaultKind> fault) {
+    if (fault == FaultKind::NoMatch) return Markup::Changed;
+    if (fault == FaultKind::NoPageCount) return Markup::WithoutPageCount;
+    if (fault == FaultKind::ShortPage) return Markup::Short;
+    if (fault == FaultKind::TwoBlocks) return Markup::TwoBlocks;
+    return Markup::Regular;
+}
+
 std::string_view ReasonOf(int status) {
     switch (status) {
         case 400:
@@ -244,7 +252,7 @@ struct SampleSite::Impl {
     bool HoldUnlessStopped();
     RecordedRequest Record(RecordedRequest request, const Route& route, bool answerable);
     std::optional<FaultKind> FaultFor(int requestNumber, const Route& route) const;
-    Response Answer(const RecordedRequest& request, const Route& route, bool changedMarkup) const;
+    Response Answer(const RecordedRequest& request, const Route& route) const;
     // extraHeaders: whole header lines, each ended by CR LF.
     bool Send(int fd, const Response& response, bool keepAlive, bool withBody, bool slowly,
               std::string_view extraHeaders = {});
@@ -469,8 +477,7 @@ std::optional<FaultKind> SampleSite::Impl::FaultFor(int requestNumber, const Rou
     return std::nullopt;
 }
 
-Response SampleSite::Impl::Answer(const RecordedRequest& request, const Route& route,
-                                  bool changedMarkup) const {
+Response SampleSite::Impl::Answer(const RecordedRequest& request, const Route& route) const {
     if (request.method != "GET" && request.method != "HEAD") {
         return {405, ReasonOf(405), RenderNotFoundPage()};
     }
@@ -484,7 +491,7 @@ Response SampleSite::Impl::Answer(const RecordedRequest& request, const Route& r
             spec.pages = noHits ? 0 : options.pages;
             spec.linksPerPage = options.linksPerPage;
             spec.baseUrl = baseUrl;
-            spec.changedMarkup = changedMarkup;
+            spec.markup = MarkupFor(request.fault);
             return {200, "OK", RenderResultPage(spec)};
         }
         case Route::Kind::Company: {
@@ -492,7 +499,7 @@ Response SampleSite::Impl::Answer(const RecordedRequest& request, const Route& r
             spec.seed = route.seed;
             spec.number = route.number;
             spec.minimumBytes = options.companyPageBytes;
-            spec.changedMarkup = changedMarkup;
+            spec.markup = MarkupFor(request.fault);
             return {200, "OK", RenderCompanyPage(spec)};
         }
         case Route::Kind::Missing:
@@ -567,7 +574,7 @@ bool SampleSite::Impl::Serve(Connection& connection) {
         }
         Response response = request.fault == FaultKind::ServerError
                                 ? Response{500, "Internal Server Error", RenderServerErrorPage()}
-                                : Answer(request, route, request.fault == FaultKind::NoMatch);
+                                : Answer(request, route);
         std::string cookie;
         if (options.sessionCookie && !request.Header("Cookie")) {
             cookie = "Set-Cookie: VSESSID=s" + std::to_string(request.number) + "; path=/\r\n";

@@ -373,7 +373,7 @@ void AddResultItem(Page& page, const ResultPageSpec& spec, std::uint64_t seed, i
     CompanyRecord company = GenerateCompany(seed, number);
     const City& city = CityOf(seed, number);
     std::string url = std::string(spec.baseUrl) + CompanyTarget(seed, number);
-    std::string nameClass = spec.changedMarkup ? "company-title" : "sup-name";
+    std::string nameClass = spec.markup == Markup::Changed ? "company-title" : "sup-name";
     page << "<div class=\"item\">"
          << "<div class=\"" + nameClass + "\"><a href=\"" + url + "\" target=\"_blank\" title=\"" +
                 company.companyName + "\">" + company.companyName + "</a></div>"
@@ -388,14 +388,14 @@ void AddResultItem(Page& page, const ResultPageSpec& spec, std::uint64_t seed, i
 
 void AddPager(Page& page, const ResultPageSpec& spec, int total) {
     std::string pageNumbers = std::to_string(spec.page) + "/" + std::to_string(spec.pages);
-    if (spec.changedMarkup) {
+    if (spec.markup == Markup::Changed) {
         page << "<div class=\"pages\">共 " + std::to_string(total) + " 条 第 " + pageNumbers +
                     " 页</div>";
         return;
     }
-    std::string line = "<div class=\"pages\">总数: " + std::to_string(total) +
-                       "&nbsp;&nbsp;页次: " + pageNumbers +
-                       "&nbsp;&nbsp;每页: " + std::to_string(spec.linksPerPage) + "&nbsp;&nbsp;";
+    std::string line = "<div class=\"pages\">总数: " + std::to_string(total) + "&nbsp;&nbsp;";
+    if (spec.markup != Markup::WithoutPageCount) line += "页次: " + pageNumbers + "&nbsp;&nbsp;";
+    line += "每页: " + std::to_string(spec.linksPerPage) + "&nbsp;&nbsp;";
     std::string base = SearchTarget(spec.keyword);
     auto link = [&](int target, std::string_view label) {
         return "<a href=\"" + base + std::string(kPageParameter) + std::to_string(target) + "\">" +
@@ -406,6 +406,34 @@ void AddPager(Page& page, const ResultPageSpec& spec, int total) {
     if (spec.page < spec.pages) line += link(spec.page + 1, "下一页");
     line += link(spec.pages, "尾页");
     page << line + "</div>";
+}
+
+void AddContactBlock(Page& page, const CompanyRecord& company, EmailMarkup emailMarkup,
+                     bool withFax) {
+    page << "<div class=\"mp4\"><b>" + company.companyName + "</b><br><br><span class=\"mtext\">" +
+                company.contact + "</span><br><br></div>"
+         << "<div class=\"mp5\">";
+    auto row = [&](std::string_view label, const std::string& value) {
+        page << "\t<ul><li class=\"mp6\">" + std::string(label) + "：</li><li class=\"mp7\">" +
+                    value + "</li></ul>";
+    };
+    row("电话", company.telephone);
+    row("手机", company.mobile);
+    if (withFax) row("传真", company.fax);
+    switch (company.email.empty() ? EmailMarkup::Plain : emailMarkup) {
+        case EmailMarkup::Plain:
+            row("邮件", company.email);
+            break;
+        case EmailMarkup::Link:
+            row("邮件",
+                "<a href=\"mailto:" + company.email + "\" target=_blank>" + company.email + "</a>");
+            break;
+        case EmailMarkup::AfterLineBreak:
+            row("邮件", std::string(kCrlf) + company.email);
+            break;
+    }
+    row("地址", company.address);
+    page << "</div>";
 }
 
 }  // namespace
@@ -452,14 +480,19 @@ std::string RenderResultPage(const ResultPageSpec& spec) {
     page << "<div class=\"crumbs\">当前位置：<a href=\"/\">首页</a> &gt; <a href=\"/company/\">"
             "企业名录</a> &gt; 搜索“" +
                 keywordHtml + "”</div>";
-    AddCategorySide(page, dice);
-    PadChrome(page, dice, kMarkerSearchStart + kMarkerMargin);
+    bool hits = spec.pages > 0;
+    int total = spec.pages * spec.linksPerPage;
+    if (spec.markup == Markup::Short) {
+        if (hits) AddPager(page, spec, total);
+    } else {
+        AddCategorySide(page, dice);
+        PadChrome(page, dice, kMarkerSearchStart + kMarkerMargin);
+    }
     page << "<div class=\"main\">";
-    if (spec.pages <= 0) {
+    if (!hits) {
         page << "<div class=\"noresult\">抱歉，没有找到与“" + keywordHtml +
                     "”相关的企业，请更换关键词再试。</div>";
     } else {
-        int total = spec.pages * spec.linksPerPage;
         page << "<div class=\"list\">";
         if (spec.page >= 1 && spec.page <= spec.pages) {
             for (int i = 1; i <= spec.linksPerPage; ++i) {
@@ -467,7 +500,7 @@ std::string RenderResultPage(const ResultPageSpec& spec) {
             }
         }
         page << "</div>";
-        AddPager(page, spec, total);
+        if (spec.markup != Markup::Short) AddPager(page, spec, total);
     }
     page << "</div>";
     AddFooter(page);
@@ -493,32 +526,14 @@ std::string RenderCompanyPage(const CompanyPageSpec& spec) {
                 "产品远销海内外，欢迎新老客户来电咨询、洽谈合作。</p>"
          << "</div>"
          << "<div class=\"contact\">"
-         << "<div class=\"mp3\">联系方式</div>"
-         << "<div class=\"mp4\"><b>" + company.companyName + "</b><br><br><span class=\"mtext\">" +
-                company.contact + "</span><br><br></div>"
-         << "<div class=\"mp5\">";
-    auto row = [&](std::string_view label, const std::string& value) {
-        page << "\t<ul><li class=\"mp6\">" + std::string(label) + "：</li><li class=\"mp7\">" +
-                    value + "</li></ul>";
-    };
-    row("电话", company.telephone);
-    row("手机", company.mobile);
-    if (!spec.changedMarkup) row("传真", company.fax);
-    switch (company.email.empty() ? EmailMarkup::Plain : EmailMarkupOf(spec.seed, spec.number)) {
-        case EmailMarkup::Plain:
-            row("邮件", company.email);
-            break;
-        case EmailMarkup::Link:
-            row("邮件",
-                "<a href=\"mailto:" + company.email + "\" target=_blank>" + company.email + "</a>");
-            break;
-        case EmailMarkup::AfterLineBreak:
-            row("邮件", std::string(kCrlf) + company.email);
-            break;
+         << "<div class=\"mp3\">联系方式</div>";
+    AddContactBlock(page, company, EmailMarkupOf(spec.seed, spec.number),
+                    spec.markup != Markup::Changed);
+    if (spec.markup == Markup::TwoBlocks) {
+        AddContactBlock(page, GenerateCompany(spec.seed, spec.number + 1),
+                        EmailMarkupOf(spec.seed, spec.number + 1), true);
     }
-    row("地址", company.address);
-    page << "</div>"
-         << "</div>";
+    page << "</div>";
 
     Page footer;
     AddFooter(footer);

@@ -39,20 +39,32 @@ enum class EmailMarkup {
     AfterLineBreak,  // CR LF, then the address
 };
 
+// Departures from the regular markup, which faults ask for; each leaves the other kind of
+// page as it is.
+enum class Markup {
+    Regular,
+    Changed,           // result page: no markers and no links in the form the crawl looks for;
+                       // company page: the contact block lacks its fax row
+    WithoutPageCount,  // result page: the total but no page-count marker
+    Short,             // result page: no padding and the pager first, so both markers lie
+                       // before kMarkerSearchStart
+    TwoBlocks,         // company page: the next company's contact block follows its own
+};
+
 struct ResultPageSpec {
     std::string_view keyword;  // UTF-8, as decoded from the request
     int page = 1;              // 1-based; the search URL without a page number is page 1
     int pages = 10;            // 0: nothing found
     int linksPerPage = 20;
-    std::string_view baseUrl;    // "http://host:port", prefix of every company link
-    bool changedMarkup = false;  // no markers and no links in the form the crawl looks for
+    std::string_view baseUrl;  // "http://host:port", prefix of every company link
+    Markup markup = Markup::Regular;
 };
 
 struct CompanyPageSpec {
     std::uint64_t seed = 0;
     int number = 1;  // 1-based over the whole search
     std::size_t minimumBytes = 30000;
-    bool changedMarkup = false;  // the contact block lacks its fax row
+    Markup markup = Markup::Regular;
 };
 
 std::uint64_t KeywordSeed(std::string_view keyword);

@@ -11,11 +11,14 @@ namespace {
 // Bounds a rule's list so that a command line cannot make the site hold an endless one.
 constexpr std::size_t kMaxRuleNumbers = 10000;
 
-constexpr std::array<std::pair<std::string_view, FaultKind>, 5> kKindNames{{
+constexpr std::array<std::pair<std::string_view, FaultKind>, 8> kKindNames{{
     {"slow", FaultKind::Slow},
     {"reset", FaultKind::Reset},
     {"500", FaultKind::ServerError},
     {"nomatch", FaultKind::NoMatch},
+    {"nocount", FaultKind::NoPageCount},
+    {"short", FaultKind::ShortPage},
+    {"twoblocks", FaultKind::TwoBlocks},
     {"hold", FaultKind::Hold},
 }};
 

@@ -15,6 +15,9 @@ enum class FaultKind {
     Reset,        // the connection is reset instead of answered
     ServerError,  // "500 Internal Server Error" with a short error page
     NoMatch,      // a page in changed markup: no markers, links or contact block to find
+    NoPageCount,  // a result page with the total but without the page-count marker
+    ShortPage,    // a result page whose markers lie before the byte the crawl searches from
+    TwoBlocks,    // a company page with a second company's contact block after its own
     Hold,         // no answer until SampleSite::ReleaseHeld() or the site stops
 };
 
@@ -35,7 +38,8 @@ struct FaultRule {
     [[nodiscard]] bool Covers(int number) const;
 };
 
-// Parses "KIND[:SCOPE[=WHICH]]": KIND is slow, reset, 500, nomatch or hold; SCOPE is request,
+// Parses "KIND[:SCOPE[=WHICH]]": KIND is slow, reset, 500, nomatch, nocount, short, twoblocks
+// or hold; SCOPE is request,
 // company or page; WHICH is a comma-separated list of numbers or "every-N". Without WHICH the
 // whole scope gets the fault, without a scope every request. Returns nothing for anything else.
 [[nodiscard]] std::optional<FaultRule> ParseFaultRule(std::string_view text);

@@ -274,6 +274,34 @@ TEST(SampleSiteFaults, EachKindStrikesOnlyTheChosenRequests) {
                           FaultKind::NoMatch, FaultKind::Reset}));
 }
 
+TEST(SampleSiteFaults, PageVariantsReachOnlyTheirPages) {
+    SiteOptions options = SmallSite();
+    options.faults = {*ParseFaultRule("short:page=0"), *ParseFaultRule("nocount:page=1"),
+                      *ParseFaultRule("twoblocks:company=1")};
+    SampleSite site(options);
+    ASSERT_TRUE(site.Start());
+    auto count = [](const std::string& text, std::string_view word) {
+        int n = 0;
+        for (std::size_t at = text.find(word); at != std::string::npos;
+             at = text.find(word, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    std::optional<Reply> probe = Fetch(site, SearchTarget("机械"));
+    std::optional<Reply> first = Fetch(site, SearchTarget("机械", 1));
+    std::optional<Reply> second = Fetch(site, SearchTarget("机械", 2));
+    std::optional<Reply> doubled = Fetch(site, CompanyPath("机械", 1));
+    std::optional<Reply> single = Fetch(site, CompanyPath("机械", 2));
+    ASSERT_TRUE(probe && first && second && doubled && single);
+    EXPECT_LT(probe->body.find("页次: 1/3&nbsp;"), kMarkerSearchStart);
+    EXPECT_EQ(first->body.find("页次: "), std::string::npos);
+    EXPECT_NE(first->body.find("总数: 12&nbsp;"), std::string::npos);
+    EXPECT_GT(second->body.find("页次: 2/3&nbsp;"), kMarkerSearchStart);
+    EXPECT_EQ(count(doubled->body, "<div class=\"mp4\">"), 2);
+    EXPECT_EQ(count(single->body, "<div class=\"mp4\">"), 1);
+}
+
 TEST(SampleSiteFaults, EveryNthRequestIsStruck) {
     SiteOptions options = SmallSite();
     options.faults = {*ParseFaultRule("500:request=every-3")};
@@ -386,7 +414,10 @@ INSTANTIATE_TEST_SUITE_P(
                   {4, 8, 12},
                   {0, 1, 2, 3, 5, 6}},
         ParseCase{"nomatch:page=0", FaultKind::NoMatch, FaultScope::ResultPage, {0}, {1, 2}},
-        ParseCase{"hold:page", FaultKind::Hold, FaultScope::ResultPage, {0, 1, 7}, {}}),
+        ParseCase{"hold:page", FaultKind::Hold, FaultScope::ResultPage, {0, 1, 7}, {}},
+        ParseCase{"nocount:page=0", FaultKind::NoPageCount, FaultScope::ResultPage, {0}, {1}},
+        ParseCase{"short:page=0", FaultKind::ShortPage, FaultScope::ResultPage, {0}, {1}},
+        ParseCase{"twoblocks:company=1", FaultKind::TwoBlocks, FaultScope::Company, {1}, {2}}),
     [](const ::testing::TestParamInfo<ParseCase>& param) {
         return "Rule" + std::to_string(param.index);
     });

@@ -37,24 +37,24 @@ const char* const kDirectoryContactPattern =
 constexpr std::string_view kBaseUrl = "http://127.0.0.1:8080";
 
 std::string RenderPage(std::string_view keyword, int page, int pages, int linksPerPage,
-                       bool changedMarkup = false) {
+                       Markup markup = Markup::Regular) {
     ResultPageSpec spec;
     spec.keyword = keyword;
     spec.page = page;
     spec.pages = pages;
     spec.linksPerPage = linksPerPage;
     spec.baseUrl = kBaseUrl;
-    spec.changedMarkup = changedMarkup;
+    spec.markup = markup;
     return RenderResultPage(spec);
 }
 
 std::string RenderCompany(std::string_view keyword, int number, std::size_t minimumBytes = 30000,
-                          bool changedMarkup = false) {
+                          Markup markup = Markup::Regular) {
     CompanyPageSpec spec;
     spec.seed = KeywordSeed(keyword);
     spec.number = number;
     spec.minimumBytes = minimumBytes;
-    spec.changedMarkup = changedMarkup;
+    spec.markup = markup;
     return RenderCompanyPage(spec);
 }
 
@@ -149,11 +149,31 @@ TEST(ResultPage, PagesBeyondTheLastListNothingButKeepThePager) {
     EXPECT_EQ(TextBetween(page, kTotalMarker, kMarkerEnd, 10000), "60");
 }
 
-TEST(ResultPage, ChangedMarkupHidesMarkersAndLinks) {
-    Text page = Utf8ToSystem(RenderPage("机械", 1, 3, 20, true));
-    EXPECT_EQ(TextBetween(page, kTotalMarker, kMarkerEnd, 10000), "");
-    EXPECT_EQ(TextBetween(page, kPageCountMarker, kMarkerEnd, 10000), "");
-    EXPECT_TRUE(Links(page).empty());
+TEST(ResultPage, MarkupVariantsHideWhatTheyShould) {
+    struct Case {
+        Markup markup;
+        const char* pageCount;
+        const char* total;
+        std::size_t links;
+    } cases[] = {
+        {Markup::Regular, "3", "60", 20},         {Markup::Changed, "", "", 0},
+        {Markup::WithoutPageCount, "", "60", 20}, {Markup::Short, "", "", 20},
+        {Markup::TwoBlocks, "3", "60", 20},  // a company-page variant: result pages stay
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.markup));
+        std::string html = RenderPage("机械", 1, 3, 20, c.markup);
+        EXPECT_TRUE(HasOnlyCrlfLines(html));
+        Text page = Utf8ToSystem(html);
+        EXPECT_EQ(TextBetween(page, kPageCountMarker, kMarkerEnd, 10000), c.pageCount);
+        EXPECT_EQ(TextBetween(page, kTotalMarker, kMarkerEnd, 10000), c.total);
+        EXPECT_EQ(Links(page).size(), c.links);
+    }
+    // A short page still has both markers, only before the byte the crawl starts from.
+    Text shortPage = Utf8ToSystem(RenderPage("机械", 1, 3, 20, Markup::Short));
+    EXPECT_EQ(TextBetween(shortPage, kPageCountMarker, kMarkerEnd, 1), "3");
+    EXPECT_EQ(TextBetween(shortPage, kTotalMarker, kMarkerEnd, 1), "60");
+    EXPECT_LT(Utf8ToSystem(RenderPage("机械", 1, 3, 1, Markup::Short)).size(), kMarkerSearchStart);
 }
 
 TEST(ResultPage, KeywordIsEchoedEscapedAndAsValidText) {
@@ -205,11 +225,26 @@ TEST(CompanyPage, ContactBlockCarriesTheCompanysFields) {
     EXPECT_EQ(markups.size(), 3u);
 }
 
-TEST(CompanyPage, ChangedMarkupDefeatsTheContactPattern) {
-    Regex regex;
-    ASSERT_TRUE(regex.Create(Utf8ToSystem(kDirectoryContactPattern),
-                             Utf8ToSystem(RenderCompany("机械", 4, 30000, true))));
-    EXPECT_EQ(regex.MatchCount(), 0);
+TEST(CompanyPage, MarkupVariantsChangeTheContactBlocks) {
+    struct Case {
+        Markup markup;
+        int matches;
+    } cases[] = {{Markup::Regular, 1},
+                 {Markup::Changed, 0},
+                 {Markup::TwoBlocks, 2},
+                 {Markup::Short, 1},
+                 {Markup::WithoutPageCount, 1}};
+    std::uint64_t seed = KeywordSeed("机械");
+    for (const Case& c : cases) {
+        Regex regex;
+        ASSERT_TRUE(regex.Create(Utf8ToSystem(kDirectoryContactPattern),
+                                 Utf8ToSystem(RenderCompany("机械", 4, 30000, c.markup))));
+        EXPECT_EQ(regex.MatchCount(), c.matches) << static_cast<int>(c.markup);
+        for (int m = 1; m <= regex.MatchCount(); ++m) {
+            EXPECT_EQ(SystemToUtf8(regex.GetSubMatch(m, 1)),
+                      GenerateCompany(seed, 4 + m - 1).companyName);
+        }
+    }
 }
 
 TEST(CompanyPage, SizeFollowsTheMinimum) {
