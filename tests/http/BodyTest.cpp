@@ -1,0 +1,191 @@
+// Reading bodies: caching, chunk limits, transfer and content encodings, decoding into the
+// system code page, failures that must yield the empty text, the size cap and connection reuse.
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "ClientFixture.h"
+#include "http/HttpClient.h"
+#include "text/CodePage.h"
+
+namespace velmora::testing {
+namespace {
+
+std::string Gzip(std::string_view data) {
+    z_stream stream{};
+    constexpr int kGzipWindowBits = 15 + 16;
+    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, kGzipWindowBits, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, data.size()), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+// A loopback port with nothing listening on it.
+int ClosedPort() {
+    int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t size = sizeof address;
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+    close(probe);
+    return ntohs(address.sin_port);
+}
+
+class BodyTest : public ClientTest {};
+
+TEST_F(BodyTest, BodyIsReadOnceAndCachedAndMaxChunksCountsKilobytes) {
+    const std::string page(5000, 'p');
+    Serve([&page](const std::string&, int) { return ScriptedReply{OkReply(page)}; });
+    ASSERT_TRUE(client.Get(Url("/")));
+    EXPECT_EQ(AsText(client.ReadBody()), page);
+    EXPECT_EQ(AsText(client.ReadBody(1)), page);  // the cached copy, whatever the limit
+
+    ASSERT_TRUE(client.Get(Url("/")));
+    Bytes firstTwo = client.ReadBody(2);
+    EXPECT_EQ(AsText(firstTwo), page.substr(0, 2048));
+    EXPECT_EQ(client.ReadBody(), firstTwo);
+    EXPECT_EQ(server->Requests().size(), 2u);
+}
+
+TEST_F(BodyTest, BodyOfALargePageArrivesWholeAcrossManyReads) {
+    std::string page;
+    for (int i = 0; page.size() < 3'000'000; ++i) page += std::to_string(i) + ",";
+    Serve([&page](const std::string&, int) { return ScriptedReply{OkReply(page)}; });
+    ASSERT_TRUE(client.Get(Url("/big")));
+    EXPECT_EQ(client.ReadBodyText(), page);
+}
+
+TEST_F(BodyTest, ContentEncodingIsUndoneOnlyWhenDecodingIsOn) {
+    const std::string compressed = Gzip("hello gzip world");
+    Serve([&compressed](const std::string&, int) {
+        std::string chunked = "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n"
+                              "Transfer-Encoding: chunked\r\n\r\n";
+        for (std::size_t at = 0; at < compressed.size(); at += 7) {
+            std::string piece = compressed.substr(at, 7);
+            char size[16];
+            std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+            chunked += size + piece + "\r\n";
+        }
+        return ScriptedReply{chunked + "0\r\n\r\n"};
+    });
+    ASSERT_TRUE(client.Get(Url("/raw")));
+    EXPECT_EQ(AsText(client.ReadBody()), compressed);
+    EXPECT_EQ(server->WaitForRequest(0).find("Accept-Encoding"), std::string::npos);
+
+    client.SetDecoding();
+    ASSERT_TRUE(client.Get(Url("/decoded")));
+    EXPECT_EQ(client.ReadBodyTextUtf8(), "hello gzip world");
+    EXPECT_NE(server->WaitForRequest(1).find("\r\nAccept-Encoding: gzip, deflate\r\n"),
+              std::string::npos);
+}
+
+TEST_F(BodyTest, BodyIsDecodedFromUtf8WhateverItDeclares) {
+    Serve([](const std::string& request, int) {
+        if (request.starts_with("GET /gbk ")) {
+            // "中文" in code page 936, declared as such: still decoded as UTF-8.
+            return ScriptedReply{OkReply("a\xD6\xD0\xCE\xC4", "Content-Type: text/html; "
+                                                                "charset=gbk\r\n")};
+        }
+        if (request.starts_with("GET /zero ")) return ScriptedReply{OkReply(std::string("ab\0cd", 5))};
+        if (request.starts_with("GET /empty ")) return ScriptedReply{OkReply("")};
+        return ScriptedReply{OkReply("公司名称：星辰贸易 😀")};
+    });
+    ASSERT_TRUE(client.Get(Url("/utf8")));
+    Text text = client.ReadBodyTextUtf8();
+    EXPECT_EQ(text, Utf8ToSystem("公司名称：星辰贸易 😀"));
+    EXPECT_EQ(SystemToUtf8(text), "公司名称：星辰贸易 😀");
+
+    ASSERT_TRUE(client.Get(Url("/gbk")));
+    EXPECT_EQ(client.ReadBodyTextUtf8(), Utf8ToSystem("a\uFFFD\uFFFD\uFFFD\uFFFD"));
+
+    ASSERT_TRUE(client.Get(Url("/zero")));
+    EXPECT_EQ(client.ReadBodyText(), "ab");
+    EXPECT_EQ(client.ReadBody().size(), 5u);
+
+    ASSERT_TRUE(client.Get(Url("/empty")));
+    EXPECT_EQ(client.ReadBodyTextUtf8(), "");
+}
+
+TEST_F(BodyTest, RefusedConnectionYieldsFailureAndTheEmptyText) {
+    std::string url = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/";
+    EXPECT_FALSE(client.Get(url));
+    EXPECT_EQ(client.GetResponseHeaders(), "");
+    EXPECT_EQ(client.ReadBodyTextUtf8(), "");
+    EXPECT_FALSE(client.Get("http://bad host/"));
+    EXPECT_FALSE(client.Get("http://127.0.0.1:70000/"));
+}
+
+TEST_F(BodyTest, BodyCutShortYieldsTheEmptyTextAndTheClientGoesOn) {
+    Serve([](const std::string& request, int) {
+        if (request.starts_with("GET /cut ")) {
+            return ScriptedReply{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789",
+                                 ScriptedReply::Then::kClose};
+        }
+        return ScriptedReply{OkReply("whole")};
+    });
+    ASSERT_TRUE(client.Get(Url("/cut")));
+    EXPECT_EQ(client.GetResponseHeader("Content-Length"), "100");
+    EXPECT_EQ(client.ReadBodyTextUtf8(), "");
+    ASSERT_TRUE(client.Get(Url("/next")));
+    EXPECT_EQ(client.ReadBodyTextUtf8(), "whole");
+}
+
+TEST_F(BodyTest, BodyThatNeverEndsStopsAtTheCapKeepingWhatArrived) {
+    Serve([](const std::string&, int) {
+        return ScriptedReply{"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n",
+                             ScriptedReply::Then::kStreamForever};
+    });
+    ASSERT_TRUE(client.Get(Url("/endless")));
+    Bytes body = client.ReadBody();
+    EXPECT_EQ(body.size(), std::size_t{64} << 20);
+    EXPECT_EQ(body.front(), 'x');
+    EXPECT_EQ(body.back(), 'x');
+}
+
+TEST_F(BodyTest, StalledBodyEndsAtTheStallTimeOut) {
+    Serve([](const std::string&, int) {
+        return ScriptedReply{"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n01234",
+                             ScriptedReply::Then::kHoldOpen};
+    });
+    client.SetTimeouts(0, 200, 200);
+    ASSERT_TRUE(client.Get(Url("/stall")));
+    EXPECT_EQ(client.ReadBodyTextUtf8(), "");
+}
+
+TEST_F(BodyTest, KeepAliveConnectionServesEveryRequestUntilABodyIsLeftUnread) {
+    const std::string page(10000, 'k');
+    std::promise<void> partialRead;
+    std::shared_future<void> gate = partialRead.get_future().share();
+    Serve([&page, gate](const std::string& request, int) {
+        if (!request.starts_with("GET /partial ")) return ScriptedReply{OkReply(page)};
+        ScriptedReply reply{"HTTP/1.1 200 OK\r\nContent-Length: 4000\r\n\r\n" +
+                            std::string(2000, 'h')};
+        reply.gate = gate;
+        reply.afterGate = std::string(2000, 't');
+        return reply;
+    });
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(client.Get(Url("/same")));
+        EXPECT_EQ(client.ReadBodyTextUtf8(), page);
+    }
+    EXPECT_EQ(server->ConnectionsAccepted(), 1);
+    ASSERT_TRUE(client.Get(Url("/partial")));
+    EXPECT_EQ(AsText(client.ReadBody(1)), std::string(1024, 'h'));
+    partialRead.set_value();
+    ASSERT_TRUE(client.Get(Url("/fresh")));
+    EXPECT_EQ(client.ReadBodyTextUtf8(), page);
+    EXPECT_EQ(server->ConnectionsAccepted(), 2);
+}
+
+}  // namespace
+}  // namespace velmora::testing
