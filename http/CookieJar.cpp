@@ -10,8 +10,7 @@ namespace {
 
 constexpr std::string_view kSetCookie = "Set-Cookie:";
 constexpr std::string_view kSeparator = "; ";
-constexpr std::array<std::string_view, 3> kDeletedEndings = {"=deleted;", "=DELETED;",
-                                                             "=Deleted;"};
+constexpr std::array<std::string_view, 3> kDeletedEndings = {"=deleted;", "=DELETED;", "=Deleted;"};
 
 bool FitsAfterGrowth(const Text& jar, std::size_t added, std::size_t removed) {
     return jar.size() + added <= kMaxCookieJarBytes + removed;
@@ -48,8 +47,8 @@ void MergeSetCookies(Text& jar, std::string_view headers, [[maybe_unused]] int m
         std::size_t lineEnd = FindAt(headers, "\r\n", itemStart);
         if (lineEnd == kNotFound) lineEnd = headers.size();
         std::size_t itemEnd = semicolon != kNotFound && semicolon < lineEnd ? semicolon : lineEnd;
-        std::size_t next = itemEnd < headers.size() && headers[itemEnd] == ';' ? itemEnd + 1
-                                                                              : itemEnd;
+        std::size_t next =
+            itemEnd < headers.size() && headers[itemEnd] == ';' ? itemEnd + 1 : itemEnd;
         Text item = TrimLeading(headers.substr(itemStart, itemEnd - itemStart)) + ";";
         found = FindAt(headers, kSetCookie, next, true);
 

@@ -175,7 +175,8 @@ bool HttpClient::Transfer::Start(Session& session, const TransferSetup& setup, B
     if (viaProxy) {
         curl_easy_setopt(easy, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
         curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-        if (setup.proxyUser) curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, setup.proxyUser->c_str());
+        if (setup.proxyUser)
+            curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, setup.proxyUser->c_str());
         if (setup.proxyPassword) {
             curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, setup.proxyPassword->c_str());
         }
@@ -273,8 +274,8 @@ std::size_t HttpClient::Transfer::OnHeader(const char* data, std::size_t size) {
         finalHeaders_ = pendingHeaders_;
         // An authentication challenge may be answered within the same transfer, and an interim
         // 1xx block is always followed by another; either way the block is not final yet.
-        int status = StatusOfLine(std::string_view(finalHeaders_).substr(
-            0, finalHeaders_.find("\r\n")));
+        int status =
+            StatusOfLine(std::string_view(finalHeaders_).substr(0, finalHeaders_.find("\r\n")));
         if (status >= 200 && status != 401 && status != 407) headersDone_ = true;
     }
     return size;

@@ -47,10 +47,10 @@ struct HttpClient::Session {
 
 // What one request sends; built by the exchange, handed to the transport as is.
 struct TransferSetup {
-    Text verb;       // normalised: "GET", "HEAD", "POST" or any other
+    Text verb;  // normalised: "GET", "HEAD", "POST" or any other
     UrlParts target;
-    Text headerText;   // the composed lines, each ended by CR LF
-    Bytes body;  // sent only with POST
+    Text headerText;  // the composed lines, each ended by CR LF
+    Bytes body;       // sent only with POST
     bool decoding = false;
     std::optional<Text> user;
     std::optional<Text> password;
@@ -78,8 +78,7 @@ public:
 
     // Sends the request and runs until the final response's header block is complete (or the
     // transfer ends). Body bytes that arrive meanwhile go to `sink`. False: no response.
-    bool Start(Session& session, const TransferSetup& setup, Bytes& sink,
-               TransferControl* control);
+    bool Start(Session& session, const TransferSetup& setup, Bytes& sink, TransferControl* control);
     // The final response's header block in CR LF form; empty when none arrived.
     const Text& ResponseHeaders() const { return finalHeaders_; }
     // Runs until the body is complete or `sink` holds `limit` bytes.

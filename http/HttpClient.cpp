@@ -67,7 +67,9 @@ constexpr std::array<std::string_view, 4> kForgedClientIpHeaders = {
 
 HttpClient::HttpClient() = default;
 
-HttpClient::~HttpClient() { Close(); }
+HttpClient::~HttpClient() {
+    Close();
+}
 
 // The agent names the session only: requests carry the composed User-Agent line or none.
 void HttpClient::Open([[maybe_unused]] const Text& agent) {
@@ -90,8 +92,7 @@ void HttpClient::Close() {
     sessionHandle.reset();
     readBuffer = Bytes();
     for (Text* text : {&scheme, &host, &currentUrl, &headerBlock, &responseHeaders, &cookieJar,
-                       &accept, &referer, &acceptLanguage, &userAgent, &contentType,
-                       &connection}) {
+                       &accept, &referer, &acceptLanguage, &userAgent, &contentType, &connection}) {
         text->clear();
     }
     responseBody.clear();
@@ -113,11 +114,17 @@ void HttpClient::Reopen(const std::optional<Text>& agent) {
     Open(agent.value_or(Text(kDefaultUserAgent)));
 }
 
-void HttpClient::SetAutoHeaders(bool on) { autoHeaders = on; }
+void HttpClient::SetAutoHeaders(bool on) {
+    autoHeaders = on;
+}
 
-void HttpClient::SetFollowRedirects(bool on) { followRedirects = on; }
+void HttpClient::SetFollowRedirects(bool on) {
+    followRedirects = on;
+}
 
-void HttpClient::SetDecoding(bool on) { httpDecoding = on; }
+void HttpClient::SetDecoding(bool on) {
+    httpDecoding = on;
+}
 
 bool HttpClient::SetOption(int option, const Bytes& value) {
     if (!sessionHandle) return false;
@@ -143,9 +150,8 @@ bool HttpClient::SetOption(int option, const Bytes& value) {
         case kOptionProxyUserName:
         case kOptionProxyPassword: {
             if (!connectHandle) return false;
-            std::optional<Text>& field = option == kOptionUserName ? connectHandle->user
-                                         : option == kOptionPassword
-                                             ? connectHandle->password
+            std::optional<Text>& field = option == kOptionUserName   ? connectHandle->user
+                                         : option == kOptionPassword ? connectHandle->password
                                          : option == kOptionProxyUserName
                                              ? connectHandle->proxyUser
                                              : connectHandle->proxyPassword;
@@ -255,8 +261,7 @@ void HttpClient::RemoveHeader(const Text& name) {
     headerBlock.erase(lineStart, lineEnd + kLineEnd.size() - lineStart);
 }
 
-void HttpClient::SetStandardValue(Text& field, bool& added, const Text& prefix,
-                                  const Text& value) {
+void HttpClient::SetStandardValue(Text& field, bool& added, const Text& prefix, const Text& value) {
     if (!value.empty()) field = value;
     if (autoHeaders) added = true;
     if (value.empty()) return;  // with autoHeaders on, the next request has no such line
@@ -264,13 +269,13 @@ void HttpClient::SetStandardValue(Text& field, bool& added, const Text& prefix,
 }
 
 void HttpClient::SetUserAgent(const std::optional<Text>& value) {
-    SetStandardValue(userAgent, userAgentAdded, "User-Agent: ",
-                     value.value_or(Text(kDefaultUserAgent)));
+    SetStandardValue(userAgent, userAgentAdded,
+                     "User-Agent: ", value.value_or(Text(kDefaultUserAgent)));
 }
 
 void HttpClient::SetContentType(const std::optional<Text>& value) {
-    SetStandardValue(contentType, contentTypeAdded, "Content-Type: ",
-                     value.value_or(Text(kDefaultContentType)));
+    SetStandardValue(contentType, contentTypeAdded,
+                     "Content-Type: ", value.value_or(Text(kDefaultContentType)));
 }
 
 void HttpClient::SetAccept(const std::optional<Text>& value) {
@@ -300,7 +305,9 @@ void HttpClient::SetForgedClientIp(const Text& address) {
     }
 }
 
-bool HttpClient::AddCookies(const Text& text) { return cookie_jar::AddCookies(cookieJar, text); }
+bool HttpClient::AddCookies(const Text& text) {
+    return cookie_jar::AddCookies(cookieJar, text);
+}
 
 bool HttpClient::RemoveCookies(const Text& text) {
     return cookie_jar::RemoveCookies(cookieJar, text);
@@ -310,8 +317,12 @@ Text HttpClient::GetCookie(const Text& name, bool withName) const {
     return cookie_jar::GetCookie(cookieJar, name, withName);
 }
 
-Text HttpClient::GetCookies() const { return cookie_jar::CookieLineValue(cookieJar); }
+Text HttpClient::GetCookies() const {
+    return cookie_jar::CookieLineValue(cookieJar);
+}
 
-void HttpClient::SetCookies(const Text& text) { cookieJar = cookie_jar::JarFromText(text); }
+void HttpClient::SetCookies(const Text& text) {
+    cookieJar = cookie_jar::JarFromText(text);
+}
 
 }  // namespace velmora

@@ -29,12 +29,12 @@ inline constexpr std::string_view kDefaultConnection = "Keep-Alive";
 // Option numbers accepted by HttpClient::SetOption (the values are raw bytes: a 4-byte
 // little-endian integer for numbers and flags, the text itself for names and servers).
 enum HttpOption : int {
-    kOptionConnectTimeout = 2,      // milliseconds
-    kOptionSendTimeout = 5,         // milliseconds without progress while sending
-    kOptionReceiveTimeout = 6,      // milliseconds without progress while receiving
-    kOptionUserName = 28,           // for a server's authentication challenge
+    kOptionConnectTimeout = 2,  // milliseconds
+    kOptionSendTimeout = 5,     // milliseconds without progress while sending
+    kOptionReceiveTimeout = 6,  // milliseconds without progress while receiving
+    kOptionUserName = 28,       // for a server's authentication challenge
     kOptionPassword = 29,
-    kOptionProxy = 38,              // proxy server text; empty means direct
+    kOptionProxy = 38,  // proxy server text; empty means direct
     kOptionProxyUserName = 43,
     kOptionProxyPassword = 44,
     kOptionHttpDecoding = 65,       // nonzero: ask for and undo gzip/deflate

@@ -74,9 +74,8 @@ std::optional<UrlParts> HttpClient::ParseUrl(std::string_view url) {
     }
     parts.path = working.substr(slash);
 
-    std::size_t windowStart = std::max(hostStart, slash > kPortSearchWindow
-                                                      ? slash - kPortSearchWindow
-                                                      : std::size_t{0});
+    std::size_t windowStart =
+        std::max(hostStart, slash > kPortSearchWindow ? slash - kPortSearchWindow : std::size_t{0});
     std::size_t colon = working.find(':', windowStart);
     std::size_t hostEnd = slash;
     if (colon == Text::npos || colon > slash) {
@@ -199,8 +198,7 @@ bool HttpClient::SendHop(const Bytes& body, int mergeOption, int redirectsLeft) 
     }
     responseBody.clear();
     readBuffer.clear();
-    bool responded = requestHandle->Start(*sessionHandle, setup, readBuffer,
-                                          transferControl.get());
+    bool responded = requestHandle->Start(*sessionHandle, setup, readBuffer, transferControl.get());
     responseHeaders = responded ? requestHandle->ResponseHeaders() : Text();
     bool result = responded;
     cookiesMerged = false;
@@ -242,7 +240,9 @@ const Bytes& HttpClient::LoadBody(int maxChunks) {
     return responseBody;
 }
 
-Bytes HttpClient::ReadBody(int maxChunks) { return LoadBody(maxChunks); }
+Bytes HttpClient::ReadBody(int maxChunks) {
+    return LoadBody(maxChunks);
+}
 
 Text HttpClient::ReadBodyText(int maxChunks) {
     const Bytes& body = LoadBody(maxChunks);
@@ -250,7 +250,9 @@ Text HttpClient::ReadBodyText(int maxChunks) {
     return Text(body.begin(), end);
 }
 
-Text HttpClient::ReadBodyTextUtf8(int maxChunks) { return Utf8ToAnsi(LoadBody(maxChunks)); }
+Text HttpClient::ReadBodyTextUtf8(int maxChunks) {
+    return Utf8ToAnsi(LoadBody(maxChunks));
+}
 
 Text HttpClient::ResolveLocation() const {
     constexpr std::string_view kLocation = "\r\nLocation:";
@@ -259,8 +261,8 @@ Text HttpClient::ResolveLocation() const {
     std::size_t valueStart = found + kLocation.size();
     std::size_t valueEnd = FindAt(responseHeaders, kLineEnd, valueStart);
     if (valueEnd == kNotFound) return {};
-    Text location = TrimBoth(std::string_view(responseHeaders).substr(valueStart,
-                                                                       valueEnd - valueStart));
+    Text location =
+        TrimBoth(std::string_view(responseHeaders).substr(valueStart, valueEnd - valueStart));
     if (location.empty()) return {};
     if (location.front() == '/') {
         return scheme + host + ":" + std::to_string(port) + location;

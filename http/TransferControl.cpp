@@ -64,7 +64,9 @@ TransferControl::Subscription::Subscription(TransferControl& control,
     control.subscribers_.emplace(id_, std::move(onChange));
 }
 
-TransferControl::Subscription::~Subscription() { Release(); }
+TransferControl::Subscription::~Subscription() {
+    Release();
+}
 
 TransferControl::Subscription::Subscription(Subscription&& other) noexcept
     : control_(std::exchange(other.control_, nullptr)), id_(other.id_) {}

@@ -68,8 +68,9 @@ TEST_F(BodyTest, BodyOfALargePageArrivesWholeAcrossManyReads) {
 TEST_F(BodyTest, ContentEncodingIsUndoneOnlyWhenDecodingIsOn) {
     const std::string compressed = Gzip("hello gzip world");
     Serve([&compressed](const std::string&, int) {
-        std::string chunked = "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n"
-                              "Transfer-Encoding: chunked\r\n\r\n";
+        std::string chunked =
+            "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n"
+            "Transfer-Encoding: chunked\r\n\r\n";
         for (std::size_t at = 0; at < compressed.size(); at += 7) {
             std::string piece = compressed.substr(at, 7);
             char size[16];
@@ -93,10 +94,12 @@ TEST_F(BodyTest, BodyIsDecodedFromUtf8WhateverItDeclares) {
     Serve([](const std::string& request, int) {
         if (request.starts_with("GET /gbk ")) {
             // "中文" in code page 936, declared as such: still decoded as UTF-8.
-            return ScriptedReply{OkReply("a\xD6\xD0\xCE\xC4", "Content-Type: text/html; "
-                                                                "charset=gbk\r\n")};
+            return ScriptedReply{OkReply("a\xD6\xD0\xCE\xC4",
+                                         "Content-Type: text/html; "
+                                         "charset=gbk\r\n")};
         }
-        if (request.starts_with("GET /zero ")) return ScriptedReply{OkReply(std::string("ab\0cd", 5))};
+        if (request.starts_with("GET /zero "))
+            return ScriptedReply{OkReply(std::string("ab\0cd", 5))};
         if (request.starts_with("GET /empty ")) return ScriptedReply{OkReply("")};
         return ScriptedReply{OkReply("公司名称：星辰贸易 😀")};
     });

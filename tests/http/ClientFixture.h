@@ -21,7 +21,9 @@ inline std::string Lines(std::initializer_list<std::string_view> lines) {
     return text;
 }
 
-inline std::string AsText(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+inline std::string AsText(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 class ClientTest : public ::testing::Test {
 protected:

@@ -1,9 +1,8 @@
 // The cookie jar's rules: merging Set-Cookie lines, and the client's add, remove, get and set.
 
-#include "http/CookieJar.h"
-
 #include <gtest/gtest.h>
 
+#include "http/CookieJar.h"
 #include "http/HttpClient.h"
 #include "text/CodePage.h"
 
@@ -31,8 +30,7 @@ INSTANTIATE_TEST_SUITE_P(
     Rules, MergeSetCookiesTest,
     ::testing::Values(
         MergeCase{"UpdateInPlace", kExampleJar,
-                  "HTTP/1.1 200 OK\r\nSet-Cookie: a=5; path=/; HttpOnly\r\n\r\n",
-                  "; a=5; b=2; "},
+                  "HTTP/1.1 200 OK\r\nSet-Cookie: a=5; path=/; HttpOnly\r\n\r\n", "; a=5; b=2; "},
         MergeCase{"Append", kExampleJar, "HTTP/1.1 200 OK\r\nset-cookie:c=3;Path=/\r\n\r\n",
                   "; a=1; b=2; c=3; "},
         MergeCase{"DeletedLowerCase", kExampleJar,
@@ -43,8 +41,7 @@ INSTANTIATE_TEST_SUITE_P(
         MergeCase{"DeletedCapitalised", kExampleJar,
                   "HTTP/1.1 200 OK\r\nSet-Cookie: a=Deleted; path=/\r\n\r\n", "; b=2; "},
         MergeCase{"OtherLetterCaseIsAValue", kExampleJar,
-                  "HTTP/1.1 200 OK\r\nSet-Cookie: a=dELETED; path=/\r\n\r\n",
-                  "; a=dELETED; b=2; "},
+                  "HTTP/1.1 200 OK\r\nSet-Cookie: a=dELETED; path=/\r\n\r\n", "; a=dELETED; b=2; "},
         MergeCase{"DeletingAnAbsentCookie", kExampleJar,
                   "HTTP/1.1 200 OK\r\nSet-Cookie: z=deleted; path=/\r\n\r\n", kExampleJar},
         MergeCase{"LaterValueWinsInTheFirstPlace", "; ",

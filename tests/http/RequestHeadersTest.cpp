@@ -62,8 +62,8 @@ TEST_F(RequestHeadersTest, CallerPlacedLinesComeFirstAndGoWithTheNextRequestOnly
               Request("GET /one HTTP/1.1",
                       Lines({"X-Trace: 7", "Accept: text/plain", "User-Agent: Agent/2",
                              "Content-Type: text/xml", "Referer: http://referer.example/",
-                             "X-Forwarded-For: 10.0.0.9", "CLIENT_IP: 10.0.0.9",
-                             "VIA: 10.0.0.9", "REMOTE_ADDR: 10.0.0.9", "Accept-Language: zh-cn",
+                             "X-Forwarded-For: 10.0.0.9", "CLIENT_IP: 10.0.0.9", "VIA: 10.0.0.9",
+                             "REMOTE_ADDR: 10.0.0.9", "Accept-Language: zh-cn",
                              "Connection: Keep-Alive"})));
     // The lines are gone; the values set by the setters stay as the standard ones.
     EXPECT_EQ(GetAndCapture("/two"),
@@ -96,21 +96,21 @@ TEST_F(RequestHeadersTest, SetHeaderReplacesAValueInPlaceKeepingTheNameAsFirstWr
     client.SetHeader("X-Other", "o");
     client.SetHeader("X-TOKEN", "2");
     client.SetHeader("Accept-Language", "en");
-    EXPECT_EQ(GetAndCapture("/"),
-              Request("GET / HTTP/1.1",
-                      Lines({"x-token: 2", "X-Other: o", "Accept-Language: en",
-                             "Accept: text/html, application/xhtml+xml, */*",
-                             "Referer: " + Url("/"),
-                             "User-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)",
-                             "Connection: Keep-Alive"})));
+    EXPECT_EQ(
+        GetAndCapture("/"),
+        Request("GET / HTTP/1.1",
+                Lines({"x-token: 2", "X-Other: o", "Accept-Language: en",
+                       "Accept: text/html, application/xhtml+xml, */*", "Referer: " + Url("/"),
+                       "User-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)",
+                       "Connection: Keep-Alive"})));
 }
 
 TEST_F(RequestHeadersTest, CookieHeaderGoesToTheJarInsteadOfTheBlock) {
     client.SetHeader("Cookie", "s=9; t=8");
     client.SetHeader("Cookie", "");
     EXPECT_EQ(client.GetCookies(), "s=9; t=8");
-    EXPECT_EQ(GetAndCapture("/"), Request("GET / HTTP/1.1", StandardGetLines(Url("/")) +
-                                                                Lines({"Cookie: s=9; t=8"})));
+    EXPECT_EQ(GetAndCapture("/"),
+              Request("GET / HTTP/1.1", StandardGetLines(Url("/")) + Lines({"Cookie: s=9; t=8"})));
 }
 
 TEST_F(RequestHeadersTest, RemovingAnEmptyValuedLineLeavesTheNextLine) {
@@ -120,9 +120,8 @@ TEST_F(RequestHeadersTest, RemovingAnEmptyValuedLineLeavesTheNextLine) {
     client.RemoveHeader("X-Empty");
     client.RemoveHeader("X-Absent");
     // An empty value goes out without the blank after the colon.
-    EXPECT_EQ(GetAndCapture("/"),
-              Request("GET / HTTP/1.1", Lines({"X-Next: n", "X-Last:"}) +
-                                            StandardGetLines(Url("/"))));
+    EXPECT_EQ(GetAndCapture("/"), Request("GET / HTTP/1.1", Lines({"X-Next: n", "X-Last:"}) +
+                                                                StandardGetLines(Url("/"))));
 }
 
 TEST_F(RequestHeadersTest, RemovedStandardHeaderIsMissingFromTheNextRequestOnly) {
@@ -170,8 +169,7 @@ TEST_F(RequestHeadersTest, WithoutAutoHeadersOnlyHostAndTheCallersLinesGoOut) {
 TEST_F(RequestHeadersTest, VerbsAreTrimmedAndUpperCasedAndOnlyPostCarriesABody) {
     ASSERT_TRUE(client.OpenRequest(" get ", Url("/v")));
     ASSERT_TRUE(client.SendText("ignored"));
-    EXPECT_EQ(server->WaitForRequest(0),
-              Request("GET /v HTTP/1.1", StandardGetLines(Url("/v"))));
+    EXPECT_EQ(server->WaitForRequest(0), Request("GET /v HTTP/1.1", StandardGetLines(Url("/v"))));
 
     ASSERT_TRUE(client.OpenRequest("options", Url("/o")));
     ASSERT_TRUE(client.Send({}));
@@ -179,8 +177,7 @@ TEST_F(RequestHeadersTest, VerbsAreTrimmedAndUpperCasedAndOnlyPostCarriesABody) 
               Request("OPTIONS /o HTTP/1.1", StandardGetLines(Url("/o"))));
 
     ASSERT_TRUE(client.Head(Url("/h")));
-    EXPECT_EQ(server->WaitForRequest(2),
-              Request("HEAD /h HTTP/1.1", StandardGetLines(Url("/h"))));
+    EXPECT_EQ(server->WaitForRequest(2), Request("HEAD /h HTTP/1.1", StandardGetLines(Url("/h"))));
     EXPECT_EQ(client.ReadBodyTextUtf8(), "");
 
     EXPECT_FALSE(client.OpenRequest("GE T", Url("/x")));
@@ -212,8 +209,9 @@ TEST_F(RequestHeadersTest, EnvironmentProxyIsIgnoredAndSetProxyIsObeyed) {
 TEST_F(RequestHeadersTest, CredentialsAnswerAnAuthenticationChallenge) {
     Serve([](const std::string& request, int) {
         if (request.find("\r\nAuthorization: Basic dTpw\r\n") == std::string::npos) {
-            return ScriptedReply{"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic "
-                                 "realm=\"r\"\r\nContent-Length: 4\r\n\r\ndeny"};
+            return ScriptedReply{
+                "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic "
+                "realm=\"r\"\r\nContent-Length: 4\r\n\r\ndeny"};
         }
         return ScriptedReply{OkReply("welcome")};
     });
@@ -232,8 +230,7 @@ TEST_F(RequestHeadersTest, OptionsMapToTheTransportAndUnknownOnesAreRefused) {
     EXPECT_TRUE(client.SetOption(kOptionConnectTimeout, ToBytes(5000)));
     EXPECT_TRUE(client.SetOption(kOptionMaxConnsPerServer, ToBytes(4)));
     EXPECT_TRUE(client.SetOption(kOptionHttpDecoding, ToBytes(1)));
-    EXPECT_NE(GetAndCapture("/").find("\r\nAccept-Encoding: gzip, deflate\r\n"),
-              std::string::npos);
+    EXPECT_NE(GetAndCapture("/").find("\r\nAccept-Encoding: gzip, deflate\r\n"), std::string::npos);
     EXPECT_TRUE(client.SetOption(kOptionHttpDecoding, ToBytes(0)));
     EXPECT_EQ(GetAndCapture("/").find("Accept-Encoding"), std::string::npos);
 }

@@ -34,35 +34,41 @@ TEST_P(ParseUrlTest, SplitsSchemeHostPortAndPath) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ParseUrlTest,
-    ::testing::Values(UrlCase{"NoScheme", "www.example.com/a", "http://", "www.example.com", 80, "/a"},
-                      UrlCase{"NoSchemeNoPath", "a.cn", "http://", "a.cn", 80, "/"},
-                      UrlCase{"UpperCaseHttps", "HTTPS://Secure.example/x", "https://", "Secure.example", 443, "/x"},
-                      UrlCase{"MixedCaseHttpNoPath", "Http://h.example", "http://", "h.example", 80, "/"},
-                      UrlCase{"ExplicitPort", "http://h.example:81/p", "http://", "h.example", 81, "/p"},
-                      UrlCase{"LowPortBecomes80", "http://h.example:5/p", "http://", "h.example", 80, "/p"},
-                      UrlCase{"ZeroPortOnHttps", "https://h.example:0/p", "https://", "h.example", 80, "/p"},
-                      UrlCase{"NonNumericPort", "https://h.example:ab/p", "https://", "h.example", 80, "/p"},
-                      UrlCase{"ColonInPath", "http://h.example/a:b/c", "http://", "h.example", 80, "/a:b/c"},
-                      UrlCase{"QueryStaysInHost", "http://h.example?q=1", "http://", "h.example?q=1", 80, "/"},
-                      UrlCase{"LongHostWithPort", "http://longhostname.example:8080/x", "http://",
-                              "longhostname.example", 8080, "/x"}),
+    ::testing::Values(
+        UrlCase{"NoScheme", "www.example.com/a", "http://", "www.example.com", 80, "/a"},
+        UrlCase{"NoSchemeNoPath", "a.cn", "http://", "a.cn", 80, "/"},
+        UrlCase{"UpperCaseHttps", "HTTPS://Secure.example/x", "https://", "Secure.example", 443,
+                "/x"},
+        UrlCase{"MixedCaseHttpNoPath", "Http://h.example", "http://", "h.example", 80, "/"},
+        UrlCase{"ExplicitPort", "http://h.example:81/p", "http://", "h.example", 81, "/p"},
+        UrlCase{"LowPortBecomes80", "http://h.example:5/p", "http://", "h.example", 80, "/p"},
+        UrlCase{"ZeroPortOnHttps", "https://h.example:0/p", "https://", "h.example", 80, "/p"},
+        UrlCase{"NonNumericPort", "https://h.example:ab/p", "https://", "h.example", 80, "/p"},
+        UrlCase{"ColonInPath", "http://h.example/a:b/c", "http://", "h.example", 80, "/a:b/c"},
+        UrlCase{"QueryStaysInHost", "http://h.example?q=1", "http://", "h.example?q=1", 80, "/"},
+        UrlCase{"LongHostWithPort", "http://longhostname.example:8080/x", "http://",
+                "longhostname.example", 8080, "/x"}),
     [](const ::testing::TestParamInfo<UrlCase>& testInfo) { return testInfo.param.name; });
 
-TEST(ParseUrl, EmptyUrlFails) { EXPECT_FALSE(HttpClient::ParseUrl("").has_value()); }
+TEST(ParseUrl, EmptyUrlFails) {
+    EXPECT_FALSE(HttpClient::ParseUrl("").has_value());
+}
 
 class ResponseTest : public ClientTest {};
 
 TEST_F(ResponseTest, HeaderBlockIsTheFinalOneInCrLfFormWithoutTrailers) {
     Serve([](const std::string& request, int) {
         if (request.starts_with("GET /interim ")) {
-            return ScriptedReply{"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nX-A: 1\r\n"
-                                 "Content-Length: 2\r\n\r\nok"};
+            return ScriptedReply{
+                "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nX-A: 1\r\n"
+                "Content-Length: 2\r\n\r\nok"};
         }
         if (request.starts_with("GET /bare-lf ")) {
             return ScriptedReply{"HTTP/1.1 404 Not Found\nX-B:  two\nContent-Length: 2\n\nno"};
         }
-        return ScriptedReply{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-                             "2\r\nab\r\n0\r\nX-Trailer: t\r\n\r\n"};
+        return ScriptedReply{
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+            "2\r\nab\r\n0\r\nX-Trailer: t\r\n\r\n"};
     });
     ASSERT_TRUE(client.Get(Url("/interim")));
     EXPECT_EQ(client.GetResponseHeaders(),
@@ -80,8 +86,7 @@ TEST_F(ResponseTest, HeaderBlockIsTheFinalOneInCrLfFormWithoutTrailers) {
 
     ASSERT_TRUE(client.Get(Url("/chunked")));
     EXPECT_EQ(client.ReadBodyTextUtf8(), "ab");
-    EXPECT_EQ(client.GetResponseHeaders(),
-              "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+    EXPECT_EQ(client.GetResponseHeaders(), "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
 }
 
 TEST_F(ResponseTest, OversizedHeaderBlockFailsTheRequest) {
@@ -116,9 +121,7 @@ std::string BaseOf(const std::string& request) {
 
 class RedirectTest : public ClientTest, public ::testing::WithParamInterface<RedirectCase> {
 protected:
-    std::string WithBase(std::string_view text) const {
-        return testing::WithBase(text, Url(""));
-    }
+    std::string WithBase(std::string_view text) const { return testing::WithBase(text, Url("")); }
 };
 
 TEST_P(RedirectTest, LocationIsResolvedAndFollowedWithTheOriginalLines) {
@@ -146,7 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<RedirectCase>& testInfo) { return testInfo.param.name; });
 
 TEST_F(ResponseTest, AbsoluteLocationInAnyLetterCaseIsUsedUnchanged) {
-    Serve([](const std::string&, int) { return ScriptedReply{Redirect("HTTPS://Other.example/x")}; });
+    Serve(
+        [](const std::string&, int) { return ScriptedReply{Redirect("HTTPS://Other.example/x")}; });
     client.SetFollowRedirects(false);
     ASSERT_TRUE(client.Get(Url("/")));
     EXPECT_EQ(client.GetRedirectUrl(), "HTTPS://Other.example/x");

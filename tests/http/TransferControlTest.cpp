@@ -2,13 +2,12 @@
 // that obey it. Waits are on events; the few bounded waits only check that something does NOT
 // happen while paused, so a slow machine can make them pass wrongly but never fail wrongly.
 
-#include "http/TransferControl.h"
-
 #include <atomic>
 #include <future>
 #include <thread>
 
 #include "ClientFixture.h"
+#include "http/TransferControl.h"
 
 namespace velmora::testing {
 namespace {
