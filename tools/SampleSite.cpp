@@ -35,8 +35,6 @@ constexpr int kIdleTimeoutMs = 60 * 1000;
 // Input still read after an answer that ends a connection, and for how long it is waited for.
 constexpr std::size_t kMaxDrainBytes = 1024 * 1024;
 constexpr int kDrainTimeoutMs = 2000;
-// Highest page or company number the site answers; beyond it the page does not exist.
-constexpr int kMaxPageNumber = 1000000;
 // A slow answer's body goes out in this many pieces spread over SiteOptions::slowMs.
 constexpr int kSlowPieces = 10;
 constexpr std::size_t kReceiveChunk = 16 * 1024;
@@ -62,12 +60,13 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-// Leading decimal digits, capped at kMaxPageNumber + 1 so that any huge value is out of range.
+// Leading decimal digits, capped at kMaxCompanyNumber + 1 so that any huge value is out of
+// range for pages and companies alike.
 int LeadingNumber(std::string_view text) {
     long long value = 0;
     for (char c : text) {
         if (c < '0' || c > '9') break;
-        value = std::min<long long>(value * 10 + (c - '0'), kMaxPageNumber + 1LL);
+        value = std::min<long long>(value * 10 + (c - '0'), kMaxCompanyNumber + 1LL);
     }
     return static_cast<int>(value);
 }
@@ -108,7 +107,7 @@ Route ParseRoute(std::string_view target) {
     std::string_view number = rest.substr(17, rest.size() - 17 - kSuffix.size());
     int value = LeadingNumber(number);
     if (error != std::errc() || end != rest.data() + 16 || number.empty() ||
-        std::to_string(value) != number || value < 1 || value > kMaxPageNumber) {
+        std::to_string(value) != number || value < 1 || value > kMaxCompanyNumber) {
         return route;
     }
     route.kind = Route::Kind::Company;
@@ -278,6 +277,13 @@ struct SampleSite::Impl {
 bool SampleSite::Impl::Start() {
     if (listenFd >= 0 || stopping) {
         error = "the site was started before";
+        return false;
+    }
+    if (options.pages < 0 || options.pages > kMaxPages || options.linksPerPage < 0 ||
+        options.linksPerPage > kMaxLinksPerPage || options.latencyMs < 0 ||
+        options.latencyMs > kMaxDelayMs || options.slowMs < 0 || options.slowMs > kMaxDelayMs ||
+        options.companyPageBytes > kMaxCompanyPageBytes) {
+        error = "an option is out of range";
         return false;
     }
     auto fail = [&](std::string_view what) {

@@ -32,6 +32,14 @@ struct RecordedRequest {
     [[nodiscard]] std::optional<std::string> Header(std::string_view name) const;
 };
 
+// Bounds of the options; Start refuses values beyond them (and negative ones).
+inline constexpr int kMaxPages = 100000;
+inline constexpr int kMaxLinksPerPage = 1000;  // a result page stays near 1 MB at most
+inline constexpr int kMaxDelayMs = 10 * 60 * 1000;
+inline constexpr std::size_t kMaxCompanyPageBytes = 64 * 1024 * 1024;
+// Every company of a search has a number up to this, which int holds with room to spare.
+inline constexpr int kMaxCompanyNumber = kMaxPages * kMaxLinksPerPage;
+
 struct SiteOptions {
     std::uint16_t port = 0;  // 0: an ephemeral port
     int pages = 10;          // result pages of every keyword; 0: nothing is found

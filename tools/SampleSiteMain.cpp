@@ -16,7 +16,7 @@
 
 namespace {
 
-using velmora::site::SiteOptions;
+using namespace velmora::site;
 
 constexpr std::string_view kUsage =
     "Usage: velmora-sample-site [OPTIONS]\n"
@@ -43,12 +43,6 @@ constexpr std::string_view kUsage =
     "  --log                   print each request on standard error\n"
     "  --help                  show this text\n";
 
-// Upper bounds of the numeric options; each keeps one answer's size or wait sane.
-constexpr long long kMaxPages = 100000;
-constexpr long long kMaxLinksPerPage = 1000;
-constexpr long long kMaxDelayMs = 10 * 60 * 1000;
-constexpr long long kMaxCompanyPageBytes = 64LL * 1024 * 1024;
-
 struct NumericOption {
     std::string_view name;
     long long maximum;
@@ -64,7 +58,7 @@ constexpr NumericOption kNumericOptions[] = {
     {"--latency-ms", kMaxDelayMs,
      [](SiteOptions& o, long long v) { o.latencyMs = static_cast<int>(v); }},
     {"--slow-ms", kMaxDelayMs, [](SiteOptions& o, long long v) { o.slowMs = static_cast<int>(v); }},
-    {"--company-page-bytes", kMaxCompanyPageBytes,
+    {"--company-page-bytes", static_cast<long long>(kMaxCompanyPageBytes),
      [](SiteOptions& o, long long v) { o.companyPageBytes = static_cast<std::size_t>(v); }},
 };
 
@@ -121,13 +115,13 @@ int main(int argc, char** argv) {
         } else if (option == "--no-hits") {
             options.noHitsKeywords.emplace_back(value);
         } else {
-            std::optional<velmora::site::FaultRule> rule = velmora::site::ParseFaultRule(value);
+            std::optional<FaultRule> rule = ParseFaultRule(value);
             if (!rule) return UsageError("bad fault: " + std::string(value));
             options.faults.push_back(*rule);
         }
     }
     if (log) {
-        options.onRequest = [](const velmora::site::RecordedRequest& request) {
+        options.onRequest = [](const RecordedRequest& request) {
             std::string line =
                 "#" + std::to_string(request.number) + " " + request.method + " " + request.target;
             if (request.fault) line += " [" + std::string(FaultKindName(*request.fault)) + "]";
@@ -142,7 +136,7 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    velmora::site::SampleSite site(options);
+    SampleSite site(options);
     if (!site.Start()) {
         std::cerr << "velmora-sample-site: " << site.Error() << "\n";
         return 2;

@@ -348,11 +348,14 @@ void AddCategorySide(Page& page, Dice& dice) {
 // Hot searches, repeated until the page has `length` bytes of chrome in the system code page.
 void PadChrome(Page& page, Dice& dice, std::size_t length) {
     page << "<div class=\"hot\"><h3>热门搜索</h3><ul>";
-    while (SystemLengthLowerBound(page.Text()) < length) {
+    std::size_t written = SystemLengthLowerBound(page.Text());
+    while (written < length) {
         std::string word(dice.Pick(kIndustries));
         word += dice.Pick(kProductKinds);
-        page << "<li><a href=\"" + SearchTarget(word) + "\" title=\"" + word + "\">" + word +
-                    "</a></li>";
+        std::string line = "<li><a href=\"" + SearchTarget(word) + "\" title=\"" + word + "\">" +
+                           word + "</a></li>";
+        written += SystemLengthLowerBound(line) + kCrlf.size();
+        page << line;
     }
     page << "</ul></div>";
 }

@@ -233,6 +233,29 @@ TEST(SampleSite, StartFailsOnAPortInUseAndWhenStartedTwice) {
     EXPECT_FALSE(second.Start());
     EXPECT_NE(second.Error().find("bind"), std::string::npos);
     EXPECT_TRUE(first.BaseUrl().starts_with("http://127.0.0.1:"));
+    using Change = void (*)(SiteOptions&);
+    for (Change change : std::initializer_list<Change>{
+             [](SiteOptions& o) { o.pages = -1; }, [](SiteOptions& o) { o.pages = kMaxPages + 1; },
+             [](SiteOptions& o) { o.linksPerPage = kMaxLinksPerPage + 1; },
+             [](SiteOptions& o) { o.latencyMs = -5; },
+             [](SiteOptions& o) { o.slowMs = kMaxDelayMs + 1; },
+             [](SiteOptions& o) { o.companyPageBytes = kMaxCompanyPageBytes + 1; }}) {
+        SiteOptions bad = SmallSite();
+        change(bad);
+        SampleSite refused(bad);
+        EXPECT_FALSE(refused.Start());
+        EXPECT_EQ(refused.Error(), "an option is out of range");
+    }
+    SiteOptions widest = SmallSite();
+    widest.pages = kMaxPages;
+    widest.linksPerPage = kMaxLinksPerPage;
+    SampleSite wide(widest);
+    ASSERT_TRUE(wide.Start());
+    std::optional<Reply> last = Fetch(wide, CompanyPath("x", kMaxCompanyNumber));
+    std::optional<Reply> beyond = Fetch(wide, CompanyPath("x", kMaxCompanyNumber + 1));
+    ASSERT_TRUE(last && beyond);
+    EXPECT_EQ(last->status, 200);
+    EXPECT_EQ(beyond->status, 404);
     EXPECT_EQ(first.BaseUrl(), "http://127.0.0.1:" + std::to_string(first.Port()));
 }
 
