@@ -1,0 +1,86 @@
+// The engine's HTTP client against the sample site: the site takes what the client sends, over
+// one kept-alive connection, and what comes back reads as the crawl expects.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "http/HttpClient.h"
+#include "text/CodePage.h"
+#include "text/TextOps.h"
+#include "tools/SampleSite.h"
+#include "tools/SiteContent.h"
+
+namespace velmora::site {
+namespace {
+
+class SiteWithClient : public ::testing::Test {
+protected:
+    void Open(SiteOptions options) {
+        site = std::make_unique<SampleSite>(std::move(options));
+        ASSERT_TRUE(site->Start()) << site->Error();
+        client.Open(Text(kDefaultUserAgent));
+    }
+    Text Fetch(const std::string& url) {
+        client.Get(url);
+        return client.ReadBodyTextUtf8();
+    }
+
+    std::unique_ptr<SampleSite> site;
+    HttpClient client;
+};
+
+TEST_F(SiteWithClient, ACrawlOfOneSearchRunsOverOneConnection) {
+    SiteOptions options;
+    options.pages = 2;
+    options.linksPerPage = 3;
+    Open(options);
+    Text first = Fetch(site->SearchUrl("机械"));
+    EXPECT_EQ(TextBetween(first, Utf8ToSystem("页次: 1/"), "&nbsp;&nbsp;", 10000), "2");
+    EXPECT_EQ(TextBetween(first, Utf8ToSystem("总数: "), "&nbsp;&nbsp;", 10000), "6");
+    Text second = Fetch(site->SearchUrl("机械", 2));
+    Text company = Fetch(site->CompanyUrl("机械", 6));
+    EXPECT_NE(FindText(second, site->CompanyUrl("机械", 6)), -1);
+    CompanyRecord record = GenerateCompany(KeywordSeed("机械"), 6);
+    EXPECT_NE(FindText(company, Utf8ToSystem(record.address)), -1);
+
+    std::vector<RecordedRequest> requests = site->Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    for (const RecordedRequest& request : requests) {
+        EXPECT_EQ(request.connection, requests[0].connection);
+        EXPECT_EQ(request.method, "GET");
+        EXPECT_FALSE(request.fault);
+        for (const char* name :
+             {"Host", "Accept", "Referer", "Accept-Language", "User-Agent", "Connection"}) {
+            EXPECT_TRUE(request.Header(name)) << name;
+        }
+        EXPECT_EQ(request.Header("User-Agent"), std::string(kDefaultUserAgent));
+    }
+    EXPECT_EQ(requests[0].target, SearchTarget("机械"));
+    EXPECT_EQ(requests[1].target, SearchTarget("机械", 2));
+    EXPECT_EQ(requests[2].target, CompanyTarget(KeywordSeed("机械"), 6));
+}
+
+TEST_F(SiteWithClient, FaultsReachTheClientAsEmptyOrErrorText) {
+    SiteOptions options;
+    options.faults = {*ParseFaultRule("reset:company=1"), *ParseFaultRule("500:company=2"),
+                      *ParseFaultRule("slow:company=3")};
+    options.slowMs = 50;
+    options.companyPageBytes = 8000;
+    Open(options);
+    EXPECT_EQ(Fetch(site->CompanyUrl("a", 1)), "");
+    EXPECT_NE(FindText(Fetch(site->CompanyUrl("a", 2)), "500 Internal Server Error"), -1);
+    Text slow = Fetch(site->CompanyUrl("a", 3));
+    EXPECT_GE(slow.size(), 5000u);
+    EXPECT_NE(FindText(slow, "</html>"), -1);
+    // After a reset the client connects afresh; the site sees a new connection.
+    Text after = Fetch(site->CompanyUrl("a", 4));
+    EXPECT_NE(FindText(after, "class=\"mp4\""), -1);
+    std::vector<RecordedRequest> requests = site->Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_NE(requests[1].connection, requests[0].connection);
+}
+
+}  // namespace
+}  // namespace velmora::site
