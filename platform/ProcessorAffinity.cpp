@@ -1,0 +1,40 @@
+#include "platform/ProcessorAffinity.h"
+
+#include <dirent.h>
+#include <sched.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace velmora {
+
+bool RestrictProcessToFirstProcessor() {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return false;
+    // "First" is the lowest processor this process may use, which need not be number 0 when
+    // the process was started inside a narrower set.
+    cpu_set_t first;
+    CPU_ZERO(&first);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &allowed)) {
+            CPU_SET(cpu, &first);
+            break;
+        }
+    }
+    if (CPU_COUNT(&first) == 0) return false;
+
+    // Affinity belongs to each thread here, not to the process: bind every thread there is.
+    DIR* tasks = opendir("/proc/self/task");
+    if (!tasks) return sched_setaffinity(0, sizeof first, &first) == 0;
+    bool all = true;
+    while (const dirent* entry = readdir(tasks)) {
+        if (entry->d_name[0] == '.') continue;
+        const pid_t thread = static_cast<pid_t>(std::strtol(entry->d_name, nullptr, 10));
+        if (sched_setaffinity(thread, sizeof first, &first) != 0) all = false;
+    }
+    closedir(tasks);
+    return all;
+}
+
+}  // namespace velmora

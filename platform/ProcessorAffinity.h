@@ -1,0 +1,10 @@
+#pragma once
+// Processor affinity of the whole process.
+
+namespace velmora {
+
+// Binds every thread of the process, and so every thread it starts later, to the first
+// processor it may run on. False when the process's threads could not all be bound.
+bool RestrictProcessToFirstProcessor();
+
+}  // namespace velmora
