@@ -73,7 +73,7 @@ std::string HeaderLineForCurl(std::string_view line) {
     return std::string(line.substr(0, colon)) + ";";
 }
 
-curl_slist* BuildHeaderList(const TransferSetup& setup, bool viaProxy) {
+curl_slist* BuildHeaderList(const TransferSetup& setup, std::string_view verb, bool viaProxy) {
     curl_slist* list = nullptr;
     bool hasAccept = false;
     bool hasContentType = false;
@@ -90,7 +90,7 @@ curl_slist* BuildHeaderList(const TransferSetup& setup, bool viaProxy) {
     // Empty values remove libcurl's own lines, so the request carries ours only.
     if (!hasAccept) list = curl_slist_append(list, "Accept:");
     list = curl_slist_append(list, "Expect:");
-    if (setup.verb == "POST" && !hasContentType) list = curl_slist_append(list, "Content-Type:");
+    if (verb == "POST" && !hasContentType) list = curl_slist_append(list, "Content-Type:");
     if (viaProxy) list = curl_slist_append(list, "Proxy-Connection:");
     return list;
 }
@@ -207,7 +207,7 @@ bool HttpClient::Transfer::Start(Session& session, const TransferSetup& setup, B
         curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, verb_.c_str());
     }
 
-    headerList_ = BuildHeaderList(setup, viaProxy);
+    headerList_ = BuildHeaderList(setup, verb_, viaProxy);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList_);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, HeaderCallback);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);

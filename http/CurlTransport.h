@@ -47,8 +47,6 @@ struct HttpClient::Session {
 
 // What one request sends; built by the exchange, handed to the transport as is.
 struct TransferSetup {
-    Text verb;  // normalised: "GET", "HEAD", "POST" or any other
-    UrlParts target;
     Text headerText;  // the composed lines, each ended by CR LF
     Bytes body;       // sent only with POST
     bool decoding = false;

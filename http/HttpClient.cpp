@@ -129,43 +129,42 @@ void HttpClient::SetDecoding(bool on) {
 bool HttpClient::SetOption(int option, const Bytes& value) {
     if (!sessionHandle) return false;
     Session& session = *sessionHandle;
-    std::optional<std::int32_t> number = Int32Of(value);
+    const std::optional<std::int32_t> number = Int32Of(value);
+    const bool isNumber = number.has_value();
+    // Credentials belong to the request's connection, as SetCredentials' do.
+    auto setCredential = [&](std::optional<Text> Connection::*field) {
+        if (!connectHandle) return false;
+        (*connectHandle).*field = TextOf(value);
+        return true;
+    };
     switch (option) {
         case kOptionConnectTimeout:
+            if (isNumber) session.connectTimeout = TimeoutOr(*number, kDefaultConnectTimeout);
+            return isNumber;
         case kOptionSendTimeout:
-        case kOptionReceiveTimeout: {
-            if (!number) return false;
-            auto& field = option == kOptionConnectTimeout ? session.connectTimeout
-                          : option == kOptionSendTimeout  ? session.sendStallTimeout
-                                                          : session.receiveStallTimeout;
-            field = TimeoutOr(*number, option == kOptionConnectTimeout ? kDefaultConnectTimeout
-                                                                       : kDefaultStallTimeout);
-            return true;
-        }
+            if (isNumber) session.sendStallTimeout = TimeoutOr(*number, kDefaultStallTimeout);
+            return isNumber;
+        case kOptionReceiveTimeout:
+            if (isNumber) session.receiveStallTimeout = TimeoutOr(*number, kDefaultStallTimeout);
+            return isNumber;
+        case kOptionHttpDecoding:
+            if (isNumber) httpDecoding = *number != 0;
+            return isNumber;
+        case kOptionMaxConnsPerServer:
+            return isNumber && *number > 0 &&
+                   curl_multi_setopt(session.multi, CURLMOPT_MAX_HOST_CONNECTIONS,
+                                     static_cast<long>(*number)) == CURLM_OK;
         case kOptionProxy:
             session.proxy = TextOf(value);
             return true;
         case kOptionUserName:
+            return setCredential(&Connection::user);
         case kOptionPassword:
+            return setCredential(&Connection::password);
         case kOptionProxyUserName:
-        case kOptionProxyPassword: {
-            if (!connectHandle) return false;
-            std::optional<Text>& field = option == kOptionUserName   ? connectHandle->user
-                                         : option == kOptionPassword ? connectHandle->password
-                                         : option == kOptionProxyUserName
-                                             ? connectHandle->proxyUser
-                                             : connectHandle->proxyPassword;
-            field = TextOf(value);
-            return true;
-        }
-        case kOptionHttpDecoding:
-            if (!number) return false;
-            httpDecoding = *number != 0;
-            return true;
-        case kOptionMaxConnsPerServer:
-            if (!number || *number <= 0) return false;
-            return curl_multi_setopt(session.multi, CURLMOPT_MAX_HOST_CONNECTIONS,
-                                     static_cast<long>(*number)) == CURLM_OK;
+            return setCredential(&Connection::proxyUser);
+        case kOptionProxyPassword:
+            return setCredential(&Connection::proxyPassword);
         default:
             return false;
     }

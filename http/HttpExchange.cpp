@@ -181,8 +181,6 @@ bool HttpClient::SendHop(const Bytes& body, int mergeOption, int redirectsLeft) 
     if (!requestHandle || !sessionHandle) return false;
     if (autoHeaders) AppendStandardHeaders();
     TransferSetup setup;
-    setup.verb = requestHandle->Verb();
-    setup.target = requestHandle->Target();
     setup.headerText = ComposeRequestHeaders(body.size());
     if (isPost) setup.body = body;
     setup.decoding = httpDecoding;
@@ -194,7 +192,7 @@ bool HttpClient::SendHop(const Bytes& body, int mergeOption, int redirectsLeft) 
     }
     // Sending an opened request again runs a new transfer of it.
     if (requestHandle->Started()) {
-        requestHandle = std::make_unique<Transfer>(setup.verb, setup.target);
+        requestHandle = std::make_unique<Transfer>(requestHandle->Verb(), requestHandle->Target());
     }
     responseBody.clear();
     readBuffer.clear();

@@ -184,6 +184,17 @@ TEST_F(RequestHeadersTest, VerbsAreTrimmedAndUpperCasedAndOnlyPostCarriesABody) 
     EXPECT_FALSE(client.Send({}));
 }
 
+TEST_F(RequestHeadersTest, SendingAnOpenedRequestAgainRepeatsIt) {
+    ASSERT_TRUE(client.OpenRequest("GET", Url("/twice")));
+    ASSERT_TRUE(client.Send({}));
+    EXPECT_EQ(client.ReadBodyTextUtf8(), "ok");
+    ASSERT_TRUE(client.Send({}));
+    EXPECT_EQ(client.ReadBodyTextUtf8(), "ok");
+    const std::string expected = Request("GET /twice HTTP/1.1", StandardGetLines(Url("/twice")));
+    EXPECT_EQ(server->WaitForRequest(0), expected);
+    EXPECT_EQ(server->WaitForRequest(1), expected);
+}
+
 TEST_F(RequestHeadersTest, LineBreaksInAUrlNeverStartAHeaderLine) {
     std::string request = GetAndCapture("/a b\r\nX-Evil: 1");
     EXPECT_EQ(request.rfind("GET /a%20b%0D%0AX-Evil:%201 HTTP/1.1\r\n", 0), 0u);

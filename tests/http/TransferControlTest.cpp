@@ -104,6 +104,12 @@ protected:
             return reply;
         });
     }
+    // Starts fetching "/half" on another thread and returns once its first half is out.
+    std::future<Text> FetchHalfOnAnotherThread() {
+        auto fetched = FetchOnAnotherThread("/half");
+        server->WaitForReplies(1);
+        return fetched;
+    }
     std::future<Text> FetchOnAnotherThread(std::string path) {
         return std::async(std::launch::async, [this, path] {
             static_cast<void>(client.Get(Url(path)));
@@ -117,8 +123,7 @@ protected:
 
 TEST_F(ControlledTransferTest, StopEndsATransferInFlightAndTheClientGoesOn) {
     ServeHalfThenGate(openGate.get_future().share());
-    auto fetched = FetchOnAnotherThread("/half");
-    server->WaitForReplies(1);
+    auto fetched = FetchHalfOnAnotherThread();
     control->Stop();
     ASSERT_TRUE(Finishes(fetched));
     EXPECT_EQ(fetched.get(), "");
@@ -145,8 +150,7 @@ TEST_F(ControlledTransferTest, PausedClientSendsNothingUntilResumed) {
 
 TEST_F(ControlledTransferTest, PausedTransferMovesNoBytesUntilTheLastResume) {
     ServeHalfThenGate(openGate.get_future().share());
-    auto fetched = FetchOnAnotherThread("/half");
-    server->WaitForReplies(1);
+    auto fetched = FetchHalfOnAnotherThread();
     control->Pause();
     control->Pause();
     openGate.set_value();
@@ -160,8 +164,7 @@ TEST_F(ControlledTransferTest, PausedTransferMovesNoBytesUntilTheLastResume) {
 
 TEST_F(ControlledTransferTest, StopWhilePausedEndsTheTransfer) {
     ServeHalfThenGate(openGate.get_future().share());
-    auto fetched = FetchOnAnotherThread("/half");
-    server->WaitForReplies(1);
+    auto fetched = FetchHalfOnAnotherThread();
     control->Pause();
     openGate.set_value();
     control->Stop();
