@@ -9,14 +9,17 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 
 #include "http/HttpClient.h"
+#include "http/TransferControl.h"
 
 namespace {
 
@@ -42,6 +45,19 @@ public:
             }
             response.set_content(page_, "text/html; charset=utf-8");
         });
+        // The first bytes of a body, then nothing until Release: a transfer in flight to stop.
+        server_.Get("/hold", [this](const httplib::Request&, httplib::Response& response) {
+            response.set_chunked_content_provider(
+                "text/plain", [this](size_t, httplib::DataSink& sink) {
+                    sink.write("first", 5);
+                    std::unique_lock lock(mutex_);
+                    ++heldResponses_;
+                    changed_.notify_all();
+                    changed_.wait(lock, [this] { return released_ >= heldResponses_; });
+                    sink.done();
+                    return true;
+                });
+        });
         server_.set_keep_alive_max_count(1000000);
         // Without it the header and body writes wait on the client's delayed ACK (~40 ms);
         // accepted sockets inherit it from the listening one.
@@ -55,10 +71,24 @@ public:
         thread_ = std::thread([this] { server_.listen_after_bind(); });
     }
     ~PageServer() {
+        ReleaseHeld();
         server_.stop();
         thread_.join();
     }
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/page"; }
+    std::string Url(const char* path = "/page") const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+    // Waits until `count` responses of "/hold" have sent their first bytes.
+    void WaitForHeld(int count) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return heldResponses_ >= count; });
+    }
+    // Lets every held response end.
+    void ReleaseHeld() {
+        std::lock_guard lock(mutex_);
+        released_ = heldResponses_;
+        changed_.notify_all();
+    }
     // Each TCP connection has its own client port.
     int ConnectionsSeen() {
         std::lock_guard lock(mutex_);
@@ -74,6 +104,9 @@ private:
     std::thread thread_;
     std::mutex mutex_;
     std::set<int> clientPorts_;
+    std::condition_variable changed_;
+    int heldResponses_ = 0;
+    int released_ = 0;
 };
 
 PageServer& Server() {
@@ -138,6 +171,32 @@ void BM_PlainCurlGet(benchmark::State& state) {
     state.counters["connections"] = server.ConnectionsSeen();
 }
 BENCHMARK(BM_PlainCurlGet)->MinTime(2.0)->UseRealTime();
+
+// From Stop on another thread to the stopped fetch's return, with the transfer in flight.
+void BM_StopLatency(benchmark::State& state) {
+    PageServer& server = Server();
+    auto control = std::make_shared<velmora::TransferControl>();
+    velmora::HttpClient client;
+    client.Open(velmora::Text(velmora::kDefaultUserAgent));
+    client.SetTransferControl(control);
+    const std::string url = server.Url("/hold");
+    int held = 0;
+    for (auto _ : state) {
+        control->Reset();
+        std::thread fetch([&] {
+            static_cast<void>(client.Get(url));
+            benchmark::DoNotOptimize(client.ReadBody());
+        });
+        server.WaitForHeld(++held);
+        auto start = std::chrono::steady_clock::now();
+        control->Stop();
+        fetch.join();
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        server.ReleaseHeld();
+    }
+}
+BENCHMARK(BM_StopLatency)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(200);
 
 // The console report, plus the two rates kept for the ratio printed at the end.
 class RatioReporter : public benchmark::ConsoleReporter {

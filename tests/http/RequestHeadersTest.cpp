@@ -217,21 +217,40 @@ TEST_F(RequestHeadersTest, EnvironmentProxyIsIgnoredAndSetProxyIsObeyed) {
               0u);
 }
 
-TEST_F(RequestHeadersTest, CredentialsAnswerAnAuthenticationChallenge) {
-    Serve([](const std::string& request, int) {
-        if (request.find("\r\nAuthorization: Basic dTpw\r\n") == std::string::npos) {
-            return ScriptedReply{
-                "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic "
-                "realm=\"r\"\r\nContent-Length: 4\r\n\r\ndeny"};
+// A server (or proxy) that lets a request through only with the given credential line.
+LoopbackServer::Handler Challenging(std::string credentialLine, std::string challenge) {
+    return [credentialLine, challenge](const std::string& request, int) {
+        if (request.find("\r\n" + credentialLine + "\r\n") == std::string::npos) {
+            return ScriptedReply{challenge + "\r\nContent-Length: 4\r\n\r\ndeny"};
         }
         return ScriptedReply{OkReply("welcome")};
-    });
+    };
+}
+
+TEST_F(RequestHeadersTest, CredentialsOfTheOpenRequestAnswerAChallenge) {
+    Serve(Challenging("Authorization: Basic dTpw",
+                      "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\""));
     EXPECT_FALSE(client.SetCredentials("u", "p"));
     ASSERT_TRUE(client.OpenRequest("GET", Url("/private")));
-    EXPECT_TRUE(client.SetCredentials("u", "p"));
+    EXPECT_TRUE(client.SetCredentials("u"));
+    EXPECT_TRUE(client.SetOption(kOptionPassword, ToBytes("p")));
     ASSERT_TRUE(client.Send({}));
     EXPECT_EQ(client.ReadBodyTextUtf8(), "welcome");
     EXPECT_EQ(client.GetResponseHeader("content-length"), "7");
+    // The next request opens a connection of its own, without them.
+    ASSERT_TRUE(client.Get(Url("/private")));
+    EXPECT_EQ(client.ReadBodyTextUtf8(), "deny");
+}
+
+TEST_F(RequestHeadersTest, ProxyCredentialsAnswerTheProxysChallenge) {
+    Serve(Challenging("Proxy-Authorization: Basic cHU6cHA=",
+                      "HTTP/1.1 407 Proxy Authentication Required\r\n"
+                      "Proxy-Authenticate: Basic realm=\"p\""));
+    client.SetProxy(Url(""));
+    ASSERT_TRUE(client.OpenRequest("GET", "http://directory.invalid/"));
+    client.SetProxy(Url(""), Text("pu"), Text("pp"));
+    ASSERT_TRUE(client.Send({}));
+    EXPECT_EQ(client.ReadBodyTextUtf8(), "welcome");
 }
 
 TEST_F(RequestHeadersTest, OptionsMapToTheTransportAndUnknownOnesAreRefused) {
