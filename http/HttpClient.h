@@ -6,7 +6,7 @@
 // cookies and follows no redirects of its own. One exchange at a time per client: callers on
 // several threads take turns. A TransferControl given with SetTransferControl lets other threads
 // pause, resume or stop the exchange in flight.
-//
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -122,7 +122,7 @@ public:
     // Requests of this client from now on obey `control` (nullptr: none). While it is paused a
     // request waits before it starts and a transfer in flight moves no bytes; when it is stopped
     // no request goes out and the one in flight ends within milliseconds, failing, with an empty
-    // body. The client stays usable either way.
+    // body. The client stays usable either way. Like every method, not while an exchange runs.
     void SetTransferControl(std::shared_ptr<TransferControl> control);
 
     // Splits a URL without touching a client; nullopt for an empty url.
