@@ -218,19 +218,22 @@ void HttpClient::MarkStandardHeader(const Text& key) {
     }
 }
 
+void HttpClient::AppendHeaderLine(std::string_view prefix, std::string_view value) {
+    headerBlock.append(SingleLine(prefix)).append(SingleLine(value)).append(kLineEnd);
+}
+
 void HttpClient::PlaceHeaderLine(const Text& prefix, const Text& value) {
     Text linePrefix = SingleLine(prefix);
-    Text line = SingleLine(value);
     std::size_t found = FindAt(headerBlock, Text(kLineEnd) + linePrefix, 0, true);
     if (found == kNotFound) {
-        headerBlock.append(linePrefix).append(line).append(kLineEnd);
+        AppendHeaderLine(prefix, value);
         return;
     }
     // Only the value changes: the name keeps the letter case it has in the block.
     std::size_t valueStart = found + kLineEnd.size() + linePrefix.size();
     std::size_t valueEnd = FindAt(headerBlock, kLineEnd, valueStart);
     if (valueEnd == kNotFound) valueEnd = headerBlock.size();
-    headerBlock.replace(valueStart, valueEnd - valueStart, line);
+    headerBlock.replace(valueStart, valueEnd - valueStart, SingleLine(value));
 }
 
 void HttpClient::SetHeader(const Text& name, const Text& value) {

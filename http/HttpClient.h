@@ -148,6 +148,7 @@ private:
     Text ComposeRequestHeaders(std::size_t bodySize) const;
     void ClearAddedFlags();
     void MarkStandardHeader(const Text& key);
+    void AppendHeaderLine(std::string_view prefix, std::string_view value);
     void PlaceHeaderLine(const Text& prefix, const Text& value);
     void SetStandardValue(Text& field, bool& added, const Text& prefix, const Text& value);
 

@@ -155,7 +155,7 @@ void HttpClient::AppendStandardHeaders() {
     for (const StandardHeader& header : headers) {
         if (header.added || header.value.empty() || !header.wanted) continue;
         header.added = true;
-        PlaceHeaderLine(Text(header.name), header.value);
+        AppendHeaderLine(header.name, header.value);
     }
 }
 
