@@ -18,7 +18,7 @@ namespace {
 constexpr auto kOtherProcessRetry = std::chrono::milliseconds(5);
 
 bool IsPrivateDirectory(const std::string& path) {
-    struct stat info{};
+    struct stat info {};
     return lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
            (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }

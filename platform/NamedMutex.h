@@ -41,7 +41,8 @@ private:
 // Holds a NamedMutex for a scope once Lock succeeded.
 class NamedMutexGuard {
 public:
-    NamedMutexGuard(NamedMutex& mutex, std::stop_token stop) : mutex_(mutex), held_(mutex.Lock(stop)) {}
+    NamedMutexGuard(NamedMutex& mutex, std::stop_token stop)
+        : mutex_(mutex), held_(mutex.Lock(stop)) {}
     ~NamedMutexGuard() {
         if (held_) mutex_.Unlock();
     }

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -33,8 +34,10 @@ inline constexpr const char* kSiteVariable = "VELMORA_SITE";
 // The name of workerMutex, shared with every process that opens the same name.
 inline constexpr const char* kWorkerMutexName = "限制线程访问";
 
-// "http://" + kDirectoryHost, or the value of VELMORA_SITE when it is set and not empty.
-Text DirectoryBaseUrl();
+// The base of every URL of a search: `override` when it is not empty, else the value of
+// VELMORA_SITE when that is set and not empty, else "http://" + kDirectoryHost; without
+// trailing slashes.
+Text DirectoryBaseUrl(std::string_view override = {});
 
 // Starts a thread running the routine; throws std::system_error when none can be started.
 using ThreadStarter = std::function<std::thread(std::function<void()> routine)>;

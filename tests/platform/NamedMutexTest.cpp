@@ -139,8 +139,10 @@ TEST(UserRuntimeDirectoryTest, RefusesADirectoryOthersCanWrite) {
     setenv("XDG_RUNTIME_DIR", "relative/dir", 1);
     const std::string forRelative = UserRuntimeDirectory();
 
-    if (saved) setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);
-    else unsetenv("XDG_RUNTIME_DIR");
+    if (saved)
+        setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);
+    else
+        unsetenv("XDG_RUNTIME_DIR");
     rmdir(shared);
     rmdir(own);
 

@@ -1,0 +1,37 @@
+#pragma once
+// velmora-cli's command line.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora::cli {
+
+inline constexpr const char* kUsage =
+    "Usage: velmora-cli [--site URL] [--export FILE] KEYWORD\n"
+    "Runs one search of the directory site for KEYWORD (UTF-8), as the window's start button\n"
+    "does. Rows go to standard output, one line each: seven tab-separated fields in UTF-8, with\n"
+    "backslash, tab, CR and LF inside a field written as \\\\, \\t, \\r and \\n. What the window\n"
+    "would show goes to standard error. Ctrl-C ends the search and keeps the rows so far.\n"
+    "  --site URL     directory base URL, as VELMORA_SITE sets it (e.g. http://127.0.0.1:8080)\n"
+    "  --export FILE  save the rows as a spreadsheet when the search ends\n"
+    "  --help         this text\n"
+    "Exit status: 0 when the search ends, 1 on a usage error, 130 when interrupted.\n";
+
+struct Options {
+    std::string keyword;  // UTF-8
+    std::optional<std::string> site;
+    std::optional<std::string> exportFile;
+    bool help = false;
+};
+
+struct ParseResult {
+    std::optional<Options> options;  // nothing on a usage error
+    std::string error;               // why, for the user
+};
+
+// args excludes the program name. "--" ends the options, so a keyword may begin with "-".
+ParseResult ParseOptions(const std::vector<std::string_view>& args);
+
+}  // namespace velmora::cli

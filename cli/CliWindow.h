@@ -1,0 +1,58 @@
+#pragma once
+// The window as velmora-cli shows it: completed rows on one stream, everything else the window
+// would show on another, one line each, in UTF-8. Safe to call from any thread; nothing waits
+// on anything but the two streams.
+
+#include <array>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/WindowPort.h"
+
+namespace velmora::cli {
+
+inline constexpr int kColumnCount = 7;
+
+// Backslash, tab, CR and LF written as \\, \t, \r and \n, so one row stays one line.
+std::string EscapeField(std::string_view utf8);
+
+class CliWindow : public WindowPort {
+public:
+    // keyword: in the system code page. rows and messages: the two streams.
+    CliWindow(Text keyword, std::ostream& rows, std::ostream& messages);
+
+    // The name the save dialog answers with (empty: cancel).
+    void SetSaveFileName(Text fileName);
+
+    Text ReadKeyword() override;
+    void SetStatusText(int part, const Text& text) override;
+    void SetTimerPeriod(int milliseconds) override;
+    int AppendRow() override;
+    void SetCell(int row, int column, const Text& text) override;
+    Text ReadCell(int row, int column) override;
+    int RowCount() override;
+    int ShowMessage(const Text& text, const Text& caption, unsigned flags) override;
+    bool SetClipboardText(const Text& text) override;
+    Text AskSaveFileName(const SaveDialogRequest& request) override;
+
+private:
+    struct Row {
+        std::array<Text, kColumnCount> cells;
+        unsigned written = 0;  // one bit per column
+        bool shown = false;
+    };
+
+    void WriteMessageLine(std::string_view line);
+
+    const Text keyword_;
+    std::ostream& rowsOut_;
+    std::ostream& messagesOut_;
+    std::mutex mutex_;
+    std::vector<Row> rows_;
+    Text saveFileName_;
+};
+
+}  // namespace velmora::cli

@@ -1,0 +1,87 @@
+// velmora-cli: one search of the directory site without a window, on the same engine.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "cli/CliOptions.h"
+#include "cli/CliWindow.h"
+#include "http/HttpClient.h"
+#include "search/SearchSession.h"
+#include "text/CodePage.h"
+
+namespace {
+
+constexpr int kExitDone = 0;
+constexpr int kExitUsage = 1;
+// 128 + SIGINT, as shells report a command ended by Ctrl-C.
+constexpr int kExitInterrupted = 130;
+// Sent by the main thread to end the signal watcher.
+constexpr int kWatcherQuitSignal = SIGUSR1;
+
+sigset_t WatchedSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, kWatcherQuitSignal);
+    return signals;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace velmora;
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    const cli::ParseResult parsed = cli::ParseOptions(args);
+    if (!parsed.options) {
+        std::cerr << "velmora-cli: " << parsed.error << '\n' << cli::kUsage;
+        return kExitUsage;
+    }
+    const cli::Options& options = *parsed.options;
+    if (options.help) {
+        std::cout << cli::kUsage;
+        return kExitDone;
+    }
+    if (options.exportFile) {
+        std::cerr << "velmora-cli: --export: export is not built yet\n";
+        return kExitUsage;
+    }
+
+    // Blocked before any thread starts, so every thread inherits the mask and the signals reach
+    // only the watcher's sigwait.
+    const sigset_t watched = WatchedSignals();
+    pthread_sigmask(SIG_BLOCK, &watched, nullptr);
+
+    cli::CliWindow window(Utf8ToSystem(options.keyword), std::cout, std::cerr);
+    HttpClient client;
+    client.Open(Text(kDefaultUserAgent));
+    SearchSession session(window, client, DirectoryBaseUrl(options.site.value_or("")));
+
+    StartSearch(session);
+    // The stop button acts only during a batch of two or more workers; Ctrl-C must end the
+    // search whatever it is doing, so it runs the stop routine itself rather than pressing the
+    // button. Rows already complete have been printed; an unfinished one is not. The watcher
+    // starts after the search, so that an early Ctrl-C, held pending, cannot precede the start.
+    bool interrupted = false;
+    std::thread watcher([&] {
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&watched, &signal) != 0 || signal == kWatcherQuitSignal) return;
+            interrupted = true;
+            TerminateSearchThreads(session);
+        }
+    });
+
+    WaitForSearchEnd(session);
+    pthread_kill(watcher.native_handle(), kWatcherQuitSignal);
+    watcher.join();
+    EndSearchThreads(session);
+    std::cout.flush();
+    return interrupted ? kExitInterrupted : kExitDone;
+}

@@ -1,0 +1,98 @@
+#include "search/CompanyDetail.h"
+
+#include "platform/NamedMutex.h"
+#include "platform/WindowPort.h"
+#include "regex/Regex.h"
+#include "search/ListingCrawl.h"
+#include "search/SearchControl.h"
+#include "text/CodePage.h"
+#include "text/TextOps.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr int kEmailGroup = 6;
+
+// A cell written as a link: the address is the anchor's text.
+Text CleanEmail(const Text& cell) {
+    if (FindText(cell, "href") == -1) return cell;
+    return TextBetween(cell, "target=_blank>", "</a>");
+}
+
+// Lowers the count of active workers when the worker ends, however it ends; declared after the
+// worker's turn on workerMutex so that the count goes down before the turn is given up.
+class ActiveWorkerRelease {
+public:
+    explicit ActiveWorkerRelease(SearchSession& session) : session_(session) {}
+    ~ActiveWorkerRelease() {
+        --session_.activeWorkers;
+        { std::lock_guard lock(session_.control->mutex); }
+        session_.control->changed.notify_all();
+    }
+    ActiveWorkerRelease(const ActiveWorkerRelease&) = delete;
+    ActiveWorkerRelease& operator=(const ActiveWorkerRelease&) = delete;
+
+private:
+    SearchSession& session_;
+};
+
+Text LinkAt(SearchSession& session, int linkIndex) {
+    std::lock_guard lock(session.listLock);
+    if (linkIndex < 1 || linkIndex > static_cast<int>(session.companyLinks.size())) return {};
+    return session.companyLinks[static_cast<std::size_t>(linkIndex - 1)];
+}
+
+}  // namespace
+
+const Text& CompanyDetailPattern() {
+    // Between the e-mail label and group 6 the page form allowed one optional character of the
+    // set [blank>|z]; greedy before a lazy group, it took the first letter of any address
+    // beginning with one of them, so it is left out. The rest is the page's markup as is.
+    static const Text pattern = Utf8ToSystem(
+        R"(<div class="mp4"><b>(.*?)</b><br><br><span class="mtext">(.*?)</span><br><br></div>)"
+        R"([\s]*?<div class="mp5">[\s]*?)"
+        R"(<ul><li class="mp6">电话：</li><li class="mp7">(.*?)</li></ul>[\s]*?)"
+        R"(<ul><li class="mp6">手机：</li><li class="mp7">(.*?)</li></ul>[\s]*?)"
+        R"(<ul><li class="mp6">传真：</li><li class="mp7">(.*?)</li></ul>[\s]*?)"
+        R"(<ul><li class="mp6">邮件：</li><li class="mp7">[\s|\S]*?(.*?)</li></ul>[\s]*?)"
+        R"(<ul><li class="mp6">地址：</li><li class="mp7">(.*?)</li></ul>)");
+    return pattern;
+}
+
+std::optional<ResultRow> MatchCompanyPage(const Text& page) {
+    Regex regex;
+    regex.Create(CompanyDetailPattern(), page);
+    if (regex.MatchCount() == 0) return std::nullopt;
+    ResultRow row{regex.GetSubMatch(1, 1), regex.GetSubMatch(1, 2),
+                  regex.GetSubMatch(1, 3), regex.GetSubMatch(1, 4),
+                  regex.GetSubMatch(1, 5), CleanEmail(regex.GetSubMatch(1, kEmailGroup)),
+                  regex.GetSubMatch(1, 7)};
+    return row;
+}
+
+void ExtractCompany(SearchSession& session, int linkIndex) {
+    NamedMutexGuard turn(*session.workerMutex, session.control->stop.get_token());
+    ActiveWorkerRelease release(session);
+    if (!turn.held()) return;
+
+    const Text page = FetchText(session, LinkAt(session, linkIndex));
+    if (!Proceed(session)) return;
+    const std::optional<ResultRow> matched = MatchCompanyPage(page);
+    WindowPort& window = session.window;
+    if (!matched) {
+        window.SetClipboardText(page);
+        if (!Proceed(session)) return;
+    }
+    // No match gives a row of empty cells, as the match's groups read then.
+    const ResultRow row = matched.value_or(ResultRow{});
+    const int rowIndex = window.AppendRow();
+    int column = 0;
+    for (const Text* cell : row.Columns()) {
+        // A stop leaves the row with the cells written so far.
+        if (!Proceed(session)) return;
+        window.SetCell(rowIndex, column++, *cell);
+    }
+}
+
+}  // namespace velmora

@@ -1,0 +1,188 @@
+#include "search/ListingCrawl.h"
+
+#include <chrono>
+#include <system_error>
+#include <vector>
+
+#include "http/HttpClient.h"
+#include "platform/WindowPort.h"
+#include "regex/Regex.h"
+#include "search/CompanyDetail.h"
+#include "search/SearchControl.h"
+#include "search/SearchTexts.h"
+#include "text/CodePage.h"
+#include "text/TextOps.h"
+
+namespace velmora {
+
+namespace {
+
+// A batch's wait wakes at least this often, also when no worker announces its end.
+constexpr auto kBatchCheckPeriod = std::chrono::milliseconds(500);
+
+bool IsUnreserved(unsigned char byte) {
+    return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+           (byte >= '0' && byte <= '9') || byte == '-' || byte == '.';
+}
+
+Text EncodedSearchBox(SearchSession& session) {
+    return EncodeKeyword(session.window.ReadKeyword(), true);
+}
+
+bool BatchRunsAfter(int page, int pageCount) {
+    return page % 2 == 0 || page == pageCount || pageCount == 3;
+}
+
+// Waits until every worker of the batch has lowered the count, or the search is stopped.
+void WaitForWorkers(SearchSession& session) {
+    auto& control = *session.control;
+    const std::stop_token stop = control.stop.get_token();
+    std::unique_lock lock(control.mutex);
+    while (!stop.stop_requested() && !control.changed.wait_for(lock, stop, kBatchCheckPeriod, [&] {
+        return session.activeWorkers.load() <= 0;
+    })) {
+    }
+}
+
+void RaiseActiveWorkers(SearchSession& session) {
+    std::lock_guard lock(session.counterLock);
+    ++session.activeWorkers;
+}
+
+}  // namespace
+
+const Text& CompanyLinkPattern() {
+    static const Text pattern = R"re(sup-name"><a href="(.*?)")re";
+    return pattern;
+}
+
+Text EncodeKeyword(const Text& keyword, bool keepUnreserved) {
+    static constexpr char kHexDigits[] = "0123456789ABCDEF";
+    const std::string utf8 = SystemToUtf8(keyword);
+    Text encoded;
+    encoded.reserve(utf8.size() * 3);
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (keepUnreserved && IsUnreserved(byte)) {
+            encoded += c;
+        } else {
+            encoded += '%';
+            encoded += kHexDigits[byte >> 4];
+            encoded += kHexDigits[byte & 0x0F];
+        }
+    }
+    return encoded;
+}
+
+std::vector<Text> CompanyLinksOnPage(Regex& regex, const Text& page) {
+    regex.Create(CompanyLinkPattern(), page);
+    std::vector<Text> links;
+    for (int match = 1; match <= regex.MatchCount(); ++match) {
+        Text link = regex.GetSubMatch(match, 1);
+        if (!RemoveSpaces(link).empty()) links.push_back(std::move(link));
+    }
+    return links;
+}
+
+Text SearchUrl(const Text& siteBaseUrl, const Text& encodedKeyword) {
+    return siteBaseUrl + kSearchPathAndQuery + encodedKeyword;
+}
+
+Text FetchText(SearchSession& session, const Text& url) {
+    // The client holds the request while paused and refuses it once stopped.
+    session.client.Get(url);
+    if (Stopped(session)) return {};
+    return session.client.ReadBodyTextUtf8();
+}
+
+void DispatchBatch(SearchSession& session, int& dispatchedCount) {
+    std::size_t linkCount = 0;
+    {
+        std::lock_guard lock(session.listLock);
+        linkCount = session.companyLinks.size();
+    }
+    if (!Proceed(session)) return;
+    dispatchedCount += static_cast<int>(linkCount);
+    session.window.SetStatusText(2, Utf8ToSystem(search_text::kDispatchedBefore) +
+                                        ToText(dispatchedCount) +
+                                        Utf8ToSystem(search_text::kCountAfter));
+
+    std::vector<int> notStarted;
+    for (int linkIndex = 1; linkIndex <= static_cast<int>(linkCount); ++linkIndex) {
+        if (Stopped(session)) break;
+        try {
+            std::thread worker =
+                session.startThread([&session, linkIndex] { ExtractCompany(session, linkIndex); });
+            {
+                std::lock_guard lock(session.listLock);
+                session.workerThreads.push_back(std::move(worker));
+            }
+            RaiseActiveWorkers(session);
+        } catch (const std::system_error&) {
+            notStarted.push_back(linkIndex);
+        }
+    }
+    // A link whose worker could not start is worked here, in its turn like any worker, so that
+    // it neither loses its row nor leaves the count raised.
+    for (const int linkIndex : notStarted) {
+        RaiseActiveWorkers(session);
+        ExtractCompany(session, linkIndex);
+    }
+
+    WaitForWorkers(session);
+    // Every worker runs to its end before the lists go: one that has just lowered the count may
+    // still hold workerMutex.
+    std::vector<std::thread> finished;
+    {
+        std::lock_guard lock(session.listLock);
+        finished.swap(session.workerThreads);
+    }
+    for (std::thread& worker : finished) worker.join();
+    std::lock_guard lock(session.listLock);
+    session.companyLinks.clear();
+}
+
+void CrawlListing(SearchSession& session) {
+    WindowPort& window = session.window;
+    Regex regex;
+
+    Text page = FetchText(session, SearchUrl(session.siteBaseUrl, EncodedSearchBox(session)));
+    const Text countEnd = kCountEndMarker;
+    const int pageCount =
+        ToInteger(TextBetween(page, Utf8ToSystem(kPageCountMarker), countEnd, kMarkerSearchStart));
+
+    page = FetchText(session, SearchUrl(session.siteBaseUrl, EncodedSearchBox(session)));
+    const Text total = TextBetween(page, Utf8ToSystem(kTotalMarker), countEnd, kMarkerSearchStart);
+    if (!Proceed(session)) return;
+    window.SetStatusText(1, Utf8ToSystem(search_text::kResultsBefore) + total +
+                                Utf8ToSystem(search_text::kCountAfter));
+
+    const Text searchUrl = SearchUrl(session.siteBaseUrl, EncodedSearchBox(session));
+    if (total.empty()) {
+        window.ShowMessage(Utf8ToSystem(search_text::kNoHitsBefore) + window.ReadKeyword() +
+                           Utf8ToSystem(search_text::kNoHitsAfter));
+        window.SetStatusText(0, Utf8ToSystem(search_text::kStatusNoHits));
+        return;
+    }
+
+    int dispatchedCount = 0;
+    for (int pageNumber = 1; pageNumber <= pageCount; ++pageNumber) {
+        if (!Proceed(session)) return;
+        window.SetStatusText(
+            3, Utf8ToSystem(pageNumber % kNoticePeriod == 0 ? search_text::kNoticeNetwork
+                                                            : search_text::kNoticeMenu));
+        page = FetchText(session, searchUrl + kPageParameter + ToText(pageNumber));
+        if (Stopped(session)) return;
+        std::vector<Text> links = CompanyLinksOnPage(regex, page);
+        {
+            std::lock_guard lock(session.listLock);
+            for (Text& link : links) session.companyLinks.push_back(std::move(link));
+        }
+        if (BatchRunsAfter(pageNumber, pageCount)) DispatchBatch(session, dispatchedCount);
+    }
+    if (!Proceed(session)) return;
+    window.SetTimerPeriod(0);
+    window.ShowMessage(Utf8ToSystem(search_text::kSearchFinished));
+}
+
+}  // namespace velmora

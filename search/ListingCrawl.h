@@ -1,0 +1,51 @@
+#pragma once
+// The body of one keyword search: probe the first result page for the page count and the total,
+// walk the result pages, gather the company links and hand them to workers in batches.
+
+#include <vector>
+
+#include "regex/Regex.h"
+#include "search/SearchSession.h"
+#include "text/Text.h"
+
+namespace velmora {
+
+// Path and fixed query of the company search; the percent-encoded keyword follows.
+inline constexpr const char* kSearchPathAndQuery =
+    "/search/index.php?_d=company&_a=company_s_search&f=search&terms=";
+inline constexpr const char* kPageParameter = "&p=";
+// The page-count and total markers are looked for from this 1-based byte position on: the
+// site's page chrome comes first.
+inline constexpr int kMarkerSearchStart = 10000;
+inline constexpr const char* kPageCountMarker = "页次: 1/";
+inline constexpr const char* kTotalMarker = "总数: ";
+inline constexpr const char* kCountEndMarker = "&nbsp;&nbsp;";
+// A result page whose number is a multiple of this shows the network notice.
+inline constexpr int kNoticePeriod = 4;
+
+// Group 1 is the company link of one hit on a result page.
+const Text& CompanyLinkPattern();
+
+// The keyword (system code page) as UTF-8, each byte percent-encoded with upper-case digits;
+// with keepUnreserved, ASCII letters, digits, "-" and "." stay as they are.
+Text EncodeKeyword(const Text& keyword, bool keepUnreserved);
+
+// The company links of a result page in page order, repeats included; a link that is empty
+// or all blanks is left out, others keep their blanks. `regex` is the crawl's own.
+std::vector<Text> CompanyLinksOnPage(Regex& regex, const Text& page);
+
+// siteBaseUrl + the search path and query + the encoded keyword.
+Text SearchUrl(const Text& siteBaseUrl, const Text& encodedKeyword);
+
+// GET on the session's client; the body decoded from UTF-8, whatever the status, and empty when
+// the request failed or the search was stopped.
+Text FetchText(SearchSession& session, const Text& url);
+
+// The crawl thread's routine.
+void CrawlListing(SearchSession& session);
+
+// Hands every gathered link to a worker of its own, waits for the batch to finish, then joins
+// the workers and empties the lists. dispatchedCount is the running sum of links handed out.
+void DispatchBatch(SearchSession& session, int& dispatchedCount);
+
+}  // namespace velmora

@@ -1,0 +1,27 @@
+#pragma once
+// The search's own texts, as the user sees them. They are UTF-8 here and reach the window and
+// the page parser through Utf8ToSystem.
+
+namespace velmora::search_text {
+
+inline constexpr const char* kStatusRunning = "状态：运行中";
+inline constexpr const char* kStatusPaused = "状态：暂停中";
+inline constexpr const char* kStatusResumed = "状态：恢复中";
+inline constexpr const char* kStatusEnding = "状态：结束中";
+inline constexpr const char* kStatusNoHits = "暂停中";
+
+inline constexpr const char* kResultsBefore = "搜索结果：";
+inline constexpr const char* kDispatchedBefore = "成功获取：";
+inline constexpr const char* kCountAfter = "条";
+
+// Part 3 of the status bar: the first on pages that are a multiple of 4, the second elsewhere.
+inline constexpr const char* kNoticeNetwork =
+    "温馨提醒：【推荐在网速较好的时候使用，速度以后再慢慢优化！】";
+inline constexpr const char* kNoticeMenu =
+    "温馨提醒：【鼠标右键表格，可以弹出菜单！发现bug欢迎联系！】";
+
+inline constexpr const char* kNoHitsBefore = "没有搜索到关于 ";
+inline constexpr const char* kNoHitsAfter = " 的结果！！";
+inline constexpr const char* kSearchFinished = "搜索完毕！";
+
+}  // namespace velmora::search_text

@@ -1,0 +1,259 @@
+// velmora-cli: its command line, its lines, and whole runs of the program against the sample site.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/CliOptions.h"
+#include "cli/CliWindow.h"
+#include "text/CodePage.h"
+#include "tools/SampleSite.h"
+#include "tools/SiteContent.h"
+
+extern char** environ;
+
+namespace velmora::cli {
+namespace {
+
+struct OptionsCase {
+    std::vector<std::string_view> args;
+    bool valid;
+    std::string keyword;
+    std::string site;
+    std::string exportFile;
+};
+
+void PrintTo(const OptionsCase& c, std::ostream* out) {
+    for (std::string_view arg : c.args) *out << '[' << arg << ']';
+}
+
+class ParseOptionsTest : public ::testing::TestWithParam<OptionsCase> {};
+
+TEST_P(ParseOptionsTest, ReadsOrRefusesTheCommandLine) {
+    const OptionsCase& c = GetParam();
+    const ParseResult result = ParseOptions(c.args);
+    ASSERT_EQ(result.options.has_value(), c.valid) << result.error;
+    if (!c.valid) {
+        EXPECT_FALSE(result.error.empty());
+        return;
+    }
+    EXPECT_EQ(result.options->keyword, c.keyword);
+    EXPECT_EQ(result.options->site.value_or(""), c.site);
+    EXPECT_EQ(result.options->exportFile.value_or(""), c.exportFile);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ParseOptionsTest,
+    ::testing::Values(OptionsCase{{"机械"}, true, "机械", "", ""},
+                      OptionsCase{{"--site", "http://h:1", "机械"}, true, "机械", "http://h:1", ""},
+                      OptionsCase{{"机械", "--site=http://h:1", "--export", "a.xlsx"},
+                                  true,
+                                  "机械",
+                                  "http://h:1",
+                                  "a.xlsx"},
+                      OptionsCase{
+                          {"--", "-x"}, true, "-x", "", ""},       // a keyword beginning with "-"
+                      OptionsCase{{""}, true, "", "", ""},         // an empty box is not refused
+                      OptionsCase{{}, false, "", "", ""},          // no keyword
+                      OptionsCase{{"a", "b"}, false, "", "", ""},  // two keywords
+                      OptionsCase{{"--site"}, false, "", "", ""},  // value missing
+                      OptionsCase{{"--site=", "a"}, false, "", "", ""},  // value empty
+                      OptionsCase{{"--site", "u", "--site", "v", "a"}, false, "", "", ""},
+                      OptionsCase{{"--sites", "a"}, false, "", "", ""},  // unknown option
+                      OptionsCase{{"-v", "a"}, false, "", "", ""}));
+
+TEST(ParseOptionsTest, HelpNeedsNoKeyword) {
+    const ParseResult result = ParseOptions({"--help"});
+    ASSERT_TRUE(result.options);
+    EXPECT_TRUE(result.options->help);
+}
+
+TEST(EscapeFieldTest, KeepsEveryRowOnOneLine) {
+    EXPECT_EQ(EscapeField("a\\b\tc\rd\ne"), "a\\\\b\\tc\\rd\\ne");
+    EXPECT_EQ(EscapeField("\\t"), "\\\\t") << "a written escape stays apart from a real tab";
+    EXPECT_EQ(EscapeField("中文 plain"), "中文 plain");
+    EXPECT_EQ(EscapeField(""), "");
+}
+
+TEST(CliWindowTest, PrintsARowOnceWhenItsLastCellArrives) {
+    std::ostringstream rows;
+    std::ostringstream messages;
+    CliWindow window(Utf8ToSystem("机械"), rows, messages);
+    EXPECT_EQ(SystemToUtf8(window.ReadKeyword()), "机械");
+    const int first = window.AppendRow();
+    const int second = window.AppendRow();
+    for (int column = 0; column < 6; ++column) window.SetCell(second, column, "x");
+    for (int column = 0; column < 7; ++column) {
+        window.SetCell(first, column, Utf8ToSystem(column == 6 ? "路\r\n1号" : "名"));
+    }
+    window.SetCell(first, 6, "again");  // a rewrite does not print the row twice
+    EXPECT_EQ(rows.str(), "名\t名\t名\t名\t名\t名\t路\\r\\n1号\n")
+        << "the unfinished row is not shown";
+    EXPECT_EQ(window.RowCount(), 2);
+    EXPECT_EQ(window.ReadCell(first, 6), "again");
+    EXPECT_EQ(window.ReadCell(5, 0), "");
+
+    window.SetStatusText(2, Utf8ToSystem("成功获取：4条"));
+    window.SetTimerPeriod(0);
+    EXPECT_EQ(window.ShowMessage(Utf8ToSystem("搜索完毕！"), {}, MessageBoxFlag::kOk), kAnswerOk);
+    EXPECT_TRUE(window.SetClipboardText(Utf8ToSystem("页")));
+    EXPECT_EQ(messages.str(),
+              "status[2]: 成功获取：4条\ntimer: 0\nmessage: 搜索完毕！\nclipboard: 2 bytes\n");
+}
+
+// One run of the program: its exit status and what it wrote.
+struct CliRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Starts velmora-cli; `whileRunning` gets its process id before the output is collected.
+CliRun RunCli(std::vector<std::string> args, const std::function<void(pid_t)>& whileRunning = {}) {
+    int outPipe[2];
+    int errPipe[2];
+    CliRun run;
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return run;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+    posix_spawn_file_actions_addclose(&actions, outPipe[0]);
+    posix_spawn_file_actions_addclose(&actions, errPipe[0]);
+    args.insert(args.begin(), VELMORA_CLI_PATH);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(outPipe[1]);
+    close(errPipe[1]);
+    if (spawned == 0 && whileRunning) whileRunning(child);
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&run.out, &run.err};
+    for (int open = 2; open > 0;) {
+        if (poll(fds, 2, -1) < 0) break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char buffer[4096];
+            const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(got));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    int status = 0;
+    if (spawned == 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+        run.exitCode = WEXITSTATUS(status);
+    }
+    return run;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::string RowLine(const site::CompanyRecord& c) {
+    std::string line;
+    for (const std::string* field :
+         {&c.companyName, &c.contact, &c.telephone, &c.mobile, &c.fax, &c.email, &c.address}) {
+        if (!line.empty() || field != &c.companyName) line += '\t';
+        line += EscapeField(*field);
+    }
+    return line;
+}
+
+TEST(VelmoraCliTest, PrintsEveryRowAndWhatTheWindowWouldShow) {
+    site::SiteOptions options;
+    options.pages = 2;
+    options.linksPerPage = 3;
+    options.companyPageBytes = 3000;
+    site::SampleSite site(options);
+    ASSERT_TRUE(site.Start()) << site.Error();
+    const CliRun run = RunCli({"--site", site.BaseUrl() + "/", "机械"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+
+    std::vector<std::string> rows = Lines(run.out);
+    std::vector<std::string> expected;
+    for (int number = 1; number <= 6; ++number) {
+        expected.push_back(RowLine(site::GenerateCompany(site::KeywordSeed("机械"), number)));
+    }
+    std::sort(rows.begin(), rows.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(rows, expected);
+    const std::vector<std::string> shown{
+        "timer: 1000",
+        "status[0]: 状态：运行中",
+        "status[1]: 搜索结果：6条",
+        "status[3]: 温馨提醒：【鼠标右键表格，可以弹出菜单！发现bug欢迎联系！】",
+        "status[3]: 温馨提醒：【鼠标右键表格，可以弹出菜单！发现bug欢迎联系！】",
+        "status[2]: 成功获取：6条",
+        "timer: 0",
+        "message: 搜索完毕！"};
+    EXPECT_EQ(Lines(run.err), shown);
+}
+
+TEST(VelmoraCliTest, RefusesABadCommandLineWithTheUsage) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"--bogus", "a"}, {"a", "b"}, {"--export", "f.xlsx", "a"}}) {
+        const CliRun run = RunCli(args);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.out.empty());
+        EXPECT_FALSE(run.err.empty());
+    }
+    const CliRun help = RunCli({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out, kUsage);
+}
+
+TEST(VelmoraCliTest, InterruptEndsTheSearchAndKeepsTheRowsSoFar) {
+    site::SiteOptions options;
+    options.pages = 1;
+    options.linksPerPage = 3;
+    options.companyPageBytes = 3000;
+    options.faults = {{site::FaultKind::Hold, site::FaultScope::Company, {2}}};
+    std::promise<void> held;
+    std::atomic<bool> seen{false};
+    const std::string heldTarget = site::CompanyTarget(site::KeywordSeed("机械"), 2);
+    options.onRequest = [&](const site::RecordedRequest& request) {
+        if (request.target == heldTarget && !seen.exchange(true)) held.set_value();
+    };
+    site::SampleSite site(options);
+    ASSERT_TRUE(site.Start()) << site.Error();
+    const CliRun run = RunCli({"--site", site.BaseUrl(), "机械"}, [&](pid_t child) {
+        if (held.get_future().wait_for(std::chrono::seconds(60)) == std::future_status::ready) {
+            kill(child, SIGINT);
+        }
+    });
+    site.ReleaseHeld();
+    EXPECT_EQ(run.exitCode, 130) << run.err;
+    const std::vector<std::string> shown = Lines(run.err);
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back(), "status[0]: 状态：结束中");
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), "message: 搜索完毕！"), 0);
+    // The rows answered before the held page, and nothing after it.
+    const std::size_t answered = site.RequestCount() - 4;
+    EXPECT_EQ(Lines(run.out).size(), answered);
+}
+
+}  // namespace
+}  // namespace velmora::cli

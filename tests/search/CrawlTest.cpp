@@ -1,0 +1,262 @@
+// Whole searches against the sample site: the requests in order, what the window shows, the rows.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "SearchFixture.h"
+#include "search/SearchTexts.h"
+#include "tools/SiteContent.h"
+
+namespace velmora::testing {
+namespace {
+
+using Kind = WindowEvent::Kind;
+
+// One request, or a batch of company pages whose order is the workers' and not fixed.
+struct Expected {
+    std::vector<std::string> targets;
+    bool anyOrder = false;
+};
+
+void ExpectRequests(const std::vector<std::string>& actual, const std::vector<Expected>& expected) {
+    std::size_t at = 0;
+    for (const Expected& step : expected) {
+        ASSERT_LE(at + step.targets.size(), actual.size()) << "missing requests";
+        std::vector<std::string> got(
+            actual.begin() + static_cast<std::ptrdiff_t>(at),
+            actual.begin() + static_cast<std::ptrdiff_t>(at + step.targets.size()));
+        std::vector<std::string> want = step.targets;
+        if (step.anyOrder) {
+            std::sort(got.begin(), got.end());
+            std::sort(want.begin(), want.end());
+        }
+        ASSERT_EQ(got, want) << "requests from number " << at + 1;
+        at += step.targets.size();
+    }
+    EXPECT_EQ(at, actual.size()) << "requests after the expected ones";
+}
+
+// After every AppendRow come that row's seven cells in column order, and nothing between.
+void ExpectRowsFilledOneAtATime(const std::vector<WindowEvent>& events) {
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        if (events[i].kind != Kind::AppendRow) continue;
+        ASSERT_LE(i + 7, events.size() - 1);
+        for (int column = 0; column < 7; ++column) {
+            const WindowEvent& cell = events[i + 1 + static_cast<std::size_t>(column)];
+            ASSERT_EQ(cell.kind, Kind::SetCell) << "event " << i + 1 + column;
+            EXPECT_EQ(cell.first, events[i].first);
+            EXPECT_EQ(cell.second, column);
+        }
+    }
+}
+
+struct Plan {
+    std::vector<Expected> requests;
+    std::vector<std::string> notices;
+    std::vector<std::string> dispatched;
+};
+
+// What a search of `pages` pages with `links` links each must do, as the crawl's rules say.
+Plan PlanFor(int pages, int links) {
+    Plan plan;
+    const std::string search = site::SearchTarget(kKeyword);
+    plan.requests = {{{search}}, {{search}}};
+    Expected batch{{}, true};
+    int handedOut = 0;
+    for (int page = 1; page <= pages; ++page) {
+        plan.requests.push_back({{site::SearchTarget(kKeyword, page)}});
+        plan.notices.push_back(page % 4 == 0 ? search_text::kNoticeNetwork
+                                             : search_text::kNoticeMenu);
+        for (int i = 1; i <= links; ++i) {
+            batch.targets.push_back(
+                site::CompanyTarget(site::KeywordSeed(kKeyword), (page - 1) * links + i));
+        }
+        if (page % 2 == 0 || page == pages || pages == 3) {
+            handedOut += static_cast<int>(batch.targets.size());
+            plan.dispatched.push_back(std::string(search_text::kDispatchedBefore) +
+                                      std::to_string(handedOut) + search_text::kCountAfter);
+            plan.requests.push_back(batch);
+            batch.targets.clear();
+        }
+    }
+    return plan;
+}
+
+class CrawlTest : public SearchFixture {};
+
+class PagesTest : public SearchFixture, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PagesTest, RequestsStatusTextsAndRowsFollowThePageCount) {
+    const int pages = GetParam();
+    const int links = pages == 8 ? 1 : 3;
+    Open(SmallSite(pages, links));
+    StartSearch(*session_);
+    WaitForSearchEnd(*session_);
+
+    const Plan plan = PlanFor(pages, links);
+    ExpectRequests(Targets(), plan.requests);
+    EXPECT_EQ(window_.Texts(Kind::Status, 0),
+              std::vector<std::string>{search_text::kStatusRunning});
+    EXPECT_EQ(window_.Texts(Kind::Status, 1),
+              std::vector<std::string>{std::string(search_text::kResultsBefore) +
+                                       std::to_string(pages * links) + search_text::kCountAfter});
+    EXPECT_EQ(window_.Texts(Kind::Status, 2), plan.dispatched);
+    EXPECT_EQ(window_.Texts(Kind::Status, 3), plan.notices);
+    EXPECT_EQ(window_.TimerPeriods(), (std::vector<int>{1000, 0}));
+    EXPECT_EQ(window_.Texts(Kind::Message), std::vector<std::string>{search_text::kSearchFinished});
+    EXPECT_TRUE(window_.Texts(Kind::Clipboard).empty());
+
+    // Every company once, each field whole (e-mail addresses of every form included).
+    EXPECT_EQ(Sorted(window_.Rows()), Sorted(ExpectedRows(1, pages * links)));
+    ExpectRowsFilledOneAtATime(window_.Events());
+    EXPECT_EQ(session_->activeWorkers.load(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(PageCounts, PagesTest, ::testing::Values(1, 2, 3, 4, 5, 8));
+
+TEST_F(CrawlTest, SiteDataHoldsAddressesThatBeginWithTheTroublesomeLetters) {
+    // The e-mail checks above only bite if such addresses are among the rows compared.
+    int troublesome = 0;
+    for (const Cells& row : ExpectedRows(1, 15)) {
+        troublesome +=
+            !row[5].empty() && std::string("abklnzABKLNZ").find(row[5][0]) != std::string::npos;
+    }
+    EXPECT_GE(troublesome, 2);
+}
+
+TEST_F(CrawlTest, SecondSearchAppendsBelowTheFirstAndCountsAfresh) {
+    Open(SmallSite(2, 2));
+    StartSearch(*session_);
+    WaitForSearchEnd(*session_);
+    StartSearch(*session_);
+    WaitForSearchEnd(*session_);
+
+    const std::string running = search_text::kStatusRunning;
+    EXPECT_EQ(window_.Texts(Kind::Status, 0), (std::vector<std::string>{running, running}));
+    const std::string four =
+        std::string(search_text::kDispatchedBefore) + "4" + search_text::kCountAfter;
+    EXPECT_EQ(window_.Texts(Kind::Status, 2), (std::vector<std::string>{four, four}));
+    EXPECT_EQ(window_.TimerPeriods(), (std::vector<int>{1000, 0, 1000, 0}));
+    const std::vector<Cells> rows = window_.Rows();
+    ASSERT_EQ(rows.size(), 8u);
+    EXPECT_EQ(Sorted({rows.begin(), rows.begin() + 4}), Sorted(ExpectedRows(1, 4)));
+    EXPECT_EQ(Sorted({rows.begin() + 4, rows.end()}), Sorted(ExpectedRows(1, 4)));
+}
+
+TEST_F(CrawlTest, NoHitsShowsTheMessageAndLeavesTheTimerRunning) {
+    const std::string keyword = "无此产品";
+    site::SiteOptions options = SmallSite(3, 2);
+    options.noHitsKeywords = {keyword};
+    Open(options);
+    window_.SetKeyword(keyword);
+    StartSearch(*session_);
+    WaitForSearchEnd(*session_);
+
+    EXPECT_EQ(Targets(), (std::vector<std::string>(2, site::SearchTarget(keyword))));
+    EXPECT_EQ(window_.Texts(Kind::Message),
+              std::vector<std::string>{std::string(search_text::kNoHitsBefore) + keyword +
+                                       search_text::kNoHitsAfter});
+    EXPECT_EQ(window_.Texts(Kind::Status, 0),
+              (std::vector<std::string>{search_text::kStatusRunning, search_text::kStatusNoHits}));
+    EXPECT_EQ(window_.Texts(Kind::Status, 1),
+              std::vector<std::string>{std::string(search_text::kResultsBefore) +
+                                       search_text::kCountAfter});
+    EXPECT_EQ(window_.TimerPeriods(), std::vector<int>{1000});
+    EXPECT_EQ(window_.RowCount(), 0);
+}
+
+TEST_F(CrawlTest, UnreadableCompanyPagesGoToTheClipboardAndLeaveEmptyRows) {
+    site::SiteOptions options = SmallSite(1, 4);
+    options.faults = {{site::FaultKind::NoMatch, site::FaultScope::Company, {2}},
+                      {site::FaultKind::ServerError, site::FaultScope::Company, {3}},
+                      {site::FaultKind::Reset, site::FaultScope::Company, {4}}};
+    Open(options);
+    StartSearch(*session_);
+    WaitForSearchEnd(*session_);
+
+    site::CompanyPageSpec changed;
+    changed.seed = site::KeywordSeed(kKeyword);
+    changed.number = 2;
+    changed.minimumBytes = 3000;
+    changed.markup = site::Markup::Changed;
+    std::vector<std::string> clipboard = window_.Texts(Kind::Clipboard);
+    std::sort(clipboard.begin(), clipboard.end());
+    std::vector<std::string> expected{site::RenderCompanyPage(changed),
+                                      site::RenderServerErrorPage(), ""};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(clipboard, expected);
+
+    const std::vector<Cells> rows = window_.Rows();
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), Cells{}), 3);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), ExpectedRows(1, 1)[0]), 1);
+    EXPECT_EQ(window_.CompleteRows(), 4);
+    EXPECT_EQ(window_.Texts(Kind::Message), std::vector<std::string>{search_text::kSearchFinished});
+}
+
+TEST_F(CrawlTest, KeywordIsEncodedAndReadAfreshAtEachStep) {
+    site::SiteOptions options = SmallSite(1, 1);
+    // The box changes while the first request is answered: the second probe and the result
+    // pages use the new text.
+    options.onRequest = [this](const site::RecordedRequest& request) {
+        if (request.number == 1) window_.SetKeyword("b~c");
+    };
+    Open(options);
+    window_.SetKeyword("中 a_b");
+    StartSearch(*session_);
+    WaitForSearchEnd(*session_);
+
+    const std::vector<std::string> targets = Targets();
+    ASSERT_EQ(targets.size(), 4u);
+    const std::string base = "/search/index.php?_d=company&_a=company_s_search&f=search&terms=";
+    EXPECT_EQ(targets[0], base + "%E4%B8%AD%20a%5Fb");
+    EXPECT_EQ(targets[1], base + "b%7Ec");
+    EXPECT_EQ(targets[2], base + "b%7Ec&p=1");
+    EXPECT_EQ(targets[3], CompanyTarget(1, "b~c"));
+}
+
+TEST_F(CrawlTest, PageCountMissingEndsTheSearchWithoutPages) {
+    site::SiteOptions options = SmallSite(3, 2);
+    options.faults = {{site::FaultKind::NoPageCount, site::FaultScope::ResultPage, {0}}};
+    Open(options);
+    StartSearch(*session_);
+    WaitForSearchEnd(*session_);
+
+    EXPECT_EQ(Targets().size(), 2u);
+    EXPECT_EQ(window_.Texts(Kind::Status, 1),
+              std::vector<std::string>{std::string(search_text::kResultsBefore) + "6" +
+                                       search_text::kCountAfter});
+    EXPECT_EQ(window_.Texts(Kind::Message), std::vector<std::string>{search_text::kSearchFinished});
+    EXPECT_EQ(window_.TimerPeriods(), (std::vector<int>{1000, 0}));
+    EXPECT_EQ(window_.RowCount(), 0);
+}
+
+TEST_F(CrawlTest, MarkersBeforeTheSearchStartReadAsNoHits) {
+    site::SiteOptions options = SmallSite(3, 2);
+    options.faults = {{site::FaultKind::ShortPage, site::FaultScope::ResultPage, {0}}};
+    Open(options);
+    StartSearch(*session_);
+    WaitForSearchEnd(*session_);
+
+    EXPECT_EQ(Targets().size(), 2u);
+    EXPECT_EQ(window_.Texts(Kind::Status, 1),
+              std::vector<std::string>{std::string(search_text::kResultsBefore) +
+                                       search_text::kCountAfter});
+    EXPECT_EQ(window_.Texts(Kind::Status, 0),
+              (std::vector<std::string>{search_text::kStatusRunning, search_text::kStatusNoHits}));
+}
+
+TEST_F(CrawlTest, PageWithTwoContactBlocksGivesTheFirstCompanysRow) {
+    site::SiteOptions options = SmallSite(1, 2);
+    options.faults = {{site::FaultKind::TwoBlocks, site::FaultScope::Company, {1}}};
+    Open(options);
+    StartSearch(*session_);
+    WaitForSearchEnd(*session_);
+    EXPECT_EQ(Sorted(window_.Rows()), Sorted(ExpectedRows(1, 2)));
+}
+
+}  // namespace
+}  // namespace velmora::testing
