@@ -155,12 +155,17 @@ TEST_F(BodyTest, BodyThatNeverEndsStopsAtTheCapKeepingWhatArrived) {
     EXPECT_EQ(body.back(), 'x');
 }
 
-TEST_F(BodyTest, StalledBodyEndsAtTheStallTimeOut) {
-    Serve([](const std::string&, int) {
+TEST_F(BodyTest, StalledServerEndsAtTheTimeOutsBeforeAndAfterTheHeaders) {
+    Serve([](const std::string& request, int) {
+        if (request.starts_with("GET /silent ")) {
+            return ScriptedReply{"", ScriptedReply::Then::kHoldOpen};
+        }
         return ScriptedReply{"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n01234",
                              ScriptedReply::Then::kHoldOpen};
     });
-    client.SetTimeouts(0, 200, 200);
+    client.SetTimeouts(100, 200, 200);
+    EXPECT_FALSE(client.Get(Url("/silent")));
+    EXPECT_EQ(client.ReadBodyTextUtf8(), "");
     ASSERT_TRUE(client.Get(Url("/stall")));
     EXPECT_EQ(client.ReadBodyTextUtf8(), "");
 }
