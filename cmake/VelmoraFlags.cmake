@@ -32,8 +32,11 @@ function(velmora_add_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE velmora_flags velmora_engine GTest::gtest_main
                         ${ARG_LIBS})
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                       PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
+  set(properties TIMEOUT 300)
+  if(ARG_LABELS)
+    list(APPEND properties LABELS "${ARG_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
 endfunction()
 
 # velmora_add_bench(NAME SOURCES... [LIBS ...]): one Google Benchmark binary (never a test).
