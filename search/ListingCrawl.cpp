@@ -130,6 +130,9 @@ void DispatchBatch(SearchSession& session, int& dispatchedCount) {
     }
 
     WaitForWorkers(session);
+    // A pause that came as the last worker finished holds the batch here, still listed, so
+    // that resume and stop keep acting on it; a stop goes on to the clean-up below.
+    static_cast<void>(Proceed(session));
     // Every worker runs to its end before the lists go: one that has just lowered the count may
     // still hold workerMutex.
     std::vector<std::thread> finished;
