@@ -1,0 +1,250 @@
+#include "app/MainWindow.h"
+
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDir>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
+
+#include "app/MainWindowPort.h"
+#include "app/MessageBox.h"
+#include "app/ResultListModel.h"
+#include "app/ShellOpen.h"
+#include "app/SkinEngine.h"
+#include "platform/WindowPort.h"
+#include "search/SearchSession.h"
+#include "text/CodePage.h"
+
+namespace velmora {
+namespace {
+
+// The client area left inside the window's 719 x 469 outer size by the classic frame
+// (3 pixels each side, 25 for the caption), which the control rectangles are laid out in.
+constexpr QSize kClientSize{713, 441};
+constexpr QPoint kWindowPosition{50, 50};
+// The popup menu opens this far right of and below the cursor.
+constexpr QPoint kMenuOffset{3, 3};
+
+struct StatusPart {
+    int width;
+    const char* initialText;
+};
+constexpr StatusPart kStatusParts[kStatusPartCount] = {
+    {90, "状态："},
+    {120, "搜索结果："},
+    {120, "成功获取："},
+    {380, "→→→→→→→【【输入关键字，一键找齐公司联系方式】】←←←←←←←"},
+};
+// Part 3 is drawn raised, the others sunken.
+constexpr int kRaisedStatusPart = 3;
+
+constexpr const char* kAboutCaption = "爱自己是最大的帮助！";
+constexpr unsigned kAboutFlags =
+    MessageBoxFlag::kYesNo | MessageBoxFlag::kIconQuestion | MessageBoxFlag::kRightAligned;
+
+QString Utf8(const char* text) { return QString::fromUtf8(text); }
+
+QString ElapsedText(int hours, int minutes, int seconds) {
+    return Utf8("已运行:%1小时%2分钟%3秒").arg(hours).arg(minutes).arg(seconds);
+}
+
+Text DesktopFolder() {
+    QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    return Utf8ToSystem((QDir(desktop).absolutePath() + QLatin1Char('/')).toStdString());
+}
+
+template <typename Control>
+Control* Place(QWidget* parent, const char* name, QRect rectangle) {
+    auto* control = new Control(parent);
+    control->setObjectName(Utf8(name));
+    control->setGeometry(rectangle);
+    return control;
+}
+
+QPushButton* PlaceButton(QWidget* parent, const char* name, QRect rectangle, const char* caption) {
+    auto* button = Place<QPushButton>(parent, name, rectangle);
+    button->setText(Utf8(caption));
+    button->setAutoDefault(false);
+    return button;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(MainWindowPort& port, SearchSession& session, SkinEngine& skin,
+                       QWidget* parent)
+    : QWidget(parent),
+      port_(port),
+      session_(session),
+      skin_(skin),
+      exporter_(port, DesktopFolder()) {
+    setObjectName(QStringLiteral("MainWindow"));
+    setWindowTitle(Utf8(kMainWindowCaption));
+    resize(kClientSize);
+    move(kWindowPosition);
+    BuildControls();
+    BuildMenu();
+    ConnectPort();
+    port_.AttachWindow(this);
+    OnMainWindowCreated();
+}
+
+MainWindow::~MainWindow() { port_.AttachWindow(nullptr); }
+
+void MainWindow::BuildControls() {
+    标签1 = Place<QLabel>(this, "标签1", {10, 8, 40, 27});
+    标签1->setText(Utf8("关键字："));
+    标签1->setWordWrap(true);
+    编辑框_搜索内容 = Place<QLineEdit>(this, "编辑框_搜索内容", {54, 7, 74, 28});
+    按钮_开始 = PlaceButton(this, "按钮_开始", {140, 5, 58, 29}, "开始搜索");
+    按钮_暂停搜索 = PlaceButton(this, "按钮_暂停搜索", {212, 5, 58, 29}, "暂停搜索");
+    按钮_继续搜索 = PlaceButton(this, "按钮_继续搜索", {284, 5, 58, 29}, "继续搜索");
+    按钮_停止搜索 = PlaceButton(this, "按钮_停止搜索", {357, 5, 58, 29}, "停止搜索");
+    按钮_联系作者 = PlaceButton(this, "按钮_联系作者", {432, 5, 58, 29}, "联系作者");
+    标签2 = Place<QLabel>(this, "标签2", {573, 12, 152, 24});
+    标签2->setText(ElapsedText(elapsedHours, elapsedMinutes, elapsedSeconds));
+
+    超级列表框1 = Place<QTableView>(this, "超级列表框1", {0, 40, 712, 383});
+    model_ = new ResultListModel(port_.Rows(), this);
+    超级列表框1->setModel(model_);
+    超级列表框1->verticalHeader()->hide();
+    超级列表框1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    超级列表框1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    超级列表框1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    超级列表框1->setWordWrap(false);
+    超级列表框1->setAlternatingRowColors(true);
+    超级列表框1->setContextMenuPolicy(Qt::CustomContextMenu);
+    QHeaderView* header = 超级列表框1->horizontalHeader();
+    header->setHighlightSections(false);
+    header->setStretchLastSection(false);
+    for (int column = 0; column < ResultTable::kColumnCount; ++column)
+        header->resizeSection(column, ResultListModel::kColumns[column].width);
+
+    状态条1 = Place<QStatusBar>(this, "状态条1", {0, 421, 713, 20});
+    状态条1->setSizeGripEnabled(false);
+    for (int part = 0; part < kStatusPartCount; ++part) {
+        auto* label = new QLabel(Utf8(kStatusParts[part].initialText), 状态条1);
+        label->setFixedWidth(kStatusParts[part].width);
+        label->setFrameStyle(QFrame::Panel |
+                             (part == kRaisedStatusPart ? QFrame::Raised : QFrame::Sunken));
+        状态条1->addWidget(label);
+        statusParts[part] = label;
+    }
+
+    时钟1 = new QTimer(this);
+    时钟1->setObjectName(Utf8("时钟1"));
+
+    connect(编辑框_搜索内容, &QLineEdit::textChanged, this, [this](const QString& keyword) {
+        port_.SetKeywordCopy(Utf8ToSystem(keyword.toStdString()));
+    });
+    connect(按钮_开始, &QPushButton::clicked, this, [this] { StartSearch(session_); });
+    connect(按钮_暂停搜索, &QPushButton::clicked, this, [this] { PauseSearch(session_); });
+    connect(按钮_继续搜索, &QPushButton::clicked, this, [this] { ResumeSearch(session_); });
+    connect(按钮_停止搜索, &QPushButton::clicked, this, [this] { StopSearch(session_); });
+    connect(按钮_联系作者, &QPushButton::clicked, this, &MainWindow::ContactAuthor);
+    connect(时钟1, &QTimer::timeout, this, &MainWindow::OnElapsedTick);
+    connect(超级列表框1, &QWidget::customContextMenuRequested, this, &MainWindow::ShowListMenu);
+}
+
+void MainWindow::BuildMenu() {
+    程序菜单 = new QMenu(this);
+    程序菜单->setObjectName(Utf8("程序菜单"));
+    QMenu* exportMenu = 程序菜单->addMenu(Utf8("导出excel"));
+    const std::pair<const char*, ExportResult (Exporter::*)()> exports[] = {
+        {"全部", &Exporter::ExportAll},
+        {"公司名", &Exporter::ExportCompanyNames},
+        {"手机号", &Exporter::ExportMobiles},
+        {"邮箱", &Exporter::ExportEmails},
+    };
+    for (const auto& [title, variant] : exports)
+        exportMenu->addAction(Utf8(title), this, [this, variant] { RunExport(variant); });
+    程序菜单->addAction(Utf8("关于"), this, &MainWindow::ShowAbout);
+}
+
+void MainWindow::ConnectPort() {
+    // Queued even from the window's own thread: every write keeps its place in one queue.
+    connect(
+        &port_, &MainWindowPort::StatusTextPosted, this,
+        [this](int part, const QString& text) {
+            if (part >= 0 && part < kStatusPartCount) statusParts[part]->setText(text);
+        },
+        Qt::QueuedConnection);
+    connect(&port_, &MainWindowPort::TimerPeriodPosted, this, &MainWindow::SetTimerPeriod,
+            Qt::QueuedConnection);
+    connect(
+        &port_, &MainWindowPort::MessagePosted, this,
+        [](const QString& text, const QString& caption, unsigned flags) {
+            MessageBox::Show(text, caption, flags);
+        },
+        Qt::QueuedConnection);
+    connect(
+        &port_, &MainWindowPort::ClipboardTextPosted, this,
+        [](const QString& text) {
+            if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setText(text);
+        },
+        Qt::QueuedConnection);
+}
+
+void MainWindow::SetTimerPeriod(int milliseconds) {
+    if (milliseconds <= 0) {
+        时钟1->stop();
+        return;
+    }
+    时钟1->start(milliseconds);
+}
+
+void MainWindow::OnMainWindowCreated() {
+    AttachSkin(skin_, kMainWindowSkin, QDir::tempPath());
+}
+
+void MainWindow::OnMainWindowClosing() {
+    if (closing_) return;
+    closing_ = true;
+    if (StopSearch(session_)) MessageBox::Show(Utf8("欢迎使用！"), {}, MessageBoxFlag::kOk);
+    skin_.Detach();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    OnMainWindowClosing();
+    event->accept();
+}
+
+void MainWindow::OnElapsedTick() {
+    constexpr int kPerUnit = 60;
+    if (++elapsedSeconds == kPerUnit) {
+        elapsedSeconds = 0;
+        ++elapsedMinutes;
+    }
+    if (elapsedMinutes == kPerUnit) {
+        elapsedMinutes = 0;
+        ++elapsedHours;
+    }
+    标签2->setText(ElapsedText(elapsedHours, elapsedMinutes, elapsedSeconds));
+}
+
+void MainWindow::ShowListMenu() { 程序菜单->popup(QCursor::pos() + kMenuOffset); }
+
+void MainWindow::ShowAbout() {
+    QString text = Utf8("软件只是一时兴起，有什么bug空间留言！\r\n") + Utf8(kAuthorCredit) +
+                   Utf8("于 2014-11-09");
+    if (MessageBox::Show(text, Utf8(kAboutCaption), kAboutFlags) == kAnswerYes)
+        ShellOpen(QUrl(Utf8(kAuthorWebPage)));
+}
+
+void MainWindow::ContactAuthor() { ShellOpen(QUrl(Utf8(kContactLink))); }
+
+void MainWindow::RunExport(ExportResult (Exporter::*variant)()) {
+    (exporter_.*variant)();
+    QCoreApplication::processEvents();
+}
+
+}  // namespace velmora

@@ -1,0 +1,86 @@
+#pragma once
+// MainWindow: the program's only window. Controls carry the names the rest of the system uses
+// for them; the geometry is fixed and nothing is enabled, hidden or moved at run time.
+// Handlers are public so that tests drive them exactly as the events do.
+
+#include <QWidget>
+
+#include "app/FileDialog.h"
+#include "export/Export.h"
+
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class QTableView;
+class QTimer;
+
+namespace velmora {
+
+class MainWindowPort;
+class ResultListModel;
+class SearchSession;
+class SkinEngine;
+
+// What the window names but does not decide: the credit, the banner, the links.
+inline constexpr const char* kMainWindowCaption = "Velmora1.1 By【Velmora 开发组】";
+inline constexpr const char* kAuthorCredit = "Velmora 开发组";
+inline constexpr const char* kContactLink = "xmpp:author@velmora.example?message";
+inline constexpr const char* kAuthorWebPage = "https://velmora.example/";
+inline constexpr int kStatusPartCount = 4;
+
+class MainWindow final : public QWidget {
+    Q_OBJECT
+public:
+    // The port, the session and the skin engine outlive the window.
+    MainWindow(MainWindowPort& port, SearchSession& session, SkinEngine& skin,
+               QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    void OnMainWindowCreated();
+    // Runs once, however often the window is asked to close; the close is never refused.
+    void OnMainWindowClosing();
+    void OnElapsedTick();
+    void ShowListMenu();
+    void ShowAbout();
+    void ContactAuthor();
+
+    QLabel* 标签1;
+    QLineEdit* 编辑框_搜索内容;
+    QPushButton* 按钮_开始;
+    QPushButton* 按钮_暂停搜索;
+    QPushButton* 按钮_继续搜索;
+    QPushButton* 按钮_停止搜索;
+    QPushButton* 按钮_联系作者;
+    QLabel* 标签2;
+    QTableView* 超级列表框1;
+    QStatusBar* 状态条1;
+    QLabel* statusParts[kStatusPartCount];
+    QTimer* 时钟1;
+    FileDialog 通用对话框1;
+    QMenu* 程序菜单;
+
+    int elapsedHours = 0;
+    int elapsedMinutes = 0;
+    int elapsedSeconds = 0;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenu();
+    void ConnectPort();
+    void SetTimerPeriod(int milliseconds);
+    void RunExport(ExportResult (Exporter::*variant)());
+
+    MainWindowPort& port_;
+    SearchSession& session_;
+    SkinEngine& skin_;
+    ResultListModel* model_;
+    Exporter exporter_;  // holds Excel程序1 and Excel工作簿1
+    bool closing_ = false;
+};
+
+}  // namespace velmora

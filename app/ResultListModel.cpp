@@ -1,0 +1,73 @@
+#include "app/ResultListModel.h"
+
+#include <algorithm>
+
+#include "text/CodePage.h"
+
+namespace velmora {
+
+const ResultListModel::Column ResultListModel::kColumns[ResultTable::kColumnCount] = {
+    {"公司名", 150, Qt::AlignLeft | Qt::AlignVCenter},
+    {"联系人", 50, Qt::AlignLeft | Qt::AlignVCenter},
+    {"电话", 84, Qt::AlignCenter},
+    {"手机", 78, Qt::AlignCenter},
+    {"传真", 84, Qt::AlignLeft | Qt::AlignVCenter},
+    {"邮箱", 115, Qt::AlignLeft | Qt::AlignVCenter},
+    {"地址", 130, Qt::AlignLeft | Qt::AlignVCenter},
+};
+
+ResultListModel::ResultListModel(ResultTable& table, QObject* parent)
+    : QAbstractTableModel(parent), table_(table) {
+    table_.SetChangeListener([this] {
+        QMetaObject::invokeMethod(this, &ResultListModel::ApplyChanges, Qt::QueuedConnection);
+    });
+    ApplyChanges();
+}
+
+ResultListModel::~ResultListModel() { table_.SetChangeListener({}); }
+
+int ResultListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : shownRows_;
+}
+
+int ResultListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ResultTable::kColumnCount;
+}
+
+QVariant ResultListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= shownRows_) return {};
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+        Text text = table_.ReadCell(index.row(), index.column());
+        if (text.empty()) return {};
+        return QString::fromStdString(SystemToUtf8(text));
+    }
+    if (role == Qt::TextAlignmentRole) return QVariant(kColumns[index.column()].alignment);
+    return {};
+}
+
+QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= ResultTable::kColumnCount)
+        return {};
+    if (role == Qt::DisplayRole) return QString::fromUtf8(kColumns[section].title);
+    if (role == Qt::TextAlignmentRole) return QVariant(kColumns[section].alignment);
+    return {};
+}
+
+void ResultListModel::ApplyChanges() {
+    ResultTable::Changes changes = table_.TakeChanges();
+    int shownBefore = shownRows_;
+    if (changes.rowCount > shownRows_) {
+        beginInsertRows({}, shownRows_, changes.rowCount - 1);
+        shownRows_ = changes.rowCount;
+        endInsertRows();
+    }
+    // Rows inserted just now are read fresh by the view; only older ones need repainting.
+    int lastChanged = std::min(changes.lastChangedRow, shownBefore - 1);
+    if (changes.firstChangedRow <= lastChanged) {
+        emit dataChanged(index(changes.firstChangedRow, 0),
+                         index(lastChanged, ResultTable::kColumnCount - 1),
+                         {Qt::DisplayRole, Qt::ToolTipRole});
+    }
+}
+
+}  // namespace velmora

@@ -1,0 +1,43 @@
+#pragma once
+// The program's side of the skin engine: the carried library image and skins, where they are
+// written, and the two calls into the library, which is loaded by absolute path at the first
+// call. A library that cannot be loaded or lacks the called function ends the program with
+// the fatal report.
+
+#include <QByteArray>
+#include <QString>
+
+namespace velmora {
+
+inline constexpr int kSkinCount = 56;
+inline constexpr int kMainWindowSkin = 19;
+inline constexpr const char* kSkinEngineFileName = "hrttp.dll";
+inline constexpr const char* kAttachedSkinFileName = "1.she";
+
+QByteArray CarriedSkinEngineImage();
+// Empty for a number outside 1 to kSkinCount.
+QByteArray CarriedSkin(int number);
+
+class SkinEngine {
+public:
+    explicit SkinEngine(QString libraryPath) : libraryPath_(std::move(libraryPath)) {}
+
+    const QString& LibraryPath() const { return libraryPath_; }
+    // Window's thread only; results are not examined by the callers.
+    int AttachEx(const QString& skinPath, const QByteArray& second = {});
+    int Detach();
+
+private:
+    void* Function(const char* name);
+
+    QString libraryPath_;
+    void* library_ = nullptr;
+};
+
+// Writes the carried library into `runDirectory`, replacing an older copy; failure is silent.
+void InstallSkinEngine(const QString& runDirectory);
+// Writes skin `number` (when it is one of 1 to kSkinCount) into `temporaryDirectory` as 1.she,
+// replacing what is there without following a link, and attaches that file.
+void AttachSkin(SkinEngine& engine, int number, const QString& temporaryDirectory);
+
+}  // namespace velmora

@@ -1,0 +1,98 @@
+#include "app/StartUp.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QThread>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+#include "app/MainWindow.h"
+#include "app/MainWindowPort.h"
+#include "app/MessageBox.h"
+#include "app/SkinEngine.h"
+#include "http/HttpClient.h"
+#include "platform/FatalError.h"
+#include "search/SearchSession.h"
+#include "text/CodePage.h"
+
+namespace velmora {
+
+// Members are freed in reverse order: the session (joining its threads) before the client and
+// the port that the threads use.
+struct AppGlobals {
+    MainWindowPort port;
+    HttpClient httpClient;
+    std::unique_ptr<SearchSession> session;
+    SkinEngine skinEngine;
+
+    explicit AppGlobals(const QString& runDirectory)
+        : skinEngine(runDirectory + QLatin1Char('/') + QLatin1String(kSkinEngineFileName)) {
+        httpClient.Open(Text(kDefaultUserAgent));
+        session = std::make_unique<SearchSession>(port, httpClient);
+    }
+};
+
+namespace {
+
+std::unique_ptr<AppGlobals>& Globals() {
+    static std::unique_ptr<AppGlobals> globals;
+    return globals;
+}
+
+}  // namespace
+
+MainWindowPort& GlobalPort() { return Globals()->port; }
+SearchSession& GlobalSession() { return *Globals()->session; }
+HttpClient& GlobalHttpClient() { return Globals()->httpClient; }
+SkinEngine& GlobalSkinEngine() { return Globals()->skinEngine; }
+
+void InitGlobals() {
+    Globals() = std::make_unique<AppGlobals>(QCoreApplication::applicationDirPath());
+}
+
+void ExitCleanup() {
+    std::unique_ptr<AppGlobals>& globals = Globals();
+    if (!globals) return;
+    EndSearchThreads(*globals->session);
+    globals.reset();
+}
+
+void InstallFatalErrorPresenter() {
+    SetFatalErrorPresenter([](const Text& report) {
+        std::string utf8 = SystemToUtf8(report);
+        // A box needs the window's thread; another thread must not wait for it, so it writes.
+        if (qApp != nullptr && QThread::currentThread() == qApp->thread()) {
+            MessageBox::Show(QString::fromStdString(utf8), {},
+                             MessageBoxFlag::kOk | MessageBoxFlag::kIconError);
+        } else {
+            std::fputs(utf8.c_str(), stderr);
+        }
+    });
+}
+
+void StartUp(int& argc, char** argv) {
+    QApplication application(argc, argv);
+    QDir::setCurrent(QCoreApplication::applicationDirPath());
+    InstallFatalErrorPresenter();
+    InitGlobals();
+    std::atexit(ExitCleanup);
+    InstallSkinEngine(QCoreApplication::applicationDirPath());
+    int exitCode = 0;
+    {
+        std::unique_ptr<MainWindow> window;
+        try {
+            window = std::make_unique<MainWindow>(GlobalPort(), GlobalSession(),
+                                                  GlobalSkinEngine());
+        } catch (const std::exception&) {
+            ReportFatalError(Utf8ToSystem("载入启动窗口失败"));
+        }
+        window->show();
+        exitCode = QApplication::exec();
+    }
+    // ExitCleanup runs from here, while the application object still exists.
+    std::exit(exitCode);
+}
+
+}  // namespace velmora

@@ -1,0 +1,34 @@
+#pragma once
+// The program's entry sequence and its end.
+//
+// Order of the end: the window's loop returns, the window goes (it stops a running batch and
+// detaches the skin as it closes), then ExitCleanup ends and joins every search thread before
+// the session, the shared HttpClient and the port they write through are freed.
+
+namespace velmora {
+
+class HttpClient;
+class MainWindowPort;
+class SearchSession;
+class SkinEngine;
+
+// The process-wide state; exists between InitGlobals and ExitCleanup.
+struct AppGlobals;
+MainWindowPort& GlobalPort();
+SearchSession& GlobalSession();
+HttpClient& GlobalHttpClient();
+SkinEngine& GlobalSkinEngine();
+
+// Needs the application object. Creates the port, the shared HttpClient (opened with its default
+// user agent), the search session over both, and the skin engine of the run directory.
+void InitGlobals();
+// Ends and joins every search thread, then frees what InitGlobals made. Does nothing when
+// there is nothing to free, so running it twice is harmless.
+void ExitCleanup();
+// Shows the fatal report as a message box from now on (on the window's thread).
+void InstallFatalErrorPresenter();
+
+// Never returns: ends the process with the window's loop's exit code.
+[[noreturn]] void StartUp(int& argc, char** argv);
+
+}  // namespace velmora
