@@ -46,3 +46,15 @@ function(velmora_add_bench name)
   target_link_libraries(${name} PRIVATE velmora_flags velmora_engine benchmark::benchmark
                         ${ARG_LIBS})
 endfunction()
+
+# velmora_add_qt_test(NAME SOURCES... [LIBS ...] [LABELS ...]): one Qt Test binary, registered
+# with CTest, run on the offscreen platform so that it needs no display.
+function(velmora_add_qt_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${name} PRIVATE velmora_flags Qt6::Test ${ARG_LIBS})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300
+                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()

@@ -1,0 +1,38 @@
+#include "TestWindow.h"
+
+#include <QTemporaryDir>
+
+#include "app/ShellOpen.h"
+
+namespace velmora::test {
+
+DialogRecorder::DialogRecorder() {
+    MessageBox::SetAnswerer([this](const MessageRequest& request) {
+        messages.push_back(request);
+        return answer;
+    });
+    SetShellOpener([this](const QUrl& link) { openedLinks.push_back(link); });
+}
+
+DialogRecorder::~DialogRecorder() {
+    MessageBox::SetAnswerer({});
+    SetShellOpener({});
+}
+
+QString UsePrivateTemporaryDirectory() {
+    static QTemporaryDir directory;
+    qputenv("TMPDIR", QFile::encodeName(directory.path()));
+    return directory.path();
+}
+
+TestWindow::TestWindow(const Text& siteBaseUrl) : session(port, client, siteBaseUrl) {
+    client.Open(Text(kDefaultUserAgent));
+    window = std::make_unique<MainWindow>(port, session, skin);
+}
+
+TestWindow::~TestWindow() {
+    window->close();
+    EndSearchThreads(session);
+}
+
+}  // namespace velmora::test
