@@ -2,6 +2,7 @@
 // list, and the window closed at each stage of a search, which must end every search thread
 // without waiting on the window and without a second "欢迎使用！".
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
