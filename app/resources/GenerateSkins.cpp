@@ -62,17 +62,20 @@ std::string StyleSheet(int number) {
     std::string base = Css(FromHsl(hue, tone.saturation * 0.2, dark ? 0.12 : 0.99));
     std::string alternate = Css(FromHsl(hue, tone.saturation * 0.3, dark ? 0.16 : 0.96));
     std::string accent = Css(FromHsl(hue, tone.saturation, tone.accentLightness));
-    std::string accentLight = Css(FromHsl(hue, tone.saturation, tone.accentLightness + 0.2));
+    // Buttons stay in the window's brightness so that their captions read in the text colour.
+    std::string buttonTop = Css(FromHsl(hue, tone.saturation, dark ? 0.40 : 0.92));
+    std::string buttonBottom = Css(FromHsl(hue, tone.saturation, dark ? 0.28 : 0.76));
     std::string border = Css(FromHsl(hue, tone.saturation * 0.6, dark ? 0.35 : 0.6));
     std::string text = Css(FromHsl(hue, 0.2, tone.textLightness));
     std::string sheet;
     sheet += "/* Velmora skin " + std::to_string(number) + " */\n";
     sheet += "QWidget { background-color: " + window + "; color: " + text + "; }\n";
     sheet += "QPushButton { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 " +
-             accentLight + ", stop:1 " + accent + "); color: #ffffff; border: 1px solid " +
-             border + "; border-radius: 3px; }\n";
-    sheet += "QPushButton:hover { background: " + accentLight + "; }\n";
-    sheet += "QPushButton:pressed { background: " + accent + "; padding-top: 1px; }\n";
+             buttonTop + ", stop:1 " + buttonBottom + "); color: " + text +
+             "; border: 1px solid " + border + "; border-radius: 3px; }\n";
+    sheet += "QPushButton:hover { background: " + buttonTop + "; border-color: " + accent +
+             "; }\n";
+    sheet += "QPushButton:pressed { background: " + buttonBottom + "; padding-top: 1px; }\n";
     sheet += "QLineEdit { background: " + base + "; border: 1px solid " + border +
              "; border-radius: 2px; padding: 0 2px; }\n";
     sheet += "QTableView { background: " + base + "; alternate-background-color: " + alternate +
