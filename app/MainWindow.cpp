@@ -118,6 +118,7 @@ void MainWindow::BuildControls() {
     超级列表框1->setModel(model_);
     超级列表框1->verticalHeader()->hide();
     超级列表框1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    超级列表框1->verticalHeader()->setDefaultSectionSize(超级列表框1->fontMetrics().height() + 6);
     超级列表框1->setSelectionBehavior(QAbstractItemView::SelectRows);
     超级列表框1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     超级列表框1->setWordWrap(false);

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "TestWindow.h"
+#include "app/StartUp.h"
 #include "text/CodePage.h"
 #include "tools/SampleSite.h"
 
@@ -167,6 +168,37 @@ private slots:
         search.test.reset();
         QCoreApplication::processEvents();
         QVERIFY(dialogs->messages.empty());
+    }
+
+    void theProgramsEndJoinsACrawlTheCloseLeftRunning() {
+        site::SiteOptions options;
+        options.pages = 3;
+        options.faults = {HoldAll(site::FaultScope::ResultPage)};
+        EventCounter held;
+        options.onRequest = [&held](const site::RecordedRequest& request) {
+            if (request.fault) held.Arrive();
+        };
+        site::SampleSite site(options);
+        QVERIFY(site.Start());
+        qputenv("VELMORA_SITE", QByteArray::fromStdString(site.BaseUrl()));
+
+        // Start-up's own sequence, then the end: window closed and gone, then the clean-up.
+        InitGlobals();
+        InstallSkinEngine(QCoreApplication::applicationDirPath());
+        auto window = std::make_unique<MainWindow>(GlobalPort(), GlobalSession(), GlobalSkinEngine());
+        window->编辑框_搜索内容->setText(Utf8("模具"));
+        window->按钮_开始->click();
+        QVERIFY(held.WaitFor(1));
+        window->close();
+        window.reset();
+        size_t requestsAtEnd = site.RequestCount();
+        ExitCleanup();
+        ExitCleanup();
+        site.ReleaseHeld();
+        site.Stop();
+        QCOMPARE(site.RequestCount(), requestsAtEnd);
+        QVERIFY(dialogs->messages.empty());
+        qunsetenv("VELMORA_SITE");
     }
 };
 
