@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <thread>
@@ -196,7 +197,23 @@ private slots:
         all->trigger();
         // The export refuses with a message of its own and asks for no file name.
         QCOMPARE(dialogs->messages.size(), size_t(1));
-        QCOMPARE(test->port.RowCount(), 0);
+        QVERIFY(dialogs->saveRequests.empty());
+    }
+
+    void exportFromTheMenuSavesUnderTheNameChosenInTheDialog() {
+        test->port.SetCell(test->port.AppendRow(), 0, Utf8ToSystem("甲公司"));
+        test->port.SetCell(test->port.AppendRow(), 0, Utf8ToSystem("乙公司"));
+        QTemporaryDir folder;
+        QString chosen = folder.filePath(Utf8("名单.xlsx"));
+        dialogs->saveAs = Utf8ToSystem(chosen.toStdString());
+        QAction* companyNames = window->程序菜单->actions()[0]->menu()->actions()[1];
+        QCOMPARE(companyNames->text(), Utf8("公司名"));
+        companyNames->trigger();
+        QCOMPARE(dialogs->saveRequests.size(), size_t(1));
+        QCOMPARE(dialogs->saveRequests[0].filter,
+                 Utf8ToSystem("默认保存为 office Excel文件(*.xls)|*.xls"));
+        QVERIFY(QFile::exists(chosen));
+        QCOMPARE(dialogs->messages.size(), size_t(1));  // the count of rows saved
     }
 
     void aboutBox_data() {

@@ -37,6 +37,11 @@ bool IsSymbolicLink(const QString& path) {
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
+ino_t Inode(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+}
+
 }  // namespace
 
 class SkinEngineTest : public QObject {
@@ -81,7 +86,17 @@ private slots:
         void* library = ::dlopen(QFile::encodeName(Path("hrttp.dll")).constData(), RTLD_NOW | RTLD_LOCAL);
         QVERIFY2(library != nullptr, ::dlerror());
         QVERIFY(::dlsym(library, "SkinH_AttachEx") != nullptr);
-        QVERIFY(::dlsym(library, "SkinH_Detach") != nullptr);
+        auto detach = reinterpret_cast<int (*)()>(::dlsym(library, "SkinH_Detach"));
+        QVERIFY(detach != nullptr);
+
+        // Another start while this copy is loaded: the loaded file is never written into (a
+        // mapped library cut short under a running program would crash it); a new file takes
+        // its name.
+        ino_t loadedFile = Inode(Path("hrttp.dll"));
+        InstallSkinEngine(directory.path());
+        QVERIFY(Inode(Path("hrttp.dll")) != loadedFile);
+        QCOMPARE(ReadAll(Path("hrttp.dll")), CarriedSkinEngineImage());
+        QCOMPARE(detach(), 1);
         ::dlclose(library);
         // Nothing but the library is left behind.
         QCOMPARE(QDir(directory.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),

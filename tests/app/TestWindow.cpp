@@ -11,11 +11,16 @@ DialogRecorder::DialogRecorder() {
         messages.push_back(request);
         return answer;
     });
+    FileDialog::SetAnswerer([this](const SaveDialogRequest& request) {
+        saveRequests.push_back(request);
+        return saveAs;
+    });
     SetShellOpener([this](const QUrl& link) { openedLinks.push_back(link); });
 }
 
 DialogRecorder::~DialogRecorder() {
     MessageBox::SetAnswerer({});
+    FileDialog::SetAnswerer({});
     SetShellOpener({});
 }
 

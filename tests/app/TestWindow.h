@@ -17,7 +17,8 @@
 
 namespace velmora::test {
 
-// Answers message boxes with `answer` and records them and every shell open, while it exists.
+// Answers message boxes with `answer` and save dialogs with `saveAs`, and records them and every
+// shell open, while it exists.
 class DialogRecorder {
 public:
     DialogRecorder();
@@ -26,7 +27,9 @@ public:
     DialogRecorder& operator=(const DialogRecorder&) = delete;
 
     int answer = kAnswerOk;
+    Text saveAs;
     std::vector<MessageRequest> messages;
+    std::vector<SaveDialogRequest> saveRequests;
     std::vector<QUrl> openedLinks;
 };
 

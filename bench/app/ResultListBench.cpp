@@ -1,0 +1,68 @@
+// The result list at 100,000 rows: filling it from a search thread's side, and what the window
+// pays to show it (one batch taken in, one screenful painted anywhere in the list).
+
+#include <QApplication>
+#include <QTableView>
+#include <benchmark/benchmark.h>
+#include <string>
+
+#include "app/MainWindowPort.h"
+#include "app/ResultListModel.h"
+#include "text/CodePage.h"
+
+namespace {
+
+using velmora::MainWindowPort;
+using velmora::ResultListModel;
+using velmora::ResultTable;
+
+constexpr int kRows = 100'000;
+
+void FillRows(MainWindowPort& port, int rows) {
+    const velmora::Text cell = velmora::Utf8ToSystem("青岛天成不锈钢有限公司");
+    for (int n = 0; n < rows; ++n) {
+        int row = port.AppendRow();
+        for (int column = 0; column < ResultTable::kColumnCount; ++column)
+            port.SetCell(row, column, cell);
+    }
+}
+
+void BM_FillAndShowHundredThousandRows(benchmark::State& state) {
+    for (auto _ : state) {
+        MainWindowPort port;
+        ResultListModel model(port.Rows());
+        FillRows(port, kRows);
+        model.ApplyChanges();
+        benchmark::DoNotOptimize(model.rowCount());
+    }
+    state.SetItemsProcessed(state.iterations() * kRows);
+}
+BENCHMARK(BM_FillAndShowHundredThousandRows)->Unit(benchmark::kMillisecond);
+
+void BM_PaintScreenfulAtHundredThousandRows(benchmark::State& state) {
+    MainWindowPort port;
+    ResultListModel model(port.Rows());
+    FillRows(port, kRows);
+    model.ApplyChanges();
+    QTableView view;
+    view.setModel(&model);
+    view.resize(712, 383);
+    int row = 0;
+    for (auto _ : state) {
+        row = (row + 7919) % kRows;
+        view.scrollTo(model.index(row, 0));
+        benchmark::DoNotOptimize(view.grab());
+    }
+}
+BENCHMARK(BM_PaintScreenfulAtHundredThousandRows)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
