@@ -215,6 +215,13 @@ void MainWindow::OnMainWindowClosing() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // The export runs on this thread and lets events in; a close asked for meanwhile is held
+    // until it returns rather than pulling the window from under it.
+    if (exporter_.IsRunning()) {
+        closeHeldForExport_ = true;
+        event->ignore();
+        return;
+    }
     OnMainWindowClosing();
     event->accept();
 }
@@ -246,6 +253,10 @@ void MainWindow::ContactAuthor() { ShellOpen(QUrl(Utf8(kContactLink))); }
 void MainWindow::RunExport(ExportResult (Exporter::*variant)()) {
     (exporter_.*variant)();
     QCoreApplication::processEvents();
+    if (closeHeldForExport_ && !exporter_.IsRunning()) {
+        closeHeldForExport_ = false;
+        close();
+    }
 }
 
 }  // namespace velmora

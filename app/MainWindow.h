@@ -39,7 +39,8 @@ public:
     ~MainWindow() override;
 
     void OnMainWindowCreated();
-    // Runs once, however often the window is asked to close; the close is never refused.
+    // Runs once, however often the window is asked to close. The close is never refused; one
+    // asked for while an export runs takes effect when the export returns.
     void OnMainWindowClosing();
     void OnElapsedTick();
     void ShowListMenu();
@@ -81,6 +82,7 @@ private:
     ResultListModel* model_;
     Exporter exporter_;  // holds Excel程序1 and Excel工作簿1
     bool closing_ = false;
+    bool closeHeldForExport_ = false;
 };
 
 }  // namespace velmora

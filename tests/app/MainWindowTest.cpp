@@ -216,6 +216,24 @@ private slots:
         QCOMPARE(dialogs->messages.size(), size_t(1));  // the count of rows saved
     }
 
+    void closeDuringAnExportWaitsForItsEnd() {
+        test->port.SetCell(test->port.AppendRow(), 0, Utf8ToSystem("甲公司"));
+        window->show();
+        QTemporaryDir folder;
+        bool openWhileExporting = false;
+        FileDialog::SetAnswerer([&](const SaveDialogRequest&) {
+            window->close();
+            openWhileExporting = window->isVisible();
+            return Utf8ToSystem(folder.filePath(QStringLiteral("held.xlsx")).toStdString());
+        });
+        window->程序菜单->actions()[0]->menu()->actions()[0]->trigger();
+        FileDialog::SetAnswerer({});
+        QVERIFY(openWhileExporting);
+        QVERIFY(QFile::exists(folder.filePath(QStringLiteral("held.xlsx"))));
+        QVERIFY(!window->isVisible());
+        QCOMPARE(qApp->styleSheet(), QString());  // the close ran, skin detached
+    }
+
     void aboutBox_data() {
         QTest::addColumn<int>("answer");
         QTest::addColumn<bool>("opensWebPage");
