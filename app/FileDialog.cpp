@@ -14,7 +14,9 @@ FileDialog::Answerer& CurrentAnswerer() {
     return answerer;
 }
 
-QString FromSystem(const Text& text) { return QString::fromStdString(SystemToUtf8(text)); }
+QString FromSystem(const Text& text) {
+    return QString::fromStdString(SystemToUtf8(text));
+}
 
 // "description|pattern|..." pairs become Qt's "description (pattern);;..." unless the
 // description already ends with its pattern in brackets.
@@ -25,7 +27,8 @@ QString QtFilter(const Text& filter) {
         const QString& description = parts[i];
         const QString pattern = parts[i + 1];
         bool named = description.endsWith(QLatin1Char('(') + pattern + QLatin1Char(')'));
-        entries << (named ? description : description + QStringLiteral(" (") + pattern + QLatin1Char(')'));
+        entries << (named ? description
+                          : description + QStringLiteral(" (") + pattern + QLatin1Char(')'));
     }
     return entries.join(QStringLiteral(";;"));
 }
@@ -35,10 +38,13 @@ QString QtFilter(const Text& filter) {
 Text FileDialog::AskSaveFileName(const SaveDialogRequest& request) {
     if (CurrentAnswerer()) return CurrentAnswerer()(request);
     QString start = FromSystem(request.initialFolder) + FromSystem(request.defaultName);
-    QString chosen = QFileDialog::getSaveFileName(nullptr, QString(), start, QtFilter(request.filter));
+    QString chosen =
+        QFileDialog::getSaveFileName(nullptr, QString(), start, QtFilter(request.filter));
     return Utf8ToSystem(chosen.toStdString());
 }
 
-void FileDialog::SetAnswerer(Answerer answerer) { CurrentAnswerer() = std::move(answerer); }
+void FileDialog::SetAnswerer(Answerer answerer) {
+    CurrentAnswerer() = std::move(answerer);
+}
 
 }  // namespace velmora

@@ -52,7 +52,9 @@ constexpr const char* kAboutCaption = "爱自己是最大的帮助！";
 constexpr unsigned kAboutFlags =
     MessageBoxFlag::kYesNo | MessageBoxFlag::kIconQuestion | MessageBoxFlag::kRightAligned;
 
-QString Utf8(const char* text) { return QString::fromUtf8(text); }
+QString Utf8(const char* text) {
+    return QString::fromUtf8(text);
+}
 
 QString ElapsedText(int hours, int minutes, int seconds) {
     return Utf8("已运行:%1小时%2分钟%3秒").arg(hours).arg(minutes).arg(seconds);
@@ -98,7 +100,9 @@ MainWindow::MainWindow(MainWindowPort& port, SearchSession& session, SkinEngine&
     OnMainWindowCreated();
 }
 
-MainWindow::~MainWindow() { port_.AttachWindow(nullptr); }
+MainWindow::~MainWindow() {
+    port_.AttachWindow(nullptr);
+}
 
 void MainWindow::BuildControls() {
     标签1 = Place<QLabel>(this, "标签1", {10, 8, 40, 27});
@@ -239,7 +243,9 @@ void MainWindow::OnElapsedTick() {
     标签2->setText(ElapsedText(elapsedHours, elapsedMinutes, elapsedSeconds));
 }
 
-void MainWindow::ShowListMenu() { 程序菜单->popup(QCursor::pos() + kMenuOffset); }
+void MainWindow::ShowListMenu() {
+    程序菜单->popup(QCursor::pos() + kMenuOffset);
+}
 
 void MainWindow::ShowAbout() {
     QString text = Utf8("软件只是一时兴起，有什么bug空间留言！\r\n") + Utf8(kAuthorCredit) +
@@ -248,7 +254,9 @@ void MainWindow::ShowAbout() {
         ShellOpen(QUrl(Utf8(kAuthorWebPage)));
 }
 
-void MainWindow::ContactAuthor() { ShellOpen(QUrl(Utf8(kContactLink))); }
+void MainWindow::ContactAuthor() {
+    ShellOpen(QUrl(Utf8(kContactLink)));
+}
 
 void MainWindow::RunExport(ExportResult (Exporter::*variant)()) {
     (exporter_.*variant)();

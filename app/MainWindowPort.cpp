@@ -13,7 +13,9 @@
 namespace velmora {
 namespace {
 
-QString FromSystem(const Text& text) { return QString::fromStdString(SystemToUtf8(text)); }
+QString FromSystem(const Text& text) {
+    return QString::fromStdString(SystemToUtf8(text));
+}
 
 }  // namespace
 
@@ -24,7 +26,9 @@ void MainWindowPort::SetKeywordCopy(Text keyword) {
     keyword_ = std::move(keyword);
 }
 
-void MainWindowPort::AttachWindow(MainWindow* window) { window_ = window; }
+void MainWindowPort::AttachWindow(MainWindow* window) {
+    window_ = window;
+}
 
 Text MainWindowPort::ReadKeyword() {
     std::lock_guard lock(keywordMutex_);
@@ -35,17 +39,25 @@ void MainWindowPort::SetStatusText(int part, const Text& text) {
     emit StatusTextPosted(part, FromSystem(text));
 }
 
-void MainWindowPort::SetTimerPeriod(int milliseconds) { emit TimerPeriodPosted(milliseconds); }
+void MainWindowPort::SetTimerPeriod(int milliseconds) {
+    emit TimerPeriodPosted(milliseconds);
+}
 
-int MainWindowPort::AppendRow() { return rows_.AppendRow(); }
+int MainWindowPort::AppendRow() {
+    return rows_.AppendRow();
+}
 
 void MainWindowPort::SetCell(int row, int column, const Text& text) {
     rows_.SetCell(row, column, text);
 }
 
-Text MainWindowPort::ReadCell(int row, int column) { return rows_.ReadCell(row, column); }
+Text MainWindowPort::ReadCell(int row, int column) {
+    return rows_.ReadCell(row, column);
+}
 
-int MainWindowPort::RowCount() { return rows_.RowCount(); }
+int MainWindowPort::RowCount() {
+    return rows_.RowCount();
+}
 
 int MainWindowPort::ShowMessage(const Text& text, const Text& caption, unsigned flags) {
     if (OnWindowThread()) return MessageBox::Show(FromSystem(text), FromSystem(caption), flags);
@@ -73,6 +85,8 @@ void MainWindowPort::ProcessPendingEvents() {
     if (OnWindowThread()) QCoreApplication::processEvents();
 }
 
-bool MainWindowPort::OnWindowThread() const { return QThread::currentThread() == thread(); }
+bool MainWindowPort::OnWindowThread() const {
+    return QThread::currentThread() == thread();
+}
 
 }  // namespace velmora

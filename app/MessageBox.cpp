@@ -23,21 +23,31 @@ MessageBox::Answerer& CurrentAnswerer() {
 
 QMessageBox::StandardButtons ButtonsFor(unsigned flags) {
     switch (flags & kButtonBits) {
-        case kOkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
-        case MessageBoxFlag::kYesNo: return QMessageBox::Yes | QMessageBox::No;
-        case kYesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-        case kRetryCancel: return QMessageBox::Retry | QMessageBox::Cancel;
-        default: return QMessageBox::Ok;
+        case kOkCancel:
+            return QMessageBox::Ok | QMessageBox::Cancel;
+        case MessageBoxFlag::kYesNo:
+            return QMessageBox::Yes | QMessageBox::No;
+        case kYesNoCancel:
+            return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        case kRetryCancel:
+            return QMessageBox::Retry | QMessageBox::Cancel;
+        default:
+            return QMessageBox::Ok;
     }
 }
 
 QMessageBox::Icon IconFor(unsigned flags) {
     switch (flags & kIconBits) {
-        case MessageBoxFlag::kIconError: return QMessageBox::Critical;
-        case MessageBoxFlag::kIconQuestion: return QMessageBox::Question;
-        case MessageBoxFlag::kIconWarning: return QMessageBox::Warning;
-        case MessageBoxFlag::kIconInformation: return QMessageBox::Information;
-        default: return QMessageBox::NoIcon;
+        case MessageBoxFlag::kIconError:
+            return QMessageBox::Critical;
+        case MessageBoxFlag::kIconQuestion:
+            return QMessageBox::Question;
+        case MessageBoxFlag::kIconWarning:
+            return QMessageBox::Warning;
+        case MessageBoxFlag::kIconInformation:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
     }
 }
 
@@ -45,20 +55,24 @@ int AnswerFor(int button) {
     constexpr int kAnswerCancel = 2;
     constexpr int kAnswerRetry = 4;
     switch (button) {
-        case QMessageBox::Yes: return kAnswerYes;
-        case QMessageBox::No: return kAnswerNo;
-        case QMessageBox::Cancel: return kAnswerCancel;
-        case QMessageBox::Retry: return kAnswerRetry;
-        default: return kAnswerOk;
+        case QMessageBox::Yes:
+            return kAnswerYes;
+        case QMessageBox::No:
+            return kAnswerNo;
+        case QMessageBox::Cancel:
+            return kAnswerCancel;
+        case QMessageBox::Retry:
+            return kAnswerRetry;
+        default:
+            return kAnswerOk;
     }
 }
 
 }  // namespace
 
 int MessageBox::Show(const QString& text, const QString& caption, unsigned flags) {
-    MessageRequest request{text, caption.isEmpty() ? QString::fromUtf8(kDefaultMessageCaption)
-                                                   : caption,
-                           flags};
+    MessageRequest request{
+        text, caption.isEmpty() ? QString::fromUtf8(kDefaultMessageCaption) : caption, flags};
     if (CurrentAnswerer()) return CurrentAnswerer()(request);
 
     QMessageBox box(IconFor(flags), request.caption, request.text, ButtonsFor(flags));
@@ -70,6 +84,8 @@ int MessageBox::Show(const QString& text, const QString& caption, unsigned flags
     return AnswerFor(box.exec());
 }
 
-void MessageBox::SetAnswerer(Answerer answerer) { CurrentAnswerer() = std::move(answerer); }
+void MessageBox::SetAnswerer(Answerer answerer) {
+    CurrentAnswerer() = std::move(answerer);
+}
 
 }  // namespace velmora

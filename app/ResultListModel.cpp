@@ -24,7 +24,9 @@ ResultListModel::ResultListModel(ResultTable& table, QObject* parent)
     ApplyChanges();
 }
 
-ResultListModel::~ResultListModel() { table_.SetChangeListener({}); }
+ResultListModel::~ResultListModel() {
+    table_.SetChangeListener({});
+}
 
 int ResultListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : shownRows_;

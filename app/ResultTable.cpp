@@ -15,8 +15,7 @@ int ResultTable::AppendRow() {
 
 void ResultTable::SetCell(int row, int column, const Text& text) {
     std::lock_guard lock(mutex_);
-    if (row < 0 || static_cast<size_t>(row) >= rows_.size() || column < 0 ||
-        column >= kColumnCount)
+    if (row < 0 || static_cast<size_t>(row) >= rows_.size() || column < 0 || column >= kColumnCount)
         return;
     rows_[static_cast<size_t>(row)][static_cast<size_t>(column)] = text;
     if (firstChangedRow_ > lastChangedRow_) {
@@ -30,8 +29,7 @@ void ResultTable::SetCell(int row, int column, const Text& text) {
 
 Text ResultTable::ReadCell(int row, int column) const {
     std::lock_guard lock(mutex_);
-    if (row < 0 || static_cast<size_t>(row) >= rows_.size() || column < 0 ||
-        column >= kColumnCount)
+    if (row < 0 || static_cast<size_t>(row) >= rows_.size() || column < 0 || column >= kColumnCount)
         return {};
     return rows_[static_cast<size_t>(row)][static_cast<size_t>(column)];
 }

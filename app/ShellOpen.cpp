@@ -21,6 +21,8 @@ void ShellOpen(const QUrl& link) {
     QDesktopServices::openUrl(link);
 }
 
-void SetShellOpener(ShellOpener opener) { CurrentOpener() = std::move(opener); }
+void SetShellOpener(ShellOpener opener) {
+    CurrentOpener() = std::move(opener);
+}
 
 }  // namespace velmora

@@ -1,7 +1,8 @@
 #include "app/SkinEngine.h"
 
-#include <QFile>
 #include <dlfcn.h>
+
+#include <QFile>
 #include <string>
 
 #include "platform/FatalError.h"
@@ -26,13 +27,14 @@ QByteArray ReadResource(const QString& name) {
 // The carried blocks are written whole or not at all; the result is not examined.
 void WriteCarried(const QString& path, const QByteArray& bytes, mode_t mode) {
     (void)ReplaceFile(QFile::encodeName(path).toStdString(),
-                      std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
-                      mode);
+                      std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), mode);
 }
 
 }  // namespace
 
-QByteArray CarriedSkinEngineImage() { return ReadResource(QStringLiteral(":/skin/hrttp.dll")); }
+QByteArray CarriedSkinEngineImage() {
+    return ReadResource(QStringLiteral(":/skin/hrttp.dll"));
+}
 
 QByteArray CarriedSkin(int number) {
     if (number < 1 || number > kSkinCount) return {};
@@ -60,7 +62,8 @@ void* SkinEngine::Function(const char* name) {
     }
     void* function = ::dlsym(library_, name);
     if (function == nullptr)
-        ReportFatalError(Utf8ToSystem(std::string("无法找到指定DLL库文件中的输出命令“") + name + "”"));
+        ReportFatalError(
+            Utf8ToSystem(std::string("无法找到指定DLL库文件中的输出命令“") + name + "”"));
     return function;
 }
 

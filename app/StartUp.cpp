@@ -43,10 +43,18 @@ std::unique_ptr<AppGlobals>& Globals() {
 
 }  // namespace
 
-MainWindowPort& GlobalPort() { return Globals()->port; }
-SearchSession& GlobalSession() { return *Globals()->session; }
-HttpClient& GlobalHttpClient() { return Globals()->httpClient; }
-SkinEngine& GlobalSkinEngine() { return Globals()->skinEngine; }
+MainWindowPort& GlobalPort() {
+    return Globals()->port;
+}
+SearchSession& GlobalSession() {
+    return *Globals()->session;
+}
+HttpClient& GlobalHttpClient() {
+    return Globals()->httpClient;
+}
+SkinEngine& GlobalSkinEngine() {
+    return Globals()->skinEngine;
+}
 
 void InitGlobals() {
     Globals() = std::make_unique<AppGlobals>(QCoreApplication::applicationDirPath());
@@ -83,8 +91,8 @@ void StartUp(int& argc, char** argv) {
     {
         std::unique_ptr<MainWindow> window;
         try {
-            window = std::make_unique<MainWindow>(GlobalPort(), GlobalSession(),
-                                                  GlobalSkinEngine());
+            window =
+                std::make_unique<MainWindow>(GlobalPort(), GlobalSession(), GlobalSkinEngine());
         } catch (const std::exception&) {
             ReportFatalError(Utf8ToSystem("载入启动窗口失败"));
         }

@@ -1,3 +1,5 @@
 #include "app/StartUp.h"
 
-int main(int argc, char** argv) { velmora::StartUp(argc, argv); }
+int main(int argc, char** argv) {
+    velmora::StartUp(argc, argv);
+}

@@ -1,10 +1,11 @@
 #include "platform/ReplaceFile.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 namespace velmora {
 namespace {

@@ -2,9 +2,10 @@
 // Writing a whole file so that readers see either the old contents or the new, never a mix, and
 // so that a link planted under the target's name is replaced rather than followed.
 
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 namespace velmora {
 

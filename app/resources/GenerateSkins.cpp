@@ -25,12 +25,24 @@ Rgb FromHsl(double hue, double saturation, double lightness) {
     double second = chroma * (1 - std::fabs(std::fmod(sector, 2.0) - 1));
     double r = 0, g = 0, b = 0;
     switch (static_cast<int>(sector)) {
-        case 0: r = chroma, g = second; break;
-        case 1: r = second, g = chroma; break;
-        case 2: g = chroma, b = second; break;
-        case 3: g = second, b = chroma; break;
-        case 4: r = second, b = chroma; break;
-        default: r = chroma, b = second; break;
+        case 0:
+            r = chroma, g = second;
+            break;
+        case 1:
+            r = second, g = chroma;
+            break;
+        case 2:
+            g = chroma, b = second;
+            break;
+        case 3:
+            g = second, b = chroma;
+            break;
+        case 4:
+            r = second, b = chroma;
+            break;
+        default:
+            r = chroma, b = second;
+            break;
     }
     double base = lightness - chroma / 2;
     auto channel = [base](double value) {
@@ -50,9 +62,10 @@ struct Tone {
 };
 
 // Light, fresh, deep and dark variants of one hue.
-constexpr Tone kTones[kToneCount] = {
-    {0.95, 0.55, 0.15, 0.55}, {0.90, 0.45, 0.12, 0.70}, {0.82, 0.35, 0.10, 0.60},
-    {0.20, 0.50, 0.92, 0.45}};
+constexpr Tone kTones[kToneCount] = {{0.95, 0.55, 0.15, 0.55},
+                                     {0.90, 0.45, 0.12, 0.70},
+                                     {0.82, 0.35, 0.10, 0.60},
+                                     {0.20, 0.50, 0.92, 0.45}};
 
 std::string StyleSheet(int number) {
     double hue = (number - 1) % kHueCount * (360.0 / kHueCount);
@@ -71,10 +84,9 @@ std::string StyleSheet(int number) {
     sheet += "/* Velmora skin " + std::to_string(number) + " */\n";
     sheet += "QWidget { background-color: " + window + "; color: " + text + "; }\n";
     sheet += "QPushButton { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 " +
-             buttonTop + ", stop:1 " + buttonBottom + "); color: " + text +
-             "; border: 1px solid " + border + "; border-radius: 3px; }\n";
-    sheet += "QPushButton:hover { background: " + buttonTop + "; border-color: " + accent +
-             "; }\n";
+             buttonTop + ", stop:1 " + buttonBottom + "); color: " + text + "; border: 1px solid " +
+             border + "; border-radius: 3px; }\n";
+    sheet += "QPushButton:hover { background: " + buttonTop + "; border-color: " + accent + "; }\n";
     sheet += "QPushButton:pressed { background: " + buttonBottom + "; padding-top: 1px; }\n";
     sheet += "QLineEdit { background: " + base + "; border: 1px solid " + border +
              "; border-radius: 2px; padding: 0 2px; }\n";

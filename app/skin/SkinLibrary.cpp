@@ -4,15 +4,16 @@
 //
 // Both functions must be called on the application's thread and answer 1 on success, 0 otherwise.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QString>
 #include <QThread>
 #include <cerrno>
-#include <fcntl.h>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -40,8 +41,8 @@ bool ReadSkinFile(const char* path, std::string& contents) {
     int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat info {};
-    bool usable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                  info.st_uid == ::geteuid() && info.st_size <= kMaxSkinFileBytes;
+    bool usable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+                  info.st_size <= kMaxSkinFileBytes;
     if (usable) {
         contents.resize(static_cast<size_t>(info.st_size));
         size_t done = 0;
@@ -60,7 +61,7 @@ bool ReadSkinFile(const char* path, std::string& contents) {
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int SkinH_AttachEx(const char* skinPath,
-                                                                      const char* /*unused*/) {
+                                                                     const char* /*unused*/) {
     if (skinPath == nullptr || !OnApplicationThread()) return 0;
     std::string contents;
     if (!ReadSkinFile(skinPath, contents)) return 0;

@@ -1,9 +1,10 @@
 // The result list at 100,000 rows: filling it from a search thread's side, and what the window
 // pays to show it (one batch taken in, one screenful painted anywhere in the list).
 
+#include <benchmark/benchmark.h>
+
 #include <QApplication>
 #include <QTableView>
-#include <benchmark/benchmark.h>
 #include <string>
 
 #include "app/MainWindowPort.h"

@@ -24,7 +24,9 @@ using velmora::test::TestWindow;
 
 namespace {
 
-QString Utf8(const char* text) { return QString::fromUtf8(text); }
+QString Utf8(const char* text) {
+    return QString::fromUtf8(text);
+}
 
 constexpr auto kPatience = 60s;
 
@@ -185,7 +187,8 @@ private slots:
         // Start-up's own sequence, then the end: window closed and gone, then the clean-up.
         InitGlobals();
         InstallSkinEngine(QCoreApplication::applicationDirPath());
-        auto window = std::make_unique<MainWindow>(GlobalPort(), GlobalSession(), GlobalSkinEngine());
+        auto window =
+            std::make_unique<MainWindow>(GlobalPort(), GlobalSession(), GlobalSkinEngine());
         window->编辑框_搜索内容->setText(Utf8("模具"));
         window->按钮_开始->click();
         QVERIFY(held.WaitFor(1));

@@ -4,11 +4,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QMenuBar>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableView>
@@ -27,7 +27,9 @@ using velmora::test::TestWindow;
 
 namespace {
 
-QString Utf8(const char* text) { return QString::fromUtf8(text); }
+QString Utf8(const char* text) {
+    return QString::fromUtf8(text);
+}
 
 QString ElapsedCaption(int hours, int minutes, int seconds) {
     return Utf8("已运行:%1小时%2分钟%3秒").arg(hours).arg(minutes).arg(seconds);
@@ -177,7 +179,8 @@ private slots:
         QCOMPARE(top[1]->text(), Utf8("关于"));
         QStringList exports;
         for (QAction* action : top[0]->menu()->actions()) exports << action->text();
-        QCOMPARE(exports, QStringList({Utf8("全部"), Utf8("公司名"), Utf8("手机号"), Utf8("邮箱")}));
+        QCOMPARE(exports,
+                 QStringList({Utf8("全部"), Utf8("公司名"), Utf8("手机号"), Utf8("邮箱")}));
     }
 
     void rightClickOnEmptyListPopsMenuBesideCursor() {
@@ -185,7 +188,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(window));
         QCursor::setPos(200, 200);
         QWidget* viewport = window->超级列表框1->viewport();
-        QContextMenuEvent event(QContextMenuEvent::Mouse, {20, 20}, viewport->mapToGlobal(QPoint(20, 20)));
+        QContextMenuEvent event(QContextMenuEvent::Mouse, {20, 20},
+                                viewport->mapToGlobal(QPoint(20, 20)));
         QApplication::sendEvent(viewport, &event);
         QTRY_VERIFY(window->程序菜单->isVisible());
         QCOMPARE(window->程序菜单->pos(), QCursor::pos() + QPoint(3, 3));
@@ -250,7 +254,8 @@ private slots:
         const MessageRequest& box = dialogs->messages[0];
         QCOMPARE(box.caption, Utf8("爱自己是最大的帮助！"));
         QCOMPARE(box.flags, 0x80024u);
-        QCOMPARE(box.text, Utf8("软件只是一时兴起，有什么bug空间留言！\r\nVelmora 开发组于 2014-11-09"));
+        QCOMPARE(box.text,
+                 Utf8("软件只是一时兴起，有什么bug空间留言！\r\nVelmora 开发组于 2014-11-09"));
         if (opensWebPage) {
             QCOMPARE(dialogs->openedLinks.size(), size_t(1));
             QCOMPARE(dialogs->openedLinks[0], QUrl(Utf8(kAuthorWebPage)));

@@ -1,6 +1,10 @@
 // The skin engine: the carried library and skins, where and how they are written, what the
 // library agrees to apply, and the fatal report when it cannot be called.
 
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -8,9 +12,6 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
-#include <dlfcn.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "app/SkinEngine.h"
 #include "platform/FatalError.h"
@@ -29,7 +30,8 @@ QByteArray ReadAll(const QString& path) {
 
 bool WriteAll(const QString& path, const QByteArray& bytes) {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
 }
 
 bool IsSymbolicLink(const QString& path) {
@@ -82,8 +84,11 @@ private slots:
         InstallSkinEngine(directory.path());
         QByteArray written = ReadAll(Path("hrttp.dll"));
         QCOMPARE(written, CarriedSkinEngineImage());
-        QVERIFY(written.startsWith("\x7f" "ELF"));
-        void* library = ::dlopen(QFile::encodeName(Path("hrttp.dll")).constData(), RTLD_NOW | RTLD_LOCAL);
+        QVERIFY(
+            written.startsWith("\x7f"
+                               "ELF"));
+        void* library =
+            ::dlopen(QFile::encodeName(Path("hrttp.dll")).constData(), RTLD_NOW | RTLD_LOCAL);
         QVERIFY2(library != nullptr, ::dlerror());
         QVERIFY(::dlsym(library, "SkinH_AttachEx") != nullptr);
         auto detach = reinterpret_cast<int (*)()>(::dlsym(library, "SkinH_Detach"));
@@ -171,7 +176,8 @@ private slots:
         QString path = Path("candidate.she");
         QByteArray good = CarriedSkin(kMainWindowSkin);
         if (kind == QLatin1String("no magic")) WriteAll(path, good.mid(kSkinMagic.size()));
-        if (kind == QLatin1String("short magic")) WriteAll(path, ".SHE" + good.mid(kSkinMagic.size()));
+        if (kind == QLatin1String("short magic"))
+            WriteAll(path, ".SHE" + good.mid(kSkinMagic.size()));
         if (kind == QLatin1String("link")) {
             WriteAll(Path("good.she"), good);
             QFile::link(Path("good.she"), path);
@@ -205,7 +211,8 @@ private slots:
         QVERIFY(child.waitForFinished(60000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 255);
-        QString report = QString::fromStdString(SystemToUtf8(FatalErrorText(Utf8ToSystem(message.toStdString()))));
+        QString report = QString::fromStdString(
+            SystemToUtf8(FatalErrorText(Utf8ToSystem(message.toStdString()))));
         QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()),
                  QStringLiteral("信息：\n") + report);
     }
