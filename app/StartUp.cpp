@@ -4,9 +4,8 @@
 #include <QDir>
 #include <QThread>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
-#include <new>
+#include <stdexcept>
 
 #include "app/MainWindow.h"
 #include "app/MainWindowPort.h"
@@ -80,27 +79,28 @@ void InstallFatalErrorPresenter() {
     });
 }
 
-void StartUp(int& argc, char** argv) {
+int StartUp(int& argc, char** argv) {
     QApplication application(argc, argv);
     QDir::setCurrent(QCoreApplication::applicationDirPath());
     InstallFatalErrorPresenter();
     InitGlobals();
-    std::atexit(ExitCleanup);
+    // ExitCleanup is registered to run at the end, however StartUp is left, and before the
+    // application object goes, since the port it frees is one of its objects.
+    struct CleanupAtEnd {
+        ~CleanupAtEnd() { ExitCleanup(); }
+    } cleanupAtEnd;
     InstallSkinEngine(QCoreApplication::applicationDirPath());
-    int exitCode = 0;
-    {
-        std::unique_ptr<MainWindow> window;
-        try {
-            window =
-                std::make_unique<MainWindow>(GlobalPort(), GlobalSession(), GlobalSkinEngine());
-        } catch (const std::exception&) {
-            ReportFatalError(Utf8ToSystem("载入启动窗口失败"));
-        }
-        window->show();
-        exitCode = QApplication::exec();
+
+    std::unique_ptr<MainWindow> window;
+    try {
+        window = std::make_unique<MainWindow>(GlobalPort(), GlobalSession(), GlobalSkinEngine());
+    } catch (const std::exception&) {
+        ReportFatalError(Utf8ToSystem("载入启动窗口失败"));
     }
-    // ExitCleanup runs from here, while the application object still exists.
-    std::exit(exitCode);
+    window->show();
+    int exitCode = QApplication::exec();
+    window.reset();
+    return exitCode;
 }
 
 }  // namespace velmora

@@ -28,7 +28,7 @@ void ExitCleanup();
 // Shows the fatal report as a message box from now on (on the window's thread).
 void InstallFatalErrorPresenter();
 
-// Never returns: ends the process with the window's loop's exit code.
-[[noreturn]] void StartUp(int& argc, char** argv);
+// The whole run: start-up, the window's loop, the clean-up. Returns the process's exit code.
+int StartUp(int& argc, char** argv);
 
 }  // namespace velmora

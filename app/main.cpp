@@ -1,5 +1,3 @@
 #include "app/StartUp.h"
 
-int main(int argc, char** argv) {
-    velmora::StartUp(argc, argv);
-}
+int main(int argc, char** argv) { return velmora::StartUp(argc, argv); }
