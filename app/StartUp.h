@@ -7,16 +7,13 @@
 
 namespace velmora {
 
-class HttpClient;
 class MainWindowPort;
 class SearchSession;
 class SkinEngine;
 
 // The process-wide state; exists between InitGlobals and ExitCleanup.
-struct AppGlobals;
 MainWindowPort& GlobalPort();
 SearchSession& GlobalSession();
-HttpClient& GlobalHttpClient();
 SkinEngine& GlobalSkinEngine();
 
 // Needs the application object. Creates the port, the shared HttpClient (opened with its default
