@@ -48,9 +48,6 @@ MainWindowPort& GlobalPort() {
 SearchSession& GlobalSession() {
     return *Globals()->session;
 }
-HttpClient& GlobalHttpClient() {
-    return Globals()->httpClient;
-}
 SkinEngine& GlobalSkinEngine() {
     return Globals()->skinEngine;
 }
