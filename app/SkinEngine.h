@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <utility>
 
 namespace velmora {
 
@@ -21,8 +22,9 @@ QByteArray CarriedSkin(int number);
 class SkinEngine {
 public:
     explicit SkinEngine(QString libraryPath) : libraryPath_(std::move(libraryPath)) {}
+    SkinEngine(const SkinEngine&) = delete;
+    SkinEngine& operator=(const SkinEngine&) = delete;
 
-    const QString& LibraryPath() const { return libraryPath_; }
     // Window's thread only; results are not examined by the callers.
     int AttachEx(const QString& skinPath, const QByteArray& second = {});
     int Detach();
