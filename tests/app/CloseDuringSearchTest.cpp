@@ -142,6 +142,27 @@ private slots:
         search.test.reset();
     }
 
+    void theStopButtonLeavesTheElapsedTimeCounting() {
+        site::SiteOptions options;
+        options.pages = 2;
+        options.linksPerPage = 3;
+        options.faults = {HoldAll(site::FaultScope::Company)};
+        Search search(options);
+        QVERIFY(search.Start());
+        QVERIFY(search.workersStarted.WaitFor(6));
+        QVERIFY(search.held.WaitFor(1));
+        MainWindow& window = *search.test->window;
+        QTRY_VERIFY(window.时钟1->isActive());
+
+        QTest::mouseClick(window.按钮_停止搜索, Qt::LeftButton);
+        QTRY_COMPARE(window.statusParts[0]->text(), Utf8("状态：结束中"));
+        EndSearchThreads(search.test->session);
+        QCoreApplication::processEvents();
+        QVERIFY(window.时钟1->isActive());
+        QCOMPARE(window.时钟1->interval(), 1000);
+        QVERIFY(dialogs->messages.empty());
+    }
+
     void closeWithFewerWorkersEndsWithoutAMessage_data() {
         QTest::addColumn<int>("pages");
         QTest::addColumn<int>("links");
