@@ -15,9 +15,11 @@ inline constexpr const char* kUsage =
     "backslash, tab, CR and LF inside a field written as \\\\, \\t, \\r and \\n. What the window\n"
     "would show goes to standard error. Ctrl-C ends the search and keeps the rows so far.\n"
     "  --site URL     directory base URL, as VELMORA_SITE sets it (e.g. http://127.0.0.1:8080)\n"
-    "  --export FILE  save the rows as a spreadsheet when the search ends\n"
+    "  --export FILE  save the rows as a spreadsheet when the search ends (FILE without an\n"
+    "                 extension gets .xlsx)\n"
     "  --help         this text\n"
-    "Exit status: 0 when the search ends, 1 on a usage error, 130 when interrupted.\n";
+    "Exit status: 0 when the search ends, 1 on a usage error, 2 when --export saved nothing,\n"
+    "130 when interrupted (nothing is exported then).\n";
 
 struct Options {
     std::string keyword;  // UTF-8

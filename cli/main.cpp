@@ -11,6 +11,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/CliWindow.h"
+#include "export/Export.h"
 #include "http/HttpClient.h"
 #include "search/SearchSession.h"
 #include "text/CodePage.h"
@@ -19,6 +20,7 @@ namespace {
 
 constexpr int kExitDone = 0;
 constexpr int kExitUsage = 1;
+constexpr int kExitNotExported = 2;
 // 128 + SIGINT, as shells report a command ended by Ctrl-C.
 constexpr int kExitInterrupted = 130;
 // Sent by the main thread to end the signal watcher.
@@ -47,10 +49,6 @@ int main(int argc, char** argv) {
     if (options.help) {
         std::cout << cli::kUsage;
         return kExitDone;
-    }
-    if (options.exportFile) {
-        std::cerr << "velmora-cli: --export: export is not built yet\n";
-        return kExitUsage;
     }
 
     // Blocked before any thread starts, so every thread inherits the mask and the signals reach
@@ -83,5 +81,12 @@ int main(int argc, char** argv) {
     watcher.join();
     EndSearchThreads(session);
     std::cout.flush();
-    return interrupted ? kExitInterrupted : kExitDone;
+    if (interrupted) return kExitInterrupted;
+    if (options.exportFile) {
+        // The full export of this search's rows, its messages on standard error.
+        Exporter exporter(window, Text());
+        const ExportResult exported = exporter.ExportAllToFile(Utf8ToSystem(*options.exportFile));
+        if (exported.outcome != ExportOutcome::kExported) return kExitNotExported;
+    }
+    return kExitDone;
 }

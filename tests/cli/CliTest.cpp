@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "SavedWorkbook.h"
 #include "cli/CliOptions.h"
 #include "cli/CliWindow.h"
 #include "text/CodePage.h"
@@ -214,7 +215,7 @@ TEST(VelmoraCliTest, PrintsEveryRowAndWhatTheWindowWouldShow) {
 
 TEST(VelmoraCliTest, RefusesABadCommandLineWithTheUsage) {
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{}, {"--bogus", "a"}, {"a", "b"}, {"--export", "f.xlsx", "a"}}) {
+         {std::vector<std::string>{}, {"--bogus", "a"}, {"a", "b"}, {"a", "--export"}}) {
         const CliRun run = RunCli(args);
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_TRUE(run.out.empty());
@@ -223,6 +224,42 @@ TEST(VelmoraCliTest, RefusesABadCommandLineWithTheUsage) {
     const CliRun help = RunCli({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out, kUsage);
+}
+
+TEST(VelmoraCliTest, ExportSavesTheSearchsRowsAndReportsOnStandardError) {
+    site::SiteOptions options;
+    options.pages = 2;
+    options.linksPerPage = 3;
+    site::SampleSite site(options);
+    ASSERT_TRUE(site.Start()) << site.Error();
+    test::ScratchFolder folder;
+    const CliRun run =
+        RunCli({"--site", site.BaseUrl(), "--export", (folder.path() / "机械").string(), "机械"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_FALSE(Lines(run.err).empty());
+    EXPECT_EQ(Lines(run.err).back(), "message: 数据导出成功! 共：6 行记录！！");
+
+    const auto saved = test::ReadSavedWorkbook(folder.path() / "机械.xlsx");
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->Text("F1"), "邮件");
+    std::vector<std::string> exported;
+    for (int row = 2; row <= 7; ++row) {
+        std::string line;
+        for (char column = 'A'; column <= 'G'; ++column) {
+            line += (column == 'A' ? "" : "\t") +
+                    EscapeField(saved->Text(column + std::to_string(row)));
+        }
+        exported.push_back(line);
+    }
+    std::vector<std::string> printed = Lines(run.out);
+    std::sort(exported.begin(), exported.end());
+    std::sort(printed.begin(), printed.end());
+    EXPECT_EQ(exported, printed) << "the file holds the rows the search printed";
+
+    const CliRun failed = RunCli({"--site", site.BaseUrl(), "--export",
+                                  (folder.path() / "missing" / "x.xlsx").string(), "机械"});
+    EXPECT_EQ(failed.exitCode, 2);
+    EXPECT_EQ(Lines(failed.err).back(), "message: 数据导出失败!");
 }
 
 TEST(VelmoraCliTest, InterruptEndsTheSearchAndKeepsTheRowsSoFar) {
