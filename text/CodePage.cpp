@@ -82,13 +82,60 @@ public:
     // Converts all of input. U+FFFD stands for every unit that cannot be decoded, including
     // each unit of a sequence cut short at the end; what follows is converted as usual.
     std::string Convert(std::string_view input) {
-        const std::string_view replacement = Replacement(to_);
         std::string output;
         Resize(output, input.size() * kOutputBytesPerInputByte + kOutputSlack);
+        std::size_t written = 0;
+        if (!AsciiCompatible(from_) || !AsciiCompatible(to_)) {
+            ConvertPiece(input, output, written);
+        } else {
+            // Pages are mostly ASCII markup: ASCII runs are copied, only the rest meets iconv.
+            while (!input.empty()) {
+                const std::size_t ascii = AsciiPrefix(input);
+                Reserve(output, written, ascii);
+                std::memcpy(output.data() + written, input.data(), ascii);
+                written += ascii;
+                input.remove_prefix(ascii);
+                const std::size_t piece = NonAsciiPiece(input);
+                ConvertPiece(input.substr(0, piece), output, written);
+                input.remove_prefix(piece);
+            }
+        }
+        output.resize(written);
+        return output;
+    }
+
+private:
+    // Both map ASCII to itself, byte for byte.
+    static bool AsciiCompatible(Encoding encoding) { return encoding != Encoding::kUtf16; }
+
+    static bool IsAscii(char c) { return static_cast<unsigned char>(c) < 0x80; }
+
+    static std::size_t AsciiPrefix(std::string_view input) {
+        return static_cast<std::size_t>(
+            std::find_if_not(input.begin(), input.end(), IsAscii) - input.begin());
+    }
+
+    // The bytes up to and including the first of two ASCII bytes in a row. The second one
+    // starts a character in any reading: no character of either encoding holds two ASCII
+    // bytes in a row (GB18030's trail bytes may be ASCII, but never two adjacent ones), so
+    // converting the piece alone gives what converting the whole input gives there.
+    static std::size_t NonAsciiPiece(std::string_view input) {
+        for (std::size_t i = 0; i + 1 < input.size(); ++i) {
+            if (IsAscii(input[i]) && IsAscii(input[i + 1])) return i + 1;
+        }
+        return input.size();
+    }
+
+    static void Reserve(std::string& output, std::size_t written, std::size_t more) {
+        if (output.size() - written < more) Resize(output, output.size() * 2 + more);
+    }
+
+    // Appends the conversion of `input` at output[written], growing output as needed.
+    void ConvertPiece(std::string_view input, std::string& output, std::size_t& written) {
+        const std::string_view replacement = Replacement(to_);
         iconv(handle_, nullptr, nullptr, nullptr, nullptr);
         char* in = const_cast<char*>(input.data());
         std::size_t inLeft = input.size();
-        std::size_t written = 0;
         while (inLeft > 0) {
             char* out = output.data() + written;
             std::size_t outLeft = output.size() - written;
@@ -99,9 +146,7 @@ public:
                 Resize(output, output.size() * 2);
                 continue;
             }
-            if (output.size() - written < replacement.size()) {
-                Resize(output, output.size() * 2 + replacement.size());
-            }
+            Reserve(output, written, replacement.size());
             std::memcpy(output.data() + written, replacement.data(), replacement.size());
             written += replacement.size();
             // EILSEQ, or EINVAL for a sequence cut short: skip one unit only, since glibc also
@@ -111,11 +156,8 @@ public:
             inLeft -= skip;
             iconv(handle_, nullptr, nullptr, nullptr, nullptr);
         }
-        output.resize(written);
-        return output;
     }
 
-private:
     Encoding from_;
     Encoding to_;
     iconv_t handle_;

@@ -1,5 +1,6 @@
 // The searches over page-sized texts: FindText across 1 MB of mixed Chinese and ASCII, and
-// TextBetween from byte 10000 of a 100 KB result page.
+// TextBetween from byte 10000 of a 100 KB result page; the conversions of a 30 KB company page
+// of the sample site between UTF-8 and the system code page, both ways.
 
 #include <benchmark/benchmark.h>
 
@@ -7,6 +8,7 @@
 
 #include "text/CodePage.h"
 #include "text/TextOps.h"
+#include "tools/SiteContent.h"
 
 namespace velmora {
 namespace {
@@ -56,6 +58,29 @@ void BM_TextBetweenOnAResultPage(benchmark::State& state) {
                             static_cast<std::int64_t>(page.size() - kFromByte));
 }
 BENCHMARK(BM_TextBetweenOnAResultPage);
+
+// The sample site's company page: ASCII markup with Chinese text, as a search fetches it.
+std::string SiteCompanyPage() {
+    site::CompanyPageSpec spec;
+    spec.seed = site::KeywordSeed("机械");
+    return site::RenderCompanyPage(spec);
+}
+
+void BM_Utf8ToSystemOnACompanyPage(benchmark::State& state) {
+    const std::string page = SiteCompanyPage();
+    for (auto _ : state) benchmark::DoNotOptimize(Utf8ToSystem(page));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(page.size()));
+}
+BENCHMARK(BM_Utf8ToSystemOnACompanyPage);
+
+void BM_SystemToUtf8OnACompanyPage(benchmark::State& state) {
+    const Text page = Utf8ToSystem(SiteCompanyPage());
+    for (auto _ : state) benchmark::DoNotOptimize(SystemToUtf8(page));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(page.size()));
+}
+BENCHMARK(BM_SystemToUtf8OnACompanyPage);
 
 }  // namespace
 }  // namespace velmora
