@@ -3,9 +3,12 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <deque>
 #include <memory>
+#include <mutex>
 
 #include "regex/Dialect.h"
 #include "text/CodePage.h"
@@ -31,11 +34,18 @@ constexpr std::chrono::milliseconds kCreateBudget{100};
 // leaves over a 1 MB page, so the budget and not memory ends such a run.
 constexpr size_t kMaxSpans = size_t{1} << 21;
 
+// Compiled patterns kept for reuse: the program runs a few fixed patterns, each once per page
+// on a new worker thread, and compiling one costs more than matching it over a 30 KB page.
+// Patterns beyond this many push out the oldest.
+constexpr std::size_t kMaxCachedPatterns = 32;
+
 // The budget callout sits at the pattern's start, so it runs once per start position.
 constexpr std::string_view kBudgetCalloutPrefix = "(?C1)(?:";
 
 struct CodeDeleter {
-    void operator()(pcre2_code* code) const { pcre2_code_free(code); }
+    void operator()(const pcre2_code* code) const {
+        pcre2_code_free(const_cast<pcre2_code*>(code));
+    }
 };
 struct CompileContextDeleter {
     void operator()(pcre2_compile_context* context) const { pcre2_compile_context_free(context); }
@@ -90,7 +100,7 @@ int StopWhenSpent(pcre2_callout_block*, void* budget) {
     return static_cast<WorkBudget*>(budget)->Spent() ? PCRE2_ERROR_CALLOUT : 0;
 }
 
-std::unique_ptr<pcre2_code, CodeDeleter> Compile(const std::string& translated,
+std::unique_ptr<pcre2_code, CodeDeleter> CompileNew(const std::string& translated,
                                                  bool caseSensitive) {
     std::unique_ptr<pcre2_compile_context, CompileContextDeleter> context(
         pcre2_compile_context_create(nullptr));
@@ -107,6 +117,36 @@ std::unique_ptr<pcre2_code, CodeDeleter> Compile(const std::string& translated,
                       &error, &errorOffset, context.get()));
     // Without JIT pcre2_match falls back to the interpreter under the same limits.
     if (code) pcre2_jit_compile(code.get(), PCRE2_JIT_COMPLETE);
+    return code;
+}
+
+// PCRE2 lets any number of threads match with one compiled pattern at once, JIT code included,
+// so a compiled pattern is shared by every thread; null when the pattern is rejected.
+std::shared_ptr<const pcre2_code> Compile(const std::string& translated, bool caseSensitive) {
+    struct Entry {
+        std::string translated;
+        bool caseSensitive;
+        std::shared_ptr<const pcre2_code> code;
+    };
+    static std::mutex mutex;
+    static std::deque<Entry> cache;  // oldest first
+    auto matches = [&](const Entry& entry) {
+        return entry.caseSensitive == caseSensitive && entry.translated == translated;
+    };
+    {
+        std::lock_guard lock(mutex);
+        auto found = std::find_if(cache.begin(), cache.end(), matches);
+        if (found != cache.end()) return found->code;
+    }
+    std::shared_ptr<const pcre2_code> code(CompileNew(translated, caseSensitive).release(),
+                                           CodeDeleter{});
+    if (!code) return nullptr;
+    std::lock_guard lock(mutex);
+    // Another thread may have compiled the same pattern meanwhile; either copy serves.
+    if (std::find_if(cache.begin(), cache.end(), matches) == cache.end()) {
+        if (cache.size() == kMaxCachedPatterns) cache.pop_front();
+        cache.push_back({translated, caseSensitive, code});
+    }
     return code;
 }
 

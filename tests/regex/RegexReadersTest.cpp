@@ -27,6 +27,25 @@ TEST(RegexFlags, DefaultsAreCaseInsensitiveMultiLineGlobal) {
     EXPECT_EQ(regex.MatchCount(), 1);
 }
 
+// Compiled patterns are kept between Creates: each flag keeps its own, and a pattern pushed
+// out by many others compiles again with the same result.
+TEST(RegexFlags, RepeatedPatternsKeepTheirFlagsAndResults) {
+    constexpr int kDistinctPatterns = 100;
+    Regex regex;
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_TRUE(regex.Create("abc", "ABC abc", true));
+        EXPECT_EQ(regex.MatchCount(), 1);
+        EXPECT_TRUE(regex.Create("abc", "ABC abc", false));
+        EXPECT_EQ(regex.MatchCount(), 2);
+        for (int n = 0; n < kDistinctPatterns; ++n) {
+            const std::string digits = std::to_string(n);
+            ASSERT_TRUE(regex.Create("x" + digits + "(y)", "x" + digits + "y x" + digits + "Y"));
+            ASSERT_EQ(regex.MatchCount(), 2) << digits;
+            ASSERT_EQ(regex.GetSubMatch(2, 1), "Y") << digits;
+        }
+    }
+}
+
 TEST(RegexReaders, NoMatchGivesZeroAndEmptyTexts) {
     Regex regex;
     EXPECT_TRUE(regex.Create("(x)", "abc"));
