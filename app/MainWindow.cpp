@@ -1,5 +1,7 @@
 #include "app/MainWindow.h"
 
+#include <algorithm>
+
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -10,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -47,6 +50,9 @@ constexpr StatusPart kStatusParts[kStatusPartCount] = {
 };
 // Part 3 is drawn raised, the others sunken.
 constexpr int kRaisedStatusPart = 3;
+
+// An export that will take longer than this shows a progress dialog.
+constexpr int kExportProgressDelayMs = 400;
 
 constexpr const char* kAboutCaption = "爱自己是最大的帮助！";
 constexpr unsigned kAboutFlags =
@@ -88,7 +94,10 @@ MainWindow::MainWindow(MainWindowPort& port, SearchSession& session, SkinEngine&
       port_(port),
       session_(session),
       skin_(skin),
-      exporter_(port, DesktopFolder()) {
+      exporter_(port, DesktopFolder(), LocalDateTimeNow,
+                [this](ExportPhase phase, int done, int total) {
+                    ShowExportProgress(phase, done, total);
+                }) {
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(Utf8(kMainWindowCaption));
     resize(kClientSize);
@@ -260,11 +269,29 @@ void MainWindow::ContactAuthor() {
 
 void MainWindow::RunExport(ExportResult (Exporter::*variant)()) {
     (exporter_.*variant)();
+    if (exportProgress_) exportProgress_->reset();
     QCoreApplication::processEvents();
     if (closeHeldForExport_ && !exporter_.IsRunning()) {
         closeHeldForExport_ = false;
         close();
     }
+}
+
+// A long export shows where it stands; a short one never opens the dialog (minimum duration).
+void MainWindow::ShowExportProgress(ExportPhase phase, int done, int total) {
+    if (!exportProgress_) {
+        exportProgress_ = new QProgressDialog(this);
+        exportProgress_->setWindowTitle(Utf8(kDefaultMessageCaption));
+        exportProgress_->setCancelButton(nullptr);  // an export runs to its end
+        exportProgress_->setMinimumDuration(kExportProgressDelayMs);
+        exportProgress_->setAutoClose(false);
+        exportProgress_->setAutoReset(false);
+    }
+    static constexpr const char* kPhaseLabels[] = {"正在写入表格…", "正在核对表格…",
+                                                   "正在保存文件…"};
+    exportProgress_->setLabelText(Utf8(kPhaseLabels[static_cast<int>(phase)]));
+    exportProgress_->setMaximum(std::max(total, 1));
+    exportProgress_->setValue(std::min(done, std::max(total, 1)));
 }
 
 }  // namespace velmora

@@ -11,6 +11,7 @@
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QProgressDialog;
 class QPushButton;
 class QStatusBar;
 class QTableView;
@@ -75,12 +76,14 @@ private:
     void ConnectPort();
     void SetTimerPeriod(int milliseconds);
     void RunExport(ExportResult (Exporter::*variant)());
+    void ShowExportProgress(ExportPhase phase, int done, int total);
 
     MainWindowPort& port_;
     SearchSession& session_;
     SkinEngine& skin_;
     ResultListModel* model_;
     Exporter exporter_;  // holds Excel程序1 and Excel工作簿1
+    QProgressDialog* exportProgress_ = nullptr;  // made at the first export that reports
     bool closing_ = false;
     bool closeHeldForExport_ = false;
 };

@@ -9,9 +9,11 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableView>
+#include <QProgressDialog>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -218,6 +220,10 @@ private slots:
                  Utf8ToSystem("默认保存为 office Excel文件(*.xls)|*.xls"));
         QVERIFY(QFile::exists(chosen));
         QCOMPARE(dialogs->messages.size(), size_t(1));  // the count of rows saved
+        // The export reported its progress to the window, which closed the dialog at the end.
+        auto* progress = window->findChild<QProgressDialog*>();
+        QVERIFY(progress);
+        QVERIFY(!progress->isVisible());
     }
 
     void closeDuringAnExportWaitsForItsEnd() {
