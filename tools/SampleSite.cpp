@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,9 +15,11 @@
 #include <condition_variable>
 #include <cstring>
 #include <list>
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <tuple>
 
 #include "tools/SiteContent.h"
 
@@ -38,6 +41,14 @@ constexpr int kDrainTimeoutMs = 2000;
 // A slow answer's body goes out in this many pieces spread over SiteOptions::slowMs.
 constexpr int kSlowPieces = 10;
 constexpr std::size_t kReceiveChunk = 16 * 1024;
+// Pages are generated from their request alone, so they are kept once rendered, up to this
+// many bytes: a whole search of 10 pages x 20 companies of 30 KB is about 6.5 MB.
+constexpr std::size_t kMaxCachedPageBytes = 64 * 1024 * 1024;
+// Timed waits end within this many nanoseconds of their deadline instead of the default
+// 50 us, which every request's latency would otherwise gain.
+constexpr unsigned long kTimerSlackNs = 1;
+
+using Clock = std::chrono::steady_clock;
 constexpr std::string_view kLoopback = "127.0.0.1";
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
@@ -247,11 +258,13 @@ struct SampleSite::Impl {
     ReadResult ReadHead(int fd, std::string& buffer, std::size_t& headEnd);
     bool Discard(int fd, std::string& buffer, std::size_t bytes);
     bool WaitReadable(int fd, int timeoutMs);
-    bool PauseUnlessStopped(int milliseconds);
+    bool PauseUnlessStopped(Clock::time_point until);
     bool HoldUnlessStopped();
     RecordedRequest Record(RecordedRequest request, const Route& route, bool answerable);
     std::optional<FaultKind> FaultFor(int requestNumber, const Route& route) const;
     Response Answer(const RecordedRequest& request, const Route& route) const;
+    // The page a route names in the given markup, rendered once and then taken from the cache.
+    std::string Page(const Route& route, Markup markup) const;
     // extraHeaders: whole header lines, each ended by CR LF.
     bool Send(int fd, const Response& response, bool keepAlive, bool withBody, bool slowly,
               std::string_view extraHeaders = {});
@@ -272,6 +285,12 @@ struct SampleSite::Impl {
     bool stopping = false;
     bool released = false;
     std::list<Connection> connections;
+
+    // Search pages by keyword and page, company pages by seed and number; markup last.
+    using PageKey = std::tuple<Route::Kind, std::string, int, std::uint64_t, int, Markup>;
+    mutable std::mutex cacheMutex;
+    mutable std::map<PageKey, std::string> pageCache;
+    mutable std::size_t cachedBytes = 0;
 };
 
 bool SampleSite::Impl::Start() {
@@ -361,7 +380,7 @@ void SampleSite::Impl::AcceptLoop() {
         int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
             // Out of descriptors: give the connections a moment to end rather than spin.
-            if (!PauseUnlessStopped(100)) return;
+            if (!PauseUnlessStopped(Clock::now() + std::chrono::milliseconds(100))) return;
             continue;
         }
         int on = 1;
@@ -377,6 +396,7 @@ void SampleSite::Impl::AcceptLoop() {
         connection.number = ++connectionsAccepted;
         try {
             connection.thread = std::thread([this, &connection] {
+                prctl(PR_SET_TIMERSLACK, kTimerSlackNs);
                 if (Serve(connection)) DrainBeforeClose(connection.fd);
                 std::lock_guard finishLock(mutex);
                 close(connection.fd);
@@ -440,9 +460,9 @@ bool SampleSite::Impl::Discard(int fd, std::string& buffer, std::size_t bytes) {
     return true;
 }
 
-bool SampleSite::Impl::PauseUnlessStopped(int milliseconds) {
+bool SampleSite::Impl::PauseUnlessStopped(Clock::time_point until) {
     std::unique_lock lock(mutex);
-    changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return stopping; });
+    changed.wait_until(lock, until, [&] { return stopping; });
     return !stopping;
 }
 
@@ -487,31 +507,44 @@ Response SampleSite::Impl::Answer(const RecordedRequest& request, const Route& r
     if (request.method != "GET" && request.method != "HEAD") {
         return {405, ReasonOf(405), RenderNotFoundPage()};
     }
-    switch (route.kind) {
-        case Route::Kind::Search: {
-            bool noHits = std::find(options.noHitsKeywords.begin(), options.noHitsKeywords.end(),
-                                    route.keyword) != options.noHitsKeywords.end();
-            ResultPageSpec spec;
-            spec.keyword = route.keyword;
-            spec.page = route.page == 0 ? 1 : route.page;
-            spec.pages = noHits ? 0 : options.pages;
-            spec.linksPerPage = options.linksPerPage;
-            spec.baseUrl = baseUrl;
-            spec.markup = MarkupFor(request.fault);
-            return {200, "OK", RenderResultPage(spec)};
-        }
-        case Route::Kind::Company: {
-            CompanyPageSpec spec;
-            spec.seed = route.seed;
-            spec.number = route.number;
-            spec.minimumBytes = options.companyPageBytes;
-            spec.markup = MarkupFor(request.fault);
-            return {200, "OK", RenderCompanyPage(spec)};
-        }
-        case Route::Kind::Missing:
-            break;
+    if (route.kind == Route::Kind::Missing) return {404, "Not Found", RenderNotFoundPage()};
+    return {200, "OK", Page(route, MarkupFor(request.fault))};
+}
+
+std::string SampleSite::Impl::Page(const Route& route, Markup markup) const {
+    const int page = route.page == 0 ? 1 : route.page;
+    const PageKey key{route.kind, route.keyword, page, route.seed, route.number, markup};
+    {
+        std::lock_guard lock(cacheMutex);
+        auto found = pageCache.find(key);
+        if (found != pageCache.end()) return found->second;
     }
-    return {404, "Not Found", RenderNotFoundPage()};
+    std::string rendered;
+    if (route.kind == Route::Kind::Search) {
+        bool noHits = std::find(options.noHitsKeywords.begin(), options.noHitsKeywords.end(),
+                                route.keyword) != options.noHitsKeywords.end();
+        ResultPageSpec spec;
+        spec.keyword = route.keyword;
+        spec.page = page;
+        spec.pages = noHits ? 0 : options.pages;
+        spec.linksPerPage = options.linksPerPage;
+        spec.baseUrl = baseUrl;
+        spec.markup = markup;
+        rendered = RenderResultPage(spec);
+    } else {
+        CompanyPageSpec spec;
+        spec.seed = route.seed;
+        spec.number = route.number;
+        spec.minimumBytes = options.companyPageBytes;
+        spec.markup = markup;
+        rendered = RenderCompanyPage(spec);
+    }
+    std::lock_guard lock(cacheMutex);
+    if (cachedBytes + rendered.size() <= kMaxCachedPageBytes &&
+        pageCache.emplace(key, rendered).second) {
+        cachedBytes += rendered.size();
+    }
+    return rendered;
 }
 
 bool SampleSite::Impl::Send(int fd, const Response& response, bool keepAlive, bool withBody,
@@ -537,7 +570,10 @@ bool SampleSite::Impl::Send(int fd, const Response& response, bool keepAlive, bo
     if (!sendAll(head)) return false;
     std::size_t piece = (body.size() + kSlowPieces - 1) / kSlowPieces;
     for (int i = 0; i < kSlowPieces && !body.empty(); ++i) {
-        if (!PauseUnlessStopped(options.slowMs / kSlowPieces)) return false;
+        if (!PauseUnlessStopped(Clock::now() + std::chrono::milliseconds(options.slowMs) /
+                                                   kSlowPieces)) {
+            return false;
+        }
         std::size_t take = std::min(piece, body.size());
         if (!sendAll(body.substr(0, take))) return false;
         body.remove_prefix(take);
@@ -552,6 +588,7 @@ bool SampleSite::Impl::Serve(Connection& connection) {
         std::size_t headEnd = 0;
         ReadResult result = ReadHead(fd, buffer, headEnd);
         if (result == ReadResult::Closed) return true;
+        const Clock::time_point due = Clock::now() + std::chrono::milliseconds(options.latencyMs);
         if (result == ReadResult::TooLarge) {
             Send(fd, {431, ReasonOf(431), {}}, false, true, false);
             return true;
@@ -571,16 +608,17 @@ bool SampleSite::Impl::Serve(Connection& connection) {
             return true;
         }
         if (!Discard(fd, buffer, parsed.bodyBytes)) return true;
-        if (options.latencyMs > 0 && !PauseUnlessStopped(options.latencyMs)) return true;
+        // The answer is made during the latency, as a remote server's work is part of its.
+        Response response = request.fault == FaultKind::ServerError
+                                ? Response{500, "Internal Server Error", RenderServerErrorPage()}
+                                : Answer(request, route);
+        if (options.latencyMs > 0 && !PauseUnlessStopped(due)) return true;
         if (request.fault == FaultKind::Hold && !HoldUnlessStopped()) return true;
         if (request.fault == FaultKind::Reset) {
             linger hard{1, 0};  // closing now sends a reset instead of an orderly end
             setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
             return false;
         }
-        Response response = request.fault == FaultKind::ServerError
-                                ? Response{500, "Internal Server Error", RenderServerErrorPage()}
-                                : Answer(request, route);
         std::string cookie;
         if (options.sessionCookie && !request.Header("Cookie")) {
             cookie = "Set-Cookie: VSESSID=s" + std::to_string(request.number) + "; path=/\r\n";

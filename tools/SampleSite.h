@@ -44,7 +44,7 @@ struct SiteOptions {
     std::uint16_t port = 0;  // 0: an ephemeral port
     int pages = 10;          // result pages of every keyword; 0: nothing is found
     int linksPerPage = 20;
-    int latencyMs = 0;                        // waited before every answer
+    int latencyMs = 0;                        // from a request's arrival to its answer
     std::size_t companyPageBytes = 30000;     // company pages are at least this long
     int slowMs = 2000;                        // a slow answer takes this long to trickle out
     std::vector<std::string> noHitsKeywords;  // UTF-8 keywords that find nothing

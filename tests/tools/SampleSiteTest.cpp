@@ -325,6 +325,29 @@ TEST(SampleSiteFaults, PageVariantsReachOnlyTheirPages) {
     EXPECT_EQ(count(single->body, "<div class=\"mp4\">"), 1);
 }
 
+TEST(SampleSiteFaults, RepeatedPagesStayTheSameAndFaultsStillChangeThem) {
+    SiteOptions options = SmallSite();
+    options.faults = {*ParseFaultRule("nomatch:request=2"), *ParseFaultRule("nomatch:request=5")};
+    SampleSite site(options);
+    ASSERT_TRUE(site.Start());
+    LoopbackClient client(site.Port());
+    std::vector<std::string> bodies;
+    for (const std::string& target :
+         {CompanyPath("机械", 3), CompanyPath("机械", 3), CompanyPath("机械", 3),
+          SearchTarget("机械", 2), SearchTarget("机械", 2), SearchTarget("机械", 2)}) {
+        ASSERT_TRUE(client.Send(GetRequest(target)));
+        std::optional<Reply> reply = client.Receive();
+        ASSERT_TRUE(reply) << target;
+        bodies.push_back(reply->body);
+    }
+    EXPECT_EQ(bodies[0], bodies[2]);
+    EXPECT_NE(bodies[0].find("传真："), std::string::npos);
+    EXPECT_EQ(bodies[1].find("传真："), std::string::npos);
+    EXPECT_EQ(bodies[3], bodies[5]);
+    EXPECT_NE(bodies[3].find("sup-name\"><a href=\""), std::string::npos);
+    EXPECT_EQ(bodies[4].find("sup-name\"><a href=\""), std::string::npos);
+}
+
 TEST(SampleSiteFaults, EveryNthRequestIsStruck) {
     SiteOptions options = SmallSite();
     options.faults = {*ParseFaultRule("500:request=every-3")};
