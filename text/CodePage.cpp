@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,14 +55,24 @@ std::string_view Replacement(Encoding encoding) {
 constexpr std::size_t kOutputBytesPerInputByte = 2;
 constexpr std::size_t kOutputSlack = 16;
 
-void Resize(std::string& buffer, std::size_t size) {
+// Runs `grow`, which takes a buffer to `size` bytes; running out of memory is fatal.
+template <typename Growth>
+void Grow(std::size_t size, Growth grow) {
     try {
-        buffer.resize(size);
+        grow();
     } catch (const std::bad_alloc&) {
         ReportAllocationFailure(size + 1);
     } catch (const std::length_error&) {
         ReportAllocationFailure(size + 1);
     }
+}
+
+void Resize(std::string& buffer, std::size_t size) {
+    Grow(size, [&] { buffer.resize(size); });
+}
+
+void Append(std::string& buffer, std::string_view bytes) {
+    Grow(buffer.size() + bytes.size(), [&] { buffer.append(bytes); });
 }
 
 class Converter {
@@ -83,24 +94,20 @@ public:
     // each unit of a sequence cut short at the end; what follows is converted as usual.
     std::string Convert(std::string_view input) {
         std::string output;
-        Resize(output, input.size() * kOutputBytesPerInputByte + kOutputSlack);
-        std::size_t written = 0;
         if (!AsciiCompatible(from_) || !AsciiCompatible(to_)) {
-            ConvertPiece(input, output, written);
-        } else {
-            // Pages are mostly ASCII markup: ASCII runs are copied, only the rest meets iconv.
-            while (!input.empty()) {
-                const std::size_t ascii = AsciiPrefix(input);
-                Reserve(output, written, ascii);
-                std::memcpy(output.data() + written, input.data(), ascii);
-                written += ascii;
-                input.remove_prefix(ascii);
-                const std::size_t piece = NonAsciiPiece(input);
-                ConvertPiece(input.substr(0, piece), output, written);
-                input.remove_prefix(piece);
-            }
+            AppendConversion(input, output);
+            return output;
         }
-        output.resize(written);
+        Grow(input.size(), [&] { output.reserve(input.size()); });
+        // Pages are mostly ASCII markup: ASCII runs are copied, only the rest meets iconv.
+        while (!input.empty()) {
+            const std::size_t ascii = AsciiPrefix(input);
+            Append(output, input.substr(0, ascii));
+            input.remove_prefix(ascii);
+            const std::size_t piece = NonAsciiPiece(input);
+            AppendConversion(input.substr(0, piece), output);
+            input.remove_prefix(piece);
+        }
         return output;
     }
 
@@ -111,8 +118,14 @@ private:
     static bool IsAscii(char c) { return static_cast<unsigned char>(c) < 0x80; }
 
     static std::size_t AsciiPrefix(std::string_view input) {
-        return static_cast<std::size_t>(
-            std::find_if_not(input.begin(), input.end(), IsAscii) - input.begin());
+        constexpr std::uint64_t kHighBits = 0x8080808080808080;
+        std::size_t ascii = 0;
+        for (std::uint64_t word = 0; ascii + sizeof word <= input.size(); ascii += sizeof word) {
+            std::memcpy(&word, input.data() + ascii, sizeof word);
+            if ((word & kHighBits) != 0) break;
+        }
+        while (ascii < input.size() && IsAscii(input[ascii])) ++ascii;
+        return ascii;
     }
 
     // The bytes up to and including the first of two ASCII bytes in a row. The second one
@@ -126,14 +139,14 @@ private:
         return input.size();
     }
 
-    static void Reserve(std::string& output, std::size_t written, std::size_t more) {
-        if (output.size() - written < more) Resize(output, output.size() * 2 + more);
-    }
-
-    // Appends the conversion of `input` at output[written], growing output as needed.
-    void ConvertPiece(std::string_view input, std::string& output, std::size_t& written) {
+    // Appends the conversion of `input` to output. The descriptor is in its initial state on
+    // entry and is left so: both encodings are stateless, so a call that converted all of its
+    // input leaves no state, and every error is followed by a reset.
+    void AppendConversion(std::string_view input, std::string& output) {
+        if (input.empty()) return;
         const std::string_view replacement = Replacement(to_);
-        iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+        std::size_t written = output.size();
+        Resize(output, written + input.size() * kOutputBytesPerInputByte + kOutputSlack);
         char* in = const_cast<char*>(input.data());
         std::size_t inLeft = input.size();
         while (inLeft > 0) {
@@ -146,7 +159,9 @@ private:
                 Resize(output, output.size() * 2);
                 continue;
             }
-            Reserve(output, written, replacement.size());
+            if (output.size() - written < replacement.size()) {
+                Resize(output, output.size() * 2 + replacement.size());
+            }
             std::memcpy(output.data() + written, replacement.data(), replacement.size());
             written += replacement.size();
             // EILSEQ, or EINVAL for a sequence cut short: skip one unit only, since glibc also
@@ -156,6 +171,7 @@ private:
             inLeft -= skip;
             iconv(handle_, nullptr, nullptr, nullptr, nullptr);
         }
+        output.resize(written);
     }
 
     Encoding from_;
