@@ -6,6 +6,8 @@ Starts velmora-sample-site (10 result pages x 20 companies, 30 KB company pages)
 time of RUNS runs against the floor (requests x latency), CPU time per company page and peak
 memory. At both latencies it also runs reference_crawler.py, a plain serial keep-alive crawler
 making the same requests and matches, and reports velmora-cli's time as a share of its time.
+The two take turns run by run, so that both meet the same machine state, after one search that
+is not measured: the site keeps the pages it has rendered, and every measured run finds them.
 
 Usage: run_search_bench.py [BUILD_DIR] [--runs N]   (BUILD_DIR defaults to ./build)
 """
@@ -53,12 +55,22 @@ def measure(command):
     return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
 
 
-def median_run(command, runs):
-    results = [measure(command) for _ in range(runs)]
+def summary(results):
+    """Median wall and CPU seconds and the highest peak memory of several runs."""
     wall = statistics.median(r[0] for r in results)
     cpu = statistics.median(r[1] for r in results)
     peak = max(r[2] for r in results)
     return wall, cpu, peak
+
+
+def alternating_runs(commands, runs):
+    """Runs the commands in turn RUNS times, after one unmeasured run of the first."""
+    measure(commands[0])
+    results = [[] for _ in commands]
+    for _ in range(runs):
+        for command, result in zip(commands, results):
+            result.append(measure(command))
+    return [summary(result) for result in results]
 
 
 def main():
@@ -79,7 +91,9 @@ def main():
     for latency_ms in (0, 20):
         site, url = start_site(build, latency_ms)
         try:
-            wall, cpu, peak = median_run([cli, "--site", url, KEYWORD], runs)
+            reference = [sys.executable, os.path.join(HERE, "reference_crawler.py"), url, KEYWORD]
+            (wall, cpu, peak), (ref_wall, ref_cpu, ref_peak) = alternating_runs(
+                [[cli, "--site", url, KEYWORD], reference], runs)
             floor = REQUESTS * latency_ms / 1000
             line = "latency %2d ms: velmora-cli %.3f s" % (latency_ms, wall)
             if floor > 0:
@@ -87,8 +101,6 @@ def main():
             line += ", CPU %.2f ms per company page, peak memory %.1f MiB" % (
                 cpu * 1000 / companies, peak / 1024)
             print(line)
-            reference = [sys.executable, os.path.join(HERE, "reference_crawler.py"), url, KEYWORD]
-            ref_wall, ref_cpu, ref_peak = median_run(reference, runs)
             print("latency %2d ms: reference crawler (Python) %.3f s, CPU %.2f ms per company "
                   "page, peak memory %.1f MiB; velmora-cli takes %.2f of its time" % (
                       latency_ms, ref_wall, ref_cpu * 1000 / companies, ref_peak / 1024,
@@ -96,6 +108,7 @@ def main():
         finally:
             site.terminate()
             site.wait()
+    print("load average after: %.2f %.2f %.2f" % os.getloadavg())
 
 
 if __name__ == "__main__":
