@@ -101,7 +101,7 @@ int StopWhenSpent(pcre2_callout_block*, void* budget) {
 }
 
 std::unique_ptr<pcre2_code, CodeDeleter> CompileNew(const std::string& translated,
-                                                 bool caseSensitive) {
+                                                    bool caseSensitive) {
     std::unique_ptr<pcre2_compile_context, CompileContextDeleter> context(
         pcre2_compile_context_create(nullptr));
     if (!context) return nullptr;

@@ -3,14 +3,18 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/FatalError.h"
 
@@ -51,7 +55,8 @@ std::string_view Replacement(Encoding encoding) {
 }
 
 // The output's first guess, in output bytes per input byte (UTF-8 to UTF-16 doubles ASCII);
-// a longer result grows the buffer.
+// a longer result grows the buffer. No single character of UTF-8 or the system code page
+// takes more than twice its bytes in the other.
 constexpr std::size_t kOutputBytesPerInputByte = 2;
 constexpr std::size_t kOutputSlack = 16;
 
@@ -75,17 +80,135 @@ void Append(std::string& buffer, std::string_view bytes) {
     Grow(buffer.size() + bytes.size(), [&] { buffer.append(bytes); });
 }
 
+iconv_t OpenIconv(Encoding from, Encoding to) {
+    iconv_t handle = iconv_open(IconvName(to), IconvName(from));
+    if (handle == reinterpret_cast<iconv_t>(-1)) {
+        // glibc always carries these converters; without them the installation is broken.
+        std::fprintf(stderr, "velmora: iconv cannot convert %s to %s\n", IconvName(from),
+                     IconvName(to));
+        std::abort();
+    }
+    return handle;
+}
+
+bool IsAscii(char c) {
+    return static_cast<unsigned char>(c) < 0x80;
+}
+
+// Characters of U+0080..U+FFFF (from UTF-8) or of two system bytes, each converted by iconv
+// alone the first time its block of 256 is met and looked up from then on: Chinese text costs
+// a lookup per character instead of an iconv call per run. A character iconv cannot convert
+// alone is left to iconv in its context. Shared by all threads; at most 256 blocks of 256.
+class CharacterTable {
+public:
+    struct Entry {
+        std::uint8_t size = 0;  // 0: not in the table
+        char bytes[4] = {};
+    };
+
+    CharacterTable(Encoding from, Encoding to) : from_(from), handle_(OpenIconv(from, to)) {}
+    ~CharacterTable() { iconv_close(handle_); }
+    CharacterTable(const CharacterTable&) = delete;
+    CharacterTable& operator=(const CharacterTable&) = delete;
+
+    // The entry of the character that starts `input`, and its length; null when the table
+    // does not hold it (ASCII, a malformed or cut sequence, four-byte characters).
+    const Entry* Find(std::string_view input, std::size_t& length) {
+        auto byte = [&](std::size_t i) { return static_cast<unsigned char>(input[i]); };
+        auto continues = [&](std::size_t i) {
+            return i < input.size() && (byte(i) & 0xC0) == 0x80;
+        };
+        unsigned block = 0;
+        unsigned low = 0;
+        if (from_ == Encoding::kSystem) {
+            if (input.size() < 2 || !IsLead(byte(0)) || !IsTrail(byte(1))) return nullptr;
+            block = byte(0);
+            low = byte(1);
+            length = 2;
+        } else if (byte(0) >= 0xC2 && byte(0) <= 0xDF && continues(1)) {
+            block = (byte(0) & 0x1Fu) >> 2;
+            low = ((byte(0) & 0x03u) << 6) | (byte(1) & 0x3Fu);
+            length = 2;
+        } else if (byte(0) >= 0xE0 && byte(0) <= 0xEF && continues(1) && continues(2)) {
+            block = ((byte(0) & 0x0Fu) << 4) | ((byte(1) & 0x3Fu) >> 2);
+            low = ((byte(1) & 0x03u) << 6) | (byte(2) & 0x3Fu);
+            const unsigned codePoint = block << 8 | low;
+            if (codePoint < 0x800 || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) return nullptr;
+            length = 3;
+        } else {
+            return nullptr;
+        }
+        const Entry& entry = BlockAt(block)[low];
+        return entry.size == 0 ? nullptr : &entry;
+    }
+
+private:
+    static constexpr std::size_t kBlockCount = 256;
+    using Block = std::array<Entry, 256>;
+
+    static bool IsLead(unsigned byte) { return byte >= 0x81 && byte <= 0xFE; }
+    static bool IsTrail(unsigned byte) {
+        return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFE);
+    }
+
+    const Block& BlockAt(unsigned block) {
+        if (const Block* ready = blocks_[block].load(std::memory_order_acquire)) return *ready;
+        std::lock_guard lock(mutex_);
+        if (const Block* ready = blocks_[block].load(std::memory_order_relaxed)) return *ready;
+        auto made = std::make_unique<Block>();
+        for (unsigned low = 0; low < made->size(); ++low) {
+            std::string character;
+            if (from_ == Encoding::kSystem) {
+                if (IsTrail(low)) character = {static_cast<char>(block), static_cast<char>(low)};
+            } else if (const unsigned codePoint = block << 8 | low;
+                       codePoint >= 0x80 && (codePoint < 0xD800 || codePoint > 0xDFFF)) {
+                character = codePoint < 0x800
+                                ? std::string{static_cast<char>(0xC0 | codePoint >> 6),
+                                              static_cast<char>(0x80 | (codePoint & 0x3F))}
+                                : std::string{static_cast<char>(0xE0 | codePoint >> 12),
+                                              static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)),
+                                              static_cast<char>(0x80 | (codePoint & 0x3F))};
+            }
+            if (!character.empty()) (*made)[low] = ConvertAlone(character);
+        }
+        blocks_[block].store(made.get(), std::memory_order_release);
+        return *owned_.emplace_back(std::move(made));
+    }
+
+    Entry ConvertAlone(std::string_view character) {
+        Entry entry;
+        iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+        char* in = const_cast<char*>(character.data());
+        std::size_t inLeft = character.size();
+        char* out = entry.bytes;
+        std::size_t outLeft = sizeof entry.bytes;
+        if (iconv(handle_, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) ||
+            inLeft != 0) {
+            return {};
+        }
+        entry.size = static_cast<std::uint8_t>(sizeof entry.bytes - outLeft);
+        return entry;
+    }
+
+    Encoding from_;
+    iconv_t handle_;
+    std::mutex mutex_;
+    std::array<std::atomic<const Block*>, kBlockCount> blocks_{};
+    std::vector<std::unique_ptr<Block>> owned_;
+};
+
+CharacterTable* TableFor(Encoding from, Encoding to) {
+    static CharacterTable utf8ToSystem(Encoding::kUtf8, Encoding::kSystem);
+    static CharacterTable systemToUtf8(Encoding::kSystem, Encoding::kUtf8);
+    if (from == Encoding::kUtf8 && to == Encoding::kSystem) return &utf8ToSystem;
+    if (from == Encoding::kSystem && to == Encoding::kUtf8) return &systemToUtf8;
+    return nullptr;
+}
+
 class Converter {
 public:
-    Converter(Encoding from, Encoding to) : from_(from), to_(to) {
-        handle_ = iconv_open(IconvName(to), IconvName(from));
-        if (handle_ == reinterpret_cast<iconv_t>(-1)) {
-            // glibc always carries these converters; without them the installation is broken.
-            std::fprintf(stderr, "velmora: iconv cannot convert %s to %s\n", IconvName(from),
-                         IconvName(to));
-            std::abort();
-        }
-    }
+    Converter(Encoding from, Encoding to)
+        : from_(from), to_(to), handle_(OpenIconv(from, to)), table_(TableFor(from, to)) {}
     ~Converter() { iconv_close(handle_); }
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
@@ -94,7 +217,7 @@ public:
     // each unit of a sequence cut short at the end; what follows is converted as usual.
     std::string Convert(std::string_view input) {
         std::string output;
-        if (!AsciiCompatible(from_) || !AsciiCompatible(to_)) {
+        if (table_ == nullptr) {
             AppendConversion(input, output);
             return output;
         }
@@ -105,18 +228,13 @@ public:
             Append(output, input.substr(0, ascii));
             input.remove_prefix(ascii);
             const std::size_t piece = NonAsciiPiece(input);
-            AppendConversion(input.substr(0, piece), output);
+            AppendPiece(input.substr(0, piece), output);
             input.remove_prefix(piece);
         }
         return output;
     }
 
 private:
-    // Both map ASCII to itself, byte for byte.
-    static bool AsciiCompatible(Encoding encoding) { return encoding != Encoding::kUtf16; }
-
-    static bool IsAscii(char c) { return static_cast<unsigned char>(c) < 0x80; }
-
     static std::size_t AsciiPrefix(std::string_view input) {
         constexpr std::uint64_t kHighBits = 0x8080808080808080;
         std::size_t ascii = 0;
@@ -137,6 +255,24 @@ private:
             if (IsAscii(input[i]) && IsAscii(input[i + 1])) return i + 1;
         }
         return input.size();
+    }
+
+    // Characters of the table, and ASCII, are appended as they come; from the first other one
+    // on, iconv converts the rest.
+    void AppendPiece(std::string_view piece, std::string& output) {
+        // Room for the whole piece up front, so that no append below allocates.
+        const std::size_t room = output.size() + piece.size() * kOutputBytesPerInputByte;
+        Grow(room, [&] { output.reserve(room); });
+        while (!piece.empty()) {
+            std::size_t length = 1;
+            const CharacterTable::Entry* entry = nullptr;
+            if (!IsAscii(piece.front()) && (entry = table_->Find(piece, length)) == nullptr) {
+                AppendConversion(piece, output);
+                return;
+            }
+            output.append(entry ? std::string_view(entry->bytes, entry->size) : piece.substr(0, 1));
+            piece.remove_prefix(length);
+        }
     }
 
     // Appends the conversion of `input` to output. The descriptor is in its initial state on
@@ -177,6 +313,7 @@ private:
     Encoding from_;
     Encoding to_;
     iconv_t handle_;
+    CharacterTable* table_;  // null unless both encodings map ASCII to itself
 };
 
 // One converter per thread and direction: iconv descriptors carry state and are not shared.

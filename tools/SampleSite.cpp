@@ -570,8 +570,8 @@ bool SampleSite::Impl::Send(int fd, const Response& response, bool keepAlive, bo
     if (!sendAll(head)) return false;
     std::size_t piece = (body.size() + kSlowPieces - 1) / kSlowPieces;
     for (int i = 0; i < kSlowPieces && !body.empty(); ++i) {
-        if (!PauseUnlessStopped(Clock::now() + std::chrono::milliseconds(options.slowMs) /
-                                                   kSlowPieces)) {
+        if (!PauseUnlessStopped(Clock::now() +
+                                std::chrono::milliseconds(options.slowMs) / kSlowPieces)) {
             return false;
         }
         std::size_t take = std::min(piece, body.size());

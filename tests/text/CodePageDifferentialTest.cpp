@@ -1,7 +1,8 @@
 // Differential check of the conversions between UTF-8 and the system code page against iconv
-// run over the whole input at once, on random byte strings that mix ASCII runs with valid
-// characters of both encodings, stray bytes and sequences cut short, so that malformed input
-// meets every kind of boundary. The seed is fixed; a failure names the round.
+// run over the whole input at once: every character of U+0080..U+FFFF and every two-byte
+// system sequence, and random byte strings that mix ASCII runs with valid characters of both
+// encodings, stray bytes and sequences cut short, so that malformed input meets every kind of
+// boundary. The seed is fixed; a failure names the round.
 
 #include <gtest/gtest.h>
 #include <iconv.h>
@@ -45,20 +46,24 @@ std::string WholeInputConversion(std::string_view input, const char* from, const
 // Pieces whose trail bytes look like ASCII, lead bytes without their trail, and lone trails.
 const std::vector<std::string>& Pieces() {
     static const std::vector<std::string> pieces = {
-        "\xE4\xB8\xAD",                       // UTF-8 中
-        "\xC3\xA9",                           // UTF-8 é
-        "\xF0\x9F\x98\x80",                   // UTF-8 four bytes
-        "\xE4\xB8",                           // UTF-8 cut short
-        "\xF0\x9F",                           // UTF-8 cut short
-        "\xED\xA0\x80",                       // UTF-8 surrogate
-        "\xC0\xAF",                           // UTF-8 overlong
-        "\xD6\xD0",                           // GB18030 中
-        "\xB0\x41",                           // GB18030 with an ASCII trail
-        "\x81\x30\x81\x30",                   // GB18030 four bytes
-        "\x95\x34\xB2\x35",                   // GB18030 beyond the BMP
-        "\x81\x30",                           // GB18030 four bytes cut short
-        "\x81\x30\x81",                       // GB18030 four bytes cut short
-        "\x80", "\xFF", "\x81", "\xBF", "\xFE",  // stray bytes
+        "\xE4\xB8\xAD",      // UTF-8 中
+        "\xC3\xA9",          // UTF-8 é
+        "\xF0\x9F\x98\x80",  // UTF-8 four bytes
+        "\xE4\xB8",          // UTF-8 cut short
+        "\xF0\x9F",          // UTF-8 cut short
+        "\xED\xA0\x80",      // UTF-8 surrogate
+        "\xC0\xAF",          // UTF-8 overlong
+        "\xD6\xD0",          // GB18030 中
+        "\xB0\x41",          // GB18030 with an ASCII trail
+        "\x81\x30\x81\x30",  // GB18030 four bytes
+        "\x95\x34\xB2\x35",  // GB18030 beyond the BMP
+        "\x81\x30",          // GB18030 four bytes cut short
+        "\x81\x30\x81",      // GB18030 four bytes cut short
+        "\x80",
+        "\xFF",
+        "\x81",
+        "\xBF",
+        "\xFE",  // stray bytes
     };
     return pieces;
 }
@@ -87,6 +92,35 @@ std::string Show(std::string_view bytes) {
         shown += hex;
     }
     return shown;
+}
+
+std::string Utf8Of(unsigned codePoint) {
+    if (codePoint < 0x800) {
+        return {static_cast<char>(0xC0 | codePoint >> 6),
+                static_cast<char>(0x80 | (codePoint & 0x3F))};
+    }
+    return {static_cast<char>(0xE0 | codePoint >> 12),
+            static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)),
+            static_cast<char>(0x80 | (codePoint & 0x3F))};
+}
+
+// Each block of 256 goes through as one text, its characters between ASCII letters; surrogate
+// code points, lone leads and bytes that are no trail come out as iconv has them.
+TEST(CodePageDifferentialTest, EveryTwoAndThreeByteCharacterAndEveryTwoByteSequence) {
+    for (unsigned block = 0; block < 256; ++block) {
+        std::string utf8;
+        std::string system;
+        for (unsigned low = 0; low < 256; ++low) {
+            const unsigned codePoint = block << 8 | low;
+            if (codePoint >= 0x80) utf8 += Utf8Of(codePoint) + "a";
+            system += {static_cast<char>(block), static_cast<char>(low), 'b'};
+        }
+        SCOPED_TRACE("block " + std::to_string(block));
+        ASSERT_EQ(Utf8ToSystem(utf8),
+                  WholeInputConversion(utf8, "UTF-8", "GB18030", "\x84\x31\xA4\x37"));
+        ASSERT_EQ(SystemToUtf8(system),
+                  WholeInputConversion(system, "GB18030", "UTF-8", "\xEF\xBF\xBD"));
+    }
 }
 
 TEST(CodePageDifferentialTest, PieceWiseConversionEqualsWholeInputConversion) {
