@@ -21,12 +21,14 @@ Text CleanEmail(const Text& cell) {
 }
 
 // Lowers the count of active workers when the worker ends, however it ends; declared after the
-// worker's turn on workerMutex so that the count goes down before the turn is given up.
+// worker's turn on workerMutex so that the count goes down before the turn is given up. Only
+// the batch's wait cares, and only for a count down to 0 (it checks the count when it begins,
+// after every raise), so no other end wakes the waiting threads.
 class ActiveWorkerRelease {
 public:
     explicit ActiveWorkerRelease(SearchSession& session) : session_(session) {}
     ~ActiveWorkerRelease() {
-        --session_.activeWorkers;
+        if (--session_.activeWorkers > 0) return;
         { std::lock_guard lock(session_.control->mutex); }
         session_.control->changed.notify_all();
     }

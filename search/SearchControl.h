@@ -21,7 +21,7 @@ struct SearchSession::Control {
     // Replaced at each start, while no search thread runs.
     std::stop_source stop;
 
-    // Guards crawlRunning; `changed` announces the crawl's end and every worker's end.
+    // Guards crawlRunning; `changed` announces the crawl's end and a batch's last worker's end.
     std::mutex mutex;
     std::condition_variable_any changed;
     bool crawlRunning = false;
