@@ -27,6 +27,9 @@ constexpr uint32_t kHeapLimitKiB = 16 * 1024;
 // thousand times; the cap equals the interpreter's heap limit so both accept the same pages.
 constexpr size_t kJitStackStartBytes = 32 * 1024;
 constexpr size_t kJitStackMaxBytes = size_t{kHeapLimitKiB} * 1024;
+// Idle JIT stacks kept for reuse: the search matches on one worker and the crawl thread at
+// most at once. A stack keeps the memory its deepest match touched, so few are kept.
+constexpr size_t kMaxKeptJitStacks = 2;
 // The match limit counts per start position, so a page of many near misses needs a budget
 // over the whole Create; real pages take well under a millisecond.
 constexpr std::chrono::milliseconds kCreateBudget{100};
@@ -60,13 +63,47 @@ struct JitStackDeleter {
     void operator()(pcre2_jit_stack* stack) const { pcre2_jit_stack_free(stack); }
 };
 
-// A JIT stack serves one match at a time, so each thread has its own; null when it cannot be
-// made, and PCRE2 then uses its small default stack.
-pcre2_jit_stack* ThreadJitStack() {
-    thread_local std::unique_ptr<pcre2_jit_stack, JitStackDeleter> stack(
-        pcre2_jit_stack_create(kJitStackStartBytes, kJitStackMaxBytes, nullptr));
-    return stack.get();
-}
+using JitStack = std::unique_ptr<pcre2_jit_stack, JitStackDeleter>;
+
+// A JIT stack serves one match at a time, so each Create borrows one of its own. Returned
+// stacks are kept for the next Create: a worker thread lives for one page, and mapping a new
+// stack for each cost more than setting up the match. Null when none can be made, and PCRE2
+// then uses its small default stack.
+class JitStackLoan {
+public:
+    JitStackLoan() {
+        {
+            std::lock_guard lock(PoolMutex());
+            if (!Pool().empty()) {
+                stack_ = std::move(Pool().back());
+                Pool().pop_back();
+                return;
+            }
+        }
+        stack_.reset(pcre2_jit_stack_create(kJitStackStartBytes, kJitStackMaxBytes, nullptr));
+    }
+    ~JitStackLoan() {
+        if (!stack_) return;
+        std::lock_guard lock(PoolMutex());
+        if (Pool().size() < kMaxKeptJitStacks) Pool().push_back(std::move(stack_));
+    }
+    JitStackLoan(const JitStackLoan&) = delete;
+    JitStackLoan& operator=(const JitStackLoan&) = delete;
+
+    pcre2_jit_stack* get() const { return stack_.get(); }
+
+private:
+    static std::mutex& PoolMutex() {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static std::vector<JitStack>& Pool() {
+        static std::vector<JitStack> pool;
+        return pool;
+    }
+
+    JitStack stack_;
+};
 
 std::chrono::nanoseconds ThreadCpuTime() {
     timespec now{};
@@ -179,6 +216,7 @@ bool Regex::Create(const Text& pattern, const Text& subject, bool caseSensitive,
     if (!translated) return false;
     auto code = Compile(*translated, caseSensitive);
     if (!code) return false;
+    const JitStackLoan jitStack;
     std::unique_ptr<pcre2_match_context, MatchContextDeleter> context(
         pcre2_match_context_create(nullptr));
     std::unique_ptr<pcre2_match_data, MatchDataDeleter> data(
@@ -187,7 +225,7 @@ bool Regex::Create(const Text& pattern, const Text& subject, bool caseSensitive,
     pcre2_set_match_limit(context.get(), kMatchLimit);
     pcre2_set_heap_limit(context.get(), kHeapLimitKiB);
     pcre2_set_callout(context.get(), StopWhenSpent, &budget);
-    pcre2_jit_stack_assign(context.get(), nullptr, ThreadJitStack());
+    pcre2_jit_stack_assign(context.get(), nullptr, jitStack.get());
 
     uint32_t groups = 0;
     pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &groups);
