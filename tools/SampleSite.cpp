@@ -523,21 +523,21 @@ std::string SampleSite::Impl::Page(const Route& route, Markup markup) const {
     if (route.kind == Route::Kind::Search) {
         bool noHits = std::find(options.noHitsKeywords.begin(), options.noHitsKeywords.end(),
                                 route.keyword) != options.noHitsKeywords.end();
-        ResultPageSpec spec;
-        spec.keyword = route.keyword;
-        spec.page = page;
-        spec.pages = noHits ? 0 : options.pages;
-        spec.linksPerPage = options.linksPerPage;
-        spec.baseUrl = baseUrl;
-        spec.markup = markup;
-        rendered = RenderResultPage(spec);
+        ResultPageParams params;
+        params.keyword = route.keyword;
+        params.page = page;
+        params.pages = noHits ? 0 : options.pages;
+        params.linksPerPage = options.linksPerPage;
+        params.baseUrl = baseUrl;
+        params.markup = markup;
+        rendered = RenderResultPage(params);
     } else {
-        CompanyPageSpec spec;
-        spec.seed = route.seed;
-        spec.number = route.number;
-        spec.minimumBytes = options.companyPageBytes;
-        spec.markup = markup;
-        rendered = RenderCompanyPage(spec);
+        CompanyPageParams params;
+        params.seed = route.seed;
+        params.number = route.number;
+        params.minimumBytes = options.companyPageBytes;
+        params.markup = markup;
+        rendered = RenderCompanyPage(params);
     }
     std::lock_guard lock(cacheMutex);
     if (cachedBytes + rendered.size() <= kMaxCachedPageBytes &&

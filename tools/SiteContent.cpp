@@ -372,11 +372,11 @@ void AddFooter(Page& page) {
         << "</html>";
 }
 
-void AddResultItem(Page& page, const ResultPageSpec& spec, std::uint64_t seed, int number) {
+void AddResultItem(Page& page, const ResultPageParams& params, std::uint64_t seed, int number) {
     CompanyRecord company = GenerateCompany(seed, number);
     const City& city = CityOf(seed, number);
-    std::string url = std::string(spec.baseUrl) + CompanyTarget(seed, number);
-    std::string nameClass = spec.markup == Markup::Changed ? "company-title" : "sup-name";
+    std::string url = std::string(params.baseUrl) + CompanyTarget(seed, number);
+    std::string nameClass = params.markup == Markup::Changed ? "company-title" : "sup-name";
     page << "<div class=\"item\">"
          << "<div class=\"" + nameClass + "\"><a href=\"" + url + "\" target=\"_blank\" title=\"" +
                 company.companyName + "\">" + company.companyName + "</a></div>"
@@ -389,25 +389,25 @@ void AddResultItem(Page& page, const ResultPageSpec& spec, std::uint64_t seed, i
          << "</div>";
 }
 
-void AddPager(Page& page, const ResultPageSpec& spec, int total) {
-    std::string pageNumbers = std::to_string(spec.page) + "/" + std::to_string(spec.pages);
-    if (spec.markup == Markup::Changed) {
+void AddPager(Page& page, const ResultPageParams& params, int total) {
+    std::string pageNumbers = std::to_string(params.page) + "/" + std::to_string(params.pages);
+    if (params.markup == Markup::Changed) {
         page << "<div class=\"pages\">共 " + std::to_string(total) + " 条 第 " + pageNumbers +
                     " 页</div>";
         return;
     }
     std::string line = "<div class=\"pages\">总数: " + std::to_string(total) + "&nbsp;&nbsp;";
-    if (spec.markup != Markup::WithoutPageCount) line += "页次: " + pageNumbers + "&nbsp;&nbsp;";
-    line += "每页: " + std::to_string(spec.linksPerPage) + "&nbsp;&nbsp;";
-    std::string base = SearchTarget(spec.keyword);
+    if (params.markup != Markup::WithoutPageCount) line += "页次: " + pageNumbers + "&nbsp;&nbsp;";
+    line += "每页: " + std::to_string(params.linksPerPage) + "&nbsp;&nbsp;";
+    std::string base = SearchTarget(params.keyword);
     auto link = [&](int target, std::string_view label) {
         return "<a href=\"" + base + std::string(kPageParameter) + std::to_string(target) + "\">" +
                std::string(label) + "</a> ";
     };
     line += link(1, "首页");
-    if (spec.page > 1) line += link(spec.page - 1, "上一页");
-    if (spec.page < spec.pages) line += link(spec.page + 1, "下一页");
-    line += link(spec.pages, "尾页");
+    if (params.page > 1) line += link(params.page - 1, "上一页");
+    if (params.page < params.pages) line += link(params.page + 1, "下一页");
+    line += link(params.pages, "尾页");
     page << line + "</div>";
 }
 
@@ -472,10 +472,10 @@ EmailMarkup EmailMarkupOf(std::uint64_t seed, int number) {
                        : EmailMarkup::AfterLineBreak;
 }
 
-std::string RenderResultPage(const ResultPageSpec& spec) {
-    std::uint64_t seed = KeywordSeed(spec.keyword);
-    Dice dice(seed ^ static_cast<std::uint64_t>(spec.page));
-    std::string keywordHtml = EscapeHtml(spec.keyword);
+std::string RenderResultPage(const ResultPageParams& params) {
+    std::uint64_t seed = KeywordSeed(params.keyword);
+    Dice dice(seed ^ static_cast<std::uint64_t>(params.page));
+    std::string keywordHtml = EscapeHtml(params.keyword);
     Page page;
     AddHead(page, keywordHtml + "_公司黄页_企业名录 - 商务黄页网",
             keywordHtml + "," + keywordHtml + "公司," + keywordHtml + "厂家");
@@ -483,10 +483,10 @@ std::string RenderResultPage(const ResultPageSpec& spec) {
     page << "<div class=\"crumbs\">当前位置：<a href=\"/\">首页</a> &gt; <a href=\"/company/\">"
             "企业名录</a> &gt; 搜索“" +
                 keywordHtml + "”</div>";
-    bool hits = spec.pages > 0;
-    int total = spec.pages * spec.linksPerPage;
-    if (spec.markup == Markup::Short) {
-        if (hits) AddPager(page, spec, total);
+    bool hits = params.pages > 0;
+    int total = params.pages * params.linksPerPage;
+    if (params.markup == Markup::Short) {
+        if (hits) AddPager(page, params, total);
     } else {
         AddCategorySide(page, dice);
         PadChrome(page, dice, kMarkerSearchStart + kMarkerMargin);
@@ -497,24 +497,24 @@ std::string RenderResultPage(const ResultPageSpec& spec) {
                     "”相关的企业，请更换关键词再试。</div>";
     } else {
         page << "<div class=\"list\">";
-        if (spec.page >= 1 && spec.page <= spec.pages) {
-            for (int i = 1; i <= spec.linksPerPage; ++i) {
-                AddResultItem(page, spec, seed, (spec.page - 1) * spec.linksPerPage + i);
+        if (params.page >= 1 && params.page <= params.pages) {
+            for (int i = 1; i <= params.linksPerPage; ++i) {
+                AddResultItem(page, params, seed, (params.page - 1) * params.linksPerPage + i);
             }
         }
         page << "</div>";
-        if (spec.markup != Markup::Short) AddPager(page, spec, total);
+        if (params.markup != Markup::Short) AddPager(page, params, total);
     }
     page << "</div>";
     AddFooter(page);
     return std::move(page.Text());
 }
 
-std::string RenderCompanyPage(const CompanyPageSpec& spec) {
-    CompanyRecord company = GenerateCompany(spec.seed, spec.number);
-    const City& city = CityOf(spec.seed, spec.number);
+std::string RenderCompanyPage(const CompanyPageParams& params) {
+    CompanyRecord company = GenerateCompany(params.seed, params.number);
+    const City& city = CityOf(params.seed, params.number);
     std::string industry(IndustryOf(company.companyName));
-    Dice dice(CompanyState(spec.seed, spec.number) ^ 0x7F4A7C159E3779B9ULL);
+    Dice dice(CompanyState(params.seed, params.number) ^ 0x7F4A7C159E3779B9ULL);
     Page page;
     AddHead(page, company.companyName + " - 联系方式 - 商务黄页网",
             company.companyName + "," + industry);
@@ -530,22 +530,22 @@ std::string RenderCompanyPage(const CompanyPageSpec& spec) {
          << "</div>"
          << "<div class=\"contact\">"
          << "<div class=\"mp3\">联系方式</div>";
-    AddContactBlock(page, company, EmailMarkupOf(spec.seed, spec.number),
-                    spec.markup != Markup::Changed);
-    if (spec.markup == Markup::TwoBlocks) {
-        AddContactBlock(page, GenerateCompany(spec.seed, spec.number + 1),
-                        EmailMarkupOf(spec.seed, spec.number + 1), true);
+    AddContactBlock(page, company, EmailMarkupOf(params.seed, params.number),
+                    params.markup != Markup::Changed);
+    if (params.markup == Markup::TwoBlocks) {
+        AddContactBlock(page, GenerateCompany(params.seed, params.number + 1),
+                        EmailMarkupOf(params.seed, params.number + 1), true);
     }
     page << "</div>";
 
     Page footer;
     AddFooter(footer);
     page << "<div class=\"products\"><h3>产品展示</h3><ul>";
-    for (int k = 1; page.Text().size() + footer.Text().size() + 16 < spec.minimumBytes; ++k) {
+    for (int k = 1; page.Text().size() + footer.Text().size() + 16 < params.minimumBytes; ++k) {
         std::string product = industry + std::string(dice.Pick(kProductKinds)) + " " +
                               std::string(1, static_cast<char>('A' + dice.Below(26))) + "-" +
                               dice.Digits(4);
-        page << "<li><a href=\"" + CompanyTarget(spec.seed, spec.number) +
+        page << "<li><a href=\"" + CompanyTarget(params.seed, params.number) +
                     "?product=" + std::to_string(k) + "\"><img src=\"/upload/product/" +
                     dice.Digits(8) + ".jpg\" alt=\"" + product + "\" /></a><p>" + product +
                     "</p><span>价格面议</span></li>";

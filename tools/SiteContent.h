@@ -51,7 +51,7 @@ enum class Markup {
     TwoBlocks,         // company page: the next company's contact block follows its own
 };
 
-struct ResultPageSpec {
+struct ResultPageParams {
     std::string_view keyword;  // UTF-8, as decoded from the request
     int page = 1;              // 1-based; the search URL without a page number is page 1
     int pages = 10;            // 0: nothing found
@@ -60,7 +60,7 @@ struct ResultPageSpec {
     Markup markup = Markup::Regular;
 };
 
-struct CompanyPageSpec {
+struct CompanyPageParams {
     std::uint64_t seed = 0;
     int number = 1;  // 1-based over the whole search
     std::size_t minimumBytes = 30000;
@@ -71,8 +71,8 @@ std::uint64_t KeywordSeed(std::string_view keyword);
 CompanyRecord GenerateCompany(std::uint64_t seed, int number);
 EmailMarkup EmailMarkupOf(std::uint64_t seed, int number);
 
-std::string RenderResultPage(const ResultPageSpec& spec);
-std::string RenderCompanyPage(const CompanyPageSpec& spec);
+std::string RenderResultPage(const ResultPageParams& params);
+std::string RenderCompanyPage(const CompanyPageParams& params);
 std::string RenderNotFoundPage();
 std::string RenderServerErrorPage();
 

@@ -61,9 +61,9 @@ BENCHMARK(BM_TextBetweenOnAResultPage);
 
 // The sample site's company page: ASCII markup with Chinese text, as a search fetches it.
 std::string SiteCompanyPage() {
-    site::CompanyPageSpec spec;
-    spec.seed = site::KeywordSeed("机械");
-    return site::RenderCompanyPage(spec);
+    site::CompanyPageParams params;
+    params.seed = site::KeywordSeed("机械");
+    return site::RenderCompanyPage(params);
 }
 
 void BM_Utf8ToSystemOnACompanyPage(benchmark::State& state) {

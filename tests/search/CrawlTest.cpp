@@ -177,7 +177,7 @@ TEST_F(CrawlTest, UnreadableCompanyPagesGoToTheClipboardAndLeaveEmptyRows) {
     StartSearch(*session_);
     WaitForSearchEnd(*session_);
 
-    site::CompanyPageSpec changed;
+    site::CompanyPageParams changed;
     changed.seed = site::KeywordSeed(kKeyword);
     changed.number = 2;
     changed.minimumBytes = 3000;

@@ -38,24 +38,24 @@ constexpr std::string_view kBaseUrl = "http://127.0.0.1:8080";
 
 std::string RenderPage(std::string_view keyword, int page, int pages, int linksPerPage,
                        Markup markup = Markup::Regular) {
-    ResultPageSpec spec;
-    spec.keyword = keyword;
-    spec.page = page;
-    spec.pages = pages;
-    spec.linksPerPage = linksPerPage;
-    spec.baseUrl = kBaseUrl;
-    spec.markup = markup;
-    return RenderResultPage(spec);
+    ResultPageParams params;
+    params.keyword = keyword;
+    params.page = page;
+    params.pages = pages;
+    params.linksPerPage = linksPerPage;
+    params.baseUrl = kBaseUrl;
+    params.markup = markup;
+    return RenderResultPage(params);
 }
 
 std::string RenderCompany(std::string_view keyword, int number, std::size_t minimumBytes = 30000,
                           Markup markup = Markup::Regular) {
-    CompanyPageSpec spec;
-    spec.seed = KeywordSeed(keyword);
-    spec.number = number;
-    spec.minimumBytes = minimumBytes;
-    spec.markup = markup;
-    return RenderCompanyPage(spec);
+    CompanyPageParams params;
+    params.seed = KeywordSeed(keyword);
+    params.number = number;
+    params.minimumBytes = minimumBytes;
+    params.markup = markup;
+    return RenderCompanyPage(params);
 }
 
 std::vector<std::string> Links(const Text& page) {
