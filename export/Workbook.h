@@ -14,7 +14,7 @@
 
 namespace velmora {
 
-// The format's own limits (ECMA-376 / the spreadsheet application's specifications).
+// Limits of the workbook format and of the spreadsheet application that opens it.
 inline constexpr int kMaxSheetRows = 1048576;
 inline constexpr int kMaxSheetColumns = 16384;
 // Characters one cell can hold, counted in UTF-16 units; longer text is cut there when saved.
