@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <random>
 
+#include "platform/ReplaceFile.h"
 #include "text/CodePage.h"
 
 namespace velmora {
@@ -17,8 +17,6 @@ namespace {
 
 // The extension the spreadsheet application gives a name that has none.
 constexpr const char* kDefaultExtension = ".xlsx";
-// Temporary names tried before giving up; a clash needs another writer in the same folder.
-constexpr int kTemporaryNameAttempts = 16;
 // Length of the escape _xHHHH_ in characters.
 constexpr int kEscapeLength = 7;
 
@@ -68,26 +66,6 @@ std::string Escape(char32_t c) {
     char buffer[kEscapeLength + 1];
     std::snprintf(buffer, sizeof buffer, "_x%04X_", static_cast<unsigned>(c));
     return buffer;
-}
-
-// Creates an empty file in target's folder that nobody else uses; the empty string on failure.
-// The name is short and fixed in shape, so a target name near the length limit still works.
-// Created with open() rather than mkstemp() so the file gets the mode the umask gives.
-std::string CreateTemporaryBeside(const std::filesystem::path& target) {
-    std::random_device seed;
-    std::mt19937 generator(seed());
-    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-        char name[32];
-        std::snprintf(name, sizeof name, ".velmora-%08x~", static_cast<unsigned>(generator()));
-        const std::string path = (target.parent_path() / name).string();
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            return path;
-        }
-        if (errno != EEXIST) return {};
-    }
-    return {};
 }
 
 // Flushes the finished file to the disk, so a write error the kernel reports late still counts.
@@ -195,8 +173,11 @@ SaveResult Workbook::SaveAs(const Text& fileName) const {
     if (!target.has_extension()) target += kDefaultExtension;
     const std::string path = target.string();
 
-    const std::string temporary = CreateTemporaryBeside(target);
-    if (temporary.empty()) return {SaveStatus::kCannotCreate, {}};
+    // libxlsxwriter opens the file by name; ours only reserves it.
+    TemporaryFile reserved = CreateTemporaryBeside(path, 0666);
+    if (reserved.fd < 0) return {SaveStatus::kCannotCreate, {}};
+    ::close(reserved.fd);
+    const std::string& temporary = reserved.path;
     auto fail = [&](SaveStatus status) {
         std::remove(temporary.c_str());
         return SaveResult{status, {}};
