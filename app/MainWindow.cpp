@@ -1,7 +1,5 @@
 #include "app/MainWindow.h"
 
-#include <algorithm>
-
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -18,6 +16,7 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
+#include <algorithm>
 
 #include "app/MainWindowPort.h"
 #include "app/MessageBox.h"

@@ -82,7 +82,7 @@ private:
     SearchSession& session_;
     SkinEngine& skin_;
     ResultListModel* model_;
-    Exporter exporter_;  // holds Excel程序1 and Excel工作簿1
+    Exporter exporter_;                          // holds Excel程序1 and Excel工作簿1
     QProgressDialog* exportProgress_ = nullptr;  // made at the first export that reports
     bool closing_ = false;
     bool closeHeldForExport_ = false;

@@ -1,3 +1,5 @@
 #include "app/StartUp.h"
 
-int main(int argc, char** argv) { return velmora::StartUp(argc, argv); }
+int main(int argc, char** argv) {
+    return velmora::StartUp(argc, argv);
+}

@@ -27,9 +27,9 @@ inline constexpr const char* kDefaultMessageCaption = "信息：";
 
 // The save dialog's settings (通用对话框1 in save mode).
 struct SaveDialogRequest {
-    Text filter;          // "description|pattern" pairs
+    Text filter;  // "description|pattern" pairs
     Text defaultName;
-    Text initialFolder;   // ends with a path separator
+    Text initialFolder;  // ends with a path separator
 };
 
 class WindowPort {

@@ -16,8 +16,12 @@ constexpr std::string_view kVerticalTab = "\\x0B";
 constexpr std::string_view kLineStart = "(?<![^\\n\\r])";
 constexpr std::string_view kLineEnd = "(?![^\\n\\r])";
 
-bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsAsciiLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Translates the escape at pattern[i] (a backslash); returns the index after it.
 size_t TranslateEscape(std::string_view pattern, size_t i, bool inClass, std::string& out) {

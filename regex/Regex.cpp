@@ -150,8 +150,8 @@ std::unique_ptr<pcre2_code, CodeDeleter> CompileNew(const std::string& translate
     int error = 0;
     PCRE2_SIZE errorOffset = 0;
     std::unique_ptr<pcre2_code, CodeDeleter> code(
-        pcre2_compile(reinterpret_cast<PCRE2_SPTR>(wrapped.data()), wrapped.size(), options,
-                      &error, &errorOffset, context.get()));
+        pcre2_compile(reinterpret_cast<PCRE2_SPTR>(wrapped.data()), wrapped.size(), options, &error,
+                      &errorOffset, context.get()));
     // Without JIT pcre2_match falls back to the interpreter under the same limits.
     if (code) pcre2_jit_compile(code.get(), PCRE2_JIT_COMPLETE);
     return code;
@@ -262,13 +262,17 @@ bool Regex::Create(const Text& pattern, const Text& subject, bool caseSensitive,
     return true;
 }
 
-Text Regex::GetPattern() const { return created_ ? pattern_ : Text(); }
+Text Regex::GetPattern() const {
+    return created_ ? pattern_ : Text();
+}
 
 int Regex::MatchCount() const {
     return matched_ ? static_cast<int>(matches_.size() / (groupCount_ + 1)) : 0;
 }
 
-int Regex::GroupCount() const { return MatchCount() > 0 ? static_cast<int>(groupCount_) : 0; }
+int Regex::GroupCount() const {
+    return MatchCount() > 0 ? static_cast<int>(groupCount_) : 0;
+}
 
 const Regex::Span* Regex::FindSpan(int matchIndex, int groupIndex) const {
     if (matchIndex < 1 || matchIndex > MatchCount()) return nullptr;
@@ -284,8 +288,8 @@ std::string_view Regex::Slice(size_t begin, size_t end) const {
 
 Text Regex::TextOf(const Span* span, int* position) const {
     if (position) {
-        *position = span ? static_cast<int>(Utf8ToSystem(Slice(0, span->begin)).size())
-                         : kNoPosition;
+        *position =
+            span ? static_cast<int>(Utf8ToSystem(Slice(0, span->begin)).size()) : kNoPosition;
     }
     return span ? Utf8ToSystem(Slice(span->begin, span->end)) : Text();
 }
@@ -298,8 +302,7 @@ Text Regex::GetSubMatch(int matchIndex, int groupIndex, int* position) const {
     return TextOf(groupIndex >= 1 ? FindSpan(matchIndex, groupIndex) : nullptr, position);
 }
 
-void Regex::AppendExpansion(std::string& out, const std::string& replacement,
-                            size_t match) const {
+void Regex::AppendExpansion(std::string& out, const std::string& replacement, size_t match) const {
     const Span* spans = &matches_[match * (groupCount_ + 1)];
     auto appendGroup = [&](size_t group) {
         if (spans[group].begin != kUnset) out += Slice(spans[group].begin, spans[group].end);

@@ -30,8 +30,8 @@ void RunCreate(benchmark::State& state, const std::string& pattern, const std::s
 }
 
 void CompanyPattern30KBPage(benchmark::State& state) {
-    RunCreate(state, sample::kCompanyDetailPattern, sample::CompanyPage(sample::Company{}),
-              true, 1);
+    RunCreate(state, sample::kCompanyDetailPattern, sample::CompanyPage(sample::Company{}), true,
+              1);
 }
 BENCHMARK(CompanyPattern30KBPage)->Unit(benchmark::kMillisecond);
 
@@ -47,8 +47,7 @@ void LinkPattern100KBResultPage(benchmark::State& state) {
     for (int i = 0; i < 30; ++i) {
         links.push_back("http://www.example.cn/company/" + std::to_string(1000 + i) + ".html");
     }
-    RunCreate(state, sample::kCompanyLinkPattern, sample::ResultPage(links, 100 * 1024), true,
-              30);
+    RunCreate(state, sample::kCompanyLinkPattern, sample::ResultPage(links, 100 * 1024), true, 30);
 }
 BENCHMARK(LinkPattern100KBResultPage)->Unit(benchmark::kMillisecond);
 

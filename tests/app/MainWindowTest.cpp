@@ -13,7 +13,6 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableView>
-#include <QProgressDialog>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>

@@ -32,35 +32,30 @@ TEST_P(RegexDialect, MatchesAsTheScriptingEngineDoes) {
     EXPECT_EQ(SystemToUtf8(regex.GetMatch(1)), c.first);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Dot, RegexDialect,
-    testing::Values(DialectCase{"a.b", "a\nb a\rb a\tb", 2, "a\rb"},
-                    DialectCase{"<(.*)>", "<x\r\ny>", 0, ""},
-                    DialectCase{".", "中", 1, "中"}));
+INSTANTIATE_TEST_SUITE_P(Dot, RegexDialect,
+                         testing::Values(DialectCase{"a.b", "a\nb a\rb a\tb", 2, "a\rb"},
+                                         DialectCase{"<(.*)>", "<x\r\ny>", 0, ""},
+                                         DialectCase{".", "中", 1, "中"}));
 
-INSTANTIATE_TEST_SUITE_P(
-    WhiteSpaceAndWordClasses, RegexDialect,
-    testing::Values(DialectCase{"\\s", " \t\r\n\f\v", 6, " "},
-                    DialectCase{"\\s", "\u3000\u00a0", 0, ""},
-                    DialectCase{"a\\Sb", "a\u3000b", 1, "a\u3000b"},
-                    DialectCase{"\\v", "\n\v", 1, "\v"},
-                    DialectCase{"\\w+", "中文abc_1", 1, "abc_1"},
-                    DialectCase{"\\d+", "１２34", 1, "34"},
-                    DialectCase{"\\bab\\b", "ab abc", 1, "ab"}));
+INSTANTIATE_TEST_SUITE_P(WhiteSpaceAndWordClasses, RegexDialect,
+                         testing::Values(DialectCase{"\\s", " \t\r\n\f\v", 6, " "},
+                                         DialectCase{"\\s", "\u3000\u00a0", 0, ""},
+                                         DialectCase{"a\\Sb", "a\u3000b", 1, "a\u3000b"},
+                                         DialectCase{"\\v", "\n\v", 1, "\v"},
+                                         DialectCase{"\\w+", "中文abc_1", 1, "abc_1"},
+                                         DialectCase{"\\d+", "１２34", 1, "34"},
+                                         DialectCase{"\\bab\\b", "ab abc", 1, "ab"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Quantifiers, RegexDialect,
     testing::Values(DialectCase{"<b>(.*?)</b>", "<b>1</b><b>2</b>", 2, "<b>1</b>"},
                     DialectCase{"<b>.*</b>", "<b>1</b><b>2</b>", 1, "<b>1</b><b>2</b>"},
-                    DialectCase{"ab??", "ab", 1, "a"},
-                    DialectCase{"a{2,3}?", "aaaa", 2, "aa"},
+                    DialectCase{"ab??", "ab", 1, "a"}, DialectCase{"a{2,3}?", "aaaa", 2, "aa"},
                     DialectCase{"a{2}", "aaaaa", 2, "aa"},
-                    DialectCase{"a{,2}", "a{,2}", 1, "a{,2}"},
-                    DialectCase{"x{", "x{", 1, "x{"},
+                    DialectCase{"a{,2}", "a{,2}", 1, "a{,2}"}, DialectCase{"x{", "x{", 1, "x{"},
                     DialectCase{"a}", "a}", 1, "a}"},
                     // After an empty match the search moves on by one character.
-                    DialectCase{"x*", "ab", 3, ""},
-                    DialectCase{"a*", "baa", 3, ""},
+                    DialectCase{"x*", "ab", 3, ""}, DialectCase{"a*", "baa", 3, ""},
                     DialectCase{"x*", "电𠀀", 3, ""}));
 
 INSTANTIATE_TEST_SUITE_P(
@@ -68,24 +63,20 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(DialectCase{"[a-c]+", "xabcx", 1, "abc"},
                     DialectCase{"[blank>|z]?x", "|x", 1, "|x"},
                     DialectCase{"[\\s|\\S]+", "a\r\nb", 1, "a\r\nb"},
-                    DialectCase{"a[]", "a", 0, ""},
-                    DialectCase{"a[^]b", "a\nb", 1, "a\nb"},
-                    DialectCase{"[[]", "[", 1, "["},
-                    DialectCase{"[[:alpha:]]", "x] a]", 1, "a]"},
-                    DialectCase{"[\\B]", "B", 1, "B"},
-                    DialectCase{"[\\v]", "\n\v", 1, "\v"},
+                    DialectCase{"a[]", "a", 0, ""}, DialectCase{"a[^]b", "a\nb", 1, "a\nb"},
+                    DialectCase{"[[]", "[", 1, "["}, DialectCase{"[[:alpha:]]", "x] a]", 1, "a]"},
+                    DialectCase{"[\\B]", "B", 1, "B"}, DialectCase{"[\\v]", "\n\v", 1, "\v"},
                     DialectCase{"[^电话]+", "电话号码", 1, "号码"}));
 
-INSTANTIATE_TEST_SUITE_P(
-    Escapes, RegexDialect,
-    testing::Values(DialectCase{"\\A\\i\\Q\\z", "AiQz", 1, "AiQz"},
-                    DialectCase{"\\u0041\\x42", "AB", 1, "AB"},
-                    DialectCase{"\\x4g", "x4g", 1, "x4g"},
-                    DialectCase{"\\.\\*", "a.*", 1, ".*"},
-                    DialectCase{"(a)\\1", "aa", 1, "aa"},
-                    DialectCase{"a(?=b)", "ac ab", 1, "a"},
-                    DialectCase{"a(?!b)", "ab ac", 1, "a"},
-                    DialectCase{"(?:ab)+", "ababx", 1, "abab"}));
+INSTANTIATE_TEST_SUITE_P(Escapes, RegexDialect,
+                         testing::Values(DialectCase{"\\A\\i\\Q\\z", "AiQz", 1, "AiQz"},
+                                         DialectCase{"\\u0041\\x42", "AB", 1, "AB"},
+                                         DialectCase{"\\x4g", "x4g", 1, "x4g"},
+                                         DialectCase{"\\.\\*", "a.*", 1, ".*"},
+                                         DialectCase{"(a)\\1", "aa", 1, "aa"},
+                                         DialectCase{"a(?=b)", "ac ab", 1, "a"},
+                                         DialectCase{"a(?!b)", "ab ac", 1, "a"},
+                                         DialectCase{"(?:ab)+", "ababx", 1, "abab"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Anchors, RegexDialect,
@@ -94,12 +85,11 @@ INSTANTIATE_TEST_SUITE_P(
                     DialectCase{"^\\w+", "ab\rcd", 2, "ab"},
                     DialectCase{"b$", "ab\r\nab", 2, "b"}));
 
-INSTANTIATE_TEST_SUITE_P(
-    CaseInsensitiveByDefault, RegexDialect,
-    testing::Values(DialectCase{"<DIV CLASS=\"MP4\">", "<div class=\"mp4\">", 1,
-                                "<div class=\"mp4\">"},
-                    DialectCase{"[a-c]+", "ABC", 1, "ABC"},
-                    DialectCase{"电话", "电话", 1, "电话"}));
+INSTANTIATE_TEST_SUITE_P(CaseInsensitiveByDefault, RegexDialect,
+                         testing::Values(DialectCase{"<DIV CLASS=\"MP4\">", "<div class=\"mp4\">",
+                                                     1, "<div class=\"mp4\">"},
+                                         DialectCase{"[a-c]+", "ABC", 1, "ABC"},
+                                         DialectCase{"电话", "电话", 1, "电话"}));
 
 TEST(RegexDialect, SingleLineAnchorsStopOnlyAtTheSubjectEnds) {
     Regex regex;
@@ -113,9 +103,10 @@ TEST(RegexDialect, SingleLineAnchorsStopOnlyAtTheSubjectEnds) {
 
 TEST(RegexDialect, RejectedPatternsFailAndReadEmpty) {
     const char* const rejected[] = {
-        "(?<name>a)", "(?<=a)b", "(?<!a)b", "(?i)a",  "(?#note)a", "(?>a)",  "(?|a)",
-        "a*+",        "a++",     "a?+",     "a{2}+",  "(*LIMIT_MATCH=1)a",   "(a",
-        "a)",         "a)(b",    "[ab",     "a\\",    "*a",     "a**",     "(?",
+        "(?<name>a)", "(?<=a)b", "(?<!a)b", "(?i)a", "(?#note)a", "(?>a)",
+        "(?|a)",      "a*+",     "a++",     "a?+",   "a{2}+",     "(*LIMIT_MATCH=1)a",
+        "(a",         "a)",      "a)(b",    "[ab",   "a\\",       "*a",
+        "a**",        "(?",
     };
     for (const char* pattern : rejected) {
         Regex regex;

@@ -97,8 +97,8 @@ TEST(CompanyPattern, FirstOfTwoBlocksIsMatchOne) {
     Company first;
     Company second;
     second.name = "第二公司";
-    std::string page = sample::Filler(500) + sample::CompanyBlock(first) +
-                       sample::Filler(500) + sample::CompanyBlock(second);
+    std::string page = sample::Filler(500) + sample::CompanyBlock(first) + sample::Filler(500) +
+                       sample::CompanyBlock(second);
     Regex regex;
     ASSERT_TRUE(regex.Create(Utf8ToSystem(sample::kCompanyDetailPattern), Utf8ToSystem(page)));
     ASSERT_EQ(regex.MatchCount(), 2);

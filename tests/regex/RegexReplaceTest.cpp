@@ -34,33 +34,26 @@ INSTANTIATE_TEST_SUITE_P(
     Syntax, RegexReplace,
     testing::Values(
         ReplaceCase{"(\\w+)-(\\w+)", "ab-cd", "$2-$1", "cd-ab"},
-        ReplaceCase{"b", "abc", "[$&]", "a[b]c"},
-        ReplaceCase{"b", "abc", "[$`]", "a[a]c"},
-        ReplaceCase{"b", "abc", "[$']", "a[c]c"},
-        ReplaceCase{"b", "abc", "$$", "a$c"},
+        ReplaceCase{"b", "abc", "[$&]", "a[b]c"}, ReplaceCase{"b", "abc", "[$`]", "a[a]c"},
+        ReplaceCase{"b", "abc", "[$']", "a[c]c"}, ReplaceCase{"b", "abc", "$$", "a$c"},
         ReplaceCase{"b", "abc", "$$1", "a$1c"},
         // Two digits name a group only when there are that many; else one digit and a literal.
-        ReplaceCase{"(a)(b)", "ab", "$11", "a1"},
-        ReplaceCase{"(a)(b)", "ab", "$21", "b1"},
+        ReplaceCase{"(a)(b)", "ab", "$11", "a1"}, ReplaceCase{"(a)(b)", "ab", "$21", "b1"},
         ReplaceCase{"(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)", "abcdefghijk", "$11$10", "kj"},
-        ReplaceCase{"(a)(b)", "ab", "$01", "a"},
-        ReplaceCase{"(a)(b)", "ab", "$3", "$3"},
-        ReplaceCase{"(a)(b)", "ab", "$0", "$0"},
-        ReplaceCase{"(a)(b)", "ab", "$00", "$00"},
-        ReplaceCase{"b", "abc", "$", "a$c"},
-        ReplaceCase{"b", "abc", "$x", "a$xc"},
+        ReplaceCase{"(a)(b)", "ab", "$01", "a"}, ReplaceCase{"(a)(b)", "ab", "$3", "$3"},
+        ReplaceCase{"(a)(b)", "ab", "$0", "$0"}, ReplaceCase{"(a)(b)", "ab", "$00", "$00"},
+        ReplaceCase{"b", "abc", "$", "a$c"}, ReplaceCase{"b", "abc", "$x", "a$xc"},
         ReplaceCase{"b", "abc", "\\1\\n", "a\\1\\nc"},
         // A group that took no part expands to nothing.
-        ReplaceCase{"(x)?b", "abc", "[$1]", "a[]c"},
-        ReplaceCase{"b", "abc", "", "ac"}));
+        ReplaceCase{"(x)?b", "abc", "[$1]", "a[]c"}, ReplaceCase{"b", "abc", "", "ac"}));
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryMatch, RegexReplace,
-    testing::Values(ReplaceCase{"o", "foo boo", "0", "f00 b00"},
-                    ReplaceCase{"x*", "ab", "-", "-a-b-"},
-                    ReplaceCase{"x*", "电话", "-", "-电-话-"},
-                    ReplaceCase{"(\\d)", "1a2b3", "<$1$'>", "<1a2b3>a<2b3>b<3>"},
-                    ReplaceCase{"zz", "abc", "y", "abc"}));
+INSTANTIATE_TEST_SUITE_P(EveryMatch, RegexReplace,
+                         testing::Values(ReplaceCase{"o", "foo boo", "0", "f00 b00"},
+                                         ReplaceCase{"x*", "ab", "-", "-a-b-"},
+                                         ReplaceCase{"x*", "电话", "-", "-电-话-"},
+                                         ReplaceCase{"(\\d)", "1a2b3", "<$1$'>",
+                                                     "<1a2b3>a<2b3>b<3>"},
+                                         ReplaceCase{"zz", "abc", "y", "abc"}));
 
 TEST(RegexReplace, NotGlobalReplacesOnlyTheFirstMatch) {
     Regex regex;

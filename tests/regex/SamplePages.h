@@ -35,9 +35,8 @@ inline std::string ContactRow(const std::string& label, const std::string& value
 
 // The contact block as company pages carry it; without the address row it is a near miss.
 inline std::string CompanyBlock(const Company& c, bool withAddressRow = true) {
-    std::string block = "<div class=\"mp4\"><b>" + c.name +
-                        "</b><br><br><span class=\"mtext\">" + c.contact +
-                        "</span><br><br></div>\r\n<div class=\"mp5\">\r\n" +
+    std::string block = "<div class=\"mp4\"><b>" + c.name + "</b><br><br><span class=\"mtext\">" +
+                        c.contact + "</span><br><br></div>\r\n<div class=\"mp5\">\r\n" +
                         ContactRow("电话", c.telephone) + ContactRow("手机", c.mobile) +
                         ContactRow("传真", c.fax) + ContactRow("邮件", c.email);
     if (withAddressRow) block += ContactRow("地址", c.address);
@@ -49,14 +48,15 @@ inline std::string Filler(size_t bytes) {
     std::string filler;
     for (int line = 0; filler.size() < bytes; ++line) {
         filler += "<li class=\"nav\"><a href=\"/company/" + std::to_string(line) +
-                  ".html\">公司名称 联系人 电话 手机 传真 邮件 地址 第" +
-                  std::to_string(line) + "条</a></li>\r\n";
+                  ".html\">公司名称 联系人 电话 手机 传真 邮件 地址 第" + std::to_string(line) +
+                  "条</a></li>\r\n";
     }
     return filler;
 }
 
 inline std::string CompanyPage(const Company& c, size_t bytes = 30 * 1024) {
-    std::string head = "<html>\r\n<head><title>" + c.name + " 公司名称</title></head>\r\n<body>\r\n";
+    std::string head =
+        "<html>\r\n<head><title>" + c.name + " 公司名称</title></head>\r\n<body>\r\n";
     std::string block = CompanyBlock(c);
     size_t rest = bytes > head.size() + block.size() ? bytes - head.size() - block.size() : 0;
     // The block sits near the end, as on the site, so the search walks most of the page.
@@ -81,7 +81,8 @@ inline std::string ResultEntry(const std::string& link) {
 
 inline std::string ResultPage(const std::vector<std::string>& links, size_t bytes) {
     std::string entries;
-    for (const auto& link : links) entries += ResultEntry(link) + Filler(bytes / (links.size() + 2));
+    for (const auto& link : links)
+        entries += ResultEntry(link) + Filler(bytes / (links.size() + 2));
     std::string page = "<html>\r\n<body>\r\n" + Filler(bytes / (links.size() + 2)) + entries;
     return page + "页次: 1/5&nbsp;&nbsp;总数: 120&nbsp;&nbsp;\r\n</body>\r\n</html>\r\n";
 }
