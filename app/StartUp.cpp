@@ -77,6 +77,7 @@ void InstallFatalErrorPresenter() {
 }
 
 int StartUp(int& argc, char** argv) {
+    InstallAsTextFatalHandler();
     QApplication application(argc, argv);
     QDir::setCurrent(QCoreApplication::applicationDirPath());
     InstallFatalErrorPresenter();

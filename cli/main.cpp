@@ -13,6 +13,7 @@
 #include "cli/CliWindow.h"
 #include "export/Export.h"
 #include "http/HttpClient.h"
+#include "platform/FatalError.h"
 #include "search/SearchSession.h"
 #include "text/CodePage.h"
 
@@ -39,6 +40,7 @@ sigset_t WatchedSignals() {
 
 int main(int argc, char** argv) {
     using namespace velmora;
+    InstallAsTextFatalHandler();
     std::vector<std::string_view> args(argv + 1, argv + argc);
     const cli::ParseResult parsed = cli::ParseOptions(args);
     if (!parsed.options) {

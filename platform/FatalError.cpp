@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "text/CodePage.h"
+#include "text/FatalHandler.h"
 
 namespace velmora {
 namespace {
@@ -61,9 +62,8 @@ void ReportFatalError(const Text& message, std::optional<int> errorCode) {
     ExitAfterReport();
 }
 
-void ReportAllocationFailure(std::size_t byteCount) {
-    ReportFatalError(Utf8ToSystem("分配 ") + std::to_string(byteCount) +
-                     Utf8ToSystem(" 字节内存失败!"));
+void InstallAsTextFatalHandler() {
+    SetFatalHandler([](const Text& message) { ReportFatalError(message); });
 }
 
 }  // namespace velmora

@@ -2,7 +2,6 @@
 // The fatal error report: "运行时出错!" with the message, shown by the installed presenter
 // (standard error until a window installs a message box), then the process exits with -1.
 
-#include <cstddef>
 #include <functional>
 #include <optional>
 
@@ -22,7 +21,8 @@ void SetFatalErrorPresenter(FatalErrorPresenter presenter);
 [[noreturn]] void ReportFatalError(const Text& message,
                                    std::optional<int> errorCode = std::nullopt);
 
-// The report for memory that cannot be allocated, naming the bytes asked for.
-[[noreturn]] void ReportAllocationFailure(std::size_t byteCount);
+// Makes the report the text operations' fatal handler (text/FatalHandler.h). Once at start-up,
+// before any thread exists.
+void InstallAsTextFatalHandler();
 
 }  // namespace velmora

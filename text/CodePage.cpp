@@ -16,7 +16,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "platform/FatalError.h"
+#include "text/FatalHandler.h"
 
 namespace velmora {
 namespace {
@@ -66,9 +66,9 @@ void Grow(std::size_t size, Growth grow) {
     try {
         grow();
     } catch (const std::bad_alloc&) {
-        ReportAllocationFailure(size + 1);
+        RaiseAllocationFailure(size + 1);
     } catch (const std::length_error&) {
-        ReportAllocationFailure(size + 1);
+        RaiseAllocationFailure(size + 1);
     }
 }
 

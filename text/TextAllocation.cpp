@@ -4,7 +4,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "platform/FatalError.h"
+#include "text/FatalHandler.h"
 
 namespace velmora {
 
@@ -17,7 +17,7 @@ Container Allocate(std::size_t size, std::size_t reportedBytes) {
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
-    ReportAllocationFailure(reportedBytes);
+    RaiseAllocationFailure(reportedBytes);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #pragma once
 // Storage for results of the text operations. A size that cannot be allocated ends the program
-// with the fatal error report naming the byte count, instead of an exception leaving the engine.
+// through the fatal handler, naming the byte count, instead of an exception leaving the engine.
 
 #include <cstddef>
 #include <string_view>

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/FatalError.h"
 #include "text/CodePage.h"
+#include "text/FatalHandler.h"
 #include "text/TextAllocation.h"
 #include "text/TextOps.h"
 
@@ -58,7 +58,7 @@ namespace detail {
 double RemainderOf(double dividend, const double* divisors, std::size_t count) {
     double result = dividend;
     for (std::size_t i = 0; i < count; ++i) {
-        if (divisors[i] == 0) ReportFatalError(Utf8ToSystem("不能求余数于零"));
+        if (divisors[i] == 0) RaiseFatal(Utf8ToSystem("不能求余数于零"));
         result = std::fmod(result, divisors[i]);
     }
     return result;

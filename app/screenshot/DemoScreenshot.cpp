@@ -16,6 +16,7 @@
 #include "app/MessageBox.h"
 #include "app/SkinEngine.h"
 #include "app/StartUp.h"
+#include "platform/FatalError.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ constexpr int kSearchTimeLimitMs = 120'000;
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::InstallAsTextFatalHandler();
     QApplication application(argc, argv);
     if (argc != 3 || qEnvironmentVariableIsEmpty("VELMORA_SITE")) {
         std::fputs("usage: VELMORA_SITE=URL velmora-demo-screenshot KEYWORD FILE.png\n", stderr);

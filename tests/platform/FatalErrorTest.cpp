@@ -35,6 +35,7 @@ TEST(FatalErrorDeathTest, ErrorCodeComesBeforeTheMessage) {
 }
 
 TEST(FatalErrorDeathTest, RemainderByZeroEndsTheProgram) {
+    InstallAsTextFatalHandler();
     const std::string report = ReportFor("不能求余数于零");
     EXPECT_EXIT(Remainder(5, 0), ExitedWithCode(kFatalExitCode), StrEq(report));
     EXPECT_EXIT(Remainder(5, 3, 0.0), ExitedWithCode(kFatalExitCode), StrEq(report))
@@ -75,6 +76,7 @@ TEST(FatalErrorDeathTest, AllocationFailureNamesTheByteCount) {
         setrlimit(RLIMIT_AS, &limit);
     };
     constexpr int kOneGiB = 1 << 30;
+    InstallAsTextFatalHandler();
     EXPECT_EXIT(
         {
             LimitAddressSpace();

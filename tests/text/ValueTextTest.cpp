@@ -6,6 +6,7 @@
 #include <cfenv>
 #include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <limits>
 #include <random>
@@ -196,6 +197,12 @@ TEST(NumberServicesTest, RemainderTakesTheDividendsSignAndFoldsEveryDivisor) {
     EXPECT_DOUBLE_EQ(Remainder(10, 7, 2), 1);
     EXPECT_DOUBLE_EQ(Remainder(-10, 7, 2), -1);
     EXPECT_DOUBLE_EQ(Remainder(100, 30, 7, 4), 3);
+}
+
+// With no handler installed, a fatal condition still ends the process, naming its cause.
+TEST(NumberServicesDeathTest, RemainderByZeroWithoutAHandlerAborts) {
+    EXPECT_EXIT(Remainder(5, 0), ::testing::KilledBySignal(SIGABRT),
+                ::testing::HasSubstr(Utf8ToSystem("不能求余数于零")));
 }
 
 TEST(NumberServicesTest, BitOrOfEveryArgument) {
