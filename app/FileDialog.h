@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "platform/WindowPort.h"
+#include "results/Frontend.h"
 
 namespace velmora {
 

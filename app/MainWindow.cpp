@@ -23,7 +23,7 @@
 #include "app/ResultListModel.h"
 #include "app/ShellOpen.h"
 #include "app/SkinEngine.h"
-#include "platform/WindowPort.h"
+#include "results/Frontend.h"
 #include "search/SearchSession.h"
 #include "text/CodePage.h"
 
@@ -139,7 +139,7 @@ void MainWindow::BuildControls() {
     QHeaderView* header = 超级列表框1->horizontalHeader();
     header->setHighlightSections(false);
     header->setStretchLastSection(false);
-    for (int column = 0; column < ResultTable::kColumnCount; ++column)
+    for (int column = 0; column < kResultColumnCount; ++column)
         header->resizeSection(column, ResultListModel::kColumns[column].width);
 
     状态条1 = Place<QStatusBar>(this, "状态条1", {0, 421, 713, 20});

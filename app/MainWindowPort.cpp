@@ -35,28 +35,12 @@ Text MainWindowPort::ReadKeyword() {
     return keyword_;
 }
 
-void MainWindowPort::SetStatusText(int part, const Text& text) {
-    emit StatusTextPosted(part, FromSystem(text));
+void MainWindowPort::SetStatusText(int field, const Text& text) {
+    emit StatusTextPosted(field, FromSystem(text));
 }
 
 void MainWindowPort::SetTimerPeriod(int milliseconds) {
     emit TimerPeriodPosted(milliseconds);
-}
-
-int MainWindowPort::AppendRow() {
-    return rows_.AppendRow();
-}
-
-void MainWindowPort::SetCell(int row, int column, const Text& text) {
-    rows_.SetCell(row, column, text);
-}
-
-Text MainWindowPort::ReadCell(int row, int column) {
-    return rows_.ReadCell(row, column);
-}
-
-int MainWindowPort::RowCount() {
-    return rows_.RowCount();
 }
 
 int MainWindowPort::ShowMessage(const Text& text, const Text& caption, unsigned flags) {

@@ -12,30 +12,24 @@
 #include <QString>
 #include <mutex>
 
-#include "app/ResultTable.h"
-#include "platform/WindowPort.h"
+#include "results/TableFrontend.h"
 
 namespace velmora {
 
 class MainWindow;
 
-class MainWindowPort final : public QObject, public WindowPort {
+class MainWindowPort final : public QObject, public TableFrontend {
     Q_OBJECT
 public:
     explicit MainWindowPort(QObject* parent = nullptr);
 
-    ResultTable& Rows() { return rows_; }
     void SetKeywordCopy(Text keyword);
     // Window's thread only; the window attaches itself on creation.
     void AttachWindow(MainWindow* window);
 
     Text ReadKeyword() override;
-    void SetStatusText(int part, const Text& text) override;
+    void SetStatusText(int field, const Text& text) override;
     void SetTimerPeriod(int milliseconds) override;
-    int AppendRow() override;
-    void SetCell(int row, int column, const Text& text) override;
-    Text ReadCell(int row, int column) override;
-    int RowCount() override;
     // On the window's thread the box is shown and its answer returned. From any other thread it
     // is posted and kAnswerOk returned at once: no search thread waits for the user.
     int ShowMessage(const Text& text, const Text& caption, unsigned flags) override;
@@ -45,7 +39,7 @@ public:
     void ProcessPendingEvents() override;
 
 signals:
-    void StatusTextPosted(int part, const QString& text);
+    void StatusTextPosted(int field, const QString& text);
     void TimerPeriodPosted(int milliseconds);
     void MessagePosted(const QString& text, const QString& caption, unsigned flags);
     void ClipboardTextPosted(const QString& text);
@@ -53,7 +47,6 @@ signals:
 private:
     bool OnWindowThread() const;
 
-    ResultTable rows_;
     std::mutex keywordMutex_;
     Text keyword_;
     QPointer<MainWindow> window_;

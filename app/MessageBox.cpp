@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <utility>
 
-#include "platform/WindowPort.h"
+#include "results/Frontend.h"
 
 namespace velmora {
 namespace {

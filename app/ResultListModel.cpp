@@ -6,7 +6,7 @@
 
 namespace velmora {
 
-const ResultListModel::Column ResultListModel::kColumns[ResultTable::kColumnCount] = {
+const ResultListModel::Column ResultListModel::kColumns[kResultColumnCount] = {
     {"公司名", 150, Qt::AlignLeft | Qt::AlignVCenter},
     {"联系人", 50, Qt::AlignLeft | Qt::AlignVCenter},
     {"电话", 84, Qt::AlignCenter},
@@ -33,7 +33,7 @@ int ResultListModel::rowCount(const QModelIndex& parent) const {
 }
 
 int ResultListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : ResultTable::kColumnCount;
+    return parent.isValid() ? 0 : kResultColumnCount;
 }
 
 QVariant ResultListModel::data(const QModelIndex& index, int role) const {
@@ -48,8 +48,7 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || section < 0 || section >= ResultTable::kColumnCount)
-        return {};
+    if (orientation != Qt::Horizontal || section < 0 || section >= kResultColumnCount) return {};
     if (role == Qt::DisplayRole) return QString::fromUtf8(kColumns[section].title);
     if (role == Qt::TextAlignmentRole) return QVariant(kColumns[section].alignment);
     return {};
@@ -67,7 +66,7 @@ void ResultListModel::ApplyChanges() {
     int lastChanged = std::min(changes.lastChangedRow, shownBefore - 1);
     if (changes.firstChangedRow <= lastChanged) {
         emit dataChanged(index(changes.firstChangedRow, 0),
-                         index(lastChanged, ResultTable::kColumnCount - 1),
+                         index(lastChanged, kResultColumnCount - 1),
                          {Qt::DisplayRole, Qt::ToolTipRole});
     }
 }

@@ -5,7 +5,7 @@
 
 #include <QAbstractTableModel>
 
-#include "app/ResultTable.h"
+#include "results/ResultTable.h"
 
 namespace velmora {
 
@@ -17,7 +17,7 @@ public:
         int width;
         Qt::Alignment alignment;
     };
-    static const Column kColumns[ResultTable::kColumnCount];
+    static const Column kColumns[kResultColumnCount];
 
     explicit ResultListModel(ResultTable& table, QObject* parent = nullptr);
     ~ResultListModel() override;

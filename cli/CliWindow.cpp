@@ -4,12 +4,6 @@
 
 namespace velmora::cli {
 
-namespace {
-
-constexpr unsigned kAllColumns = (1u << kColumnCount) - 1;
-
-}  // namespace
-
 std::string EscapeField(std::string_view utf8) {
     std::string escaped;
     escaped.reserve(utf8.size());
@@ -46,65 +40,40 @@ Text CliWindow::ReadKeyword() {
     return keyword_;
 }
 
-void CliWindow::WriteMessageLine(std::string_view line) {
+void CliWindow::WriteLine(std::ostream& out, std::string_view line) {
     std::lock_guard lock(mutex_);
-    messagesOut_ << line << '\n' << std::flush;
+    out << line << '\n' << std::flush;
 }
 
-void CliWindow::SetStatusText(int part, const Text& text) {
-    WriteMessageLine("status[" + std::to_string(part) + "]: " + EscapeField(SystemToUtf8(text)));
+void CliWindow::SetStatusText(int field, const Text& text) {
+    WriteLine(messagesOut_,
+              "status[" + std::to_string(field) + "]: " + EscapeField(SystemToUtf8(text)));
 }
 
 void CliWindow::SetTimerPeriod(int milliseconds) {
-    WriteMessageLine("timer: " + std::to_string(milliseconds));
-}
-
-int CliWindow::AppendRow() {
-    std::lock_guard lock(mutex_);
-    rows_.emplace_back();
-    return static_cast<int>(rows_.size()) - 1;
+    WriteLine(messagesOut_, "timer: " + std::to_string(milliseconds));
 }
 
 void CliWindow::SetCell(int row, int column, const Text& text) {
-    std::lock_guard lock(mutex_);
-    if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0 || column >= kColumnCount) {
-        return;
-    }
-    Row& target = rows_[static_cast<std::size_t>(row)];
-    target.cells[static_cast<std::size_t>(column)] = text;
-    target.written |= 1u << column;
-    // A row is shown once, when its last cell arrives; a row a stop left unfinished never is.
-    if (target.written != kAllColumns || target.shown) return;
-    target.shown = true;
+    if (!Rows().SetCell(row, column, text)) return;
+    // One thread writes a row's cells, so the row read back is the one this write completed.
+    const ResultTable::Cells cells = Rows().ReadRow(row);
     std::string line;
-    for (int i = 0; i < kColumnCount; ++i) {
+    for (std::size_t i = 0; i < cells.size(); ++i) {
         if (i > 0) line += '\t';
-        line += EscapeField(SystemToUtf8(target.cells[static_cast<std::size_t>(i)]));
+        line += EscapeField(SystemToUtf8(cells[i]));
     }
-    rowsOut_ << line << '\n' << std::flush;
-}
-
-Text CliWindow::ReadCell(int row, int column) {
-    std::lock_guard lock(mutex_);
-    if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0 || column >= kColumnCount) {
-        return {};
-    }
-    return rows_[static_cast<std::size_t>(row)].cells[static_cast<std::size_t>(column)];
-}
-
-int CliWindow::RowCount() {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(rows_.size());
+    WriteLine(rowsOut_, line);
 }
 
 int CliWindow::ShowMessage(const Text& text, const Text& /*caption*/, unsigned flags) {
-    WriteMessageLine("message: " + EscapeField(SystemToUtf8(text)));
+    WriteLine(messagesOut_, "message: " + EscapeField(SystemToUtf8(text)));
     // Nobody is there to answer: a question counts as answered No, anything else as OK.
     return (flags & MessageBoxFlag::kYesNo) != 0 ? kAnswerNo : kAnswerOk;
 }
 
 bool CliWindow::SetClipboardText(const Text& text) {
-    WriteMessageLine("clipboard: " + std::to_string(text.size()) + " bytes");
+    WriteLine(messagesOut_, "clipboard: " + std::to_string(text.size()) + " bytes");
     return true;
 }
 

@@ -3,23 +3,19 @@
 // would show on another, one line each, in UTF-8. Safe to call from any thread; nothing waits
 // on anything but the two streams.
 
-#include <array>
 #include <mutex>
 #include <ostream>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "platform/WindowPort.h"
+#include "results/TableFrontend.h"
 
 namespace velmora::cli {
-
-inline constexpr int kColumnCount = 7;
 
 // Backslash, tab, CR and LF written as \\, \t, \r and \n, so one row stays one line.
 std::string EscapeField(std::string_view utf8);
 
-class CliWindow : public WindowPort {
+class CliWindow : public TableFrontend {
 public:
     // keyword: in the system code page. rows and messages: the two streams.
     CliWindow(Text keyword, std::ostream& rows, std::ostream& messages);
@@ -28,30 +24,21 @@ public:
     void SetSaveFileName(Text fileName);
 
     Text ReadKeyword() override;
-    void SetStatusText(int part, const Text& text) override;
+    void SetStatusText(int field, const Text& text) override;
     void SetTimerPeriod(int milliseconds) override;
-    int AppendRow() override;
+    // A row is shown once, when its last cell arrives; a row a stop left unfinished never is.
     void SetCell(int row, int column, const Text& text) override;
-    Text ReadCell(int row, int column) override;
-    int RowCount() override;
     int ShowMessage(const Text& text, const Text& caption, unsigned flags) override;
     bool SetClipboardText(const Text& text) override;
     Text AskSaveFileName(const SaveDialogRequest& request) override;
 
 private:
-    struct Row {
-        std::array<Text, kColumnCount> cells;
-        unsigned written = 0;  // one bit per column
-        bool shown = false;
-    };
-
-    void WriteMessageLine(std::string_view line);
+    void WriteLine(std::ostream& out, std::string_view line);
 
     const Text keyword_;
     std::ostream& rowsOut_;
     std::ostream& messagesOut_;
     std::mutex mutex_;
-    std::vector<Row> rows_;
     Text saveFileName_;
 };
 

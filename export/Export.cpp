@@ -1,20 +1,19 @@
 #include "export/Export.h"
 
 #include <ctime>
+#include <iterator>
 
 #include "text/CodePage.h"
 
 namespace velmora {
 namespace {
 
-// List columns of the result list, in ResultRow order.
-constexpr int kCompanyNameColumn = 0;
-constexpr int kMobileColumn = 3;
-constexpr int kEmailColumn = 5;
-
 constexpr ExportColumn kAllColumns[] = {
-    {"公司名", 0}, {"联系人", 1}, {"电话", 2}, {"手机", 3}, {"传真", 4}, {"邮件", 5}, {"地址", 6},
+    {"公司名", kCompanyNameColumn}, {"联系人", kContactColumn}, {"电话", kTelephoneColumn},
+    {"手机", kMobileColumn},        {"传真", kFaxColumn},       {"邮件", kEmailColumn},
+    {"地址", kAddressColumn},
 };
+static_assert(std::size(kAllColumns) == kResultColumnCount, "the full export has every column");
 constexpr ExportColumn kCompanyNameColumns[] = {{"公司名", kCompanyNameColumn}};
 constexpr ExportColumn kMobileColumns[] = {{"手机号", kMobileColumn}};
 constexpr ExportColumn kEmailColumns[] = {{"邮箱", kEmailColumn}};
@@ -67,7 +66,7 @@ Text DefaultExportName(const Text& prefix, const DateTime& now) {
     return ConcatText(prefix, TextBetween(ToText(now), Utf8ToSystem("日"), second), second);
 }
 
-Exporter::Exporter(WindowPort& window, Text desktopFolder, Clock clock, ExportProgress progress,
+Exporter::Exporter(Frontend& window, Text desktopFolder, Clock clock, ExportProgress progress,
                    StringStorage storage)
     : window_(window),
       desktopFolder_(std::move(desktopFolder)),

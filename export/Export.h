@@ -10,7 +10,8 @@
 #include <string_view>
 
 #include "export/Workbook.h"
-#include "platform/WindowPort.h"
+#include "results/Frontend.h"
+#include "results/ResultRow.h"
 #include "text/Text.h"
 #include "text/TextOps.h"
 
@@ -19,7 +20,7 @@ namespace velmora {
 // One sheet column of a variant: its header and the list column it takes its cells from.
 struct ExportColumn {
     std::string_view header;  // UTF-8
-    int listColumn;
+    ResultColumn listColumn;
 };
 
 // What distinguishes the four exports; everything else is ExportToSpreadsheet.
@@ -67,7 +68,7 @@ Text DefaultExportName(const Text& prefix, const DateTime& now);
 class Exporter {
 public:
     // desktopFolder (system code page, ending in "/") is where the save dialog opens.
-    Exporter(WindowPort& window, Text desktopFolder, Clock clock = LocalDateTimeNow,
+    Exporter(Frontend& window, Text desktopFolder, Clock clock = LocalDateTimeNow,
              ExportProgress progress = {}, StringStorage storage = StringStorage::kInline);
 
     // The popup menu's four exports.
@@ -95,7 +96,7 @@ private:
     ExportResult WriteVerifySave(const ExportVariant& variant, const Text& fileName);
     void LetWindowIn(ExportPhase phase, int done, int total);
 
-    WindowPort& window_;
+    Frontend& window_;
     Text desktopFolder_;
     Clock clock_;
     ExportProgress progress_;

@@ -1,8 +1,8 @@
 #include "search/CompanyDetail.h"
 
 #include "platform/NamedMutex.h"
-#include "platform/WindowPort.h"
 #include "regex/Regex.h"
+#include "results/Frontend.h"
 #include "search/ListingCrawl.h"
 #include "search/SearchControl.h"
 #include "text/CodePage.h"
@@ -12,7 +12,8 @@ namespace velmora {
 
 namespace {
 
-constexpr int kEmailGroup = 6;
+// The pattern's groups are the row's columns, 1-based.
+constexpr int kEmailGroup = kEmailColumn + 1;
 
 // A cell written as a link: the address is the anchor's text.
 Text CleanEmail(const Text& cell) {
@@ -81,7 +82,7 @@ void ExtractCompany(SearchSession& session, int linkIndex) {
     const Text page = FetchText(session, LinkAt(session, linkIndex));
     if (!Proceed(session)) return;
     const std::optional<ResultRow> matched = MatchCompanyPage(page);
-    WindowPort& window = session.window;
+    Frontend& window = session.window;
     if (!matched) {
         window.SetClipboardText(page);
         if (!Proceed(session)) return;

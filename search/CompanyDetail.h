@@ -1,30 +1,13 @@
 #pragma once
 // One company page becomes one row of seven texts.
 
-#include <array>
 #include <optional>
 
+#include "results/ResultRow.h"
 #include "search/SearchSession.h"
 #include "text/Text.h"
 
 namespace velmora {
-
-struct ResultRow {
-    static constexpr int kColumnCount = 7;
-
-    Text companyName;
-    Text contact;
-    Text telephone;
-    Text mobile;
-    Text fax;
-    Text email;
-    Text address;
-
-    // The fields in the list's column order, 0 to 6.
-    [[nodiscard]] std::array<const Text*, kColumnCount> Columns() const {
-        return {&companyName, &contact, &telephone, &mobile, &fax, &email, &address};
-    }
-};
 
 // The contact block of a company page; groups 1 to 7 are the row's fields in column order.
 const Text& CompanyDetailPattern();

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "http/HttpClient.h"
-#include "platform/WindowPort.h"
 #include "regex/Regex.h"
+#include "results/Frontend.h"
 #include "search/CompanyDetail.h"
 #include "search/SearchControl.h"
 #include "search/SearchTexts.h"
@@ -146,7 +146,7 @@ void DispatchBatch(SearchSession& session, int& dispatchedCount) {
 }
 
 void CrawlListing(SearchSession& session) {
-    WindowPort& window = session.window;
+    Frontend& window = session.window;
     Regex regex;
 
     Text page = FetchText(session, SearchUrl(session.siteBaseUrl, EncodedSearchBox(session)));

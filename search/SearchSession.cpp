@@ -6,7 +6,7 @@
 #include "http/HttpClient.h"
 #include "platform/NamedMutex.h"
 #include "platform/ProcessorAffinity.h"
-#include "platform/WindowPort.h"
+#include "results/Frontend.h"
 #include "search/ListingCrawl.h"
 #include "search/SearchControl.h"
 #include "search/SearchTexts.h"
@@ -60,7 +60,7 @@ Text DirectoryBaseUrl(std::string_view override) {
     return base;
 }
 
-SearchSession::SearchSession(WindowPort& windowPort, HttpClient& httpClient, Text baseUrl)
+SearchSession::SearchSession(Frontend& windowPort, HttpClient& httpClient, Text baseUrl)
     : window(windowPort),
       client(httpClient),
       siteBaseUrl(std::move(baseUrl)),

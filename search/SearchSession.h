@@ -8,7 +8,7 @@
 // so a pause holds them there and a stop ends them there, aborting a transfer in flight.
 //
 // The button handlers and EndSearchThreads are called from one thread (the window's); search
-// threads reach the window only through WindowPort and never wait on the window's thread.
+// threads reach the window only through Frontend and never wait on the window's thread.
 
 #include <atomic>
 #include <condition_variable>
@@ -25,7 +25,7 @@ namespace velmora {
 
 class HttpClient;
 class NamedMutex;
-class WindowPort;
+class Frontend;
 
 // The directory site's host; every request of a search goes to it.
 inline constexpr const char* kDirectoryHost = "directory.velmora.example";
@@ -45,13 +45,13 @@ using ThreadStarter = std::function<std::thread(std::function<void()> routine)>;
 class SearchSession {
 public:
     // siteBaseUrl: scheme, host and optional port without a trailing slash.
-    SearchSession(WindowPort& window, HttpClient& client, Text siteBaseUrl = DirectoryBaseUrl());
+    SearchSession(Frontend& window, HttpClient& client, Text siteBaseUrl = DirectoryBaseUrl());
     // Ends and joins every search thread before the session goes.
     ~SearchSession();
     SearchSession(const SearchSession&) = delete;
     SearchSession& operator=(const SearchSession&) = delete;
 
-    WindowPort& window;
+    Frontend& window;
     HttpClient& client;
     const Text siteBaseUrl;
 

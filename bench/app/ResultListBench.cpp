@@ -13,9 +13,9 @@
 
 namespace {
 
+using velmora::kResultColumnCount;
 using velmora::MainWindowPort;
 using velmora::ResultListModel;
-using velmora::ResultTable;
 
 constexpr int kRows = 100'000;
 
@@ -23,8 +23,7 @@ void FillRows(MainWindowPort& port, int rows) {
     const velmora::Text cell = velmora::Utf8ToSystem("青岛天成不锈钢有限公司");
     for (int n = 0; n < rows; ++n) {
         int row = port.AppendRow();
-        for (int column = 0; column < ResultTable::kColumnCount; ++column)
-            port.SetCell(row, column, cell);
+        for (int column = 0; column < kResultColumnCount; ++column) port.SetCell(row, column, cell);
     }
 }
 

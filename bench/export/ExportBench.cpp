@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "export/Export.h"
+#include "results/ResultRow.h"
 #include "text/CodePage.h"
 
 namespace velmora {
 namespace {
 
 constexpr int kRows = 100000;
-constexpr int kColumns = 7;
 
 double PeakMegabytes() {
     rusage usage{};
@@ -27,7 +27,7 @@ double PeakMegabytes() {
 }
 
 // The list as a search leaves it: varied Chinese company data, deterministic.
-class ListWindow : public WindowPort {
+class ListWindow : public Frontend {
 public:
     ListWindow() {
         const char* cities[] = {"深圳市", "广州市", "杭州市", "苏州市",
@@ -41,7 +41,7 @@ public:
         rows_.reserve(kRows);
         char buffer[256];
         for (int i = 0; i < kRows; ++i) {
-            std::array<Text, kColumns> row;
+            std::array<Text, kResultColumnCount> row;
             std::snprintf(buffer, sizeof buffer, "%s%s%s第%d分厂", cities[i % 7],
                           trades[(i / 7) % 10], kinds[(i / 70) % 4], i);
             row[0] = Utf8ToSystem(buffer);
@@ -72,7 +72,7 @@ public:
     Text AskSaveFileName(const SaveDialogRequest&) override { return {}; }
 
 private:
-    std::vector<std::array<Text, kColumns>> rows_;
+    std::vector<std::array<Text, kResultColumnCount>> rows_;
 };
 
 void FullExport(benchmark::State& state, StringStorage storage) {

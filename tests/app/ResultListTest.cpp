@@ -37,7 +37,7 @@ private slots:
             writers.emplace_back([&port, writer] {
                 for (int sequence = 0; sequence < kRowsEach; ++sequence) {
                     int row = port.AppendRow();
-                    for (int column = 0; column < ResultTable::kColumnCount; ++column)
+                    for (int column = 0; column < kResultColumnCount; ++column)
                         port.SetCell(row, column, CellText(writer, sequence, column));
                 }
             });
@@ -51,7 +51,7 @@ private slots:
             std::string first = SystemToUtf8(port.ReadCell(row, 0));
             int writer = std::stoi(first.substr(first.find_first_of("0123456789")));
             int sequence = nextSequence[static_cast<size_t>(writer)]++;
-            for (int column = 0; column < ResultTable::kColumnCount; ++column) {
+            for (int column = 0; column < kResultColumnCount; ++column) {
                 QCOMPARE(port.ReadCell(row, column), CellText(writer, sequence, column));
                 QCOMPARE(model.index(row, column).data().toString().toStdString(),
                          SystemToUtf8(CellText(writer, sequence, column)));
@@ -116,7 +116,7 @@ private slots:
         QCOMPARE(port.AppendRow(), 0);
         port.SetCell(row, column, "lost");
         QCOMPARE(port.ReadCell(row, column), Text());
-        for (int c = 0; c < ResultTable::kColumnCount; ++c) QCOMPARE(port.ReadCell(0, c), Text());
+        for (int c = 0; c < kResultColumnCount; ++c) QCOMPARE(port.ReadCell(0, c), Text());
         QCOMPARE(port.RowCount(), 1);
     }
 

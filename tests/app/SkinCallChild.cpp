@@ -9,7 +9,7 @@
 #include "app/MessageBox.h"
 #include "app/SkinEngine.h"
 #include "app/StartUp.h"
-#include "platform/WindowPort.h"
+#include "results/Frontend.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);

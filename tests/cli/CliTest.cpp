@@ -94,15 +94,15 @@ TEST(CliWindowTest, PrintsARowOnceWhenItsLastCellArrives) {
     EXPECT_EQ(SystemToUtf8(window.ReadKeyword()), "机械");
     const int first = window.AppendRow();
     const int second = window.AppendRow();
-    for (int column = 0; column < 6; ++column) window.SetCell(second, column, "x");
-    for (int column = 0; column < 7; ++column) {
-        window.SetCell(first, column, Utf8ToSystem(column == 6 ? "路\r\n1号" : "名"));
+    for (int column = 0; column < kAddressColumn; ++column) window.SetCell(second, column, "x");
+    for (int column = 0; column < kResultColumnCount; ++column) {
+        window.SetCell(first, column, Utf8ToSystem(column == kAddressColumn ? "路\r\n1号" : "名"));
     }
-    window.SetCell(first, 6, "again");  // a rewrite does not print the row twice
+    window.SetCell(first, kAddressColumn, "again");  // a rewrite does not print the row twice
     EXPECT_EQ(rows.str(), "名\t名\t名\t名\t名\t名\t路\\r\\n1号\n")
         << "the unfinished row is not shown";
     EXPECT_EQ(window.RowCount(), 2);
-    EXPECT_EQ(window.ReadCell(first, 6), "again");
+    EXPECT_EQ(window.ReadCell(first, kAddressColumn), "again");
     EXPECT_EQ(window.ReadCell(5, 0), "");
 
     window.SetStatusText(2, Utf8ToSystem("成功获取：4条"));

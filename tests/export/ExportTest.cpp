@@ -24,7 +24,7 @@ struct Message {
 
 // A window without a screen: the list is a table, the dialog answers from a queue, messages
 // are recorded, and pending events run a hook.
-class FakeWindow : public WindowPort {
+class FakeWindow : public Frontend {
 public:
     std::vector<std::vector<Text>> rows;
     std::deque<Text> dialogAnswers;  // an empty answer cancels
@@ -37,7 +37,7 @@ public:
     void AddRow(std::vector<std::string> utf8Cells) {
         std::vector<Text> row;
         for (const auto& cell : utf8Cells) row.push_back(Utf8ToSystem(cell));
-        row.resize(7);
+        row.resize(kResultColumnCount);
         rows.push_back(std::move(row));
     }
 
@@ -45,7 +45,7 @@ public:
     void SetStatusText(int, const Text&) override {}
     void SetTimerPeriod(int) override {}
     int AppendRow() override {
-        rows.emplace_back(7);
+        rows.emplace_back(kResultColumnCount);
         return static_cast<int>(rows.size()) - 1;
     }
     void SetCell(int row, int column, const Text& text) override {

@@ -81,7 +81,7 @@ TEST_F(ControlTest, PauseTwiceNeedsTwoResumes) {
     EXPECT_TRUE(ResumeSearch(*session_));
     ASSERT_TRUE(window_.WaitForMessage(search_text::kSearchFinished));
     EXPECT_FALSE(session_->control->transfers->IsPaused());
-    EXPECT_EQ(Sorted(window_.Rows()), Sorted(ExpectedRows(1, 3)));
+    EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(ExpectedRows(1, 3)));
 }
 
 TEST_F(ControlTest, StopInMidBatchEndsEverythingAndTheNextSearchCompletes) {
@@ -114,7 +114,7 @@ TEST_F(ControlTest, StopInMidBatchEndsEverythingAndTheNextSearchCompletes) {
     ASSERT_TRUE(window_.WaitForMessage(search_text::kSearchFinished))
         << "a count left raised by the stop holds the batch";
     WaitForSearchEnd(*session_);
-    const std::vector<Cells> rows = window_.Rows();
+    const std::vector<Cells> rows = window_.RowsUtf8();
     ASSERT_EQ(rows.size(), static_cast<std::size_t>(rowsOfFirst + 6));
     EXPECT_EQ(Sorted({rows.begin() + rowsOfFirst, rows.end()}), Sorted(ExpectedRows(1, 6)));
 }
@@ -178,7 +178,7 @@ TEST_F(ControlTest, WorkerThatCannotStartNeitherLosesItsRowNorHoldsTheBatch) {
     StartSearch(*session_);
     ASSERT_TRUE(window_.WaitForMessage(search_text::kSearchFinished));
     WaitForSearchEnd(*session_);
-    EXPECT_EQ(Sorted(window_.Rows()), Sorted(ExpectedRows(1, 3)));
+    EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(ExpectedRows(1, 3)));
     EXPECT_EQ(session_->activeWorkers.load(), 0);
 }
 

@@ -43,8 +43,8 @@ void ExpectRequests(const std::vector<std::string>& actual, const std::vector<Ex
 void ExpectRowsFilledOneAtATime(const std::vector<WindowEvent>& events) {
     for (std::size_t i = 0; i < events.size(); ++i) {
         if (events[i].kind != Kind::AppendRow) continue;
-        ASSERT_LE(i + 7, events.size() - 1);
-        for (int column = 0; column < 7; ++column) {
+        ASSERT_LE(i + kResultColumnCount, events.size() - 1);
+        for (int column = 0; column < kResultColumnCount; ++column) {
             const WindowEvent& cell = events[i + 1 + static_cast<std::size_t>(column)];
             ASSERT_EQ(cell.kind, Kind::SetCell) << "event " << i + 1 + column;
             EXPECT_EQ(cell.first, events[i].first);
@@ -110,7 +110,7 @@ TEST_P(PagesTest, RequestsStatusTextsAndRowsFollowThePageCount) {
     EXPECT_TRUE(window_.Texts(Kind::Clipboard).empty());
 
     // Every company once, each field whole (e-mail addresses of every form included).
-    EXPECT_EQ(Sorted(window_.Rows()), Sorted(ExpectedRows(1, pages * links)));
+    EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(ExpectedRows(1, pages * links)));
     ExpectRowsFilledOneAtATime(window_.Events());
     EXPECT_EQ(session_->activeWorkers.load(), 0);
 }
@@ -140,7 +140,7 @@ TEST_F(CrawlTest, SecondSearchAppendsBelowTheFirstAndCountsAfresh) {
         std::string(search_text::kDispatchedBefore) + "4" + search_text::kCountAfter;
     EXPECT_EQ(window_.Texts(Kind::Status, 2), (std::vector<std::string>{four, four}));
     EXPECT_EQ(window_.TimerPeriods(), (std::vector<int>{1000, 0, 1000, 0}));
-    const std::vector<Cells> rows = window_.Rows();
+    const std::vector<Cells> rows = window_.RowsUtf8();
     ASSERT_EQ(rows.size(), 8u);
     EXPECT_EQ(Sorted({rows.begin(), rows.begin() + 4}), Sorted(ExpectedRows(1, 4)));
     EXPECT_EQ(Sorted({rows.begin() + 4, rows.end()}), Sorted(ExpectedRows(1, 4)));
@@ -189,7 +189,7 @@ TEST_F(CrawlTest, UnreadableCompanyPagesGoToTheClipboardAndLeaveEmptyRows) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(clipboard, expected);
 
-    const std::vector<Cells> rows = window_.Rows();
+    const std::vector<Cells> rows = window_.RowsUtf8();
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(std::count(rows.begin(), rows.end(), Cells{}), 3);
     EXPECT_EQ(std::count(rows.begin(), rows.end(), ExpectedRows(1, 1)[0]), 1);
@@ -255,7 +255,7 @@ TEST_F(CrawlTest, PageWithTwoContactBlocksGivesTheFirstCompanysRow) {
     Open(options);
     StartSearch(*session_);
     WaitForSearchEnd(*session_);
-    EXPECT_EQ(Sorted(window_.Rows()), Sorted(ExpectedRows(1, 2)));
+    EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(ExpectedRows(1, 2)));
 }
 
 }  // namespace

@@ -8,15 +8,14 @@ namespace {
 
 // Far beyond any wait a passing test makes, even under the sanitizers.
 constexpr auto kPatience = std::chrono::seconds(60);
-constexpr unsigned kAllCells = (1u << 7) - 1;
 
 }  // namespace
 
-int CountEvents(const std::vector<WindowEvent>& events, WindowEvent::Kind kind, int part,
+int CountEvents(const std::vector<WindowEvent>& events, WindowEvent::Kind kind, int field,
                 std::string_view utf8) {
     int count = 0;
     for (const WindowEvent& event : events) {
-        if (event.kind == kind && (part < 0 || event.first == part) && event.text == utf8) {
+        if (event.kind == kind && (field < 0 || event.first == field) && event.text == utf8) {
             ++count;
         }
     }
@@ -43,21 +42,20 @@ Text RecordingWindow::ReadKeyword() {
     return Utf8ToSystem(keyword_);
 }
 
-void RecordingWindow::SetStatusText(int part, const Text& text) {
-    Record({WindowEvent::Kind::Status, part, 0, SystemToUtf8(text)});
+void RecordingWindow::SetStatusText(int field, const Text& text) {
+    Record({WindowEvent::Kind::Status, field, 0, SystemToUtf8(text)});
 }
 
 void RecordingWindow::SetTimerPeriod(int milliseconds) {
     Record({WindowEvent::Kind::Timer, milliseconds, 0, {}});
 }
 
+// The table's write and its event go under one lock, so the events keep the writes' order.
 int RecordingWindow::AppendRow() {
     int row = 0;
     {
         std::lock_guard lock(mutex_);
-        rows_.emplace_back();
-        written_.push_back(0);
-        row = static_cast<int>(rows_.size()) - 1;
+        row = Rows().AppendRow();
         events_.push_back({WindowEvent::Kind::AppendRow, row, 0, {}});
     }
     changed_.notify_all();
@@ -67,25 +65,10 @@ int RecordingWindow::AppendRow() {
 void RecordingWindow::SetCell(int row, int column, const Text& text) {
     {
         std::lock_guard lock(mutex_);
-        const std::string utf8 = SystemToUtf8(text);
-        if (row >= 0 && row < static_cast<int>(rows_.size()) && column >= 0 && column < 7) {
-            rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = utf8;
-            written_[static_cast<std::size_t>(row)] |= 1u << column;
-        }
-        events_.push_back({WindowEvent::Kind::SetCell, row, column, utf8});
+        if (Rows().SetCell(row, column, text)) ++completeRows_;
+        events_.push_back({WindowEvent::Kind::SetCell, row, column, SystemToUtf8(text)});
     }
     changed_.notify_all();
-}
-
-Text RecordingWindow::ReadCell(int row, int column) {
-    std::lock_guard lock(mutex_);
-    if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0 || column >= 7) return {};
-    return Utf8ToSystem(rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)]);
-}
-
-int RecordingWindow::RowCount() {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(rows_.size());
 }
 
 int RecordingWindow::ShowMessage(const Text& text, const Text& /*caption*/, unsigned /*flags*/) {
@@ -107,10 +90,10 @@ std::vector<WindowEvent> RecordingWindow::Events() const {
     return events_;
 }
 
-std::vector<std::string> RecordingWindow::Texts(WindowEvent::Kind kind, int part) const {
+std::vector<std::string> RecordingWindow::Texts(WindowEvent::Kind kind, int field) const {
     std::vector<std::string> texts;
     for (const WindowEvent& event : Events()) {
-        if (event.kind == kind && (part < 0 || event.first == part)) texts.push_back(event.text);
+        if (event.kind == kind && (field < 0 || event.first == field)) texts.push_back(event.text);
     }
     return texts;
 }
@@ -123,16 +106,20 @@ std::vector<int> RecordingWindow::TimerPeriods() const {
     return periods;
 }
 
-std::vector<Cells> RecordingWindow::Rows() const {
-    std::lock_guard lock(mutex_);
-    return rows_;
+std::vector<Cells> RecordingWindow::RowsUtf8() const {
+    std::vector<Cells> rows(static_cast<std::size_t>(Rows().RowCount()));
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        const ResultTable::Cells cells = Rows().ReadRow(static_cast<int>(row));
+        for (std::size_t column = 0; column < cells.size(); ++column) {
+            rows[row][column] = SystemToUtf8(cells[column]);
+        }
+    }
+    return rows;
 }
 
 int RecordingWindow::CompleteRows() const {
     std::lock_guard lock(mutex_);
-    int count = 0;
-    for (const unsigned written : written_) count += written == kAllCells ? 1 : 0;
-    return count;
+    return completeRows_;
 }
 
 bool RecordingWindow::WaitUntil(
@@ -141,9 +128,9 @@ bool RecordingWindow::WaitUntil(
     return changed_.wait_for(lock, kPatience, [&] { return done(events_); });
 }
 
-bool RecordingWindow::WaitForStatus(int part, std::string_view utf8, int times) const {
+bool RecordingWindow::WaitForStatus(int field, std::string_view utf8, int times) const {
     return WaitUntil([&](const std::vector<WindowEvent>& events) {
-        return CountEvents(events, WindowEvent::Kind::Status, part, utf8) >= times;
+        return CountEvents(events, WindowEvent::Kind::Status, field, utf8) >= times;
     });
 }
 
@@ -155,11 +142,7 @@ bool RecordingWindow::WaitForMessage(std::string_view utf8) const {
 
 bool RecordingWindow::WaitForCompleteRows(int count) const {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kPatience, [&] {
-        int complete = 0;
-        for (const unsigned written : written_) complete += written == kAllCells ? 1 : 0;
-        return complete >= count;
-    });
+    return changed_.wait_for(lock, kPatience, [&] { return completeRows_ >= count; });
 }
 
 }  // namespace velmora::testing

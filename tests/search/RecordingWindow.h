@@ -12,47 +12,46 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/WindowPort.h"
+#include "results/ResultRow.h"
+#include "results/TableFrontend.h"
 
 namespace velmora::testing {
 
 struct WindowEvent {
     enum class Kind { Status, Timer, Message, Clipboard, AppendRow, SetCell };
     Kind kind;
-    int first = 0;     // status part, timer period, row index
+    int first = 0;     // status field, timer period, row index
     int second = 0;    // column
     std::string text;  // UTF-8
 };
 
-using Cells = std::array<std::string, 7>;  // UTF-8
+using Cells = std::array<std::string, kResultColumnCount>;  // UTF-8
 
-class RecordingWindow : public WindowPort {
+class RecordingWindow : public TableFrontend {
 public:
     explicit RecordingWindow(std::string keywordUtf8);
     void SetKeyword(std::string keywordUtf8);
 
     Text ReadKeyword() override;
-    void SetStatusText(int part, const Text& text) override;
+    void SetStatusText(int field, const Text& text) override;
     void SetTimerPeriod(int milliseconds) override;
     int AppendRow() override;
     void SetCell(int row, int column, const Text& text) override;
-    Text ReadCell(int row, int column) override;
-    int RowCount() override;
     int ShowMessage(const Text& text, const Text& caption, unsigned flags) override;
     bool SetClipboardText(const Text& text) override;
     Text AskSaveFileName(const SaveDialogRequest& request) override;
 
     std::vector<WindowEvent> Events() const;
-    // Texts (UTF-8) of one kind of event, in order; for status, of one part.
-    std::vector<std::string> Texts(WindowEvent::Kind kind, int part = -1) const;
+    // Texts (UTF-8) of one kind of event, in order; for status, of one field.
+    std::vector<std::string> Texts(WindowEvent::Kind kind, int field = -1) const;
     std::vector<int> TimerPeriods() const;
-    std::vector<Cells> Rows() const;
+    std::vector<Cells> RowsUtf8() const;
     // Rows whose seven cells have all been written.
     int CompleteRows() const;
 
     // Waits until `done` holds over the recorded events; false when it never did.
     bool WaitUntil(const std::function<bool(const std::vector<WindowEvent>&)>& done) const;
-    bool WaitForStatus(int part, std::string_view utf8, int times = 1) const;
+    bool WaitForStatus(int field, std::string_view utf8, int times = 1) const;
     bool WaitForMessage(std::string_view utf8) const;
     bool WaitForCompleteRows(int count) const;
 
@@ -63,12 +62,11 @@ private:
     mutable std::condition_variable changed_;
     std::string keyword_;
     std::vector<WindowEvent> events_;
-    std::vector<Cells> rows_;
-    std::vector<unsigned> written_;
+    int completeRows_ = 0;
 };
 
-// Counts the events of a kind (and part, for status) whose text equals utf8.
-int CountEvents(const std::vector<WindowEvent>& events, WindowEvent::Kind kind, int part,
+// Counts the events of a kind (and field, for status) whose text equals utf8.
+int CountEvents(const std::vector<WindowEvent>& events, WindowEvent::Kind kind, int field,
                 std::string_view utf8);
 
 }  // namespace velmora::testing

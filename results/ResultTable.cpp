@@ -1,23 +1,33 @@
-#include "app/ResultTable.h"
+#include "results/ResultTable.h"
 
 #include <algorithm>
 #include <utility>
 
 namespace velmora {
+namespace {
+
+bool InTable(std::size_t rowCount, int row, int column) {
+    return row >= 0 && static_cast<std::size_t>(row) < rowCount && column >= 0 &&
+           column < kResultColumnCount;
+}
+
+}  // namespace
 
 int ResultTable::AppendRow() {
     std::lock_guard lock(mutex_);
-    if (rows_.size() >= static_cast<size_t>(kMaxRows)) return -1;
+    if (rows_.size() >= static_cast<std::size_t>(kMaxRows)) return -1;
     rows_.emplace_back();
     NoteChange();
     return static_cast<int>(rows_.size()) - 1;
 }
 
-void ResultTable::SetCell(int row, int column, const Text& text) {
+bool ResultTable::SetCell(int row, int column, const Text& text) {
     std::lock_guard lock(mutex_);
-    if (row < 0 || static_cast<size_t>(row) >= rows_.size() || column < 0 || column >= kColumnCount)
-        return;
-    rows_[static_cast<size_t>(row)][static_cast<size_t>(column)] = text;
+    if (!InTable(rows_.size(), row, column)) return false;
+    Row& target = rows_[static_cast<std::size_t>(row)];
+    target.cells[static_cast<std::size_t>(column)] = text;
+    const bool wasComplete = target.written == kAllColumnsWritten;
+    target.written |= 1u << column;
     if (firstChangedRow_ > lastChangedRow_) {
         firstChangedRow_ = lastChangedRow_ = row;
     } else {
@@ -25,13 +35,19 @@ void ResultTable::SetCell(int row, int column, const Text& text) {
         lastChangedRow_ = std::max(lastChangedRow_, row);
     }
     NoteChange();
+    return !wasComplete && target.written == kAllColumnsWritten;
 }
 
 Text ResultTable::ReadCell(int row, int column) const {
     std::lock_guard lock(mutex_);
-    if (row < 0 || static_cast<size_t>(row) >= rows_.size() || column < 0 || column >= kColumnCount)
-        return {};
-    return rows_[static_cast<size_t>(row)][static_cast<size_t>(column)];
+    if (!InTable(rows_.size(), row, column)) return {};
+    return rows_[static_cast<std::size_t>(row)].cells[static_cast<std::size_t>(column)];
+}
+
+ResultTable::Cells ResultTable::ReadRow(int row) const {
+    std::lock_guard lock(mutex_);
+    if (!InTable(rows_.size(), row, 0)) return {};
+    return rows_[static_cast<std::size_t>(row)].cells;
 }
 
 int ResultTable::RowCount() const {

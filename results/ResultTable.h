@@ -1,23 +1,25 @@
 #pragma once
-// The rows of 超级列表框1, kept apart from the view so that any thread may append and fill
-// rows without waiting for the window's thread. The view learns of changes in batches: the
-// first change after the view has caught up calls the change listener once; the view then
-// takes every change made until then in one go.
+// The result list's rows, kept apart from whatever shows them so that any thread may append and
+// fill rows without waiting for another. A viewer learns of changes in batches: the first
+// change after it has caught up calls the change listener once; it then takes every change
+// made until then in one go.
 
 #include <array>
 #include <deque>
 #include <functional>
 #include <mutex>
 
+#include "results/ResultRow.h"
 #include "text/Text.h"
 
 namespace velmora {
 
 class ResultTable {
 public:
-    static constexpr int kColumnCount = 7;
     // Memory runs out long before this; the cap keeps row indexes well inside an int.
     static constexpr int kMaxRows = 20'000'000;
+
+    using Cells = std::array<Text, kResultColumnCount>;
 
     // What changed since the last TakeChanges: the row count now, and the rows whose cells were
     // set (firstChangedRow > lastChangedRow when none was).
@@ -31,10 +33,12 @@ public:
 
     // The new row's index, or -1 when the table is full.
     int AppendRow();
-    // Cells outside the table are ignored.
-    void SetCell(int row, int column, const Text& text);
+    // Cells outside the table are ignored. True for the write that completes the row, the first
+    // after which every cell of it has been written; false for every other.
+    bool SetCell(int row, int column, const Text& text);
     // Cells outside the table read as the empty text.
     Text ReadCell(int row, int column) const;
+    Cells ReadRow(int row) const;
     int RowCount() const;
 
     // Once set to empty, no writer can call the previous listener any more.
@@ -42,10 +46,16 @@ public:
     Changes TakeChanges();
 
 private:
+    struct Row {
+        Cells cells;
+        unsigned written = 0;  // one bit per column
+    };
+    static constexpr unsigned kAllColumnsWritten = (1u << kResultColumnCount) - 1;
+
     void NoteChange();
 
     mutable std::mutex mutex_;
-    std::deque<std::array<Text, kColumnCount>> rows_;
+    std::deque<Row> rows_;
     ChangeListener listener_;
     bool changeAnnounced_ = false;
     int firstChangedRow_ = 0;

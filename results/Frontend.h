@@ -1,13 +1,14 @@
 #pragma once
-// What the engine may do to the window: the operations of the main window's controls that the
-// search and the export use. MainWindow implements it for the screen; velmora-cli and the tests
-// implement it without a window. Every method may be called from any thread unless noted.
+// Frontend: how the search and the export reach whatever shows their results: the window,
+// velmora-cli, the tests. Its operations are those of the main window's controls that the two
+// use. Every method may be called from any thread unless noted.
 
 #include "text/Text.h"
 
 namespace velmora {
 
-// Message-box flags and answers, with the platform's values, since the system states them so.
+// Message-box flags and answers, in the classic message box's values, which callers combine
+// with | and compare as they are.
 namespace MessageBoxFlag {
 inline constexpr unsigned kOk = 0x0;
 inline constexpr unsigned kYesNo = 0x4;
@@ -32,18 +33,19 @@ struct SaveDialogRequest {
     Text initialFolder;  // ends with a path separator
 };
 
-class WindowPort {
+class Frontend {
 public:
-    virtual ~WindowPort() = default;
+    virtual ~Frontend() = default;
 
     // 编辑框_搜索内容
     virtual Text ReadKeyword() = 0;
-    // 状态条1, parts 0 to 3
-    virtual void SetStatusText(int part, const Text& text) = 0;
+    // 状态条1: the status bar's fields 0 to 3, left to right
+    virtual void SetStatusText(int field, const Text& text) = 0;
     // 时钟1: 1000 runs the elapsed-time display, 0 stops it
     virtual void SetTimerPeriod(int milliseconds) = 0;
 
-    // 超级列表框1: rows and columns are 0-based; AppendRow returns the new row's index.
+    // 超级列表框1: rows and columns (ResultColumn) are 0-based; AppendRow returns the new row's
+    // index.
     virtual int AppendRow() = 0;
     virtual void SetCell(int row, int column, const Text& text) = 0;
     virtual Text ReadCell(int row, int column) = 0;

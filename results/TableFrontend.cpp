@@ -1,0 +1,21 @@
+#include "results/TableFrontend.h"
+
+namespace velmora {
+
+int TableFrontend::AppendRow() {
+    return rows_.AppendRow();
+}
+
+void TableFrontend::SetCell(int row, int column, const Text& text) {
+    rows_.SetCell(row, column, text);
+}
+
+Text TableFrontend::ReadCell(int row, int column) {
+    return rows_.ReadCell(row, column);
+}
+
+int TableFrontend::RowCount() {
+    return rows_.RowCount();
+}
+
+}  // namespace velmora
