@@ -25,13 +25,19 @@ if(VELMORA_SANITIZE)
   add_link_options(-fsanitize=${VELMORA_SANITIZE})
 endif()
 
+# Tests and benchmarks see the layers they link (cmake/VelmoraLayers.cmake) and tests/.
+function(velmora_use_layers name)
+  velmora_view_of(tests view)
+  target_include_directories(${name} PRIVATE "${view}")
+  target_link_libraries(${name} PRIVATE velmora_flags ${ARGN})
+endfunction()
+
 # velmora_add_test(NAME SOURCES... [LIBS ...]): one GoogleTest binary, registered with CTest.
 include(GoogleTest)
 function(velmora_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE velmora_flags velmora_engine GTest::gtest_main
-                        ${ARG_LIBS})
+  velmora_use_layers(${name} GTest::gtest_main ${ARG_LIBS})
   set(properties TIMEOUT 300)
   if(ARG_LABELS)
     list(APPEND properties LABELS "${ARG_LABELS}")
@@ -43,8 +49,7 @@ endfunction()
 function(velmora_add_bench name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE velmora_flags velmora_engine benchmark::benchmark
-                        ${ARG_LIBS})
+  velmora_use_layers(${name} benchmark::benchmark ${ARG_LIBS})
 endfunction()
 
 # velmora_add_qt_test(NAME SOURCES... [LIBS ...] [LABELS ...]): one Qt Test binary, registered
@@ -53,7 +58,7 @@ function(velmora_add_qt_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
-  target_link_libraries(${name} PRIVATE velmora_flags Qt6::Test ${ARG_LIBS})
+  velmora_use_layers(${name} Qt6::Test ${ARG_LIBS})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300
                        ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
