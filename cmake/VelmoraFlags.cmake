@@ -25,13 +25,6 @@ if(VELMORA_SANITIZE)
   add_link_options(-fsanitize=${VELMORA_SANITIZE})
 endif()
 
-# Tests and benchmarks see the layers they link (cmake/VelmoraLayers.cmake) and tests/.
-function(velmora_use_layers name)
-  velmora_view_of(tests view)
-  target_include_directories(${name} PRIVATE "${view}")
-  target_link_libraries(${name} PRIVATE velmora_flags ${ARGN})
-endfunction()
-
 # velmora_add_test(NAME SOURCES... [LIBS ...]): one GoogleTest binary, registered with CTest.
 include(GoogleTest)
 function(velmora_add_test name)

@@ -48,3 +48,11 @@ function(velmora_layer folder)
     endforeach()
   endif()
 endfunction()
+
+# velmora_use_layers(TARGET LIBRARY...): a test or benchmark that links the libraries and sees
+# their layers' headers and those of tests/.
+function(velmora_use_layers name)
+  velmora_view_of(tests view)
+  target_include_directories(${name} PRIVATE "${view}")
+  target_link_libraries(${name} PRIVATE velmora_flags ${ARGN})
+endfunction()
