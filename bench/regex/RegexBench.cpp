@@ -6,19 +6,20 @@
 #include <vector>
 
 #include "regex/Regex.h"
+#include "search/CompanyDetail.h"
+#include "search/ListingCrawl.h"
 #include "tests/regex/SamplePages.h"
 #include "text/CodePage.h"
 
 namespace velmora {
 namespace {
 
-void RunCreate(benchmark::State& state, const std::string& pattern, const std::string& page,
+void RunCreate(benchmark::State& state, const Text& pattern, const std::string& page,
                bool expectSuccess, int expectedMatches) {
-    Text patternText = Utf8ToSystem(pattern);
     Text pageText = Utf8ToSystem(page);
     Regex regex;
     for (auto _ : state) {
-        bool created = regex.Create(patternText, pageText);
+        bool created = regex.Create(pattern, pageText);
         if (created != expectSuccess || regex.MatchCount() != expectedMatches) {
             state.SkipWithError("unexpected outcome");
             break;
@@ -30,15 +31,13 @@ void RunCreate(benchmark::State& state, const std::string& pattern, const std::s
 }
 
 void CompanyPattern30KBPage(benchmark::State& state) {
-    RunCreate(state, sample::kCompanyDetailPattern, sample::CompanyPage(sample::Company{}), true,
-              1);
+    RunCreate(state, CompanyDetailPattern(), sample::CompanyPage(sample::Company{}), true, 1);
 }
 BENCHMARK(CompanyPattern30KBPage)->Unit(benchmark::kMillisecond);
 
 // 2,000 block openers and no address row: the bound, not the page, decides the cost.
 void CompanyPattern1MBHostilePage(benchmark::State& state) {
-    RunCreate(state, sample::kCompanyDetailPattern, sample::HostileCompanyPage(2000, 1 << 20),
-              false, 0);
+    RunCreate(state, CompanyDetailPattern(), sample::HostileCompanyPage(2000, 1 << 20), false, 0);
 }
 BENCHMARK(CompanyPattern1MBHostilePage)->Unit(benchmark::kMillisecond);
 
@@ -47,7 +46,7 @@ void LinkPattern100KBResultPage(benchmark::State& state) {
     for (int i = 0; i < 30; ++i) {
         links.push_back("http://www.example.cn/company/" + std::to_string(1000 + i) + ".html");
     }
-    RunCreate(state, sample::kCompanyLinkPattern, sample::ResultPage(links, 100 * 1024), true, 30);
+    RunCreate(state, CompanyLinkPattern(), sample::ResultPage(links, 100 * 1024), true, 30);
 }
 BENCHMARK(LinkPattern100KBResultPage)->Unit(benchmark::kMillisecond);
 

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "regex/Regex.h"
+#include "search/CompanyDetail.h"
+#include "search/ListingCrawl.h"
 #include "tests/regex/SamplePages.h"
 #include "text/CodePage.h"
 
@@ -32,7 +34,7 @@ TEST(RegexBound, CatastrophicBacktrackingFails) {
 }
 
 TEST(RegexBound, HostileCompanyPagesFail) {
-    Text pattern = Utf8ToSystem(sample::kCompanyDetailPattern);
+    const Text& pattern = CompanyDetailPattern();
     Regex regex;
     ExpectBoundHit(regex, pattern, Utf8ToSystem(sample::HostileCompanyPage(2000, 1 << 20)));
     // One opener followed by a long page of rows that never reach an address row.
@@ -67,12 +69,12 @@ TEST(RegexBound, LargeRealPagesStillMatch) {
     std::vector<std::string> links;
     for (int i = 0; i < 3000; ++i) links.push_back("/company/" + std::to_string(i) + ".html");
     Regex regex;
-    ASSERT_TRUE(regex.Create(Utf8ToSystem(sample::kCompanyLinkPattern),
-                             Utf8ToSystem(sample::ResultPage(links, 1 << 20))));
+    ASSERT_TRUE(
+        regex.Create(CompanyLinkPattern(), Utf8ToSystem(sample::ResultPage(links, 1 << 20))));
     ASSERT_EQ(regex.MatchCount(), 3000);
     EXPECT_EQ(regex.GetSubMatch(3000, 1), "/company/2999.html");
 
-    ASSERT_TRUE(regex.Create(Utf8ToSystem(sample::kCompanyDetailPattern),
+    ASSERT_TRUE(regex.Create(CompanyDetailPattern(),
                              Utf8ToSystem(sample::CompanyPage(sample::Company{}, 1 << 20))));
     EXPECT_EQ(regex.MatchCount(), 1);
 }

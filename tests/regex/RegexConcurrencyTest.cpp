@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "regex/Regex.h"
+#include "search/CompanyDetail.h"
 #include "tests/regex/SamplePages.h"
 #include "text/CodePage.h"
 
@@ -16,7 +17,7 @@ namespace {
 TEST(RegexConcurrency, ThreadsWithTheirOwnRegexSeeOnlyTheirOwnResults) {
     constexpr int kThreads = 8;
     constexpr int kPagesPerThread = 20;
-    Text pattern = Utf8ToSystem(sample::kCompanyDetailPattern);
+    const Text& pattern = CompanyDetailPattern();
     Text hostile = Utf8ToSystem(sample::HostileCompanyPage(200, 100 * 1024));
     std::vector<std::vector<Text>> names(kThreads);
     std::vector<int> boundHits(kThreads, 0);

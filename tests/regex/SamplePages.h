@@ -1,22 +1,12 @@
 #pragma once
-// Pages in the directory site's markup (UTF-8, CR LF lines) and the two patterns the program
-// runs over them, as test and benchmark data. Convert with Utf8ToSystem before use.
+// Pages in the directory site's markup (UTF-8, CR LF lines) as test and benchmark data for the
+// program's two patterns (CompanyDetailPattern, CompanyLinkPattern). Convert with Utf8ToSystem
+// before use.
 
 #include <string>
 #include <vector>
 
 namespace velmora::sample {
-
-inline const std::string kCompanyLinkPattern = R"re("sup-name"><a href="(.*?)")re";
-
-inline const std::string kCompanyDetailPattern =
-    R"re(<div class="mp4"><b>(.*?)</b><br><br><span class="mtext">(.*?)</span><br><br></div>)re"
-    R"re([\s]*?<div class="mp5">[\s]*?)re"
-    R"re(<ul><li class="mp6">电话：</li><li class="mp7">(.*?)</li></ul>[\s]*?)re"
-    R"re(<ul><li class="mp6">手机：</li><li class="mp7">(.*?)</li></ul>[\s]*?)re"
-    R"re(<ul><li class="mp6">传真：</li><li class="mp7">(.*?)</li></ul>[\s]*?)re"
-    R"re(<ul><li class="mp6">邮件：</li><li class="mp7">[\s|\S]*?[blank>|z]?(.*?)</li></ul>[\s]*?)re"
-    R"re(<ul><li class="mp6">地址：</li><li class="mp7">(.*?)</li></ul>)re";
 
 struct Company {
     std::string name = "北京某某科技有限公司";

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "regex/Regex.h"
+#include "search/CompanyDetail.h"
+#include "search/ListingCrawl.h"
 #include "text/CodePage.h"
 #include "text/TextOps.h"
 #include "tools/SiteContent.h"
@@ -15,7 +17,6 @@
 namespace velmora::site {
 namespace {
 
-const char* const kLinkPattern = R"re(sup-name"><a href="(.*?)")re";
 // The contact block as the site writes it; the e-mail cell is taken whole (group 6) so that
 // the address can be read from it independently of any extractor.
 const char* const kContactPattern =
@@ -24,14 +25,6 @@ const char* const kContactPattern =
     R"([\s]*?<ul><li class="mp6">手机：</li><li class="mp7">(.*?)</li></ul>)"
     R"([\s]*?<ul><li class="mp6">传真：</li><li class="mp7">(.*?)</li></ul>)"
     R"([\s]*?<ul><li class="mp6">邮件：</li><li class="mp7">([\s\S]*?)</li></ul>)"
-    R"([\s]*?<ul><li class="mp6">地址：</li><li class="mp7">(.*?)</li></ul>)";
-// The same block with the directory's own e-mail piece, which must match every page as well.
-const char* const kDirectoryContactPattern =
-    R"(<div class="mp4"><b>(.*?)</b><br><br><span class="mtext">(.*?)</span><br><br></div>)"
-    R"([\s]*?<div class="mp5">[\s]*?<ul><li class="mp6">电话：</li><li class="mp7">(.*?)</li></ul>)"
-    R"([\s]*?<ul><li class="mp6">手机：</li><li class="mp7">(.*?)</li></ul>)"
-    R"([\s]*?<ul><li class="mp6">传真：</li><li class="mp7">(.*?)</li></ul>)"
-    R"([\s]*?<ul><li class="mp6">邮件：</li><li class="mp7">[\s|\S]*?[blank>|z]?(.*?)</li></ul>)"
     R"([\s]*?<ul><li class="mp6">地址：</li><li class="mp7">(.*?)</li></ul>)";
 
 constexpr std::string_view kBaseUrl = "http://127.0.0.1:8080";
@@ -60,7 +53,7 @@ std::string RenderCompany(std::string_view keyword, int number, std::size_t mini
 
 std::vector<std::string> Links(const Text& page) {
     Regex regex;
-    EXPECT_TRUE(regex.Create(kLinkPattern, page));
+    EXPECT_TRUE(regex.Create(CompanyLinkPattern(), page));
     std::vector<std::string> links;
     for (int m = 1; m <= regex.MatchCount(); ++m) links.push_back(regex.GetSubMatch(m, 1));
     return links;
@@ -216,8 +209,9 @@ TEST(CompanyPage, ContactBlockCarriesTheCompanysFields) {
             EXPECT_EQ(SystemToUtf8(regex.GetSubMatch(1, 7)), company.address);
             if (!company.email.empty()) markups.insert(EmailMarkupOf(seed, number));
 
+            // The program's own pattern must match every page as well.
             Regex directory;
-            ASSERT_TRUE(directory.Create(Utf8ToSystem(kDirectoryContactPattern), page));
+            ASSERT_TRUE(directory.Create(CompanyDetailPattern(), page));
             EXPECT_EQ(directory.MatchCount(), 1);
             EXPECT_EQ(SystemToUtf8(directory.GetSubMatch(1, 7)), company.address);
         }
@@ -237,7 +231,7 @@ TEST(CompanyPage, MarkupVariantsChangeTheContactBlocks) {
     std::uint64_t seed = KeywordSeed("机械");
     for (const Case& c : cases) {
         Regex regex;
-        ASSERT_TRUE(regex.Create(Utf8ToSystem(kDirectoryContactPattern),
+        ASSERT_TRUE(regex.Create(CompanyDetailPattern(),
                                  Utf8ToSystem(RenderCompany("机械", 4, 30000, c.markup))));
         EXPECT_EQ(regex.MatchCount(), c.matches) << static_cast<int>(c.markup);
         for (int m = 1; m <= regex.MatchCount(); ++m) {
