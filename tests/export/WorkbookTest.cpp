@@ -3,12 +3,19 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 
 #include "SavedWorkbook.h"
 #include "export/Workbook.h"
 #include "text/CodePage.h"
 
 namespace velmora {
+
+// Test output names the storage of WorkbookFile's runs (found by argument lookup, so here).
+static void PrintTo(StringStorage storage, std::ostream* out) {
+    *out << (storage == StringStorage::kShared ? "shared" : "inline");
+}
+
 namespace {
 
 using test::ReadSavedWorkbook;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "http/CookieJar.h"
 #include "http/HttpClient.h"
 #include "text/CodePage.h"
@@ -17,6 +19,10 @@ struct MergeCase {
     const char* headers;
     const char* expected;
 };
+
+void PrintTo(const MergeCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class MergeSetCookiesTest : public ::testing::TestWithParam<MergeCase> {};
 

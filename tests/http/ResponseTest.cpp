@@ -1,6 +1,8 @@
 // What the client makes of responses: the raw header block, the getters, redirect chains, and
 // the URL splitting and Location resolution behind them.
 
+#include <ostream>
+
 #include "ClientFixture.h"
 
 namespace velmora::testing {
@@ -19,6 +21,10 @@ struct UrlCase {
     int port;
     const char* path;
 };
+
+void PrintTo(const UrlCase& c, std::ostream* out) {
+    *out << c.url;
+}
 
 class ParseUrlTest : public ::testing::TestWithParam<UrlCase> {};
 
@@ -104,6 +110,10 @@ struct RedirectCase {
     const char* location;  // "{base}" stands for http://127.0.0.1:<port>
     const char* expectedTarget;
 };
+
+void PrintTo(const RedirectCase& c, std::ostream* out) {
+    *out << c.from << " to " << c.location;
+}
 
 // `text` with "{base}" replaced by `base`.
 std::string WithBase(std::string_view text, std::string_view base) {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <future>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -432,6 +433,10 @@ struct ParseCase {
     std::vector<int> covered;
     std::vector<int> spared;
 };
+
+void PrintTo(const ParseCase& c, std::ostream* out) {
+    *out << '"' << c.text << '"';
+}
 
 class FaultRuleParse : public ::testing::TestWithParam<ParseCase> {};
 

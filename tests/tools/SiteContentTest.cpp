@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -82,6 +83,10 @@ struct ListingCase {
     int pages;
     int linksPerPage;
 };
+
+void PrintTo(const ListingCase& c, std::ostream* out) {
+    *out << '"' << c.keyword << "\", " << c.pages << " pages of " << c.linksPerPage;
+}
 
 class ResultPageTest : public ::testing::TestWithParam<ListingCase> {};
 
