@@ -72,18 +72,19 @@ Exporter::Exporter(Frontend& window, Text desktopFolder, Clock clock, ExportProg
       desktopFolder_(std::move(desktopFolder)),
       clock_(std::move(clock)),
       progress_(std::move(progress)),
-      excel_(storage) {}
+      workbook_(storage) {}
 
 void Exporter::WriteCell(int row, int column, const Text& text) {
     const Text address = CellAddress(row, column);
-    excel_.SetStartAddress(address);
-    excel_.SetEndAddress(address);
-    (void)excel_.SetRangeValue(text);  // a refused write reads back empty, as a failed call would
+    workbook_.SetStartAddress(address);
+    workbook_.SetEndAddress(address);
+    // A refused write reads back empty, as a failed call would.
+    (void)workbook_.SetRangeValue(text);
 }
 
 Text Exporter::ReadCell(int row, int column) {
-    excel_.SetStartAddress(CellAddress(row, column));
-    return excel_.StartCellValue();
+    workbook_.SetStartAddress(CellAddress(row, column));
+    return workbook_.StartCellValue();
 }
 
 ExportResult Exporter::ExportToSpreadsheet(const ExportVariant& variant) {
@@ -125,11 +126,11 @@ ExportResult Exporter::Run(const ExportVariant& variant, const Text* fileName) {
 }
 
 ExportResult Exporter::WriteVerifySave(const ExportVariant& variant, const Text& fileName) {
-    excel_.CreateApplication();
-    excel_.AddWorkbook();
-    excel_.SelectSheet(1);
-    excel_.Activate();
-    excel_.SelectSheet(1);
+    workbook_.CreateApplication();
+    workbook_.AddWorkbook();
+    workbook_.SelectSheet(1);
+    workbook_.Activate();
+    workbook_.SelectSheet(1);
     LetWindowIn(ExportPhase::kWriting, 0, 0);
 
     for (size_t c = 0; c < variant.columns.size(); ++c) {
@@ -154,11 +155,11 @@ ExportResult Exporter::WriteVerifySave(const ExportVariant& variant, const Text&
     }
 
     if (progress_) progress_(ExportPhase::kSaving, 0, 1);
-    const SaveResult saved = excel_.SaveAs(fileName);
-    excel_.CloseWorkbooks();
-    excel_.ReleaseWorkbook();
-    excel_.Quit();
-    excel_.ReleaseApplication();
+    const SaveResult saved = workbook_.SaveAs(fileName);
+    workbook_.CloseWorkbooks();
+    workbook_.ReleaseWorkbook();
+    workbook_.Quit();
+    workbook_.ReleaseApplication();
     if (!saved) return {ExportOutcome::kSaveFailed};
     return {ExportOutcome::kExported, count};
 }

@@ -100,7 +100,7 @@ private:
     Text desktopFolder_;
     Clock clock_;
     ExportProgress progress_;
-    Workbook excel_;  // Excel程序1 and Excel工作簿1
+    Workbook workbook_;  // Excel程序1 and Excel工作簿1
     bool running_ = false;
 };
 

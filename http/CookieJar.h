@@ -19,7 +19,7 @@ namespace cookie_jar {
 
 // Folds the Set-Cookie lines of a response header block into the jar. Only each line's first
 // name=value pair counts; a value "deleted" (in one of three letter cases) removes the entry.
-// `mergeOption` is accepted and changes nothing.
+// `mergeOption` is the request's own, handed on by HttpClient; no rule reads it.
 void MergeSetCookies(Text& jar, std::string_view headers, int mergeOption = 0);
 // Pairs separated by ";": true when an entry was added or changed.
 bool AddCookies(Text& jar, std::string_view pairs);

@@ -74,7 +74,7 @@ HttpClient::~HttpClient() {
 // The agent names the session only: requests carry the composed User-Agent line or none.
 void HttpClient::Open([[maybe_unused]] const Text& agent) {
     requestHandle.reset();
-    connectHandle.reset();
+    requestCredentials.reset();
     sessionHandle = std::make_unique<Session>();
     if (sessionHandle->easy == nullptr || sessionHandle->multi == nullptr) sessionHandle.reset();
     readBuffer.clear();
@@ -88,7 +88,7 @@ void HttpClient::Open([[maybe_unused]] const Text& agent) {
 
 void HttpClient::Close() {
     requestHandle.reset();
-    connectHandle.reset();
+    requestCredentials.reset();
     sessionHandle.reset();
     readBuffer = Bytes();
     for (Text* text : {&scheme, &host, &currentUrl, &headerBlock, &responseHeaders, &cookieJar,
@@ -132,9 +132,9 @@ bool HttpClient::SetOption(int option, const Bytes& value) {
     const std::optional<std::int32_t> number = Int32Of(value);
     const bool isNumber = number.has_value();
     // Credentials belong to the request's connection, as SetCredentials' do.
-    auto setCredential = [&](std::optional<Text> Connection::*field) {
-        if (!connectHandle) return false;
-        (*connectHandle).*field = TextOf(value);
+    auto setCredential = [&](std::optional<Text> Credentials::*field) {
+        if (!requestCredentials) return false;
+        (*requestCredentials).*field = TextOf(value);
         return true;
     };
     switch (option) {
@@ -158,13 +158,13 @@ bool HttpClient::SetOption(int option, const Bytes& value) {
             session.proxy = TextOf(value);
             return true;
         case kOptionUserName:
-            return setCredential(&Connection::user);
+            return setCredential(&Credentials::user);
         case kOptionPassword:
-            return setCredential(&Connection::password);
+            return setCredential(&Credentials::password);
         case kOptionProxyUserName:
-            return setCredential(&Connection::proxyUser);
+            return setCredential(&Credentials::proxyUser);
         case kOptionProxyPassword:
-            return setCredential(&Connection::proxyPassword);
+            return setCredential(&Credentials::proxyPassword);
         default:
             return false;
     }
@@ -181,16 +181,16 @@ void HttpClient::SetProxy(const Text& server, const std::optional<Text>& user,
                           const std::optional<Text>& password) {
     if (!sessionHandle) return;
     sessionHandle->proxy = server;
-    if (!connectHandle) return;
-    if (user) connectHandle->proxyUser = user;
-    if (password) connectHandle->proxyPassword = password;
+    if (!requestCredentials) return;
+    if (user) requestCredentials->proxyUser = user;
+    if (password) requestCredentials->proxyPassword = password;
 }
 
 bool HttpClient::SetCredentials(const std::optional<Text>& user,
                                 const std::optional<Text>& password) {
-    if (!connectHandle) return false;
-    if (user) connectHandle->user = user;
-    if (password) connectHandle->password = password;
+    if (!requestCredentials) return false;
+    if (user) requestCredentials->user = user;
+    if (password) requestCredentials->password = password;
     return true;
 }
 

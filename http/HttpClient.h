@@ -86,7 +86,8 @@ public:
     void SetForgedClientIp(const Text& address);
 
     // Requests. False when no request could be opened or no response arrived; HTTP error
-    // statuses are responses like any other. `mergeOption` is carried along and changes nothing.
+    // statuses are responses like any other. `mergeOption` is there for callers that pass one:
+    // it is handed on to the cookie merge and to every redirect hop, and no rule reads it.
     bool Get(const Text& url, int mergeOption = 0);
     // With a bodyText, its bytes replace `body` before sending.
     bool Post(const Text& url, const std::optional<Text>& bodyText, Bytes& body,
@@ -134,7 +135,7 @@ public:
     class Transfer;
 
 private:
-    struct Connection {
+    struct Credentials {
         std::optional<Text> user;
         std::optional<Text> password;
         std::optional<Text> proxyUser;
@@ -154,8 +155,8 @@ private:
 
     // The transport: easy and multi handles plus session-wide options; none after Close.
     std::unique_ptr<Session> sessionHandle;
-    // Per-request credentials, present from OpenRequest until the next one.
-    std::optional<Connection> connectHandle;
+    // The opened request's credentials, present from OpenRequest until the next one.
+    std::optional<Credentials> requestCredentials;
     // The request opened by OpenRequest and its transfer, until the next one.
     std::unique_ptr<Transfer> requestHandle;
     bool followRedirects = false;

@@ -127,7 +127,7 @@ bool HttpClient::OpenRequest(const Text& verb, const Text& url) {
     cookiesMerged = true;
     requestHandle.reset();
     readBuffer.clear();
-    connectHandle.emplace();
+    requestCredentials.emplace();
     if (!IsValidVerb(normalisedVerb)) return false;
     requestHandle = std::make_unique<Transfer>(normalisedVerb, std::move(*parts));
 
@@ -184,11 +184,11 @@ bool HttpClient::SendHop(const Bytes& body, int mergeOption, int redirectsLeft) 
     setup.headerText = ComposeRequestHeaders(body.size());
     if (isPost) setup.body = body;
     setup.decoding = httpDecoding;
-    if (connectHandle) {
-        setup.user = connectHandle->user;
-        setup.password = connectHandle->password;
-        setup.proxyUser = connectHandle->proxyUser;
-        setup.proxyPassword = connectHandle->proxyPassword;
+    if (requestCredentials) {
+        setup.user = requestCredentials->user;
+        setup.password = requestCredentials->password;
+        setup.proxyUser = requestCredentials->proxyUser;
+        setup.proxyPassword = requestCredentials->proxyPassword;
     }
     // Sending an opened request again runs a new transfer of it.
     if (requestHandle->Started()) {
