@@ -47,7 +47,7 @@ constexpr StatusPart kStatusParts[kStatusPartCount] = {
     {120, "成功获取："},
     {380, "→→→→→→→【【输入关键字，一键找齐公司联系方式】】←←←←←←←"},
 };
-// Part 3 is drawn raised, the others sunken.
+// The status bar's last field is drawn raised, the others sunken.
 constexpr int kRaisedStatusPart = 3;
 
 // An export that will take longer than this shows a progress dialog.

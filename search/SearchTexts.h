@@ -14,7 +14,8 @@ inline constexpr const char* kResultsBefore = "搜索结果：";
 inline constexpr const char* kDispatchedBefore = "成功获取：";
 inline constexpr const char* kCountAfter = "条";
 
-// Status-bar part 3 notices: the first on pages that are a multiple of 4, the second elsewhere.
+// Notices in the status bar's last field: the first on result pages that are a multiple of 4,
+// the second on the others.
 inline constexpr const char* kNoticeNetwork =
     "温馨提醒：【推荐在网速较好的时候使用，速度以后再慢慢优化！】";
 inline constexpr const char* kNoticeMenu =
