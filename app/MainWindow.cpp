@@ -178,8 +178,10 @@ void MainWindow::BuildMenu() {
         {"手机号", &Exporter::ExportMobiles},
         {"邮箱", &Exporter::ExportEmails},
     };
-    for (const auto& [title, variant] : exports)
-        exportMenu->addAction(Utf8(title), this, [this, variant] { RunExport(variant); });
+    for (const auto& [title, variant] : exports) {
+        exportMenu->addAction(Utf8(title), this,
+                              [this, exporting = variant] { RunExport(exporting); });
+    }
     程序菜单->addAction(Utf8("关于"), this, &MainWindow::ShowAbout);
 }
 

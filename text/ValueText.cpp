@@ -130,7 +130,7 @@ Text ToText(const DateTime& value) {
     static const Text kYear = Utf8ToSystem("年"), kMonth = Utf8ToSystem("月"),
                       kDay = Utf8ToSystem("日"), kHour = Utf8ToSystem("时"),
                       kMinute = Utf8ToSystem("分"), kSecond = Utf8ToSystem("秒");
-    const Text date =
+    Text date =
         ConcatText(ToText(value.year), kYear, ToText(value.month), kMonth, ToText(value.day), kDay);
     if (value.second != 0) {
         return ConcatText(date, ToText(value.hour), kHour, ToText(value.minute), kMinute,

@@ -81,7 +81,7 @@ protected:
 
     // Lets the next dialog answer `name` inside the scratch folder; returns the full path.
     std::filesystem::path AnswerDialogWith(const std::string& name) {
-        const auto file = folder_.path() / name;
+        auto file = folder_.path() / name;
         window_.dialogAnswers.push_back(Utf8ToSystem(file.string()));
         return file;
     }

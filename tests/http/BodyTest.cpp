@@ -34,7 +34,7 @@ int ClosedPort() {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    EXPECT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     socklen_t size = sizeof address;
     getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
     close(probe);

@@ -137,10 +137,10 @@ TEST_F(RequestHeadersTest, SetUserAgentWithoutValueRestoresTheDefault) {
     GetAndCapture("/1");
     client.SetUserAgent();
     std::string request = GetAndCapture("/2");
+    const std::string defaultAgent =
+        "User-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
     EXPECT_EQ(request, Request("GET /2 HTTP/1.1",
-                               Lines({"User-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows "
-                                      "NT 6.1)",
-                                      "Accept: text/html, application/xhtml+xml, */*",
+                               Lines({defaultAgent, "Accept: text/html, application/xhtml+xml, */*",
                                       "Referer: " + Url("/2"), "Accept-Language: zh-cn",
                                       "Connection: Keep-Alive"})));
 }
