@@ -36,10 +36,20 @@ bool ReplaceEntry(Text& jar, std::size_t entry, std::size_t valueFrom, std::stri
     return true;
 }
 
+// The next "Set-Cookie:" at or after `from` that begins a line: a header whose name merely
+// ends in it (X-Set-Cookie:) sets nothing.
+std::size_t NextSetCookieLine(std::string_view headers, std::size_t from) {
+    for (std::size_t found = FindAt(headers, kSetCookie, from, true); found != kNotFound;
+         found = FindAt(headers, kSetCookie, found + 1, true)) {
+        if (found == 0 || headers[found - 1] == '\n') return found;
+    }
+    return kNotFound;
+}
+
 }  // namespace
 
 void MergeSetCookies(Text& jar, std::string_view headers, [[maybe_unused]] int mergeOption) {
-    for (std::size_t found = FindAt(headers, kSetCookie, 0, true); found != kNotFound;) {
+    for (std::size_t found = NextSetCookieLine(headers, 0); found != kNotFound;) {
         std::size_t itemStart = found + kSetCookie.size();
         // An item ends at its first ";" or at the end of its line, whichever comes first, so a
         // line without attributes neither vanishes nor reaches into the next line.
@@ -50,7 +60,7 @@ void MergeSetCookies(Text& jar, std::string_view headers, [[maybe_unused]] int m
         std::size_t next =
             itemEnd < headers.size() && headers[itemEnd] == ';' ? itemEnd + 1 : itemEnd;
         Text item = TrimLeading(headers.substr(itemStart, itemEnd - itemStart)) + ";";
-        found = FindAt(headers, kSetCookie, next, true);
+        found = NextSetCookieLine(headers, next);
 
         std::size_t equals = item.find('=');
         if (equals == Text::npos) continue;
@@ -108,13 +118,14 @@ bool RemoveCookies(Text& jar, std::string_view names) {
 
 Text GetCookie(std::string_view jar, std::string_view name, bool withName) {
     if (name.empty()) return {};
-    std::size_t found = FindAt(jar, Text(kSeparator).append(name), 0);
+    // The whole name up to its "=": "a" does not find "ab=1".
+    std::size_t found = FindAt(jar, Text(kSeparator).append(name).append("="), 0);
     if (found == kNotFound) return {};
     std::size_t entry = found + kSeparator.size();
-    std::size_t end = FindAt(jar, ";", entry + name.size());
+    std::size_t valueStart = entry + name.size() + 1;
+    std::size_t end = FindAt(jar, ";", valueStart);
     if (end == kNotFound) return {};
-    std::size_t start = withName ? entry : entry + name.size() + 1;
-    if (start > end) return {};
+    std::size_t start = withName ? entry : valueStart;
     return Text(jar.substr(start, end - start));
 }
 

@@ -25,6 +25,7 @@ void MergeSetCookies(Text& jar, std::string_view headers, int mergeOption = 0);
 bool AddCookies(Text& jar, std::string_view pairs);
 // Names or pairs separated by ";": true when an entry was removed.
 bool RemoveCookies(Text& jar, std::string_view names);
+// The value of the entry whose whole name is `name`, or "name=value" withName; empty when none.
 Text GetCookie(std::string_view jar, std::string_view name, bool withName);
 // The Cookie line value: the jar without its first and last two bytes.
 Text CookieLineValue(std::string_view jar);

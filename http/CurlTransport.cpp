@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <utility>
@@ -114,6 +115,58 @@ int StatusOfLine(std::string_view statusLine) {
     return status;
 }
 
+// The failure a libcurl result stands for. `easy` still holds the ended transfer's details: a
+// time-out before the connection was made (for https, its handshake done) is a connect time-out.
+HttpError ErrorOf(CURLcode result, CURL* easy, bool secure) {
+    switch (result) {
+        case CURLE_OK:
+            return HttpError::kNone;
+        case CURLE_FAILED_INIT:
+            return HttpError::kNotOpen;
+        case CURLE_URL_MALFORMAT:
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return HttpError::kInvalidRequest;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return HttpError::kHostNotResolved;
+        case CURLE_COULDNT_CONNECT: {
+            long osError = 0;
+            curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError);
+            return osError == ECONNREFUSED ? HttpError::kConnectionRefused : HttpError::kNoRoute;
+        }
+        case CURLE_OPERATION_TIMEDOUT: {
+            curl_off_t connected = 0;
+            curl_easy_getinfo(easy, secure ? CURLINFO_APPCONNECT_TIME_T : CURLINFO_CONNECT_TIME_T,
+                              &connected);
+            return connected > 0 ? HttpError::kTimeout : HttpError::kConnectTimeout;
+        }
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_CRL_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+        case CURLE_SSL_ENGINE_NOTFOUND:
+        case CURLE_SSL_ENGINE_SETFAILED:
+        case CURLE_SSL_ENGINE_INITFAILED:
+        case CURLE_SSL_CLIENTCERT:
+        case CURLE_USE_SSL_FAILED:
+            return HttpError::kTlsFailure;
+        case CURLE_ABORTED_BY_CALLBACK:
+            return HttpError::kStopped;
+        case CURLE_GOT_NOTHING:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_PARTIAL_FILE:
+            return HttpError::kConnectionLost;
+        default:
+            return HttpError::kBadResponse;
+    }
+}
+
 }  // namespace
 
 HttpClient::Session::Session() {
@@ -143,10 +196,12 @@ bool HttpClient::Transfer::Start(Session& session, const TransferSetup& setup, B
     session_ = &session;
     sink_ = &sink;
     limit_ = kMaxBodyBytes;
-    if (session.easy == nullptr || session.multi == nullptr || !IsValidHost(target_.host) ||
-        target_.port > kMaxPort) {
-        finished_ = true;
-        result_ = CURLE_COULDNT_RESOLVE_HOST;
+    if (session.easy == nullptr || session.multi == nullptr) {
+        Finish(CURLE_FAILED_INIT);
+        return false;
+    }
+    if (!IsValidHost(target_.host) || target_.port > kMaxPort) {
+        Finish(CURLE_URL_MALFORMAT);
         return false;
     }
     CURL* easy = session.easy;
@@ -215,8 +270,7 @@ bool HttpClient::Transfer::Start(Session& session, const TransferSetup& setup, B
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
 
     if (curl_multi_add_handle(session.multi, easy) != CURLM_OK) {
-        finished_ = true;
-        result_ = CURLE_FAILED_INIT;
+        Finish(CURLE_FAILED_INIT);
         return false;
     }
     attached_ = true;
@@ -251,6 +305,7 @@ void HttpClient::Transfer::Abandon() {
     if (!finished_) {
         finished_ = true;
         result_ = CURLE_ABORTED_BY_CALLBACK;
+        error_ = HttpError::kStopped;
     }
 }
 
@@ -329,6 +384,7 @@ void HttpClient::Transfer::Finish(CURLcode result) {
     Abandon();
     finished_ = true;
     result_ = result;
+    error_ = ErrorOf(result, session_->easy, target_.scheme == "https://");
     if (result == CURLE_OK && !finalHeaders_.empty()) headersDone_ = true;
 }
 
@@ -369,8 +425,7 @@ TransferOutcome HttpClient::Transfer::Drive(Phase phase, TransferControl* contro
         auto stalled = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastProgress);
         auto limit = StallLimit();
         if (stalled >= limit) {
-            Abandon();
-            result_ = CURLE_OPERATION_TIMEDOUT;
+            Finish(CURLE_OPERATION_TIMEDOUT);
             return TransferOutcome::kFailed;
         }
         auto wait = std::min(kMaxPollWait, limit - stalled);

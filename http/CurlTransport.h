@@ -13,6 +13,7 @@
 #include <string>
 
 #include "http/HttpClient.h"
+#include "http/HttpError.h"
 
 namespace velmora {
 
@@ -83,6 +84,8 @@ public:
     TransferOutcome ReadRest(std::size_t limit, TransferControl* control);
     // Ends the transfer if it still runs; an unfinished one takes its connection with it.
     void Abandon();
+    // Why the transfer failed; kNone while it has not.
+    HttpError Error() const { return error_; }
 
     // libcurl callbacks.
     std::size_t OnHeader(const char* data, std::size_t size);
@@ -95,6 +98,7 @@ private:
     std::chrono::milliseconds StallLimit() const;
     std::uint64_t BytesMoved() const;
     void CollectFinished();
+    // Ends the transfer with `result`, noting why it failed if it did.
     void Finish(CURLcode result);
     TransferOutcome OutcomeOfResult() const;
 
@@ -104,6 +108,7 @@ private:
     bool attached_ = false;
     bool finished_ = false;
     CURLcode result_ = CURLE_OK;
+    HttpError error_ = HttpError::kNone;
     bool headersDone_ = false;
     bool bodyStarted_ = false;
     bool limitReached_ = false;

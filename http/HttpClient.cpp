@@ -62,6 +62,9 @@ std::chrono::milliseconds TimeoutOr(int milliseconds, std::chrono::milliseconds 
 
 constexpr std::array<std::string_view, 4> kForgedClientIpHeaders = {
     "X-Forwarded-For: ", "CLIENT_IP: ", "VIA: ", "REMOTE_ADDR: "};
+// Lines in which a caller hands a server its credentials.
+constexpr std::array<std::string_view, 2> kCredentialHeaders = {"Authorization: ",
+                                                                "Proxy-Authorization: "};
 
 }  // namespace
 
@@ -263,6 +266,10 @@ void HttpClient::RemoveHeader(const Text& name) {
     headerBlock.erase(lineStart, lineEnd + kLineEnd.size() - lineStart);
 }
 
+void HttpClient::RemoveCredentialLines() {
+    for (std::string_view name : kCredentialHeaders) RemoveHeader(Text(name));
+}
+
 void HttpClient::SetStandardValue(Text& field, bool& added, const Text& prefix, const Text& value) {
     if (!value.empty()) field = value;
     if (autoHeaders) added = true;
@@ -321,6 +328,12 @@ Text HttpClient::GetCookie(const Text& name, bool withName) const {
 
 Text HttpClient::GetCookies() const {
     return cookie_jar::CookieLineValue(cookieJar);
+}
+
+Text HttpClient::CookieLine() const {
+    Text cookies = cookie_jar::CookieLineValue(cookieJar);
+    if (cookies.empty()) return {};
+    return Text("Cookie: ").append(SingleLine(cookies)).append(kLineEnd);
 }
 
 void HttpClient::SetCookies(const Text& text) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "http/HttpError.h"
 #include "text/Text.h"
 #include "text/TextOps.h"
 
@@ -96,10 +97,14 @@ public:
     bool OpenRequest(const Text& verb, const Text& url);
     bool SendText(const Text& bodyText, int mergeOption = 0);
     bool Send(const Bytes& body, int mergeOption = 0);
+    // Why the last request (its last redirect hop), or the body read after it, failed; kNone
+    // when it went through. A response with an HTTP error status is no failure.
+    HttpError LastError() const { return lastError; }
 
     // The body of the last response of the exchange, read once and then cached. `maxChunks` > 0
-    // reads at most that many 1 024-byte chunks. A body cut short by the peer reads as empty;
-    // one beyond the size cap keeps the bytes up to the cap.
+    // reads at most that many 1 024-byte chunks. A body cut short (the peer, a time-out) keeps
+    // the bytes that arrived, and LastError says why it ended; one beyond the size cap keeps the
+    // bytes up to the cap.
     Bytes ReadBody(int maxChunks = 0);
     // The body up to its first zero byte, unconverted.
     Text ReadBodyText(int maxChunks = 0);
@@ -128,6 +133,10 @@ public:
 
     // Splits a URL without touching a client; nullopt for an empty url.
     static std::optional<UrlParts> ParseUrl(std::string_view url);
+    // True when a redirect from `from` to `to` stays with the same server (host in any letter
+    // case, and port) and does not drop from https to http. Only such a hop carries the Cookie
+    // line and the caller's Authorization-like lines.
+    static bool RedirectKeepsOrigin(const UrlParts& from, const UrlParts& to);
     // UTF-8 bytes to system-code-page text; malformed input becomes replacement characters.
     static Text Utf8ToAnsi(const Bytes& bytes);
 
@@ -142,11 +151,19 @@ private:
         std::optional<Text> proxyPassword;
     };
 
-    bool SendHop(const Bytes& body, int mergeOption, int redirectsLeft);
+    // keepsOrigin: every hop so far stayed with the first request's server and security, so
+    // the Cookie line and the caller's credential lines go along.
+    bool SendHop(const Bytes& body, int mergeOption, int redirectsLeft, bool keepsOrigin);
     const Bytes& LoadBody(int maxChunks);
     void MergeResponseCookies(int mergeOption);
     void AppendStandardHeaders();
-    Text ComposeRequestHeaders(std::size_t bodySize) const;
+    // withCookies: the jar's Cookie line goes along.
+    Text ComposeRequestHeaders(std::size_t bodySize, bool withCookies) const;
+    // "Cookie: " and the jar's cookies, CR LF ended; empty for an empty jar. Line breaks put into
+    // a cookie go out as blanks, as in every other header value.
+    Text CookieLine() const;
+    // Drops the caller's Authorization-like lines from the pending block.
+    void RemoveCredentialLines();
     void ClearAddedFlags();
     void MarkStandardHeader(const Text& key);
     void AppendHeaderLine(std::string_view prefix, std::string_view value);
@@ -185,6 +202,7 @@ private:
     bool connectionAdded = false;
     Text connection;
     bool isPost = false;
+    HttpError lastError = HttpError::kNone;
     // Body bytes of the transfer in flight, moved to responseBody when read; its size and
     // capacity are the read length and read capacity.
     Bytes readBuffer;

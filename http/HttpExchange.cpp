@@ -22,7 +22,7 @@ constexpr int kMaxRedirects = 20;
 constexpr std::size_t kReadChunkBytes = 1024;
 // The port separator is looked for among this many bytes before the path's "/".
 constexpr std::size_t kPortSearchWindow = 7;
-// Explicit ports below this are taken for a typing slip and replaced by 80.
+// Explicit ports below this are taken for a typing slip and replaced by the scheme's default.
 constexpr int kLowestExplicitPort = 11;
 constexpr int kDefaultHttpPort = 80;
 constexpr int kDefaultHttpsPort = 443;
@@ -59,6 +59,10 @@ std::size_t SchemeLength(std::string_view url) {
     return 0;
 }
 
+int DefaultPort(std::string_view scheme) {
+    return scheme == kHttpsScheme ? kDefaultHttpsPort : kDefaultHttpPort;
+}
+
 }  // namespace
 
 std::optional<UrlParts> HttpClient::ParseUrl(std::string_view url) {
@@ -79,14 +83,19 @@ std::optional<UrlParts> HttpClient::ParseUrl(std::string_view url) {
     std::size_t colon = working.find(':', windowStart);
     std::size_t hostEnd = slash;
     if (colon == Text::npos || colon > slash) {
-        parts.port = parts.scheme == kHttpsScheme ? kDefaultHttpsPort : kDefaultHttpPort;
+        parts.port = DefaultPort(parts.scheme);
     } else {
         parts.port = PortOf(std::string_view(working).substr(colon + 1, slash - colon - 1));
-        if (parts.port < kLowestExplicitPort) parts.port = kDefaultHttpPort;
+        if (parts.port < kLowestExplicitPort) parts.port = DefaultPort(parts.scheme);
         hostEnd = colon;
     }
     parts.host = working.substr(hostStart, hostEnd - hostStart);
     return parts;
+}
+
+bool HttpClient::RedirectKeepsOrigin(const UrlParts& from, const UrlParts& to) {
+    const bool dropsSecurity = from.scheme == kHttpsScheme && to.scheme != kHttpsScheme;
+    return ToLowerText(from.host) == ToLowerText(to.host) && from.port == to.port && !dropsSecurity;
 }
 
 Text HttpClient::Utf8ToAnsi(const Bytes& bytes) {
@@ -114,9 +123,15 @@ bool HttpClient::SendText(const Text& bodyText, int mergeOption) {
 }
 
 bool HttpClient::OpenRequest(const Text& verb, const Text& url) {
-    if (!sessionHandle) return false;
+    if (!sessionHandle) {
+        lastError = HttpError::kNotOpen;
+        return false;
+    }
     std::optional<UrlParts> parts = ParseUrl(url);
-    if (!parts) return false;
+    if (!parts) {
+        lastError = HttpError::kInvalidRequest;
+        return false;
+    }
     scheme = parts->scheme;
     host = parts->host;
     port = parts->port;
@@ -128,8 +143,12 @@ bool HttpClient::OpenRequest(const Text& verb, const Text& url) {
     requestHandle.reset();
     readBuffer.clear();
     requestCredentials.emplace();
-    if (!IsValidVerb(normalisedVerb)) return false;
+    if (!IsValidVerb(normalisedVerb)) {
+        lastError = HttpError::kInvalidRequest;
+        return false;
+    }
     requestHandle = std::make_unique<Transfer>(normalisedVerb, std::move(*parts));
+    lastError = HttpError::kNone;
 
     currentUrl = url;
     isPost = normalisedVerb == "POST";
@@ -159,10 +178,9 @@ void HttpClient::AppendStandardHeaders() {
     }
 }
 
-Text HttpClient::ComposeRequestHeaders(std::size_t bodySize) const {
+Text HttpClient::ComposeRequestHeaders(std::size_t bodySize, bool withCookies) const {
     Text text = headerBlock.substr(std::min(headerBlock.size(), kLineEnd.size()));
-    Text cookies = cookie_jar::CookieLineValue(cookieJar);
-    if (!cookies.empty()) text.append("Cookie: ").append(cookies).append(kLineEnd);
+    if (withCookies) text.append(CookieLine());
     if (isPost) text.append("Content-Length: ").append(std::to_string(bodySize)).append(kLineEnd);
     return text;
 }
@@ -174,14 +192,17 @@ void HttpClient::MergeResponseCookies(int mergeOption) {
 }
 
 bool HttpClient::Send(const Bytes& body, int mergeOption) {
-    return SendHop(body, mergeOption, kMaxRedirects);
+    return SendHop(body, mergeOption, kMaxRedirects, true);
 }
 
-bool HttpClient::SendHop(const Bytes& body, int mergeOption, int redirectsLeft) {
-    if (!requestHandle || !sessionHandle) return false;
+bool HttpClient::SendHop(const Bytes& body, int mergeOption, int redirectsLeft, bool keepsOrigin) {
+    if (!sessionHandle || !requestHandle) {
+        lastError = sessionHandle ? HttpError::kInvalidRequest : HttpError::kNotOpen;
+        return false;
+    }
     if (autoHeaders) AppendStandardHeaders();
     TransferSetup setup;
-    setup.headerText = ComposeRequestHeaders(body.size());
+    setup.headerText = ComposeRequestHeaders(body.size(), keepsOrigin);
     if (isPost) setup.body = body;
     setup.decoding = httpDecoding;
     if (requestCredentials) {
@@ -198,6 +219,11 @@ bool HttpClient::SendHop(const Bytes& body, int mergeOption, int redirectsLeft) 
     readBuffer.clear();
     bool responded = requestHandle->Start(*sessionHandle, setup, readBuffer, transferControl.get());
     responseHeaders = responded ? requestHandle->ResponseHeaders() : Text();
+    // A transfer that ended cleanly without a final response brought nothing usable either.
+    const HttpError error = requestHandle->Error();
+    lastError = responded                   ? HttpError::kNone
+                : error != HttpError::kNone ? error
+                                            : HttpError::kBadResponse;
     bool result = responded;
     cookiesMerged = false;
     if (!responseHeaders.empty()) {
@@ -210,10 +236,17 @@ bool HttpClient::SendHop(const Bytes& body, int mergeOption, int redirectsLeft) 
             readBuffer.clear();
             if (isPost) RemoveHeader("Content-Type: ");
             // The redirected GET carries this request's lines as they are: no new standard
-            // lines, no new Referer.
+            // lines, no new Referer; but no cookies or credentials for another server.
+            const UrlParts from = requestHandle->Target();
             const bool restoreAutoHeaders = autoHeaders;
             autoHeaders = false;
-            result = OpenRequest("GET", location) && SendHop({}, mergeOption, redirectsLeft - 1);
+            result = OpenRequest("GET", location);
+            if (result) {
+                const bool hopKeepsOrigin =
+                    keepsOrigin && RedirectKeepsOrigin(from, requestHandle->Target());
+                if (!hopKeepsOrigin) RemoveCredentialLines();
+                result = SendHop({}, mergeOption, redirectsLeft - 1, hopKeepsOrigin);
+            }
             autoHeaders = restoreAutoHeaders;
         }
     }
@@ -229,10 +262,12 @@ const Bytes& HttpClient::LoadBody(int maxChunks) {
         limit = std::min(limit, static_cast<std::size_t>(maxChunks) * kReadChunkBytes);
     }
     TransferOutcome outcome = requestHandle->ReadRest(limit, transferControl.get());
-    // A body cut short by the peer, a time-out or a stop is no page: nothing of it is kept.
+    // A body cut short by the peer or a time-out keeps what arrived: a read that fails counts
+    // as the end of the body. A stopped one is dropped, since nobody reads it.
     if (outcome == TransferOutcome::kFailed || outcome == TransferOutcome::kStopped) {
-        readBuffer.clear();
+        lastError = requestHandle->Error();
     }
+    if (outcome == TransferOutcome::kStopped) readBuffer.clear();
     responseBody = std::move(readBuffer);
     readBuffer = Bytes();
     return responseBody;
@@ -262,18 +297,21 @@ Text HttpClient::ResolveLocation() const {
     Text location =
         TrimBoth(std::string_view(responseHeaders).substr(valueStart, valueEnd - valueStart));
     if (location.empty()) return {};
+    // Scheme-relative: another server, reached over the current scheme.
+    if (location.starts_with("//")) return scheme + location.substr(2);
     if (location.front() == '/') {
         return scheme + host + ":" + std::to_string(port) + location;
     }
     Text lower = ToLowerText(location);
     if (lower.starts_with(kHttpScheme) || lower.starts_with(kHttpsScheme)) return location;
-    // Relative to the directory of the current URL; a URL without a path is its own directory
-    // (its last "/" is the scheme's, which must not be cut into).
-    std::size_t lastSlash = currentUrl.rfind('/');
-    if (lastSlash == Text::npos || lastSlash < SchemeLength(currentUrl)) {
-        return currentUrl + "/" + location;
-    }
-    return currentUrl.substr(0, lastSlash + 1) + location;
+    // Relative to the directory of the current URL's path: its query and fragment are no part
+    // of it, whatever slashes they hold. A URL without a path is its own directory (its last
+    // "/" is the scheme's, which must not be cut into).
+    const std::size_t schemeLength = SchemeLength(currentUrl);
+    const Text base = currentUrl.substr(0, currentUrl.find_first_of("?#", schemeLength));
+    std::size_t lastSlash = base.rfind('/');
+    if (lastSlash == Text::npos || lastSlash < schemeLength) return base + "/" + location;
+    return base.substr(0, lastSlash + 1) + location;
 }
 
 Text HttpClient::GetResponseHeader(const Text& name) {

@@ -1,5 +1,5 @@
 // Reading bodies: caching, chunk limits, transfer and content encodings, decoding into the
-// system code page, failures that must yield the empty text, the size cap and connection reuse.
+// system code page, failures and what they leave, the size cap and connection reuse.
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -119,16 +119,63 @@ TEST_F(BodyTest, BodyIsDecodedFromUtf8WhateverItDeclares) {
     EXPECT_EQ(client.ReadBodyTextUtf8(), "");
 }
 
-TEST_F(BodyTest, RefusedConnectionYieldsFailureAndTheEmptyText) {
-    std::string url = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/";
-    EXPECT_FALSE(client.Get(url));
-    EXPECT_EQ(client.GetResponseHeaders(), "");
-    EXPECT_EQ(client.ReadBodyTextUtf8(), "");
-    EXPECT_FALSE(client.Get("http://bad host/"));
-    EXPECT_FALSE(client.Get("http://127.0.0.1:70000/"));
+// A loopback port whose listening queue is full: a connection attempt gets no answer at all.
+class UnansweredPort {
+public:
+    UnansweredPort() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(listen(listener_, 0), 0);
+        socklen_t size = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+        for (int& filler : fillers_) {
+            filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
+    }
+    ~UnansweredPort() {
+        for (int filler : fillers_) close(filler);
+        close(listener_);
+    }
+    UnansweredPort(const UnansweredPort&) = delete;
+    UnansweredPort& operator=(const UnansweredPort&) = delete;
+    int Port() const { return port_; }
+
+private:
+    int listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    int fillers_[2] = {-1, -1};
+    int port_ = 0;
+};
+
+TEST_F(BodyTest, RequestThatReachesNoServerFailsAndSaysWhy) {
+    UnansweredPort unanswered;
+    client.SetTimeouts(200, 0, 0);
+    const struct {
+        std::string url;
+        HttpError error;
+    } cases[] = {
+        {"http://127.0.0.1:" + std::to_string(ClosedPort()) + "/", HttpError::kConnectionRefused},
+        {"http://127.0.0.1:" + std::to_string(unanswered.Port()) + "/", HttpError::kConnectTimeout},
+        // A label longer than 63 bytes: no resolver is ever asked.
+        {"http://" + std::string(64, 'a') + ".example/", HttpError::kHostNotResolved},
+        {"http://bad host/", HttpError::kInvalidRequest},
+        {"http://127.0.0.1:70000/", HttpError::kInvalidRequest},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        EXPECT_FALSE(client.Get(c.url));
+        EXPECT_EQ(client.LastError(), c.error);
+        EXPECT_TRUE(IsConnectFailure(client.LastError()));
+        EXPECT_EQ(client.GetResponseHeaders(), "");
+        EXPECT_EQ(client.ReadBodyTextUtf8(), "");
+        EXPECT_EQ(client.LastError(), c.error) << "the body read keeps the reason";
+    }
 }
 
-TEST_F(BodyTest, BodyCutShortYieldsTheEmptyTextAndTheClientGoesOn) {
+TEST_F(BodyTest, BodyCutShortKeepsWhatArrivedAndTheClientGoesOn) {
     Serve([](const std::string& request, int) {
         if (request.starts_with("GET /cut ")) {
             return ScriptedReply{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789",
@@ -137,10 +184,14 @@ TEST_F(BodyTest, BodyCutShortYieldsTheEmptyTextAndTheClientGoesOn) {
         return ScriptedReply{OkReply("whole")};
     });
     ASSERT_TRUE(client.Get(Url("/cut")));
+    EXPECT_EQ(client.LastError(), HttpError::kNone);
     EXPECT_EQ(client.GetResponseHeader("Content-Length"), "100");
-    EXPECT_EQ(client.ReadBodyTextUtf8(), "");
+    EXPECT_EQ(client.ReadBodyTextUtf8(), "0123456789");
+    EXPECT_EQ(client.LastError(), HttpError::kConnectionLost);
+    EXPECT_FALSE(IsConnectFailure(client.LastError()));
     ASSERT_TRUE(client.Get(Url("/next")));
     EXPECT_EQ(client.ReadBodyTextUtf8(), "whole");
+    EXPECT_EQ(client.LastError(), HttpError::kNone);
 }
 
 TEST_F(BodyTest, BodyThatNeverEndsStopsAtTheCapKeepingWhatArrived) {
@@ -166,8 +217,10 @@ TEST_F(BodyTest, StalledServerEndsAtTheTimeOutsBeforeAndAfterTheHeaders) {
     client.SetTimeouts(100, 200, 200);
     EXPECT_FALSE(client.Get(Url("/silent")));
     EXPECT_EQ(client.ReadBodyTextUtf8(), "");
+    EXPECT_EQ(client.LastError(), HttpError::kTimeout) << "connected, so no connect failure";
     ASSERT_TRUE(client.Get(Url("/stall")));
-    EXPECT_EQ(client.ReadBodyTextUtf8(), "");
+    EXPECT_EQ(client.ReadBodyTextUtf8(), "01234");
+    EXPECT_EQ(client.LastError(), HttpError::kTimeout);
 }
 
 TEST_F(BodyTest, KeepAliveConnectionServesEveryRequestUntilABodyIsLeftUnread) {

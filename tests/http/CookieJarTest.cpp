@@ -70,7 +70,12 @@ INSTANTIATE_TEST_SUITE_P(
         MergeCase{"ItemWithoutEqualsIsSkipped", kExampleJar,
                   "HTTP/1.1 200 OK\r\nSet-Cookie: flag; path=/\r\n\r\n", kExampleJar},
         MergeCase{"NoSetCookieLines", kExampleJar, "HTTP/1.1 200 OK\r\nX-A: 1\r\n\r\n",
-                  kExampleJar}),
+                  kExampleJar},
+        // Only a line that begins with the name sets a cookie.
+        MergeCase{"NameEndingInSetCookieIsAnotherHeader", kExampleJar,
+                  "HTTP/1.1 200 OK\r\nX-Set-Cookie: z=1\r\nX-A: Set-Cookie: y=2\r\n"
+                  "Set-Cookie: a=5\r\n\r\n",
+                  "; a=5; b=2; "}),
     [](const ::testing::TestParamInfo<MergeCase>& testInfo) { return testInfo.param.name; });
 
 TEST(MergeSetCookies, JarStopsGrowingAtItsCap) {
@@ -121,9 +126,13 @@ TEST_F(CookieMethodsTest, GetCookieWithAndWithoutTheName) {
     EXPECT_EQ(client.GetCookie("b"), "2");
     EXPECT_EQ(client.GetCookie("zz"), "");
     EXPECT_EQ(client.GetCookie(""), "");
-    client.SetCookies("ab=long; a=short");
-    // Names are matched as prefixes, as the jar has always done: callers give full names.
+    // The whole name: "a" is not the beginning of "ab".
+    client.SetCookies("ab=long; a=short; abc=");
+    EXPECT_EQ(client.GetCookie("a"), "short");
+    EXPECT_EQ(client.GetCookie("a", true), "a=short");
     EXPECT_EQ(client.GetCookie("ab"), "long");
+    EXPECT_EQ(client.GetCookie("abc", true), "abc=");
+    EXPECT_EQ(client.GetCookie("b"), "");
 }
 
 TEST_F(CookieMethodsTest, SetCookiesAcceptsBothFormsAndTheEmptyTextEmptiesTheJar) {

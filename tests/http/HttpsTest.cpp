@@ -92,6 +92,8 @@ TEST(Https, UntrustedCertificateGetsNoRequestThrough) {
     HttpClient client;
     client.Open(Text(kDefaultUserAgent));
     EXPECT_FALSE(client.Get(url));
+    EXPECT_EQ(client.LastError(), HttpError::kTlsFailure);
+    EXPECT_TRUE(IsConnectFailure(client.LastError()));
     EXPECT_EQ(client.ReadBodyTextUtf8(), "");
 }
 

@@ -202,6 +202,16 @@ TEST_F(RequestHeadersTest, LineBreaksInAUrlNeverStartAHeaderLine) {
     EXPECT_NE(request.find("\r\nReferer: " + Url("/a b  X-Evil: 1") + "\r\n"), std::string::npos);
 }
 
+TEST_F(RequestHeadersTest, LineBreaksInCookiesNeverStartAHeaderLine) {
+    client.SetHeader("Cookie", "a=1\r\nX-One: 1");
+    client.AddCookies("b=2\nX-Two: 2");
+    EXPECT_EQ(GetAndCapture("/"), Request("GET / HTTP/1.1", StandardGetLines(Url("/")) +
+                                                                Lines({"Cookie: a=1  X-One: 1; "
+                                                                       "b=2 X-Two: 2"})));
+    client.SetCookies("c=3\r\nX-Three: 3");
+    EXPECT_EQ(GetAndCapture("/").find("\nX-"), std::string::npos);
+}
+
 TEST_F(RequestHeadersTest, EnvironmentProxyIsIgnoredAndSetProxyIsObeyed) {
     ASSERT_EQ(setenv("http_proxy", "http://127.0.0.1:1", 1), 0);
     ASSERT_EQ(setenv("HTTP_PROXY", "http://127.0.0.1:1", 1), 0);

@@ -47,9 +47,12 @@ INSTANTIATE_TEST_SUITE_P(
                 "/x"},
         UrlCase{"MixedCaseHttpNoPath", "Http://h.example", "http://", "h.example", 80, "/"},
         UrlCase{"ExplicitPort", "http://h.example:81/p", "http://", "h.example", 81, "/p"},
+        // A port below 11 is the scheme's default port.
         UrlCase{"LowPortBecomes80", "http://h.example:5/p", "http://", "h.example", 80, "/p"},
-        UrlCase{"ZeroPortOnHttps", "https://h.example:0/p", "https://", "h.example", 80, "/p"},
-        UrlCase{"NonNumericPort", "https://h.example:ab/p", "https://", "h.example", 80, "/p"},
+        UrlCase{"ZeroPortOnHttps", "https://h.example:0/p", "https://", "h.example", 443, "/p"},
+        UrlCase{"PortTenOnHttps", "https://h.example:10/p", "https://", "h.example", 443, "/p"},
+        UrlCase{"NonNumericPort", "https://h.example:ab/p", "https://", "h.example", 443, "/p"},
+        UrlCase{"PortElevenStays", "https://h.example:11/p", "https://", "h.example", 11, "/p"},
         UrlCase{"ColonInPath", "http://h.example/a:b/c", "http://", "h.example", 80, "/a:b/c"},
         UrlCase{"QueryStaysInHost", "http://h.example?q=1", "http://", "h.example?q=1", 80, "/"},
         UrlCase{"LongHostWithPort", "http://longhostname.example:8080/x", "http://",
@@ -107,7 +110,8 @@ TEST_F(ResponseTest, OversizedHeaderBlockFailsTheRequest) {
 struct RedirectCase {
     const char* name;
     const char* from;
-    const char* location;  // "{base}" stands for http://127.0.0.1:<port>
+    // "{base}" stands for http://127.0.0.1:<port>, "{server}" for 127.0.0.1:<port>.
+    const char* location;
     const char* expectedTarget;
 };
 
@@ -115,11 +119,15 @@ void PrintTo(const RedirectCase& c, std::ostream* out) {
     *out << c.from << " to " << c.location;
 }
 
-// `text` with "{base}" replaced by `base`.
+// `text` with "{base}" replaced by `base` and "{server}" by base's part after "http://".
 std::string WithBase(std::string_view text, std::string_view base) {
     std::string result(text);
-    std::size_t at = result.find("{base}");
-    if (at != std::string::npos) result.replace(at, 6, base);
+    for (const auto& [placeholder, value] :
+         {std::pair{std::string_view("{base}"), base},
+          std::pair{std::string_view("{server}"), base.substr(base.find("//") + 2)}}) {
+        std::size_t at = result.find(placeholder);
+        if (at != std::string::npos) result.replace(at, placeholder.size(), value);
+    }
     return result;
 }
 
@@ -151,11 +159,15 @@ TEST_P(RedirectTest, LocationIsResolvedAndFollowedWithTheOriginalLines) {
 
 INSTANTIATE_TEST_SUITE_P(
     Locations, RedirectTest,
-    ::testing::Values(RedirectCase{"RootRelative", "{base}/dir/page", "/root/next", "/root/next"},
-                      RedirectCase{"Relative", "{base}/dir/page", "sibling?x=1",
-                                   "/dir/sibling?x=1"},
-                      RedirectCase{"Absolute", "{base}/dir/page", "  {base}/abs  ", "/abs"},
-                      RedirectCase{"RelativeToAUrlWithoutPath", "{base}", "next", "/next"}),
+    ::testing::Values(
+        RedirectCase{"RootRelative", "{base}/dir/page", "/root/next", "/root/next"},
+        RedirectCase{"Relative", "{base}/dir/page", "sibling?x=1", "/dir/sibling?x=1"},
+        RedirectCase{"Absolute", "{base}/dir/page", "  {base}/abs  ", "/abs"},
+        RedirectCase{"RelativeToAUrlWithoutPath", "{base}", "next", "/next"},
+        // As the URL standard resolves them.
+        RedirectCase{"SchemeRelative", "{base}/dir/page", "//{server}/other/p", "/other/p"},
+        RedirectCase{"RelativeAfterASlashInTheQuery", "{base}/dir/qr?next=/a/b", "c?d=1",
+                     "/dir/c?d=1"}),
     [](const ::testing::TestParamInfo<RedirectCase>& testInfo) { return testInfo.param.name; });
 
 TEST_F(ResponseTest, AbsoluteLocationInAnyLetterCaseIsUsedUnchanged) {
@@ -205,6 +217,73 @@ TEST_F(ResponseTest, RedirectedPostBecomesAGetWithoutContentTypeOrLength) {
               Request("GET /after HTTP/1.1", StandardGetLines(Url("/after"))));
 }
 
+TEST(RedirectKeepsOrigin, OnlyTheSameServerWithoutADropFromHttps) {
+    struct Case {
+        UrlParts from;
+        UrlParts to;
+        bool keeps;
+    };
+    const Case cases[] = {
+        {{"http://", "h.example", 80, "/a"}, {"http://", "H.Example", 80, "/b"}, true},
+        {{"http://", "h.example", 80, "/"}, {"https://", "h.example", 80, "/"}, true},
+        {{"https://", "h.example", 443, "/"}, {"https://", "h.example", 443, "/x"}, true},
+        {{"http://", "h.example", 80, "/"}, {"http://", "other.example", 80, "/"}, false},
+        {{"http://", "h.example", 80, "/"}, {"http://", "h.example", 8080, "/"}, false},
+        {{"https://", "h.example", 443, "/"}, {"http://", "h.example", 443, "/"}, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(HttpClient::RedirectKeepsOrigin(c.from, c.to), c.keeps)
+            << c.from.scheme << c.from.host << ":" << c.from.port << " to " << c.to.scheme
+            << c.to.host << ":" << c.to.port;
+    }
+}
+
+TEST_F(ResponseTest, CookiesAndCredentialsStayWithTheServerTheyWereFor) {
+    // The other server challenges, so credentials carried over would be answered with.
+    LoopbackServer other([](const std::string& request, int) {
+        if (request.find("\r\nAuthorization:") == std::string::npos) {
+            return ScriptedReply{
+                "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\n"
+                "Content-Length: 0\r\n\r\n"};
+        }
+        return ScriptedReply{OkReply("leaked")};
+    });
+    Serve([&other](const std::string& request, int) {
+        const std::string target = request.substr(4, request.find(' ', 4) - 4);
+        if (target == "/same") return ScriptedReply{Redirect("/landed")};
+        if (target == "/port") return ScriptedReply{Redirect(other.Url("/landed"))};
+        if (target == "/host") {
+            const std::string port = BaseOf(request).substr(BaseOf(request).rfind(':'));
+            return ScriptedReply{Redirect("http://localhost" + port + "/landed")};
+        }
+        return ScriptedReply{OkReply("landed")};
+    });
+    struct Case {
+        const char* from;
+        bool keeps;
+        LoopbackServer* lands;
+    };
+    const Case cases[] = {
+        {"/same", true, server.get()}, {"/port", false, &other}, {"/host", false, server.get()}};
+    client.SetCookies("sid=1");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.from);
+        const std::size_t landed = c.lands->Requests().size() + (c.lands == server.get() ? 1 : 0);
+        client.SetHeader("Authorization", "Bearer t");
+        client.SetHeader("X-Trace", "7");
+        ASSERT_TRUE(client.OpenRequest("GET", Url(c.from)));
+        ASSERT_TRUE(client.SetCredentials("u", "p"));
+        ASSERT_TRUE(client.Send({}));
+        const std::string request = c.lands->WaitForRequest(landed);
+        EXPECT_EQ(request.find("GET /landed "), 0u);
+        EXPECT_NE(request.find("\r\nX-Trace: 7\r\n"), std::string::npos);
+        EXPECT_EQ(request.find("\r\nCookie: sid=1\r\n") != std::string::npos, c.keeps);
+        EXPECT_EQ(request.find("\r\nAuthorization: Bearer t\r\n") != std::string::npos, c.keeps);
+        EXPECT_NE(client.ReadBodyTextUtf8(), "leaked");
+    }
+    EXPECT_EQ(other.Requests().size(), 1u) << "the challenge was not answered";
+}
+
 TEST_F(ResponseTest, RedirectIsNotFollowedWhenSwitchedOffButStillReported) {
     Serve([](const std::string&, int) {
         return ScriptedReply{Redirect("/elsewhere", "Set-Cookie: k=v; path=/\r\n")};
@@ -215,6 +294,12 @@ TEST_F(ResponseTest, RedirectIsNotFollowedWhenSwitchedOffButStillReported) {
     EXPECT_EQ(client.ReadBodyTextUtf8(), "moved");
     EXPECT_EQ(client.GetCookie("k"), "v");
     EXPECT_EQ(server->Requests().size(), 1u);
+}
+
+TEST_F(ResponseTest, FailedRedirectHopFailsTheRequest) {
+    Serve([](const std::string&, int) { return ScriptedReply{Redirect("http://bad host/x")}; });
+    EXPECT_FALSE(client.Get(Url("/")));
+    EXPECT_EQ(client.LastError(), HttpError::kInvalidRequest);
 }
 
 TEST_F(ResponseTest, RedirectLoopStopsAfterTwentyHopsKeepingTheLastResponse) {
