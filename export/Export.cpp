@@ -115,7 +115,7 @@ ExportResult Exporter::Run(const ExportVariant& variant, const Text* fileName) {
     }
 
     ExportResult result = WriteVerifySave(variant, chosen);
-    if (result.outcome == ExportOutcome::kSaveFailed) {
+    if (result.outcome != ExportOutcome::kExported) {
         window_.ShowMessage(Utf8ToSystem(kFailureMessage), {}, MessageBoxFlag::kIconWarning);
     } else {
         window_.ShowMessage(ConcatText(Utf8ToSystem(kSuccessMessageStart), ToText(result.count),
@@ -136,9 +136,10 @@ ExportResult Exporter::WriteVerifySave(const ExportVariant& variant, const Text&
     for (size_t c = 0; c < variant.columns.size(); ++c) {
         WriteCell(1, static_cast<int>(c) + 1, Utf8ToSystem(variant.columns[c].header));
     }
-    // Rows appended from here on are not exported: the bound is taken once.
+    // The window goes first, then the rows are counted: a row it appends now is exported, one
+    // appended from here on is not (the bound is taken once).
+    if (variant.processEventsWhileWriting) LetWindowIn(ExportPhase::kWriting, 0, 0);
     const int rowCount = window_.RowCount();
-    if (variant.processEventsWhileWriting) LetWindowIn(ExportPhase::kWriting, 0, rowCount);
     for (int i = 2; i <= rowCount + 1; ++i) {
         for (size_t c = 0; c < variant.columns.size(); ++c) {
             WriteCell(i, static_cast<int>(c) + 1,
@@ -161,6 +162,7 @@ ExportResult Exporter::WriteVerifySave(const ExportVariant& variant, const Text&
     workbook_.Quit();
     workbook_.ReleaseApplication();
     if (!saved) return {ExportOutcome::kSaveFailed};
+    if (count == 0) return {ExportOutcome::kNoneVerified};
     return {ExportOutcome::kExported, count};
 }
 

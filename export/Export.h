@@ -42,6 +42,7 @@ enum class ExportOutcome {
     kCancelled,        // the dialog was cancelled
     kBusy,             // another export is running
     kSaveFailed,       // the workbook could not be saved
+    kNoneVerified,     // saved, but no data row read back with a first cell: reported as failed
 };
 
 struct ExportResult {
