@@ -106,7 +106,7 @@ TEST(RegexDialect, RejectedPatternsFailAndReadEmpty) {
         "(?<name>a)", "(?<=a)b", "(?<!a)b", "(?i)a", "(?#note)a", "(?>a)",
         "(?|a)",      "a*+",     "a++",     "a?+",   "a{2}+",     "(*LIMIT_MATCH=1)a",
         "(a",         "a)",      "a)(b",    "[ab",   "a\\",       "*a",
-        "a**",        "(?",
+        "a**",        "(?",      "(a)\\2",
     };
     for (const char* pattern : rejected) {
         Regex regex;
