@@ -13,6 +13,7 @@
 #include "app/SkinEngine.h"
 #include "http/HttpClient.h"
 #include "platform/FatalError.h"
+#include "search/DirectorySite.h"
 #include "search/SearchSession.h"
 #include "text/CodePage.h"
 
@@ -23,13 +24,14 @@ namespace velmora {
 struct AppGlobals {
     MainWindowPort port;
     HttpClient httpClient;
+    DirectorySite site = FindDirectorySite();
     std::unique_ptr<SearchSession> session;
     SkinEngine skinEngine;
 
     explicit AppGlobals(const QString& runDirectory)
         : skinEngine(runDirectory + QLatin1Char('/') + QLatin1String(kSkinEngineFileName)) {
         httpClient.Open(Text(kDefaultUserAgent));
-        session = std::make_unique<SearchSession>(port, httpClient);
+        session = std::make_unique<SearchSession>(port, httpClient, site.baseUrl);
     }
 };
 
@@ -96,6 +98,10 @@ int StartUp(int& argc, char** argv) {
         ReportFatalError(Utf8ToSystem("载入启动窗口失败"));
     }
     window->show();
+    // Once the window listens: a settings file whose site is not used is told in the notice
+    // field, which the first result page then takes over.
+    const Text& settingsProblem = Globals()->site.settingsProblem;
+    if (!settingsProblem.empty()) GlobalPort().SetStatusText(kNoticeStatusField, settingsProblem);
     int exitCode = QApplication::exec();
     window.reset();
     return exitCode;

@@ -18,8 +18,14 @@ inline constexpr const char* kUsage =
     "  --export FILE  save the rows as a spreadsheet when the search ends (FILE without an\n"
     "                 extension gets .xlsx)\n"
     "  --help         this text\n"
-    "Exit status: 0 when the search ends, 1 on a usage error, 2 when --export saved nothing,\n"
-    "130 when interrupted (nothing is exported then).\n";
+    "Without --site or VELMORA_SITE, a line site=URL in $XDG_CONFIG_HOME/velmora/velmora.conf\n"
+    "(~/.config/velmora/velmora.conf) names the directory, as it does for the window.\n"
+    "Exit status:\n"
+    "  0    the search ended (with or without hits)\n"
+    "  1    usage error\n"
+    "  2    --export saved nothing, or no row with a company name\n"
+    "  3    the directory site could not be reached (nothing is exported then)\n"
+    "  130  interrupted (nothing is exported then)\n";
 
 struct Options {
     std::string keyword;  // UTF-8

@@ -14,6 +14,7 @@
 #include "export/Export.h"
 #include "http/HttpClient.h"
 #include "platform/FatalError.h"
+#include "search/DirectorySite.h"
 #include "search/SearchSession.h"
 #include "text/CodePage.h"
 
@@ -22,6 +23,7 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitUsage = 1;
 constexpr int kExitNotExported = 2;
+constexpr int kExitSiteUnreachable = 3;
 // 128 + SIGINT, as shells report a command ended by Ctrl-C.
 constexpr int kExitInterrupted = 130;
 // Sent by the main thread to end the signal watcher.
@@ -59,9 +61,12 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &watched, nullptr);
 
     cli::CliWindow window(Utf8ToSystem(options.keyword), std::cout, std::cerr);
+    const DirectorySite site = FindDirectorySite(options.site.value_or(""));
+    if (!site.settingsProblem.empty())
+        window.SetStatusText(kNoticeStatusField, site.settingsProblem);
     HttpClient client;
     client.Open(Text(kDefaultUserAgent));
-    SearchSession session(window, client, DirectoryBaseUrl(options.site.value_or("")));
+    SearchSession session(window, client, site.baseUrl);
 
     StartSearch(session);
     // The stop button acts only during a batch of two or more workers; Ctrl-C must end the
@@ -84,6 +89,7 @@ int main(int argc, char** argv) {
     EndSearchThreads(session);
     std::cout.flush();
     if (interrupted) return kExitInterrupted;
+    if (session.siteUnreachable) return kExitSiteUnreachable;
     if (options.exportFile) {
         // The full export of this search's rows, its messages on standard error.
         Exporter exporter(window, Text());

@@ -26,6 +26,9 @@ inline constexpr int kAnswerNo = 7;
 // The caption of a message box that names none.
 inline constexpr const char* kDefaultMessageCaption = "信息：";
 
+// The status bar's last field, for notices: the crawl's tips, a settings file not used.
+inline constexpr int kNoticeStatusField = 3;
+
 // The save dialog's settings (通用对话框1 in save mode).
 struct SaveDialogRequest {
     Text filter;  // "description|pattern" pairs

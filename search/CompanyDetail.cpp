@@ -40,6 +40,14 @@ private:
     SearchSession& session_;
 };
 
+// A link as it is requested: blanks before and after it are the page's layout, not the URL's.
+Text RequestedLink(const Text& link) {
+    constexpr std::string_view kAsciiBlanks = " \t";
+    const std::size_t first = link.find_first_not_of(kAsciiBlanks);
+    if (first == Text::npos) return {};
+    return link.substr(first, link.find_last_not_of(kAsciiBlanks) - first + 1);
+}
+
 Text LinkAt(SearchSession& session, int linkIndex) {
     std::lock_guard lock(session.listLock);
     if (linkIndex < 1 || linkIndex > static_cast<int>(session.companyLinks.size())) return {};
@@ -79,16 +87,18 @@ void ExtractCompany(SearchSession& session, int linkIndex) {
     ActiveWorkerRelease release(session);
     if (!turn.held()) return;
 
-    const Text page = FetchText(session, LinkAt(session, linkIndex));
+    const Text page = FetchText(session, RequestedLink(LinkAt(session, linkIndex)));
     if (!Proceed(session)) return;
     const std::optional<ResultRow> matched = MatchCompanyPage(page);
-    Frontend& window = session.window;
-    if (!matched) {
-        window.SetClipboardText(page);
-        if (!Proceed(session)) return;
-    }
+    if (!matched) session.window.SetClipboardText(page);
     // No match gives a row of empty cells, as the match's groups read then.
-    const ResultRow row = matched.value_or(ResultRow{});
+    AppendCompanyRow(session, matched.value_or(ResultRow{}));
+}
+
+void AppendCompanyRow(SearchSession& session, const ResultRow& row) {
+    // Looked at again here: a stop or pause may have come during the match.
+    if (!Proceed(session)) return;
+    Frontend& window = session.window;
     const int rowIndex = window.AppendRow();
     int column = 0;
     for (const Text* cell : row.Columns()) {

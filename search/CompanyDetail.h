@@ -15,9 +15,14 @@ const Text& CompanyDetailPattern();
 // The row of the page's first contact block; nothing when the page has none.
 std::optional<ResultRow> MatchCompanyPage(const Text& page);
 
-// A worker thread's routine: fetches companyLinks entry linkIndex (1-based), appends its row
-// and fills it cell by cell, taking its turn on workerMutex. Lowers activeWorkers once, however
-// it ends.
+// Appends the row to the window's list and fills it cell by cell, unless the search has been
+// stopped (a pause holds it first): no row is begun after a stop, and a stop between cells
+// leaves the cells written so far.
+void AppendCompanyRow(SearchSession& session, const ResultRow& row);
+
+// A worker thread's routine: fetches companyLinks entry linkIndex (1-based) without the blanks
+// before and after it, appends its row and fills it cell by cell, taking its turn on
+// workerMutex. Lowers activeWorkers once, however it ends.
 void ExtractCompany(SearchSession& session, int linkIndex);
 
 }  // namespace velmora

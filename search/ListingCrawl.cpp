@@ -25,10 +25,6 @@ bool IsUnreserved(unsigned char byte) {
            (byte >= '0' && byte <= '9') || byte == '-' || byte == '.';
 }
 
-Text EncodedSearchBox(SearchSession& session) {
-    return EncodeKeyword(session.window.ReadKeyword(), true);
-}
-
 bool BatchRunsAfter(int page, int pageCount) {
     return page % 2 == 0 || page == pageCount || pageCount == 3;
 }
@@ -47,6 +43,24 @@ void WaitForWorkers(SearchSession& session) {
 void RaiseActiveWorkers(SearchSession& session) {
     std::lock_guard lock(session.counterLock);
     ++session.activeWorkers;
+}
+
+// After a fetch of the search URL: when no connection to the site could be made at all, ends
+// the search saying so, the timer stopped, and returns true. A site that answered, however
+// badly, goes on as any other.
+bool EndedUnreachable(SearchSession& session) {
+    const HttpError error = session.client.LastError();
+    if (!IsConnectFailure(error)) return false;
+    if (!Proceed(session)) return true;
+    session.siteUnreachable = true;
+    Frontend& window = session.window;
+    window.SetTimerPeriod(0);
+    window.SetStatusText(0, Utf8ToSystem(search_text::kStatusUnreachable));
+    window.ShowMessage(ConcatText(Utf8ToSystem(search_text::kUnreachableBefore),
+                                  session.siteBaseUrl, Utf8ToSystem(search_text::kReasonBefore),
+                                  Utf8ToSystem(HttpErrorText(error)),
+                                  Utf8ToSystem(search_text::kReasonAfter)));
+    return true;
 }
 
 }  // namespace
@@ -145,24 +159,26 @@ void DispatchBatch(SearchSession& session, int& dispatchedCount) {
     session.companyLinks.clear();
 }
 
-void CrawlListing(SearchSession& session) {
+void CrawlListing(SearchSession& session, const Text& keyword) {
     Frontend& window = session.window;
     Regex regex;
+    const Text searchUrl = SearchUrl(session.siteBaseUrl, EncodeKeyword(keyword, true));
 
-    Text page = FetchText(session, SearchUrl(session.siteBaseUrl, EncodedSearchBox(session)));
+    Text page = FetchText(session, searchUrl);
+    if (EndedUnreachable(session)) return;
     const Text countEnd = kCountEndMarker;
     const int pageCount =
         ToInteger(TextBetween(page, Utf8ToSystem(kPageCountMarker), countEnd, kMarkerSearchStart));
 
-    page = FetchText(session, SearchUrl(session.siteBaseUrl, EncodedSearchBox(session)));
+    page = FetchText(session, searchUrl);
+    if (EndedUnreachable(session)) return;
     const Text total = TextBetween(page, Utf8ToSystem(kTotalMarker), countEnd, kMarkerSearchStart);
     if (!Proceed(session)) return;
     window.SetStatusText(1, Utf8ToSystem(search_text::kResultsBefore) + total +
                                 Utf8ToSystem(search_text::kCountAfter));
 
-    const Text searchUrl = SearchUrl(session.siteBaseUrl, EncodedSearchBox(session));
     if (total.empty()) {
-        window.ShowMessage(Utf8ToSystem(search_text::kNoHitsBefore) + window.ReadKeyword() +
+        window.ShowMessage(Utf8ToSystem(search_text::kNoHitsBefore) + keyword +
                            Utf8ToSystem(search_text::kNoHitsAfter));
         window.SetStatusText(0, Utf8ToSystem(search_text::kStatusNoHits));
         return;
@@ -171,9 +187,9 @@ void CrawlListing(SearchSession& session) {
     int dispatchedCount = 0;
     for (int pageNumber = 1; pageNumber <= pageCount; ++pageNumber) {
         if (!Proceed(session)) return;
-        window.SetStatusText(
-            3, Utf8ToSystem(pageNumber % kNoticePeriod == 0 ? search_text::kNoticeNetwork
-                                                            : search_text::kNoticeMenu));
+        window.SetStatusText(kNoticeStatusField, Utf8ToSystem(pageNumber % kNoticePeriod == 0
+                                                                  ? search_text::kNoticeNetwork
+                                                                  : search_text::kNoticeMenu));
         page = FetchText(session, searchUrl + kPageParameter + ToText(pageNumber));
         if (Stopped(session)) return;
         std::vector<Text> links = CompanyLinksOnPage(regex, page);

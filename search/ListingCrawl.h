@@ -37,12 +37,14 @@ std::vector<Text> CompanyLinksOnPage(Regex& regex, const Text& page);
 // siteBaseUrl + the search path and query + the encoded keyword.
 Text SearchUrl(const Text& siteBaseUrl, const Text& encodedKeyword);
 
-// GET on the session's client; the body decoded from UTF-8, whatever the status, and empty when
-// the request failed or the search was stopped.
+// GET on the session's client; the body decoded from UTF-8, whatever the status: what arrived
+// of it when the request failed partway, and empty when no response came or the search was
+// stopped. The client's LastError tells why a request failed.
 Text FetchText(SearchSession& session, const Text& url);
 
-// The crawl thread's routine.
-void CrawlListing(SearchSession& session);
+// The crawl thread's routine. `keyword` is the search box's text as it was at the start: every
+// request of the search and its no-hits message use it, whatever the box holds meanwhile.
+void CrawlListing(SearchSession& session, const Text& keyword);
 
 // Hands every gathered link to a worker of its own, waits for the batch to finish, then joins
 // the workers and empties the lists. dispatchedCount is the running sum of links handed out.

@@ -1,6 +1,5 @@
 #include "search/SearchSession.h"
 
-#include <cstdlib>
 #include <system_error>
 
 #include "http/HttpClient.h"
@@ -50,16 +49,6 @@ void SetStatus(SearchSession& session, const char* utf8) {
 
 }  // namespace
 
-Text DirectoryBaseUrl(std::string_view override) {
-    Text base(override);
-    if (base.empty()) {
-        const char* site = std::getenv(kSiteVariable);
-        base = site && *site ? Text(site) : Text("http://") + kDirectoryHost;
-    }
-    while (!base.empty() && base.back() == '/') base.pop_back();
-    return base;
-}
-
 SearchSession::SearchSession(Frontend& windowPort, HttpClient& httpClient, Text baseUrl)
     : window(windowPort),
       client(httpClient),
@@ -94,6 +83,7 @@ void StartSearch(SearchSession& session) {
     // joined the count of active workers is exact again, so a stop cannot leave it raised.
     EndSearchThreads(session);
     session.activeWorkers = 0;
+    session.siteUnreachable = false;
     control.transfers->Reset();
     control.stop = std::stop_source();
 
@@ -109,8 +99,8 @@ void StartSearch(SearchSession& session) {
         control.crawlRunning = true;
     }
     try {
-        session.crawlThread = std::thread([&session] {
-            CrawlListing(session);
+        session.crawlThread = std::thread([&session, keyword = session.window.ReadKeyword()] {
+            CrawlListing(session, keyword);
             {
                 // A stopped crawl may leave links it had gathered; the next one starts empty.
                 std::lock_guard lists(session.listLock);

@@ -15,7 +15,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -27,25 +26,16 @@ class HttpClient;
 class NamedMutex;
 class Frontend;
 
-// The directory site's host; every request of a search goes to it.
-inline constexpr const char* kDirectoryHost = "directory.velmora.example";
-// Environment variable that replaces "http://" + kDirectoryHost (mirrors, the sample site).
-inline constexpr const char* kSiteVariable = "VELMORA_SITE";
 // The name of workerMutex, shared with every process that opens the same name.
 inline constexpr const char* kWorkerMutexName = "限制线程访问";
-
-// The base of every URL of a search: `override` when it is not empty, else the value of
-// VELMORA_SITE when that is set and not empty, else "http://" + kDirectoryHost; without
-// trailing slashes.
-Text DirectoryBaseUrl(std::string_view override = {});
 
 // Starts a thread running the routine; throws std::system_error when none can be started.
 using ThreadStarter = std::function<std::thread(std::function<void()> routine)>;
 
 class SearchSession {
 public:
-    // siteBaseUrl: scheme, host and optional port without a trailing slash.
-    SearchSession(Frontend& window, HttpClient& client, Text siteBaseUrl = DirectoryBaseUrl());
+    // siteBaseUrl: scheme, host and optional port without a trailing slash (FindDirectorySite).
+    SearchSession(Frontend& window, HttpClient& client, Text siteBaseUrl);
     // Ends and joins every search thread before the session goes.
     ~SearchSession();
     SearchSession(const SearchSession&) = delete;
@@ -63,6 +53,8 @@ public:
     std::vector<Text> companyLinks;
     // Workers started and not yet finished.
     std::atomic<int> activeWorkers{0};
+    // Set when the last search ended because its site could not be reached at all.
+    std::atomic<bool> siteUnreachable{false};
     // Guards the raise of activeWorkers.
     std::mutex counterLock;
     // The cross-process lock "限制线程访问": one worker at a time fetches, matches and fills.
@@ -78,7 +70,8 @@ public:
     const std::unique_ptr<Control> control;
 };
 
-// 按钮_开始: ends a search that is still running (rows stay), then starts a new one.
+// 按钮_开始: ends a search that is still running (rows stay), then starts a new one for the
+// keyword the window holds now.
 void StartSearch(SearchSession& session);
 // 按钮_暂停搜索, 按钮_继续搜索, 按钮_停止搜索: act only while two or more workers are listed;
 // each accepted press runs its routine on a control thread. True when the press was accepted.

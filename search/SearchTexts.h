@@ -25,4 +25,19 @@ inline constexpr const char* kNoHitsBefore = "没有搜索到关于 ";
 inline constexpr const char* kNoHitsAfter = " 的结果！！";
 inline constexpr const char* kSearchFinished = "搜索完毕！";
 
+// A site that cannot be reached at all: the status, and the message, which names the address
+// tried and, in brackets, why (HttpErrorText).
+inline constexpr const char* kStatusUnreachable = "状态：连接失败";
+inline constexpr const char* kUnreachableBefore = "无法连接到目录网站：";
+inline constexpr const char* kReasonBefore = "（";
+inline constexpr const char* kReasonAfter = "）";
+
+// A settings file whose site is not used: kSettingsBefore, the file's path, what is wrong
+// (kSettingsSiteInvalid and the line's value, or kSettingsUnreadable), kSettingsFallback and the
+// built-in address.
+inline constexpr const char* kSettingsBefore = "设置文件 ";
+inline constexpr const char* kSettingsSiteInvalid = " 中的目录网站地址无效：";
+inline constexpr const char* kSettingsUnreadable = " 无法读取";
+inline constexpr const char* kSettingsFallback = "；已改用内置地址 ";
+
 }  // namespace velmora::search_text

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <sstream>
 #include <string>
@@ -18,6 +20,7 @@
 #include "SavedWorkbook.h"
 #include "cli/CliOptions.h"
 #include "cli/CliWindow.h"
+#include "tests/ScopedVariable.h"
 #include "text/CodePage.h"
 #include "tools/SampleSite.h"
 #include "tools/SiteContent.h"
@@ -211,6 +214,38 @@ TEST(VelmoraCliTest, PrintsEveryRowAndWhatTheWindowWouldShow) {
         "timer: 0",
         "message: 搜索完毕！"};
     EXPECT_EQ(Lines(run.err), shown);
+}
+
+TEST(VelmoraCliTest, SiteComesFromTheSettingsFileUnlessNamedAndAnUnreachableOneEndsWithThree) {
+    site::SiteOptions options;
+    options.pages = 1;
+    options.linksPerPage = 1;
+    options.companyPageBytes = 3000;
+    site::SampleSite site(options);
+    ASSERT_TRUE(site.Start()) << site.Error();
+    site::SampleSite gone(options);
+    ASSERT_TRUE(gone.Start()) << gone.Error();
+    const std::string goneBase = gone.BaseUrl();
+    gone.Stop();
+    test::ScratchFolder folder;
+    std::filesystem::create_directory(folder.path() / "velmora");
+    std::ofstream(folder.path() / "velmora" / "velmora.conf")
+        << "# the team's mirror\nsite=" << site.BaseUrl() << "\n";
+    const testing::ScopedVariable config("XDG_CONFIG_HOME", folder.path().c_str());
+    const testing::ScopedVariable variable("VELMORA_SITE", nullptr);
+    const CliRun fromSettings = RunCli({"机械"});
+    const CliRun unreachable = RunCli({"--site", goneBase, "机械"});
+
+    EXPECT_EQ(fromSettings.exitCode, 0) << fromSettings.err;
+    EXPECT_EQ(
+        Lines(fromSettings.out),
+        std::vector<std::string>{RowLine(site::GenerateCompany(site::KeywordSeed("机械"), 1))});
+    EXPECT_EQ(unreachable.exitCode, 3) << unreachable.err;
+    EXPECT_EQ(unreachable.out, "");
+    const std::vector<std::string> shown{
+        "timer: 1000", "status[0]: 状态：运行中", "timer: 0", "status[0]: 状态：连接失败",
+        "message: 无法连接到目录网站：" + goneBase + "（对方拒绝连接）"};
+    EXPECT_EQ(Lines(unreachable.err), shown);
 }
 
 TEST(VelmoraCliTest, RefusesABadCommandLineWithTheUsage) {

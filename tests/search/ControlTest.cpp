@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "SearchFixture.h"
+#include "search/CompanyDetail.h"
 #include "search/SearchControl.h"
 #include "search/SearchTexts.h"
 #include "tools/SiteContent.h"
@@ -164,6 +165,17 @@ TEST_F(ControlTest, ClosingWhileTheCrawlFetchesEndsItToo) {
     session_.reset();  // the destructor ends and joins the crawl
     EXPECT_EQ(site_->RequestCount(), 3u);
     EXPECT_EQ(window_.RowCount(), 0);
+}
+
+TEST_F(ControlTest, NoRowIsBegunOnceTheSearchIsStopped) {
+    Open(SmallSite(1, 1));
+    const ResultRow row{"公司", "联系人", "电话", "手机", "传真", "邮件", "地址"};
+    AppendCompanyRow(*session_, row);
+    ASSERT_EQ(window_.CompleteRows(), 1);
+    // A stop that lands after the worker's fetch, while it matches the page.
+    RequestStop(*session_);
+    AppendCompanyRow(*session_, row);
+    EXPECT_EQ(window_.RowCount(), 1);
 }
 
 TEST_F(ControlTest, WorkerThatCannotStartNeitherLosesItsRowNorHoldsTheBatch) {

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "SearchFixture.h"
+#include "platform/NamedMutex.h"
+#include "search/CompanyDetail.h"
 #include "search/SearchTexts.h"
 #include "tools/SiteContent.h"
 
@@ -197,25 +199,79 @@ TEST_F(CrawlTest, UnreadableCompanyPagesGoToTheClipboardAndLeaveEmptyRows) {
     EXPECT_EQ(window_.Texts(Kind::Message), std::vector<std::string>{search_text::kSearchFinished});
 }
 
-TEST_F(CrawlTest, KeywordIsEncodedAndReadAfreshAtEachStep) {
+TEST_F(CrawlTest, KeywordIsEncodedAndTakenOnceAtTheStart) {
+    const std::string noHits = "无此产品";
     site::SiteOptions options = SmallSite(1, 1);
-    // The box changes while the first request is answered: the second probe and the result
-    // pages use the new text.
-    options.onRequest = [this](const site::RecordedRequest& request) {
-        if (request.number == 1) window_.SetKeyword("b~c");
-    };
+    options.noHitsKeywords = {noHits};
+    // The box changes as soon as the site is asked: the search goes on with the keyword it
+    // started with, in every request and in the no-hits message.
+    options.onRequest = [this](const site::RecordedRequest&) { window_.SetKeyword("b~c"); };
     Open(options);
     window_.SetKeyword("中 a_b");
     StartSearch(*session_);
     WaitForSearchEnd(*session_);
 
-    const std::vector<std::string> targets = Targets();
-    ASSERT_EQ(targets.size(), 4u);
-    const std::string base = "/search/index.php?_d=company&_a=company_s_search&f=search&terms=";
-    EXPECT_EQ(targets[0], base + "%E4%B8%AD%20a%5Fb");
-    EXPECT_EQ(targets[1], base + "b%7Ec");
-    EXPECT_EQ(targets[2], base + "b%7Ec&p=1");
-    EXPECT_EQ(targets[3], CompanyTarget(1, "b~c"));
+    const std::string search =
+        "/search/index.php?_d=company&_a=company_s_search&f=search&terms=%E4%B8%AD%20a%5Fb";
+    EXPECT_EQ(Targets(), (std::vector<std::string>{search, search, search + "&p=1",
+                                                   CompanyTarget(1, "中 a_b")}));
+
+    site_->ClearRequests();
+    window_.SetKeyword(noHits);
+    StartSearch(*session_);
+    WaitForSearchEnd(*session_);
+    EXPECT_EQ(Targets(), std::vector<std::string>(2, site::SearchTarget(noHits)));
+    EXPECT_EQ(window_.Texts(Kind::Message).back(),
+              std::string(search_text::kNoHitsBefore) + noHits + search_text::kNoHitsAfter);
+}
+
+TEST_F(CrawlTest, UnreachableSiteIsToldAsSuchAndAnsweringOnesAreNot) {
+    // Nothing listens where the site was.
+    Open(SmallSite(1, 1));
+    const std::string base = site_->BaseUrl();
+    site_->Stop();
+    StartSearch(*session_);
+    WaitForSearchEnd(*session_);
+    EXPECT_EQ(window_.Texts(Kind::Message),
+              std::vector<std::string>{std::string(search_text::kUnreachableBefore) + base +
+                                       "（对方拒绝连接）"});
+    EXPECT_EQ(
+        window_.Texts(Kind::Status, 0),
+        (std::vector<std::string>{search_text::kStatusRunning, search_text::kStatusUnreachable}));
+    EXPECT_EQ(window_.TimerPeriods(), (std::vector<int>{1000, 0}));
+    EXPECT_TRUE(window_.Texts(Kind::Status, 1).empty()) << "no total was read";
+    EXPECT_TRUE(session_->siteUnreachable);
+
+    // A site that resets the connection answered nothing readable, but it was reached: no hits.
+    site::SiteOptions resetting = SmallSite(1, 1);
+    resetting.faults = {{site::FaultKind::Reset, site::FaultScope::ResultPage, {0}}};
+    site::SampleSite reached(resetting);
+    ASSERT_TRUE(reached.Start()) << reached.Error();
+    RecordingWindow window(kKeyword);
+    HttpClient client;
+    client.Open(Text(kDefaultUserAgent));
+    SearchSession session(window, client, reached.BaseUrl());
+    StartSearch(session);
+    WaitForSearchEnd(session);
+    EXPECT_EQ(reached.RequestCount(), 2u);
+    EXPECT_EQ(window.Texts(Kind::Status, 0),
+              (std::vector<std::string>{search_text::kStatusRunning, search_text::kStatusNoHits}));
+    EXPECT_FALSE(session.siteUnreachable);
+}
+
+TEST_F(CrawlTest, PaddedCompanyLinkIsFetchedWithoutItsBlanks) {
+    Open(SmallSite(1, 3));
+    session_->workerMutex = std::make_unique<NamedMutex>(kWorkerMutexName);
+    const std::vector<Text> links{" " + site_->CompanyUrl(kKeyword, 1),
+                                  site_->CompanyUrl(kKeyword, 2) + "\t ",
+                                  "  " + site_->CompanyUrl(kKeyword, 3) + " "};
+    session_->companyLinks = links;
+    for (int linkIndex = 1; linkIndex <= 3; ++linkIndex) ExtractCompany(*session_, linkIndex);
+
+    EXPECT_EQ(Targets(),
+              (std::vector<std::string>{CompanyTarget(1), CompanyTarget(2), CompanyTarget(3)}));
+    EXPECT_EQ(window_.RowsUtf8(), ExpectedRows(1, 3));
+    EXPECT_EQ(session_->companyLinks, links) << "the list keeps the links as found";
 }
 
 TEST_F(CrawlTest, PageCountMissingEndsTheSearchWithoutPages) {

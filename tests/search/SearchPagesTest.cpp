@@ -1,8 +1,11 @@
-// What the search reads off pages and sends to the site, without threads or a network.
+// What the search reads off pages and sends to the site, and where the site is, without threads
+// or a network.
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -10,12 +13,15 @@
 
 #include "regex/Regex.h"
 #include "search/CompanyDetail.h"
+#include "search/DirectorySite.h"
 #include "search/ListingCrawl.h"
-#include "search/SearchSession.h"
+#include "tests/ScopedVariable.h"
 #include "text/CodePage.h"
 
 namespace velmora {
 namespace {
+
+using testing::ScopedVariable;
 
 struct EncodeCase {
     const char* keywordUtf8;
@@ -176,26 +182,91 @@ TEST(MatchCompanyPageTest, IgnoresLetterCaseOfTheMarkup) {
     EXPECT_TRUE(Match(upper));
 }
 
-TEST(DirectoryBaseUrlTest, OverrideThenEnvironmentThenHost) {
-    const char* saved = std::getenv(kSiteVariable);
-    const std::string savedValue = saved ? saved : "";
-    unsetenv(kSiteVariable);
-    const Text fallback = DirectoryBaseUrl();
-    setenv(kSiteVariable, "http://127.0.0.1:8080//", 1);
-    const Text fromEnvironment = DirectoryBaseUrl();
-    const Text fromOverride = DirectoryBaseUrl("http://mirror:81/");
-    setenv(kSiteVariable, "", 1);
-    const Text fromEmpty = DirectoryBaseUrl();
-    if (saved)
-        setenv(kSiteVariable, savedValue.c_str(), 1);
-    else
-        unsetenv(kSiteVariable);
+// A settings folder of the test's own as XDG_CONFIG_HOME, and no VELMORA_SITE.
+class DirectorySiteTest : public ::testing::Test {
+protected:
+    DirectorySiteTest() {
+        char pattern[] = "/tmp/velmora-settings-XXXXXX";
+        folder_ = mkdtemp(pattern);
+        config_.emplace("XDG_CONFIG_HOME", folder_.c_str());
+        std::filesystem::create_directory(folder_ / "velmora");
+    }
+    ~DirectorySiteTest() override { std::filesystem::remove_all(folder_); }
 
-    EXPECT_EQ(fallback, Text("http://") + kDirectoryHost);
-    EXPECT_EQ(fromEnvironment, "http://127.0.0.1:8080");
-    EXPECT_EQ(fromOverride, "http://mirror:81");
-    EXPECT_EQ(fromEmpty, fallback);
-    EXPECT_EQ(SearchUrl(fromEnvironment, "a%20b"),
+    std::filesystem::path SettingsFile() const { return folder_ / "velmora" / "velmora.conf"; }
+    void WriteSettings(const std::string& text) const {
+        std::ofstream(SettingsFile(), std::ios::binary | std::ios::trunc) << text;
+    }
+
+    const Text builtIn_ = Text("http://") + kDirectoryHost;
+    std::filesystem::path folder_;
+    ScopedVariable site_{kSiteVariable, nullptr};
+    std::optional<ScopedVariable> config_;
+};
+
+TEST_F(DirectorySiteTest, SettingsFileNamesTheSiteOrIsReportedWithTheBuiltInHostUsed) {
+    struct Case {
+        const char* content;  // nullptr: no file
+        const char* baseUrl;  // nullptr: the built-in one
+        const char* invalid;  // the site value reported as invalid; nullptr: nothing reported
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, nullptr},
+        {"# only a comment\n\n", nullptr, nullptr},
+        {"site=http://127.0.0.1:8080/\n", "http://127.0.0.1:8080", nullptr},
+        {"# mirror\r\n  site = HTTPS://Mirror.example:8443/dir//  \r\n",
+         "HTTPS://Mirror.example:8443/dir", nullptr},
+        {"site=http://a.example\ncolour=blue\nsite=http://b.example", "http://b.example", nullptr},
+        {"site=ftp://h.example\n", nullptr, "ftp://h.example"},
+        {"site=\n", nullptr, ""},
+        {"site=http://\n", nullptr, "http://"},
+        {"site=http://h.example:0\n", nullptr, "http://h.example:0"},
+        {"site=http://h.example:65536\n", nullptr, "http://h.example:65536"},
+        {"site=http://bad host.example\n", nullptr, "http://bad host.example"},
+        {"site=http://h.example/?q=1\n", nullptr, "http://h.example/?q=1"},
+        {"site=http://[::1]:80\n", nullptr, "http://[::1]:80"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.content ? c.content : "(no file)");
+        std::filesystem::remove(SettingsFile());
+        if (c.content) WriteSettings(c.content);
+        const DirectorySite site = FindDirectorySite();
+        EXPECT_EQ(site.baseUrl, c.baseUrl ? Text(c.baseUrl) : builtIn_);
+        const std::string expected =
+            c.invalid ? "设置文件 " + SettingsFile().string() + " 中的目录网站地址无效：" +
+                            c.invalid + "；已改用内置地址 http://directory.velmora.example"
+                      : "";
+        EXPECT_EQ(SystemToUtf8(site.settingsProblem), expected);
+    }
+
+    const std::string unreadable = "设置文件 " + SettingsFile().string() +
+                                   " 无法读取；已改用内置地址 http://directory.velmora.example";
+    WriteSettings("site=http://h.example\n#" + std::string(kMaxSettingsFileBytes, 'x'));
+    EXPECT_EQ(SystemToUtf8(FindDirectorySite().settingsProblem), unreadable) << "too big";
+    std::filesystem::remove(SettingsFile());
+    std::filesystem::create_directory(SettingsFile());
+    EXPECT_EQ(SystemToUtf8(FindDirectorySite().settingsProblem), unreadable) << "a folder";
+}
+
+TEST_F(DirectorySiteTest, CommandLineThenEnvironmentThenSettingsFileThenHost) {
+    WriteSettings("site=http://settings.example:81\n");
+    EXPECT_EQ(FindDirectorySite("http://mirror:82/").baseUrl, "http://mirror:82");
+    {
+        ScopedVariable variable(kSiteVariable, "http://127.0.0.1:8080//");
+        EXPECT_EQ(FindDirectorySite().baseUrl, "http://127.0.0.1:8080");
+        EXPECT_EQ(FindDirectorySite("http://mirror:82").baseUrl, "http://mirror:82");
+    }
+    {
+        ScopedVariable empty(kSiteVariable, "");
+        EXPECT_EQ(FindDirectorySite().baseUrl, "http://settings.example:81");
+    }
+    // Not an absolute path: the file under HOME counts instead.
+    ScopedVariable relative("XDG_CONFIG_HOME", "relative/folder");
+    ScopedVariable home("HOME", folder_.c_str());
+    EXPECT_EQ(SettingsFilePath(), folder_.string() + "/.config/velmora/velmora.conf");
+    EXPECT_EQ(FindDirectorySite().baseUrl, builtIn_);
+
+    EXPECT_EQ(SearchUrl("http://127.0.0.1:8080", "a%20b"),
               "http://127.0.0.1:8080/search/index.php?_d=company&_a=company_s_search&f=search"
               "&terms=a%20b");
 }
