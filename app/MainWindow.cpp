@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -23,6 +24,7 @@
 #include "app/ResultListModel.h"
 #include "app/ShellOpen.h"
 #include "app/SkinEngine.h"
+#include "platform/NamedMutex.h"
 #include "results/Frontend.h"
 #include "search/SearchSession.h"
 #include "text/CodePage.h"
@@ -218,7 +220,8 @@ void MainWindow::SetTimerPeriod(int milliseconds) {
 }
 
 void MainWindow::OnMainWindowCreated() {
-    AttachSkin(skin_, kMainWindowSkin, QDir::tempPath());
+    AttachSkin(skin_, kMainWindowSkin,
+               {QDir::tempPath(), QFile::decodeName(UserRuntimeDirectory().c_str())});
 }
 
 void MainWindow::OnMainWindowClosing() {

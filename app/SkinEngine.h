@@ -2,7 +2,7 @@
 // The program's side of the skin engine: the carried library image and skins, where they are
 // written, and the two calls into the library, which is loaded by absolute path at the first
 // call. A library that cannot be loaded or lacks the called function ends the program with
-// the fatal report.
+// the fatal report; so does a library file that others than its owner could have written.
 
 #include <QByteArray>
 #include <QString>
@@ -38,8 +38,15 @@ private:
 
 // Writes the carried library into `runDirectory`, replacing an older copy; failure is silent.
 void InstallSkinEngine(const QString& runDirectory);
-// Writes skin `number` (when it is one of 1 to kSkinCount) into `temporaryDirectory` as 1.she,
-// replacing what is there without following a link, and attaches that file.
-void AttachSkin(SkinEngine& engine, int number, const QString& temporaryDirectory);
+// Where the attached skin file is written: the temporary directory, or, where that directory
+// holds another user's file of that name or cannot be written, a directory of the user's own
+// (none when empty).
+struct SkinFolders {
+    QString temporary;
+    QString own = {};
+};
+// Writes skin `number` (when it is one of 1 to kSkinCount) as 1.she into the first usable of
+// `folders`, replacing what is there without following a link, and attaches that file.
+void AttachSkin(SkinEngine& engine, int number, const SkinFolders& folders);
 
 }  // namespace velmora

@@ -3,8 +3,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QThread>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 
 #include "app/MainWindow.h"
@@ -40,11 +43,53 @@ namespace {
 std::unique_ptr<AppGlobals>& Globals() {
     static std::unique_ptr<AppGlobals> globals;
     return globals;
+// A report handed to the window's thread that has not been taken up by then finds it blocked
+// (it may be waiting for the very thread that reports), and goes to standard error instead.
+constexpr auto kFatalReportPickUpTime = std::chrono::seconds(10);
+
 }
 
 }  // namespace
 
 MainWindowPort& GlobalPort() {
+// The report as the conventions give it: a plain box with the default caption.
+void ShowFatalReport(const QString& report) {
+    MessageBox::Show(report, {}, MessageBoxFlag::kOk);
+}
+
+// Shows the report on the window's thread while the calling thread waits for the box to close.
+// False when the window's thread did not take it up in time.
+bool ShowFatalReportOnWindowThread(const QString& report) {
+    struct Handover {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool shown = false;
+        bool closed = false;
+    };
+    auto handover = std::make_shared<Handover>();
+    QMetaObject::invokeMethod(
+        qApp,
+        [handover, report] {
+            {
+                std::lock_guard lock(handover->mutex);
+                handover->shown = true;
+            }
+            handover->changed.notify_all();
+            ShowFatalReport(report);
+            {
+                std::lock_guard lock(handover->mutex);
+                handover->closed = true;
+            }
+            handover->changed.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(handover->mutex);
+    if (!handover->changed.wait_for(lock, kFatalReportPickUpTime, [&] { return handover->shown; }))
+        return false;
+    handover->changed.wait(lock, [&] { return handover->closed; });
+    return true;
+}
+
     return Globals()->port;
 }
 SearchSession& GlobalSession() {
@@ -68,11 +113,12 @@ void ExitCleanup() {
 void InstallFatalErrorPresenter() {
     SetFatalErrorPresenter([](const Text& report) {
         std::string utf8 = SystemToUtf8(report);
-        // A box needs the window's thread; another thread must not wait for it, so it writes.
-        if (qApp != nullptr && QThread::currentThread() == qApp->thread()) {
-            MessageBox::Show(QString::fromStdString(utf8), {},
-                             MessageBoxFlag::kOk | MessageBoxFlag::kIconError);
-        } else {
+        QString text = QString::fromStdString(utf8);
+        if (qApp == nullptr) {
+            std::fputs(utf8.c_str(), stderr);
+        } else if (QThread::currentThread() == qApp->thread()) {
+            ShowFatalReport(text);
+        } else if (!ShowFatalReportOnWindowThread(text)) {
             std::fputs(utf8.c_str(), stderr);
         }
     });

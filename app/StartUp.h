@@ -22,7 +22,8 @@ void InitGlobals();
 // Ends and joins every search thread, then frees what InitGlobals made. Does nothing when
 // there is nothing to free, so running it twice is harmless.
 void ExitCleanup();
-// Shows the fatal report as a message box from now on (on the window's thread).
+// Shows the fatal report as a message box from now on, always on the window's thread: a report
+// from another thread waits there until the box is closed.
 void InstallFatalErrorPresenter();
 
 // The whole run: start-up, the window's loop, the clean-up. Returns the process's exit code.

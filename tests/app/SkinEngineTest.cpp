@@ -1,5 +1,6 @@
 // The skin engine: the carried library and skins, where and how they are written, what the
-// library agrees to apply, and the fatal report when it cannot be called.
+// library agrees to apply, and the fatal report when it cannot be called or is not to be
+// trusted (and, through the same child program, when a fatal error arises on another thread).
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -114,12 +115,12 @@ private slots:
     }
 
     void attachWritesTheSkinAndAppliesIt() {
-        AttachSkin(engine, kMainWindowSkin, directory.path());
+        AttachSkin(engine, kMainWindowSkin, {directory.path()});
         QByteArray skin = CarriedSkin(kMainWindowSkin);
         QCOMPARE(ReadAll(Path("1.she")), skin);
         QCOMPARE(qApp->styleSheet().toUtf8(), skin.mid(kSkinMagic.size()));
         // A second attach replaces the sheet; detach restores the look from before the first.
-        AttachSkin(engine, 3, directory.path());
+        AttachSkin(engine, 3, {directory.path()});
         QCOMPARE(qApp->styleSheet().toUtf8(), CarriedSkin(3).mid(kSkinMagic.size()));
         engine.Detach();
         QCOMPARE(qApp->styleSheet(), QStringLiteral("QLabel { color: #123456; }"));
@@ -136,11 +137,39 @@ private slots:
         QFETCH(bool, targetExists);
         if (targetExists) QVERIFY(WriteAll(Path("victim"), "precious"));
         QVERIFY(QFile::link(Path("victim"), Path("1.she")));
-        AttachSkin(engine, kMainWindowSkin, directory.path());
+        AttachSkin(engine, kMainWindowSkin, {directory.path()});
         QVERIFY(!IsSymbolicLink(Path("1.she")));
         QCOMPARE(ReadAll(Path("1.she")), CarriedSkin(kMainWindowSkin));
         QCOMPARE(QFile::exists(Path("victim")), targetExists);
         if (targetExists) QCOMPARE(ReadAll(Path("victim")), QByteArray("precious"));
+    }
+
+    void anotherUsersSkinFileSendsTheSkinToTheUsersOwnFolder_data() {
+        QTest::addColumn<bool>("planted");
+        QTest::newRow("another user's skin file") << false;
+        QTest::newRow("another user's link") << true;
+    }
+
+    void anotherUsersSkinFileSendsTheSkinToTheUsersOwnFolder() {
+        QFETCH(bool, planted);
+        if (::geteuid() != 0) QSKIP("making another user's file needs root");
+        constexpr uid_t kAnotherUser = 65534;
+        QString shared = Path("shared");
+        QString own = Path("own");
+        QVERIFY(QDir().mkdir(shared) && QDir().mkdir(own));
+        ::chmod(QFile::encodeName(shared).constData(), 01777);  // as the machine's /tmp
+        QString theirs = shared + QStringLiteral("/1.she");
+        QVERIFY(WriteAll(Path("their-skin"), CarriedSkin(7)));
+        QVERIFY(planted ? QFile::link(Path("their-skin"), theirs)
+                        : QFile::copy(Path("their-skin"), theirs));
+        QCOMPARE(::lchown(QFile::encodeName(theirs).constData(), kAnotherUser, kAnotherUser), 0);
+
+        AttachSkin(engine, kMainWindowSkin, {shared, own});
+        QCOMPARE(ReadAll(own + QStringLiteral("/1.she")), CarriedSkin(kMainWindowSkin));
+        QCOMPARE(qApp->styleSheet().toUtf8(), CarriedSkin(kMainWindowSkin).mid(kSkinMagic.size()));
+        // Theirs is left as it was.
+        QCOMPARE(IsSymbolicLink(theirs), planted);
+        QCOMPARE(ReadAll(theirs), CarriedSkin(7));
     }
 
     void attachWithANumberOutsideTheSetWritesNothing_data() {
@@ -155,7 +184,7 @@ private slots:
         QByteArray earlier = CarriedSkin(7);
         QVERIFY(WriteAll(Path("1.she"), earlier));
         ::chmod(QFile::encodeName(Path("1.she")).constData(), 0600);
-        AttachSkin(engine, number, directory.path());
+        AttachSkin(engine, number, {directory.path()});
         QCOMPARE(ReadAll(Path("1.she")), earlier);
         // The file that is there is attached all the same.
         QCOMPARE(qApp->styleSheet().toUtf8(), earlier.mid(kSkinMagic.size()));
@@ -189,38 +218,73 @@ private slots:
         QCOMPARE(qApp->styleSheet(), QStringLiteral("QLabel { color: #123456; }"));
     }
 
-    void aFailedSkinCallEndsTheProgramWithTheFatalReport_data() {
+    void aFatalConditionEndsTheProgramWithTheReport_data() {
         QTest::addColumn<QString>("library");
+        QTest::addColumn<QString>("making");  // how the library file at `library` is made
         QTest::addColumn<QString>("call");
         QTest::addColumn<QString>("message");
+        auto noExport = [](const QString& library) {
+            return QStringLiteral("无法找到指定DLL库文件“%1”中的输出命令“SkinH_AttachEx”")
+                .arg(library);
+        };
         QString missing = Path("nowhere/hrttp.dll");
+        QString untrusted = Path("hrttp.dll");
         QTest::newRow("library lacks the function")
-            << QStringLiteral(VELMORA_SKIN_WITHOUT_DETACH_PATH) << QStringLiteral("detach")
+            << QStringLiteral(VELMORA_SKIN_WITHOUT_DETACH_PATH) << QString()
+            << QStringLiteral("detach")
             << QStringLiteral("无法找到指定DLL库文件中的输出命令“SkinH_Detach”");
         QTest::newRow("library missing")
-            << missing << QStringLiteral("attach")
-            << QStringLiteral("无法找到指定DLL库文件“%1”中的输出命令“SkinH_AttachEx”").arg(missing);
+            << missing << QString() << QStringLiteral("attach") << noExport(missing);
+        QTest::newRow("library writable by its group")
+            << untrusted << QStringLiteral("mode 0775") << QStringLiteral("attach")
+            << noExport(untrusted);
+        QTest::newRow("library writable by others")
+            << untrusted << QStringLiteral("mode 0757") << QStringLiteral("attach")
+            << noExport(untrusted);
+        QTest::newRow("a link to the library") << untrusted << QStringLiteral("link")
+                                               << QStringLiteral("attach") << noExport(untrusted);
+        QTest::newRow("another user's library") << untrusted << QStringLiteral("another user")
+                                                << QStringLiteral("attach") << noExport(untrusted);
+        QTest::newRow("a fatal error on another thread")
+            << QString() << QString() << QStringLiteral("thread")
+            << QStringLiteral("不能求余数于零");
     }
 
-    void aFailedSkinCallEndsTheProgramWithTheFatalReport() {
+    // The report is a plain box with the default caption, on the window's thread, and the
+    // program then ends with -1.
+    void aFatalConditionEndsTheProgramWithTheReport() {
         QFETCH(QString, library);
+        QFETCH(QString, making);
         QFETCH(QString, call);
         QFETCH(QString, message);
+        const QString working = QStringLiteral(VELMORA_SKIN_ENGINE_PATH);
+        const QByteArray file = QFile::encodeName(library);
+        if (making == QLatin1String("link")) QVERIFY(QFile::link(working, library));
+        if (making.startsWith(QLatin1String("mode"))) {
+            QVERIFY(QFile::copy(working, library));
+            QCOMPARE(::chmod(file.constData(), making.mid(5).toUInt(nullptr, 8)), 0);
+        }
+        if (making == QLatin1String("another user")) {
+            if (::geteuid() != 0) QSKIP("making another user's file needs root");
+            QVERIFY(QFile::copy(working, library));
+            QCOMPARE(::chmod(file.constData(), 0755), 0);
+            QCOMPARE(::chown(file.constData(), 65534, 65534), 0);
+        }
         QProcess child;
-        child.start(QStringLiteral(VELMORA_SKIN_CALL_PATH), {library, call});
+        child.start(QStringLiteral(VELMORA_FATAL_REPORT_PATH), {call, library});
         QVERIFY(child.waitForFinished(60000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 255);
         QString report = QString::fromStdString(
             SystemToUtf8(FatalErrorText(Utf8ToSystem(message.toStdString()))));
         QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()),
-                 QStringLiteral("信息：\n") + report);
+                 QStringLiteral("信息：\n0x0\nwindow thread\n") + report);
     }
 
     void theWorkingLibraryIsCalledWithoutAReport() {
         QProcess child;
-        child.start(QStringLiteral(VELMORA_SKIN_CALL_PATH),
-                    {QStringLiteral(VELMORA_SKIN_ENGINE_PATH), QStringLiteral("detach")});
+        child.start(QStringLiteral(VELMORA_FATAL_REPORT_PATH),
+                    {QStringLiteral("detach"), QStringLiteral(VELMORA_SKIN_ENGINE_PATH)});
         QVERIFY(child.waitForFinished(60000));
         QCOMPARE(child.exitCode(), 0);
         QCOMPARE(child.readAllStandardOutput(), QByteArray());
