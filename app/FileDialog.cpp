@@ -38,8 +38,10 @@ QString QtFilter(const Text& filter) {
 Text FileDialog::AskSaveFileName(const SaveDialogRequest& request) {
     if (CurrentAnswerer()) return CurrentAnswerer()(request);
     QString start = FromSystem(request.initialFolder) + FromSystem(request.defaultName);
+    // Choosing an existing file replaces it without a question.
     QString chosen =
-        QFileDialog::getSaveFileName(nullptr, QString(), start, QtFilter(request.filter));
+        QFileDialog::getSaveFileName(nullptr, QString(), start, QtFilter(request.filter), nullptr,
+                                     QFileDialog::DontConfirmOverwrite);
     return Utf8ToSystem(chosen.toStdString());
 }
 

@@ -33,9 +33,16 @@ namespace velmora {
 namespace {
 
 // The client area left inside the window's 719 x 469 outer size by the classic frame
-// (3 pixels each side, 25 for the caption), which the control rectangles are laid out in.
+// (3 pixels each side, 25 for the caption), which the control rectangles are laid out in. The
+// window opens at this size and cannot be made smaller.
 constexpr QSize kClientSize{713, 441};
 constexpr QPoint kWindowPosition{50, 50};
+// At the designed size. A larger window gives its extra room to the list and the status bar;
+// the elapsed-time label keeps its distance from the right edge, the other controls their
+// places.
+constexpr QRect kListRect{0, 40, 712, 383};
+constexpr QRect kStatusBarRect{0, 421, 713, 20};
+constexpr QRect kElapsedLabelRect{573, 12, 152, 24};
 // The popup menu opens this far right of and below the cursor.
 constexpr QPoint kMenuOffset{3, 3};
 
@@ -47,15 +54,15 @@ constexpr StatusPart kStatusParts[kStatusPartCount] = {
     {90, "状态："},
     {120, "搜索结果："},
     {120, "成功获取："},
-    {380, "→→→→→→→【【输入关键字，一键找齐公司联系方式】】←←←←←←←"},
+    {380, "→→→→→→→【【输入关键字，一键找齐联系方式】】←←←←←←←"},
 };
-// The status bar's last field is drawn raised, the others sunken.
+// The status bar's last field is drawn raised, the others sunken; it takes the room a larger
+// window gives the status bar.
 constexpr int kRaisedStatusPart = 3;
 
-// An export that will take longer than this shows a progress dialog.
-constexpr int kExportProgressDelayMs = 400;
-
 constexpr const char* kAboutCaption = "爱自己是最大的帮助！";
+constexpr const char* kNoContactHandlerMessage =
+    "这台电脑上没有能打开联系方式的程序，请复制下面的地址联系作者：\n";
 constexpr unsigned kAboutFlags =
     MessageBoxFlag::kYesNo | MessageBoxFlag::kIconQuestion | MessageBoxFlag::kRightAligned;
 
@@ -80,6 +87,14 @@ Control* Place(QWidget* parent, const char* name, QRect rectangle) {
     return control;
 }
 
+// Label texts may come from the site: never markup, and one line.
+QLabel* PlaceLabel(QWidget* parent, const char* name, QRect rectangle, const QString& text) {
+    auto* label = Place<QLabel>(parent, name, rectangle);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    return label;
+}
+
 QPushButton* PlaceButton(QWidget* parent, const char* name, QRect rectangle, const char* caption) {
     auto* button = Place<QPushButton>(parent, name, rectangle);
     button->setText(Utf8(caption));
@@ -101,6 +116,7 @@ MainWindow::MainWindow(MainWindowPort& port, SearchSession& session, SkinEngine&
                 }) {
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(Utf8(kMainWindowCaption));
+    setMinimumSize(kClientSize);
     resize(kClientSize);
     move(kWindowPosition);
     BuildControls();
@@ -115,19 +131,18 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::BuildControls() {
-    标签1 = Place<QLabel>(this, "标签1", {10, 8, 40, 27});
-    标签1->setText(Utf8("关键字："));
-    标签1->setWordWrap(true);
+    // Reaches the keyword box, so that its text fits on one line at the usual font.
+    标签1 = PlaceLabel(this, "标签1", {10, 8, 44, 27}, Utf8("关键字："));
     编辑框_搜索内容 = Place<QLineEdit>(this, "编辑框_搜索内容", {54, 7, 74, 28});
     按钮_开始 = PlaceButton(this, "按钮_开始", {140, 5, 58, 29}, "开始搜索");
     按钮_暂停搜索 = PlaceButton(this, "按钮_暂停搜索", {212, 5, 58, 29}, "暂停搜索");
     按钮_继续搜索 = PlaceButton(this, "按钮_继续搜索", {284, 5, 58, 29}, "继续搜索");
     按钮_停止搜索 = PlaceButton(this, "按钮_停止搜索", {357, 5, 58, 29}, "停止搜索");
     按钮_联系作者 = PlaceButton(this, "按钮_联系作者", {432, 5, 58, 29}, "联系作者");
-    标签2 = Place<QLabel>(this, "标签2", {573, 12, 152, 24});
-    标签2->setText(ElapsedText(elapsedHours, elapsedMinutes, elapsedSeconds));
+    标签2 = PlaceLabel(this, "标签2", kElapsedLabelRect,
+                       ElapsedText(elapsedHours, elapsedMinutes, elapsedSeconds));
 
-    超级列表框1 = Place<QTableView>(this, "超级列表框1", {0, 40, 712, 383});
+    超级列表框1 = Place<QTableView>(this, "超级列表框1", kListRect);
     model_ = new ResultListModel(port_.Rows(), this);
     超级列表框1->setModel(model_);
     超级列表框1->verticalHeader()->hide();
@@ -144,16 +159,17 @@ void MainWindow::BuildControls() {
     for (int column = 0; column < kResultColumnCount; ++column)
         header->resizeSection(column, ResultListModel::kColumns[column].width);
 
-    状态条1 = Place<QStatusBar>(this, "状态条1", {0, 421, 713, 20});
+    状态条1 = Place<QStatusBar>(this, "状态条1", kStatusBarRect);
     状态条1->setSizeGripEnabled(false);
+    // The fields are placed side by side without the status bar's own spacing, which would
+    // push the last one past the right edge.
     for (int part = 0; part < kStatusPartCount; ++part) {
-        auto* label = new QLabel(Utf8(kStatusParts[part].initialText), 状态条1);
-        label->setFixedWidth(kStatusParts[part].width);
+        QLabel* label = PlaceLabel(状态条1, "", {}, Utf8(kStatusParts[part].initialText));
         label->setFrameStyle(QFrame::Panel |
                              (part == kRaisedStatusPart ? QFrame::Raised : QFrame::Sunken));
-        状态条1->addWidget(label);
         statusParts[part] = label;
     }
+    LayOutStatusParts();
 
     时钟1 = new QTimer(this);
     时钟1->setObjectName(Utf8("时钟1"));
@@ -161,6 +177,7 @@ void MainWindow::BuildControls() {
     connect(编辑框_搜索内容, &QLineEdit::textChanged, this, [this](const QString& keyword) {
         port_.SetKeywordCopy(Utf8ToSystem(keyword.toStdString()));
     });
+    connect(编辑框_搜索内容, &QLineEdit::returnPressed, 按钮_开始, &QPushButton::click);
     connect(按钮_开始, &QPushButton::clicked, this, [this] { StartSearch(session_); });
     connect(按钮_暂停搜索, &QPushButton::clicked, this, [this] { PauseSearch(session_); });
     connect(按钮_继续搜索, &QPushButton::clicked, this, [this] { ResumeSearch(session_); });
@@ -219,6 +236,26 @@ void MainWindow::SetTimerPeriod(int milliseconds) {
     时钟1->start(milliseconds);
 }
 
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const QSize extra = size() - kClientSize;
+    超级列表框1->setGeometry(kListRect.adjusted(0, 0, extra.width(), extra.height()));
+    状态条1->setGeometry(
+        kStatusBarRect.translated(0, extra.height()).adjusted(0, 0, extra.width(), 0));
+    标签2->setGeometry(kElapsedLabelRect.translated(extra.width(), 0));
+    LayOutStatusParts();
+}
+
+void MainWindow::LayOutStatusParts() {
+    const int extra = 状态条1->width() - kStatusBarRect.width();
+    int left = 0;
+    for (int part = 0; part < kStatusPartCount; ++part) {
+        int width = kStatusParts[part].width + (part == kRaisedStatusPart ? extra : 0);
+        statusParts[part]->setGeometry(left, 0, width, 状态条1->height());
+        left += width;
+    }
+}
+
 void MainWindow::OnMainWindowCreated() {
     AttachSkin(skin_, kMainWindowSkin,
                {QDir::tempPath(), QFile::decodeName(UserRuntimeDirectory().c_str())});
@@ -268,12 +305,16 @@ void MainWindow::ShowAbout() {
 }
 
 void MainWindow::ContactAuthor() {
-    ShellOpen(QUrl(Utf8(kContactLink)));
+    ShellOpen(QUrl(Utf8(kContactLink)), [] {
+        MessageBox::Show(Utf8(kNoContactHandlerMessage) + Utf8(kContactLink), {},
+                         MessageBoxFlag::kIconInformation);
+    });
 }
 
 void MainWindow::RunExport(ExportResult (Exporter::*variant)()) {
     (exporter_.*variant)();
-    if (exportProgress_) exportProgress_->reset();
+    // A second export asked for meanwhile returns at once; the first one's progress stays.
+    if (!exporter_.IsRunning()) EndExportProgress();
     QCoreApplication::processEvents();
     if (closeHeldForExport_ && !exporter_.IsRunning()) {
         closeHeldForExport_ = false;
@@ -281,21 +322,35 @@ void MainWindow::RunExport(ExportResult (Exporter::*variant)()) {
     }
 }
 
-// A long export shows where it stands; a short one never opens the dialog (minimum duration).
+// An export still running after the delay shows where it stands until its work is over; a
+// short one never opens the dialog.
 void MainWindow::ShowExportProgress(ExportPhase phase, int done, int total) {
+    if (phase == ExportPhase::kSaving && done >= total) {
+        EndExportProgress();  // saved: only the result is left to show
+        return;
+    }
     if (!exportProgress_) {
+        if (!exportClock_.isValid()) exportClock_.start();
+        if (exportClock_.elapsed() < exportProgressDelayMs) return;
         exportProgress_ = new QProgressDialog(this);
         exportProgress_->setWindowTitle(Utf8(kDefaultMessageCaption));
         exportProgress_->setCancelButton(nullptr);  // an export runs to its end
-        exportProgress_->setMinimumDuration(kExportProgressDelayMs);
+        exportProgress_->setMinimumDuration(0);
         exportProgress_->setAutoClose(false);
         exportProgress_->setAutoReset(false);
+        exportProgress_->show();
     }
     static constexpr const char* kPhaseLabels[] = {"正在写入表格…", "正在核对表格…",
                                                    "正在保存文件…"};
     exportProgress_->setLabelText(Utf8(kPhaseLabels[static_cast<int>(phase)]));
     exportProgress_->setMaximum(std::max(total, 1));
     exportProgress_->setValue(std::min(done, std::max(total, 1)));
+}
+
+void MainWindow::EndExportProgress() {
+    exportClock_.invalidate();
+    delete exportProgress_;
+    exportProgress_ = nullptr;
 }
 
 }  // namespace velmora

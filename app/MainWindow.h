@@ -1,8 +1,10 @@
 #pragma once
 // MainWindow: the program's only window. Controls carry the names the rest of the system uses
-// for them; the geometry is fixed and nothing is enabled, hidden or moved at run time.
+// for them; nothing is enabled or hidden at run time, and only a larger window moves anything
+// (the list and the status bar take the room, the elapsed-time label stays at the right).
 // Handlers are public so that tests drive them exactly as the events do.
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include "app/FileDialog.h"
@@ -67,23 +69,30 @@ public:
     int elapsedMinutes = 0;
     int elapsedSeconds = 0;
 
+    // How long an export runs before its progress is shown.
+    int exportProgressDelayMs = 400;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void BuildControls();
     void BuildMenu();
+    void LayOutStatusParts();
     void ConnectPort();
     void SetTimerPeriod(int milliseconds);
     void RunExport(ExportResult (Exporter::*variant)());
     void ShowExportProgress(ExportPhase phase, int done, int total);
+    void EndExportProgress();
 
     MainWindowPort& port_;
     SearchSession& session_;
     SkinEngine& skin_;
     ResultListModel* model_;
     Exporter exporter_;                          // holds Excel程序1 and Excel工作簿1
-    QProgressDialog* exportProgress_ = nullptr;  // made at the first export that reports
+    QElapsedTimer exportClock_;                  // from the running export's first report
+    QProgressDialog* exportProgress_ = nullptr;  // while an export past the delay runs
     bool closing_ = false;
     bool closeHeldForExport_ = false;
 };

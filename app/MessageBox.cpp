@@ -77,6 +77,9 @@ int MessageBox::Show(const QString& text, const QString& caption, unsigned flags
 
     QMessageBox box(IconFor(flags), request.caption, request.text, ButtonsFor(flags));
     box.setWindowModality(Qt::ApplicationModal);
+    // Texts may come from the site: never markup. They can be selected and copied.
+    box.setTextFormat(Qt::PlainText);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     if (flags & MessageBoxFlag::kRightAligned) {
         if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
             label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

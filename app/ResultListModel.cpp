@@ -1,5 +1,6 @@
 #include "app/ResultListModel.h"
 
+#include <QTextDocument>
 #include <algorithm>
 
 #include "text/CodePage.h"
@@ -41,7 +42,11 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         Text text = table_.ReadCell(index.row(), index.column());
         if (text.empty()) return {};
-        return QString::fromStdString(SystemToUtf8(text));
+        QString shown = QString::fromStdString(SystemToUtf8(text));
+        // A tooltip that looks like markup is drawn as markup: the cell's text, from the site, is
+        // handed over as the markup that shows it literally.
+        if (role == Qt::ToolTipRole) return Qt::convertFromPlainText(shown);
+        return shown;
     }
     if (role == Qt::TextAlignmentRole) return QVariant(kColumns[index.column()].alignment);
     return {};

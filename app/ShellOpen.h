@@ -7,10 +7,13 @@
 
 namespace velmora {
 
-using ShellOpener = std::function<void(const QUrl&)>;
+// Runs on the window's thread, possibly after ShellOpen has returned.
+using NothingOpensIt = std::function<void()>;
+using ShellOpener = std::function<void(const QUrl& link, const NothingOpensIt& whenNothingOpensIt)>;
 
-// A failure of the desktop to open the link is not reported.
-void ShellOpen(const QUrl& link);
+// Window's thread only. `whenNothingOpensIt` runs when no program on this desktop takes links of
+// the link's scheme; without it that failure is not reported.
+void ShellOpen(const QUrl& link, NothingOpensIt whenNothingOpensIt = {});
 // An empty opener restores the desktop's.
 void SetShellOpener(ShellOpener opener);
 

@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QThread>
+#include <QTranslator>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -40,18 +43,15 @@ struct AppGlobals {
 
 namespace {
 
-std::unique_ptr<AppGlobals>& Globals() {
-    static std::unique_ptr<AppGlobals> globals;
-    return globals;
 // A report handed to the window's thread that has not been taken up by then finds it blocked
 // (it may be waiting for the very thread that reports), and goes to standard error instead.
 constexpr auto kFatalReportPickUpTime = std::chrono::seconds(10);
 
+std::unique_ptr<AppGlobals>& Globals() {
+    static std::unique_ptr<AppGlobals> globals;
+    return globals;
 }
 
-}  // namespace
-
-MainWindowPort& GlobalPort() {
 // The report as the conventions give it: a plain box with the default caption.
 void ShowFatalReport(const QString& report) {
     MessageBox::Show(report, {}, MessageBoxFlag::kOk);
@@ -90,6 +90,9 @@ bool ShowFatalReportOnWindowThread(const QString& report) {
     return true;
 }
 
+}  // namespace
+
+MainWindowPort& GlobalPort() {
     return Globals()->port;
 }
 SearchSession& GlobalSession() {
@@ -124,11 +127,24 @@ void InstallFatalErrorPresenter() {
     });
 }
 
+bool InstallQtTranslations() {
+    // The program speaks Chinese whatever the system's language; Qt's own texts follow.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
+
 int StartUp(int& argc, char** argv) {
     InstallAsTextFatalHandler();
     QApplication application(argc, argv);
     QDir::setCurrent(QCoreApplication::applicationDirPath());
     InstallFatalErrorPresenter();
+    (void)InstallQtTranslations();  // without them Qt's texts stay English
     InitGlobals();
     // ExitCleanup is registered to run at the end, however StartUp is left, and before the
     // application object goes, since the port it frees is one of its objects.

@@ -25,6 +25,9 @@ void ExitCleanup();
 // Shows the fatal report as a message box from now on, always on the window's thread: a report
 // from another thread waits there until the box is closed.
 void InstallFatalErrorPresenter();
+// Needs the application object. Qt's own texts (dialog buttons, the save dialog) in Chinese,
+// whatever the system's language; false when Qt's translations are not installed.
+bool InstallQtTranslations();
 
 // The whole run: start-up, the window's loop, the clean-up. Returns the process's exit code.
 int StartUp(int& argc, char** argv);

@@ -18,7 +18,10 @@ constexpr ExportColumn kCompanyNameColumns[] = {{"公司名", kCompanyNameColumn
 constexpr ExportColumn kMobileColumns[] = {{"手机号", kMobileColumn}};
 constexpr ExportColumn kEmailColumns[] = {{"邮箱", kEmailColumn}};
 
-constexpr std::string_view kSaveFilter = "默认保存为 office Excel文件(*.xls)|*.xls";
+// The classic entry first; the second shows the workbooks saved under the default name, which
+// gets ".xlsx".
+constexpr std::string_view kSaveFilter =
+    "默认保存为 office Excel文件(*.xls)|*.xls|Excel 工作簿(*.xlsx)|*.xlsx";
 constexpr std::string_view kEmptyListMessage = "还没进行操作，不能导出！";
 constexpr std::string_view kFailureMessage = "数据导出失败!";
 constexpr std::string_view kSuccessMessageStart = "数据导出成功! 共：";
@@ -161,6 +164,7 @@ ExportResult Exporter::WriteVerifySave(const ExportVariant& variant, const Text&
     workbook_.ReleaseWorkbook();
     workbook_.Quit();
     workbook_.ReleaseApplication();
+    if (progress_) progress_(ExportPhase::kSaving, 1, 1);
     if (!saved) return {ExportOutcome::kSaveFailed};
     if (count == 0) return {ExportOutcome::kNoneVerified};
     return {ExportOutcome::kExported, count};

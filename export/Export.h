@@ -51,7 +51,8 @@ struct ExportResult {
 };
 
 // Where a running export stands, so the window can show it: `done` of `total` rows of the
-// phase. Called on the window's thread just before the export lets the window process events.
+// phase. Called on the window's thread just before the export lets the window process events,
+// and once more when the work is over, as saving 1 of 1, before the result is shown.
 enum class ExportPhase { kWriting, kVerifying, kSaving };
 using ExportProgress = std::function<void(ExportPhase phase, int done, int total)>;
 

@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
     const QString keyword = QString::fromUtf8(argv[1]);
     const QString pictureFile = QString::fromLocal8Bit(argv[2]);
 
+    (void)velmora::InstallQtTranslations();
     velmora::InitGlobals();
     velmora::InstallSkinEngine(QCoreApplication::applicationDirPath());
     auto window = std::make_unique<velmora::MainWindow>(

@@ -1,25 +1,34 @@
-// The main window as the user meets it: layout and texts, the popup menu, the about box and
-// the contact link, the elapsed-time display, and how writes from other threads reach it.
+// The main window as the user meets it: layout and texts, a window that grows, the popup menu,
+// the about box and the contact link, the elapsed-time display, how writes from other threads
+// reach it, and Qt's own dialogs as the window shows them.
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <functional>
+#include <limits>
+#include <memory>
 #include <thread>
 
 #include "TestWindow.h"
 #include "app/ResultListModel.h"
+#include "app/StartUp.h"
 #include "text/CodePage.h"
 
 using namespace velmora;
@@ -36,6 +45,31 @@ QString ElapsedCaption(int hours, int minutes, int seconds) {
     return Utf8("已运行:%1小时%2分钟%3秒").arg(hours).arg(minutes).arg(seconds);
 }
 
+// A text that Qt would draw as markup if it were taken for it.
+const char* const kMarkupLike = "<font color=red size=6>7</font> <b>甲</b>";
+
+// The text a label shows, as assistive tools read it: markup drawn, not its source.
+QString ShownText(QWidget* label) {
+    return QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
+}
+
+// The tooltip on screen, if one is.
+QLabel* ShownTooltip() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("QTipLabel") && widget->isVisible())
+            return qobject_cast<QLabel*>(widget);
+    }
+    return nullptr;
+}
+
+// Runs `act` on the dialog of kind Dialog that the next modal call opens, once it shows.
+template <typename Dialog>
+void WhenShown(std::function<void(Dialog*)> act) {
+    QTimer::singleShot(0, qApp, [act = std::move(act)] {
+        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) act(dialog);
+    });
+}
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -46,7 +80,10 @@ class MainWindowTest : public QObject {
     MainWindow* window = nullptr;
 
 private slots:
-    void initTestCase() { velmora::test::UsePrivateTemporaryDirectory(); }
+    void initTestCase() {
+        velmora::test::UsePrivateTemporaryDirectory();
+        QVERIFY(InstallQtTranslations());  // as start-up does
+    }
 
     void init() {
         dialogs = std::make_unique<DialogRecorder>();
@@ -77,7 +114,7 @@ private slots:
             QTest::newRow(name) << Utf8(name) << QString::fromLatin1(kind) << rectangle
                                 << Utf8(text);
         };
-        row("标签1", "QLabel", {10, 8, 40, 27}, "关键字：");
+        row("标签1", "QLabel", {10, 8, 44, 27}, "关键字：");
         row("编辑框_搜索内容", "QLineEdit", {54, 7, 74, 28}, "");
         row("按钮_开始", "QPushButton", {140, 5, 58, 29}, "开始搜索");
         row("按钮_暂停搜索", "QPushButton", {212, 5, 58, 29}, "暂停搜索");
@@ -101,6 +138,86 @@ private slots:
         QVERIFY(control->isEnabled());
         QVariant shown = control->property("text");
         QCOMPARE(shown.isValid() ? shown.toString() : QString(), text);
+    }
+
+    void windowGrowsButNeverShrinks_data() {
+        QTest::addColumn<QSize>("asked");
+        QTest::addColumn<QSize>("given");
+        QTest::newRow("designed") << QSize(713, 441) << QSize(713, 441);
+        QTest::newRow("larger") << QSize(1000, 700) << QSize(1000, 700);
+        QTest::newRow("smaller") << QSize(500, 300) << QSize(713, 441);
+    }
+
+    void windowGrowsButNeverShrinks() {
+        QFETCH(QSize, asked);
+        QFETCH(QSize, given);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->resize(asked);
+        QTRY_COMPARE(window->size(), given);
+        const QSize extra = given - QSize(713, 441);
+        QTRY_COMPARE(window->超级列表框1->geometry(),
+                     QRect(0, 40, 712 + extra.width(), 383 + extra.height()));
+        QCOMPARE(window->状态条1->geometry(),
+                 QRect(0, 421 + extra.height(), 713 + extra.width(), 20));
+        QCOMPARE(window->标签2->geometry(), QRect(573 + extra.width(), 12, 152, 24));
+        QCOMPARE(window->按钮_联系作者->geometry(), QRect(432, 5, 58, 29));
+        // The status fields side by side, the last one taking the new room.
+        const int widths[] = {90, 120, 120, 380 + extra.width()};
+        for (int part = 0, left = 0; part < kStatusPartCount; left += widths[part++])
+            QCOMPARE(window->statusParts[part]->geometry(), QRect(left, 0, widths[part], 20));
+    }
+
+    void labelsShowTheirTextsWhole_data() {
+        QTest::addColumn<QString>("label");  // a name, or a status field's number
+        QTest::addColumn<QString>("text");   // none: the label's own
+        auto row = [](const char* label, const QString& text) {
+            QTest::newRow(qPrintable(Utf8(label) + QLatin1Char(' ') + text)) << Utf8(label) << text;
+        };
+        row("标签1", {});
+        row("标签2", ElapsedCaption(9, 59, 59));
+        row("0", Utf8("状态：运行中"));
+        row("1", Utf8("搜索结果：99999条"));
+        row("2", Utf8("成功获取：99999条"));
+        row("3", {});
+        row("3", Utf8("温馨提醒：【推荐在网速较好的时候使用，速度以后再慢慢优化！】"));
+        row("3", Utf8("温馨提醒：【鼠标右键表格，可以弹出菜单！发现bug欢迎联系！】"));
+    }
+
+    // At the designed size and the default font: on one line and within what the window shows.
+    void labelsShowTheirTextsWhole() {
+        QFETCH(QString, label);
+        QFETCH(QString, text);
+        bool isField = false;
+        int part = label.toInt(&isField);
+        QLabel* shown = isField ? window->statusParts[part] : window->findChild<QLabel*>(label);
+        QVERIFY(shown != nullptr);
+        if (!text.isEmpty()) shown->setText(text);
+        QVERIFY(!shown->wordWrap());
+        const QRect visible = shown->geometry() & shown->parentWidget()->rect();
+        const int frame = shown->frameWidth();
+        const int indent = shown->indent() >= 0 ? shown->indent()
+                           : frame > 0          ? shown->fontMetrics().horizontalAdvance(u'x') / 2
+                                                : 0;
+        const QRect ink = shown->fontMetrics().boundingRect(shown->text());
+        QVERIFY2(
+            ink.right() + 1 <= visible.width() - 2 * frame - indent,
+            qPrintable(
+                QStringLiteral("%1 px of text in %2").arg(ink.right() + 1).arg(visible.width())));
+        QVERIFY(shown->fontMetrics().height() <= visible.height() - 2 * frame);
+    }
+
+    void enterInTheKeywordBoxStartsASearch_data() {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Return") << int(Qt::Key_Return);
+        QTest::newRow("Enter") << int(Qt::Key_Enter);
+    }
+
+    void enterInTheKeywordBoxStartsASearch() {
+        QFETCH(int, key);
+        QSignalSpy clicks(window->按钮_开始, &QPushButton::clicked);
+        QTest::keyClick(window->编辑框_搜索内容, Qt::Key(key));
+        QCOMPARE(clicks.count(), 1);
     }
 
     void nonVisualComponents() {
@@ -215,14 +332,46 @@ private slots:
         QCOMPARE(companyNames->text(), Utf8("公司名"));
         companyNames->trigger();
         QCOMPARE(dialogs->saveRequests.size(), size_t(1));
-        QCOMPARE(dialogs->saveRequests[0].filter,
-                 Utf8ToSystem("默认保存为 office Excel文件(*.xls)|*.xls"));
+        QCOMPARE(
+            dialogs->saveRequests[0].filter,
+            Utf8ToSystem("默认保存为 office Excel文件(*.xls)|*.xls|Excel 工作簿(*.xlsx)|*.xlsx"));
         QVERIFY(QFile::exists(chosen));
         QCOMPARE(dialogs->messages.size(), size_t(1));  // the count of rows saved
-        // The export reported its progress to the window, which closed the dialog at the end.
-        auto* progress = window->findChild<QProgressDialog*>();
-        QVERIFY(progress);
-        QVERIFY(!progress->isVisible());
+    }
+
+    void exportProgressShowsOnlyWhileALongExportWorks_data() {
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("an export within its delay") << std::numeric_limits<int>::max() << false;
+        QTest::newRow("an export past its delay") << 0 << true;
+    }
+
+    void exportProgressShowsOnlyWhileALongExportWorks() {
+        QFETCH(int, delayMs);
+        QFETCH(bool, shown);
+        window->exportProgressDelayMs = delayMs;
+        for (int row = 0; row < 60; ++row)
+            test->port.SetCell(test->port.AppendRow(), 0, Utf8ToSystem("甲公司"));
+        QTemporaryDir folder;
+        bool shownWhileWorking = false;
+        bool leftAtTheResult = true;
+        FileDialog::SetAnswerer([&](const SaveDialogRequest&) {
+            // Runs when the export first lets the window in.
+            QTimer::singleShot(0, window, [&] {
+                auto* progress = window->findChild<QProgressDialog*>();
+                shownWhileWorking = progress != nullptr && progress->isVisible();
+            });
+            return Utf8ToSystem(folder.filePath(QStringLiteral("全部.xlsx")).toStdString());
+        });
+        MessageBox::SetAnswerer([&](const MessageRequest&) {
+            leftAtTheResult = window->findChild<QProgressDialog*>() != nullptr;
+            return kAnswerOk;
+        });
+        window->程序菜单->actions()[0]->menu()->actions()[0]->trigger();
+        QCOMPARE(shownWhileWorking, shown);
+        // Gone before the result is shown: nothing is left that could still pop up.
+        QVERIFY(!leftAtTheResult);
+        QVERIFY(window->findChild<QProgressDialog*>() == nullptr);
     }
 
     void closeDuringAnExportWaitsForItsEnd() {
@@ -269,11 +418,25 @@ private slots:
         }
     }
 
+    void contactButtonOpensTheContactLink_data() {
+        QTest::addColumn<bool>("handled");
+        QTest::newRow("a program takes the link") << true;
+        QTest::newRow("no program takes it") << false;
+    }
+
     void contactButtonOpensTheContactLink() {
+        QFETCH(bool, handled);
+        dialogs->linksOpen = handled;
         QTest::mouseClick(window->按钮_联系作者, Qt::LeftButton);
         QCOMPARE(dialogs->openedLinks.size(), size_t(1));
         QCOMPARE(dialogs->openedLinks[0], QUrl(Utf8(kContactLink)));
-        QVERIFY(dialogs->messages.empty());
+        if (handled) {
+            QVERIFY(dialogs->messages.empty());
+            return;
+        }
+        // Said so, with the address to copy (boxes' texts can be selected, see below).
+        QCOMPARE(dialogs->messages.size(), size_t(1));
+        QVERIFY(dialogs->messages[0].text.endsWith(QLatin1Char('\n') + Utf8(kContactLink)));
     }
 
     void elapsedTicks_data() {
@@ -340,6 +503,83 @@ private slots:
         QTRY_COMPARE(dialogs->messages.size(), size_t(1));
         QCOMPARE(dialogs->messages[0].text, Utf8("搜索完毕！"));
         QCOMPARE(dialogs->messages[0].caption, Utf8("信息："));
+    }
+
+    void siteTextsAreShownAsText_data() {
+        QTest::addColumn<bool>("inTooltip");
+        QTest::newRow("status field") << false;
+        QTest::newRow("cell tooltip") << true;
+    }
+
+    void siteTextsAreShownAsText() {
+        QFETCH(bool, inTooltip);
+        const QString text = Utf8(kMarkupLike);
+        if (!inTooltip) {
+            test->port.SetStatusText(1, Utf8ToSystem(kMarkupLike));
+            QTRY_COMPARE(window->statusParts[1]->text(), text);
+            QCOMPARE(ShownText(window->statusParts[1]), text);
+            return;
+        }
+        test->port.SetCell(test->port.AppendRow(), 6, Utf8ToSystem(kMarkupLike));
+        QTRY_COMPARE(window->超级列表框1->model()->rowCount(), 1);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QWidget* viewport = window->超级列表框1->viewport();
+        QPoint cell =
+            window->超级列表框1->visualRect(window->超级列表框1->model()->index(0, 6)).center();
+        QHelpEvent help(QEvent::ToolTip, cell, viewport->mapToGlobal(cell));
+        QApplication::sendEvent(viewport, &help);
+        QTRY_VERIFY(ShownTooltip() != nullptr);
+        QCOMPARE(ShownText(ShownTooltip()), text);
+    }
+
+    // Qt's own texts in Chinese; the text as written, selectable so it can be copied.
+    void messageBoxesAsShown() {
+        MessageBox::SetAnswerer({});
+        QStringList buttons;
+        QString shown;
+        Qt::TextInteractionFlags interaction;
+        WhenShown<QMessageBox>([&](QMessageBox* box) {
+            for (QAbstractButton* button : box->buttons()) buttons << button->text();
+            auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            shown = ShownText(label);
+            interaction = label->textInteractionFlags();
+            box->button(QMessageBox::No)->click();
+        });
+        int answer = MessageBox::Show(Utf8(kMarkupLike), {},
+                                      MessageBoxFlag::kYesNo | MessageBoxFlag::kIconQuestion);
+        QCOMPARE(answer, kAnswerNo);
+        buttons.sort();
+        QCOMPARE(buttons, QStringList({Utf8("否(&N)"), Utf8("是(&Y)")}));
+        QCOMPARE(shown, Utf8(kMarkupLike));
+        QVERIFY(interaction.testFlag(Qt::TextSelectableByMouse));
+    }
+
+    // Both kinds of file are listed, the classic first; an existing file is replaced without a
+    // question.
+    void saveDialogAsShown() {
+        FileDialog::SetAnswerer({});
+        QTemporaryDir folder;
+        const QString existing = folder.filePath(Utf8("名单.xlsx"));
+        QFile(existing).open(QIODevice::WriteOnly);
+        QStringList filters;
+        auto questions = std::make_shared<int>(0);
+        WhenShown<QFileDialog>([&, questions](QFileDialog* dialog) {
+            filters = dialog->nameFilters();
+            WhenShown<QMessageBox>([questions](QMessageBox* question) {
+                ++*questions;
+                question->button(QMessageBox::Yes)->click();
+            });
+            dialog->selectFile(existing);
+            static_cast<QDialog*>(dialog)->accept();  // as its Save button does
+        });
+        Text chosen = window->通用对话框1.AskSaveFileName(
+            {Utf8ToSystem("默认保存为 office Excel文件(*.xls)|*.xls|Excel 工作簿(*.xlsx)|*.xlsx"),
+             Utf8ToSystem("名单"), Utf8ToSystem((folder.path() + QLatin1Char('/')).toStdString())});
+        QCOMPARE(QString::fromStdString(SystemToUtf8(chosen)), existing);
+        QCOMPARE(*questions, 0);
+        QCOMPARE(filters, QStringList({Utf8("默认保存为 office Excel文件(*.xls)"),
+                                       Utf8("Excel 工作簿(*.xlsx)")}));
     }
 
     void keywordIsReadFromTheEditBox() {

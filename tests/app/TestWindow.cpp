@@ -15,7 +15,10 @@ DialogRecorder::DialogRecorder() {
         saveRequests.push_back(request);
         return saveAs;
     });
-    SetShellOpener([this](const QUrl& link) { openedLinks.push_back(link); });
+    SetShellOpener([this](const QUrl& link, const NothingOpensIt& whenNothingOpensIt) {
+        openedLinks.push_back(link);
+        if (!linksOpen && whenNothingOpensIt) whenNothingOpensIt();
+    });
 }
 
 DialogRecorder::~DialogRecorder() {

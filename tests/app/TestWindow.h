@@ -18,7 +18,7 @@
 namespace velmora::test {
 
 // Answers message boxes with `answer` and save dialogs with `saveAs`, and records them and every
-// shell open, while it exists.
+// shell open (which finds a program for the link when `linksOpen`), while it exists.
 class DialogRecorder {
 public:
     DialogRecorder();
@@ -28,6 +28,7 @@ public:
 
     int answer = kAnswerOk;
     Text saveAs;
+    bool linksOpen = true;
     std::vector<MessageRequest> messages;
     std::vector<SaveDialogRequest> saveRequests;
     std::vector<QUrl> openedLinks;

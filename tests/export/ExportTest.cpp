@@ -150,7 +150,8 @@ TEST_F(ExportTest, FullExportOfThreeRowsWritesHeaderAndDataAndReportsThree) {
 
     ASSERT_EQ(window_.dialogRequests.size(), 1u);
     const SaveDialogRequest& request = window_.dialogRequests[0];
-    EXPECT_EQ(SystemToUtf8(request.filter), "默认保存为 office Excel文件(*.xls)|*.xls");
+    EXPECT_EQ(SystemToUtf8(request.filter),
+              "默认保存为 office Excel文件(*.xls)|*.xls|Excel 工作簿(*.xlsx)|*.xlsx");
     EXPECT_EQ(SystemToUtf8(request.defaultName), "全部数据  14时5分9秒");
     EXPECT_EQ(SystemToUtf8(request.initialFolder), "/home/销售/桌面/");
     ExpectOnlyMessage("数据导出成功! 共：3 行记录！！", MessageBoxFlag::kIconInformation);
@@ -350,7 +351,7 @@ TEST_F(ExportTest, WindowIsLetInWhereTheRowsAreWorkedAndProgressIsShown) {
         {ExportPhase::kWriting, 1, 3},   {ExportPhase::kWriting, 2, 3},
         {ExportPhase::kWriting, 3, 3},   {ExportPhase::kVerifying, 1, 3},
         {ExportPhase::kVerifying, 2, 3}, {ExportPhase::kVerifying, 3, 3},
-        {ExportPhase::kSaving, 0, 1},
+        {ExportPhase::kSaving, 0, 1},    {ExportPhase::kSaving, 1, 1},
     };
     EXPECT_EQ(steps, full);
 
