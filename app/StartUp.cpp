@@ -117,13 +117,12 @@ void InstallFatalErrorPresenter() {
     SetFatalErrorPresenter([](const Text& report) {
         std::string utf8 = SystemToUtf8(report);
         QString text = QString::fromStdString(utf8);
-        if (qApp == nullptr) {
-            std::fputs(utf8.c_str(), stderr);
-        } else if (QThread::currentThread() == qApp->thread()) {
+        if (qApp != nullptr && QThread::currentThread() == qApp->thread()) {
             ShowFatalReport(text);
-        } else if (!ShowFatalReportOnWindowThread(text)) {
-            std::fputs(utf8.c_str(), stderr);
+            return;
         }
+        if (qApp == nullptr || !ShowFatalReportOnWindowThread(text))
+            std::fputs(utf8.c_str(), stderr);
     });
 }
 
