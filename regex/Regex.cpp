@@ -4,11 +4,10 @@
 #include <pcre2.h>
 
 #include <algorithm>
-#include <chrono>
-#include <ctime>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "regex/Dialect.h"
 #include "text/CodePage.h"
@@ -16,11 +15,26 @@
 namespace velmora {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Steps per start position: real company pages need about 45 K; catastrophic backtracking
-// stops here instead of running for seconds.
-constexpr uint32_t kMatchLimit = 1'000'000;
+// Work is counted in PCRE2's match-limit steps, with no clock, so a page gives the same matches
+// on every machine. The match limit counts per start position, so each start position is
+// charged the limit it ran under: all of them a small one first, and a start position that
+// uses it up is tried again on its own under limits kLimitGrowth times larger.
+constexpr uint32_t kFirstStepLimit = 16;
+constexpr uint32_t kLimitGrowth = 8;
+// The most steps one start position may take: a company page's contact block takes a few
+// hundred; catastrophic backtracking stops here instead of running for seconds.
+constexpr uint32_t kMatchLimit = 524'288;  // kFirstStepLimit * kLimitGrowth^5
+// The steps of one Create: a fixed part for the few costly start positions a real page has
+// (its contact block), and a part that grows with the subject for the cheap ones, so that a
+// real page of any size up to the body cap is searched to its end (the directory's pages take
+// under one step a byte), while a hostile 1 MB page ends within about 15 ms compiled and 40 ms
+// interpreted here.
+constexpr uint64_t kBudgetBaseSteps = 1'000'000;
+constexpr uint64_t kBudgetStepsPerByte = 2;
+// Nesting of backtracking points in one start position, each a frame on the interpreter's heap:
+// real pages need a few hundred. With the heap limit it bounds the interpreter's memory; the
+// JIT ignores both and is bounded by its stack below.
+constexpr uint32_t kDepthLimit = 100'000;
 // Backtracking memory of one match in KiB, for the interpreter when JIT is unavailable.
 constexpr uint32_t kHeapLimitKiB = 16 * 1024;
 // The JIT's backtracking stack: PCRE2's default of 32 KiB fails a group repeated a few
@@ -30,11 +44,8 @@ constexpr size_t kJitStackMaxBytes = size_t{kHeapLimitKiB} * 1024;
 // Idle JIT stacks kept for reuse: the search matches on one worker and the crawl thread at
 // most at once. A stack keeps the memory its deepest match touched, so few are kept.
 constexpr size_t kMaxKeptJitStacks = 2;
-// The match limit counts per start position, so a page of many near misses needs a budget
-// over the whole Create; real pages take well under a millisecond.
-constexpr std::chrono::milliseconds kCreateBudget{100};
 // Stored offsets, whole matches and groups together: twice what an empty-matching pattern
-// leaves over a 1 MB page, so the budget and not memory ends such a run.
+// leaves over a 1 MB page; a Create that would store more ends there, as at a work bound.
 constexpr size_t kMaxSpans = size_t{1} << 21;
 
 // Compiled patterns kept for reuse: the program runs a few fixed patterns, each once per page
@@ -42,8 +53,8 @@ constexpr size_t kMaxSpans = size_t{1} << 21;
 // Patterns beyond this many push out the oldest.
 constexpr std::size_t kMaxCachedPatterns = 32;
 
-// The budget callout sits at the pattern's start, so it runs once per start position.
-constexpr std::string_view kBudgetCalloutPrefix = "(?C1)(?:";
+// The charging callout sits at the pattern's start, so it runs once per start position tried.
+constexpr std::string_view kChargeCalloutPrefix = "(?C1)(?:";
 
 struct CodeDeleter {
     void operator()(const pcre2_code* code) const {
@@ -105,38 +116,6 @@ private:
     JitStack stack_;
 };
 
-std::chrono::nanoseconds ThreadCpuTime() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
-}
-
-// The budget is this thread's processor time, so a Create that is merely descheduled on a
-// busy machine still finishes. The cheap wall clock is read at every start position; the
-// thread's processor time, a system call, only when the wall clock says the budget may be
-// spent, and then the wall deadline moves on by what is left.
-class WorkBudget {
-public:
-    WorkBudget() : cpuStart_(ThreadCpuTime()), wallDeadline_(Clock::now() + kCreateBudget) {}
-
-    bool Spent() {
-        Clock::time_point now = Clock::now();
-        if (now <= wallDeadline_) return false;
-        auto left = kCreateBudget - (ThreadCpuTime() - cpuStart_);
-        if (left <= std::chrono::nanoseconds::zero()) return true;
-        wallDeadline_ = now + left;
-        return false;
-    }
-
-private:
-    std::chrono::nanoseconds cpuStart_;
-    Clock::time_point wallDeadline_;
-};
-
-int StopWhenSpent(pcre2_callout_block*, void* budget) {
-    return static_cast<WorkBudget*>(budget)->Spent() ? PCRE2_ERROR_CALLOUT : 0;
-}
-
 std::unique_ptr<pcre2_code, CodeDeleter> CompileNew(const std::string& translated,
                                                     bool caseSensitive) {
     std::unique_ptr<pcre2_compile_context, CompileContextDeleter> context(
@@ -146,7 +125,7 @@ std::unique_ptr<pcre2_code, CodeDeleter> CompileNew(const std::string& translate
     uint32_t options = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_MATCH_UNSET_BACKREF |
                        PCRE2_DOLLAR_ENDONLY | PCRE2_NEVER_UCP;
     if (!caseSensitive) options |= PCRE2_CASELESS;
-    std::string wrapped = std::string(kBudgetCalloutPrefix) + translated + ")";
+    std::string wrapped = std::string(kChargeCalloutPrefix) + translated + ")";
     int error = 0;
     PCRE2_SIZE errorOffset = 0;
     std::unique_ptr<pcre2_code, CodeDeleter> code(
@@ -188,7 +167,7 @@ std::shared_ptr<const pcre2_code> Compile(const std::string& translated, bool ca
 }
 
 // Index of the character after the one at `offset` in valid UTF-8.
-size_t NextCharacter(const std::string& utf8, size_t offset) {
+size_t NextCharacter(std::string_view utf8, size_t offset) {
     ++offset;
     while (offset < utf8.size() && (static_cast<unsigned char>(utf8[offset]) & 0xC0) == 0x80) {
         ++offset;
@@ -196,10 +175,74 @@ size_t NextCharacter(const std::string& utf8, size_t offset) {
     return offset;
 }
 
+// Runs one compiled pattern over one subject within one Create's step budget.
+class BoundedMatcher {
+public:
+    BoundedMatcher(const pcre2_code* code, std::string_view subject, pcre2_match_context* context,
+                   pcre2_match_data* data)
+        : code_(code),
+          subject_(subject),
+          context_(context),
+          data_(data),
+          stepsLeft_(kBudgetBaseSteps + kBudgetStepsPerByte * subject.size()) {
+        pcre2_set_callout(context_, ChargeStart, this);
+    }
+
+    // The first match at or after `from`, as one unanchored pcre2_match finds it: its result,
+    // with the offsets in the match data. A negative result other than PCRE2_ERROR_NOMATCH
+    // means a bound (steps, depth, heap) ended the search.
+    int Next(size_t from) {
+        for (;;) {
+            int rc = Run(from, kFirstStepLimit);
+            if (rc != PCRE2_ERROR_MATCHLIMIT) return rc;
+            // Every start position before this one was settled under the small limit.
+            const size_t costly = lastStart_;
+            uint32_t limit = kFirstStepLimit;
+            onlyStart_ = costly;
+            do {
+                limit = std::min(limit * kLimitGrowth, kMatchLimit);
+                rc = Run(costly, limit);
+            } while (rc == PCRE2_ERROR_MATCHLIMIT && limit < kMatchLimit);
+            onlyStart_.reset();
+            if (rc != PCRE2_ERROR_NOMATCH || costly >= subject_.size()) return rc;
+            from = NextCharacter(subject_, costly);
+        }
+    }
+
+private:
+    // Unanchored even when one start position is wanted: the JIT leaves PCRE2_ANCHORED at match
+    // time to the interpreter. The callout ends such a run at the next start position instead.
+    int Run(size_t from, uint32_t limit) {
+        pcre2_set_match_limit(context_, limit);
+        startCharge_ = limit;
+        return pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(subject_.data()), subject_.size(),
+                           from, PCRE2_NO_UTF_CHECK, data_, context_);
+    }
+
+    static int ChargeStart(pcre2_callout_block* block, void* matcher) {
+        auto& self = *static_cast<BoundedMatcher*>(matcher);
+        if (self.onlyStart_ && block->start_match != *self.onlyStart_) return PCRE2_ERROR_NOMATCH;
+        self.lastStart_ = block->start_match;
+        if (self.stepsLeft_ < self.startCharge_) return PCRE2_ERROR_CALLOUT;
+        self.stepsLeft_ -= self.startCharge_;
+        return 0;
+    }
+
+    const pcre2_code* code_;
+    std::string_view subject_;
+    pcre2_match_context* context_;
+    pcre2_match_data* data_;
+    uint64_t stepsLeft_;
+    uint32_t startCharge_ = 0;
+    size_t lastStart_ = 0;
+    std::optional<size_t> onlyStart_;  // set while one start position is tried alone
+};
+
 }  // namespace
 
 void Regex::Clear() {
-    matched_ = false;
+    searched_ = false;
+    complete_ = false;
     subject_.clear();
     groupCount_ = 0;
     matches_.clear();
@@ -207,7 +250,6 @@ void Regex::Clear() {
 
 bool Regex::Create(const Text& pattern, const Text& subject, bool caseSensitive, bool multiline,
                    bool global) {
-    WorkBudget budget;
     Clear();
     pattern_ = pattern;
     created_ = true;
@@ -222,43 +264,39 @@ bool Regex::Create(const Text& pattern, const Text& subject, bool caseSensitive,
     std::unique_ptr<pcre2_match_data, MatchDataDeleter> data(
         pcre2_match_data_create_from_pattern(code.get(), nullptr));
     if (!context || !data) return false;
-    pcre2_set_match_limit(context.get(), kMatchLimit);
+    pcre2_set_depth_limit(context.get(), kDepthLimit);
     pcre2_set_heap_limit(context.get(), kHeapLimitKiB);
-    pcre2_set_callout(context.get(), StopWhenSpent, &budget);
     pcre2_jit_stack_assign(context.get(), nullptr, jitStack.get());
 
     uint32_t groups = 0;
     pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &groups);
+    subject_ = SystemToUtf8(subject);
+    groupCount_ = groups;
+    searched_ = true;
 
-    std::string utf8 = SystemToUtf8(subject);
-
-    std::vector<Span> found;
+    BoundedMatcher matcher(code.get(), subject_, context.get(), data.get());
     const PCRE2_SIZE* offsets = pcre2_get_ovector_pointer(data.get());
     size_t start = 0;
-    while (start <= utf8.size()) {
-        int rc = pcre2_match(code.get(), reinterpret_cast<PCRE2_SPTR>(utf8.data()), utf8.size(),
-                             start, PCRE2_NO_UTF_CHECK, data.get(), context.get());
+    while (start <= subject_.size()) {
+        int rc = matcher.Next(start);
         if (rc == PCRE2_ERROR_NOMATCH) break;
-        if (rc < 0) return false;  // a limit, the budget, or memory
-        if (found.size() + groups + 1 > kMaxSpans) return false;
+        // A bound ends the search; the matches found before it stay.
+        if (rc < 0 || matches_.size() + groups + 1 > kMaxSpans) return false;
         for (uint32_t g = 0; g <= groups; ++g) {
             size_t begin = offsets[2 * g];
-            found.push_back(begin == PCRE2_UNSET ? Span{kUnset, kUnset}
-                                                 : Span{begin, offsets[2 * g + 1]});
+            matches_.push_back(begin == PCRE2_UNSET ? Span{kUnset, kUnset}
+                                                    : Span{begin, offsets[2 * g + 1]});
         }
         if (!global) break;
         size_t end = offsets[1];
         // After an empty match the next search starts one character on, not at the same spot.
         if (end == offsets[0]) {
-            if (end >= utf8.size()) break;
-            end = NextCharacter(utf8, end);
+            if (end >= subject_.size()) break;
+            end = NextCharacter(subject_, end);
         }
         start = end;
     }
-    subject_ = std::move(utf8);
-    groupCount_ = groups;
-    matches_ = std::move(found);
-    matched_ = true;
+    complete_ = true;
     return true;
 }
 
@@ -267,7 +305,7 @@ Text Regex::GetPattern() const {
 }
 
 int Regex::MatchCount() const {
-    return matched_ ? static_cast<int>(matches_.size() / (groupCount_ + 1)) : 0;
+    return searched_ ? static_cast<int>(matches_.size() / (groupCount_ + 1)) : 0;
 }
 
 int Regex::GroupCount() const {
@@ -352,7 +390,7 @@ void Regex::AppendExpansion(std::string& out, const std::string& replacement, si
 }
 
 Text Regex::ReplaceMatches(const Text& replacement) const {
-    if (!matched_) return {};
+    if (!complete_) return {};
     std::string utf8Replacement = SystemToUtf8(replacement);
     std::string out;
     size_t copied = 0;

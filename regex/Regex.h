@@ -5,8 +5,9 @@
 // `.` excludes only a line feed, `\s` is ASCII white space, multi-line `^`/`$` also stop at a
 // carriage return, a group that took no part in a match reads as the empty text. Constructs
 // that dialect lacks (named groups, look-behind, inline options, possessive quantifiers, verbs)
-// make `Create` fail. Every `Create` is bounded in time and memory, so a hostile page costs a
-// failed `Create`, never a stalled thread.
+// make `Create` fail. Every `Create` is bounded in work and memory by counts, not by a clock,
+// so a hostile page costs a failed `Create`, never a stalled thread, and the same page gives
+// the same matches on every machine.
 //
 // A Regex is a plain value: it holds the subject and the match offsets, no engine state, so a
 // copy is independent and any number of threads may each use their own Regex at once.
@@ -23,7 +24,8 @@ namespace velmora {
 class Regex {
 public:
     // Runs `pattern` over `subject`, replacing every earlier result. False when the pattern is
-    // rejected or the subject hits the work bound; the readers then give 0 or the empty text.
+    // rejected (the readers then give 0 or the empty text) or when a work or memory bound ended
+    // the search before the end of the subject: the matches found before it stay readable.
     bool Create(const Text& pattern, const Text& subject, bool caseSensitive = false,
                 bool multiline = true, bool global = true);
 
@@ -31,7 +33,8 @@ public:
     [[nodiscard]] Text GetPattern() const;
 
     // The subject with every match (the first only when not global) replaced; `replacement`
-    // expands $1..$99, $&, $`, $' and $$. Empty when the last Create failed or never ran.
+    // expands $1..$99, $&, $`, $' and $$. Empty when the last Create failed (a bound included:
+    // a text with only the early matches replaced would pass for a whole one) or never ran.
     [[nodiscard]] Text ReplaceMatches(const Text& replacement) const;
 
     [[nodiscard]] int MatchCount() const;
@@ -65,9 +68,10 @@ private:
     void AppendExpansion(std::string& out, const std::string& replacement, size_t match) const;
 
     Text pattern_;
-    bool created_ = false;  // a Create ran, whatever its outcome
-    bool matched_ = false;  // the last Create succeeded
-    std::string subject_;   // UTF-8
+    bool created_ = false;   // a Create ran, whatever its outcome
+    bool searched_ = false;  // the last Create ran the pattern: its matches are readable
+    bool complete_ = false;  // ... and searched the whole subject
+    std::string subject_;    // UTF-8
     size_t groupCount_ = 0;
     std::vector<Span> matches_;  // groupCount_ + 1 spans per match, the whole match first
 };

@@ -10,6 +10,7 @@
 #include "search/ListingCrawl.h"
 #include "tests/regex/SamplePages.h"
 #include "text/CodePage.h"
+#include "tools/SiteContent.h"
 
 namespace velmora {
 namespace {
@@ -34,6 +35,15 @@ void CompanyPattern30KBPage(benchmark::State& state) {
     RunCreate(state, CompanyDetailPattern(), sample::CompanyPage(sample::Company{}), true, 1);
 }
 BENCHMARK(CompanyPattern30KBPage)->Unit(benchmark::kMillisecond);
+
+// A company page of the sample site, as a search fetches it: the cost of one company's row.
+void CompanyPatternSiteCompanyPage(benchmark::State& state) {
+    site::CompanyPageParams params;
+    params.seed = site::KeywordSeed("机械");
+    params.number = 7;
+    RunCreate(state, CompanyDetailPattern(), site::RenderCompanyPage(params), true, 1);
+}
+BENCHMARK(CompanyPatternSiteCompanyPage)->Unit(benchmark::kMicrosecond);
 
 // 2,000 block openers and no address row: the bound, not the page, decides the cost.
 void CompanyPattern1MBHostilePage(benchmark::State& state) {

@@ -1,4 +1,5 @@
-// The work bound: hostile pages make Create fail with no matches; large real pages still match.
+// The work bounds: hostile pages end the search early, keeping the matches found before the
+// bound; large real pages are searched to their end.
 
 #include <gtest/gtest.h>
 
@@ -55,6 +56,29 @@ TEST(RegexBound, ManyCheapStartPositionsSpendTheBudget) {
     ExpectBoundHit(regex, "a*a*a*(?:b|c)", subject);
 }
 
+TEST(RegexBound, MatchesBeforeTheBoundAreKept) {
+    sample::Company first;
+    first.name = "第一公司";
+    sample::Company second;
+    second.name = "第二公司";
+    // Two real blocks, then block openers to the end of a 1 MB line: each costs a long search.
+    std::string page = sample::CompanyBlock(first) + sample::CompanyBlock(second);
+    while (page.size() < (1 << 20)) page += "<div class=\"mp4\"><b>";
+    Regex regex;
+    ASSERT_FALSE(regex.Create(CompanyDetailPattern(), Utf8ToSystem(page)));
+    ASSERT_EQ(regex.MatchCount(), 2);
+    EXPECT_EQ(regex.GroupCount(), 7);
+    EXPECT_EQ(SystemToUtf8(regex.GetSubMatch(1, 1)), "第一公司");
+    EXPECT_EQ(SystemToUtf8(regex.GetSubMatch(2, 1)), "第二公司");
+    int position = 0;
+    EXPECT_EQ(regex.GetMatch(1, &position),
+              Utf8ToSystem(page.substr(0, page.find("</ul>\r\n</div>") + 5)));
+    EXPECT_EQ(position, 0);
+    EXPECT_EQ(regex.GetSubMatch(3, 1), "");
+    // Only some of the matches replaced would pass for a whole replacement.
+    EXPECT_EQ(regex.ReplaceMatches("x"), "");
+}
+
 TEST(RegexBound, LongRepetitionsOfAGroupStillMatch) {
     std::string subject = std::string(200000, 'a') + "c";
     for (const char* pattern : {"(?:a|b)*c", "(a|b)*?c", "^(a|ab)+c"}) {
@@ -65,7 +89,7 @@ TEST(RegexBound, LongRepetitionsOfAGroupStillMatch) {
     }
 }
 
-TEST(RegexBound, LargeRealPagesStillMatch) {
+TEST(RegexBound, LargeRealPagesAreSearchedToTheirEnd) {
     std::vector<std::string> links;
     for (int i = 0; i < 3000; ++i) links.push_back("/company/" + std::to_string(i) + ".html");
     Regex regex;
@@ -74,8 +98,13 @@ TEST(RegexBound, LargeRealPagesStillMatch) {
     ASSERT_EQ(regex.MatchCount(), 3000);
     EXPECT_EQ(regex.GetSubMatch(3000, 1), "/company/2999.html");
 
-    ASSERT_TRUE(regex.Create(CompanyDetailPattern(),
-                             Utf8ToSystem(sample::CompanyPage(sample::Company{}, 1 << 20))));
+    // A contact block at the start of a page of 16 MB, or near the end of one of 1 MB.
+    const Text& pattern = CompanyDetailPattern();
+    ASSERT_TRUE(regex.Create(
+        pattern, Utf8ToSystem(sample::CompanyBlock(sample::Company{}) + sample::Filler(16 << 20))));
+    EXPECT_EQ(regex.MatchCount(), 1);
+    ASSERT_TRUE(
+        regex.Create(pattern, Utf8ToSystem(sample::CompanyPage(sample::Company{}, 1 << 20))));
     EXPECT_EQ(regex.MatchCount(), 1);
 }
 
