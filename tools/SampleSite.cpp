@@ -40,6 +40,10 @@ constexpr std::size_t kMaxDrainBytes = 1024 * 1024;
 constexpr int kDrainTimeoutMs = 2000;
 // A slow answer's body goes out in this many pieces spread over SiteOptions::slowMs.
 constexpr int kSlowPieces = 10;
+// What follows a late-bytes answer: a whole response of its own, which a client that reuses
+// the connection would take for the answer to its next request.
+constexpr std::string_view kLateBytes =
+    "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 0\r\n\r\n";
 constexpr std::size_t kReceiveChunk = 16 * 1024;
 // Pages are generated from their request alone, so they are kept once rendered, up to this
 // many bytes: a whole search of 10 pages x 20 companies of 30 KB is about 6.5 MB.
@@ -203,6 +207,9 @@ Markup MarkupFor(std::optional<FaultKind> fault) {
     if (fault == FaultKind::NoPageCount) return Markup::WithoutPageCount;
     if (fault == FaultKind::ShortPage) return Markup::Short;
     if (fault == FaultKind::TwoBlocks) return Markup::TwoBlocks;
+    if (fault == FaultKind::EndlessCount) return Markup::EndlessCount;
+    if (fault == FaultKind::ManyLinks) return Markup::ManyLinks;
+    if (fault == FaultKind::ControlBytes) return Markup::ControlBytes;
     return Markup::Regular;
 }
 
@@ -263,11 +270,15 @@ struct SampleSite::Impl {
     RecordedRequest Record(RecordedRequest request, const Route& route, bool answerable);
     std::optional<FaultKind> FaultFor(int requestNumber, const Route& route) const;
     Response Answer(const RecordedRequest& request, const Route& route) const;
-    // The page a route names in the given markup, rendered once and then taken from the cache.
-    std::string Page(const Route& route, Markup markup) const;
+    // The page a route names for a request with this fault, rendered once and then taken from
+    // the cache.
+    std::string Page(const Route& route, std::optional<FaultKind> fault) const;
+    // How the bytes of an answer go out.
+    enum class Pace { AtOnce, Slow, Trickle };
     // extraHeaders: whole header lines, each ended by CR LF.
-    bool Send(int fd, const Response& response, bool keepAlive, bool withBody, bool slowly,
+    bool Send(int fd, const Response& response, bool keepAlive, bool withBody, Pace pace,
               std::string_view extraHeaders = {});
+    bool SendLateBytes(int fd);
 
     SiteOptions options;
     std::string error;
@@ -284,10 +295,11 @@ struct SampleSite::Impl {
     int connectionsAccepted = 0;
     bool stopping = false;
     bool released = false;
+    std::size_t lateBytesSent = 0;
     std::list<Connection> connections;
 
     // Search pages by keyword and page, company pages by seed and number; markup last.
-    using PageKey = std::tuple<Route::Kind, std::string, int, std::uint64_t, int, Markup>;
+    using PageKey = std::tuple<Route::Kind, std::string, int, std::uint64_t, int, Markup, bool>;
     mutable std::mutex cacheMutex;
     mutable std::map<PageKey, std::string> pageCache;
     mutable std::size_t cachedBytes = 0;
@@ -301,7 +313,10 @@ bool SampleSite::Impl::Start() {
     if (options.pages < 0 || options.pages > kMaxPages || options.linksPerPage < 0 ||
         options.linksPerPage > kMaxLinksPerPage || options.latencyMs < 0 ||
         options.latencyMs > kMaxDelayMs || options.slowMs < 0 || options.slowMs > kMaxDelayMs ||
-        options.companyPageBytes > kMaxCompanyPageBytes) {
+        options.companyPageBytes > kMaxCompanyPageBytes || options.trickleMs < 0 ||
+        options.trickleMs > kMaxDelayMs || options.manyLinks < 0 ||
+        options.manyLinks > kMaxManyLinks || options.hugePageBytes > kMaxCompanyPageBytes ||
+        options.lateMs < 0 || options.lateMs > kMaxDelayMs) {
         error = "an option is out of range";
         return false;
     }
@@ -508,12 +523,14 @@ Response SampleSite::Impl::Answer(const RecordedRequest& request, const Route& r
         return {405, ReasonOf(405), RenderNotFoundPage()};
     }
     if (route.kind == Route::Kind::Missing) return {404, "Not Found", RenderNotFoundPage()};
-    return {200, "OK", Page(route, MarkupFor(request.fault))};
+    return {200, "OK", Page(route, request.fault)};
 }
 
-std::string SampleSite::Impl::Page(const Route& route, Markup markup) const {
+std::string SampleSite::Impl::Page(const Route& route, std::optional<FaultKind> fault) const {
     const int page = route.page == 0 ? 1 : route.page;
-    const PageKey key{route.kind, route.keyword, page, route.seed, route.number, markup};
+    const Markup markup = MarkupFor(fault);
+    const bool huge = route.kind == Route::Kind::Company && fault == FaultKind::Huge;
+    const PageKey key{route.kind, route.keyword, page, route.seed, route.number, markup, huge};
     {
         std::lock_guard lock(cacheMutex);
         auto found = pageCache.find(key);
@@ -527,7 +544,8 @@ std::string SampleSite::Impl::Page(const Route& route, Markup markup) const {
         params.keyword = route.keyword;
         params.page = page;
         params.pages = noHits ? 0 : options.pages;
-        params.linksPerPage = options.linksPerPage;
+        params.linksPerPage =
+            markup == Markup::ManyLinks ? options.manyLinks : options.linksPerPage;
         params.baseUrl = baseUrl;
         params.markup = markup;
         rendered = RenderResultPage(params);
@@ -535,7 +553,7 @@ std::string SampleSite::Impl::Page(const Route& route, Markup markup) const {
         CompanyPageParams params;
         params.seed = route.seed;
         params.number = route.number;
-        params.minimumBytes = options.companyPageBytes;
+        params.minimumBytes = huge ? options.hugePageBytes : options.companyPageBytes;
         params.markup = markup;
         rendered = RenderCompanyPage(params);
     }
@@ -548,7 +566,7 @@ std::string SampleSite::Impl::Page(const Route& route, Markup markup) const {
 }
 
 bool SampleSite::Impl::Send(int fd, const Response& response, bool keepAlive, bool withBody,
-                            bool slowly, std::string_view extraHeaders) {
+                            Pace pace, std::string_view extraHeaders) {
     std::string head =
         "HTTP/1.1 " + std::to_string(response.status) + " " + std::string(response.reason) + "\r\n";
     head += "Content-Type: text/html; charset=utf-8\r\n";
@@ -565,19 +583,51 @@ bool SampleSite::Impl::Send(int fd, const Response& response, bool keepAlive, bo
         }
         return true;
     };
-    std::string_view body = withBody ? std::string_view(response.body) : std::string_view();
-    if (!slowly) return sendAll(head + std::string(body));
-    if (!sendAll(head)) return false;
-    std::size_t piece = (body.size() + kSlowPieces - 1) / kSlowPieces;
-    for (int i = 0; i < kSlowPieces && !body.empty(); ++i) {
-        if (!PauseUnlessStopped(Clock::now() +
-                                std::chrono::milliseconds(options.slowMs) / kSlowPieces)) {
-            return false;
+    // Sends `bytes` in pieces of `piece` bytes, the first after `gap` and each next one `gap`
+    // after the one before.
+    auto sendPaced = [&](std::string_view bytes, std::size_t piece, Clock::duration gap) {
+        while (!bytes.empty()) {
+            if (!PauseUnlessStopped(Clock::now() + gap)) return false;
+            std::size_t take = std::min(piece, bytes.size());
+            if (!sendAll(bytes.substr(0, take))) return false;
+            bytes.remove_prefix(take);
         }
-        std::size_t take = std::min(piece, body.size());
-        if (!sendAll(body.substr(0, take))) return false;
-        body.remove_prefix(take);
+        return true;
+    };
+    std::string_view body = withBody ? std::string_view(response.body) : std::string_view();
+    switch (pace) {
+        case Pace::AtOnce:
+            return sendAll(head + std::string(body));
+        case Pace::Slow:
+            return sendAll(head) &&
+                   sendPaced(body, (body.size() + kSlowPieces - 1) / kSlowPieces,
+                             std::chrono::milliseconds(options.slowMs) / kSlowPieces);
+        case Pace::Trickle: {
+            const auto gap = std::chrono::milliseconds(options.trickleMs);
+            for (std::string_view lines = head; !lines.empty();) {
+                std::size_t lineEnd = lines.find("\r\n") + 2;
+                if (!sendPaced(lines.substr(0, lineEnd), lineEnd, gap)) return false;
+                lines.remove_prefix(lineEnd);
+            }
+            return sendPaced(body, 1, gap);
+        }
     }
+    return false;
+}
+
+bool SampleSite::Impl::SendLateBytes(int fd) {
+    if (!PauseUnlessStopped(Clock::now() + std::chrono::milliseconds(options.lateMs))) {
+        return false;
+    }
+    if (send(fd, kLateBytes.data(), kLateBytes.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(kLateBytes.size())) {
+        return false;
+    }
+    {
+        std::lock_guard lock(mutex);
+        ++lateBytesSent;
+    }
+    changed.notify_all();
     return true;
 }
 
@@ -590,13 +640,13 @@ bool SampleSite::Impl::Serve(Connection& connection) {
         if (result == ReadResult::Closed) return true;
         const Clock::time_point due = Clock::now() + std::chrono::milliseconds(options.latencyMs);
         if (result == ReadResult::TooLarge) {
-            Send(fd, {431, ReasonOf(431), {}}, false, true, false);
+            Send(fd, {431, ReasonOf(431), {}}, false, true, Pace::AtOnce);
             return true;
         }
         ParsedHead parsed = ParseHead(std::string_view(buffer).substr(0, headEnd));
         buffer.erase(0, headEnd + 4);
         if (!parsed.recordable) {
-            Send(fd, {parsed.refusal, ReasonOf(parsed.refusal), {}}, false, true, false);
+            Send(fd, {parsed.refusal, ReasonOf(parsed.refusal), {}}, false, true, Pace::AtOnce);
             return true;
         }
         parsed.request.connection = connection.number;
@@ -604,7 +654,7 @@ bool SampleSite::Impl::Serve(Connection& connection) {
         RecordedRequest request = Record(std::move(parsed.request), route, parsed.refusal == 0);
         if (options.onRequest) options.onRequest(request);
         if (parsed.refusal != 0) {
-            Send(fd, {parsed.refusal, ReasonOf(parsed.refusal), {}}, false, true, false);
+            Send(fd, {parsed.refusal, ReasonOf(parsed.refusal), {}}, false, true, Pace::AtOnce);
             return true;
         }
         if (!Discard(fd, buffer, parsed.bodyBytes)) return true;
@@ -623,11 +673,14 @@ bool SampleSite::Impl::Serve(Connection& connection) {
         if (options.sessionCookie && !request.Header("Cookie")) {
             cookie = "Set-Cookie: VSESSID=s" + std::to_string(request.number) + "; path=/\r\n";
         }
-        if (!Send(fd, response, parsed.keepAlive, request.method != "HEAD",
-                  request.fault == FaultKind::Slow, cookie) ||
+        const Pace pace = request.fault == FaultKind::Slow      ? Pace::Slow
+                          : request.fault == FaultKind::Trickle ? Pace::Trickle
+                                                                : Pace::AtOnce;
+        if (!Send(fd, response, parsed.keepAlive, request.method != "HEAD", pace, cookie) ||
             !parsed.keepAlive) {
             return true;
         }
+        if (request.fault == FaultKind::LateBytes && !SendLateBytes(fd)) return true;
     }
 }
 
@@ -682,6 +735,11 @@ bool SampleSite::WaitForRequests(std::size_t count, std::chrono::milliseconds ti
 void SampleSite::ClearRequests() {
     std::lock_guard lock(impl_->mutex);
     impl_->requests.clear();
+}
+
+bool SampleSite::WaitForLateBytes(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(impl_->mutex);
+    return impl_->changed.wait_for(lock, timeout, [&] { return impl_->lateBytesSent >= count; });
 }
 
 void SampleSite::ReleaseHeld() {

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/SiteContent.h"
 #include "tools/SiteFaults.h"
 
 namespace velmora::site {
@@ -35,18 +36,23 @@ struct RecordedRequest {
 // Bounds of the options; Start refuses values beyond them (and negative ones).
 inline constexpr int kMaxPages = 100000;
 inline constexpr int kMaxLinksPerPage = 1000;  // a result page stays near 1 MB at most
+static_assert(kMaxPages * kMaxLinksPerPage <= kMaxCompanyNumber);
+// A many-links page holds this many at most, about 20 MB, under a client's body cap.
+inline constexpr int kMaxManyLinks = 200000;
 inline constexpr int kMaxDelayMs = 10 * 60 * 1000;
 inline constexpr std::size_t kMaxCompanyPageBytes = 64 * 1024 * 1024;
-// Every company of a search has a number up to this, which int holds with room to spare.
-inline constexpr int kMaxCompanyNumber = kMaxPages * kMaxLinksPerPage;
 
 struct SiteOptions {
     std::uint16_t port = 0;  // 0: an ephemeral port
     int pages = 10;          // result pages of every keyword; 0: nothing is found
     int linksPerPage = 20;
-    int latencyMs = 0;                        // from a request's arrival to its answer
-    std::size_t companyPageBytes = 30000;     // company pages are at least this long
-    int slowMs = 2000;                        // a slow answer takes this long to trickle out
+    int latencyMs = 0;                     // from a request's arrival to its answer
+    std::size_t companyPageBytes = 30000;  // company pages are at least this long
+    int slowMs = 2000;                     // a slow answer takes this long to trickle out
+    int trickleMs = 1000;    // a trickled answer sends a header line or a body byte this often
+    int manyLinks = 100000;  // links on a many-links result page
+    std::size_t hugePageBytes = 50 * 1024 * 1024;  // a huge company page is at least this long
+    int lateMs = 50;  // bytes nobody asked for follow a late-bytes answer after this long
     std::vector<std::string> noHitsKeywords;  // UTF-8 keywords that find nothing
     std::vector<FaultRule> faults;            // the first rule that covers a request applies
     bool sessionCookie = false;               // answers to requests without a Cookie set one
@@ -86,6 +92,9 @@ public:
     void ClearRequests();
     // Lets every answer held by a hold fault go, and the ones held later too.
     void ReleaseHeld();
+    // Waits until the stray bytes of at least `count` late-bytes answers have been sent; false
+    // when the time runs out first.
+    [[nodiscard]] bool WaitForLateBytes(std::size_t count, std::chrono::milliseconds timeout) const;
 
 private:
     struct Impl;

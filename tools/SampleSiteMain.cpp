@@ -28,12 +28,21 @@ constexpr std::string_view kUsage =
     "  --latency-ms N          wait N ms before every answer (default 0)\n"
     "  --company-page-bytes N  minimum size of a company page (default 30000)\n"
     "  --slow-ms N             how long a slow answer trickles (default 2000)\n"
+    "  --trickle-ms N          a trickled answer's pace: a header line or a body byte each N ms\n"
+    "                          (default 1000)\n"
+    "  --many-links N          links on a many-links result page (default 100000)\n"
+    "  --huge-page-bytes N     minimum size of a huge company page (default 52428800)\n"
+    "  --late-ms N             stray bytes follow a late answer after N ms (default 50)\n"
     "  --no-hits KEYWORD       KEYWORD (UTF-8) finds nothing; may be repeated\n"
     "  --fault KIND[:SCOPE[=WHICH]]\n"
     "                          KIND: slow (trickled body), reset, 500, nomatch (changed\n"
     "                                markup), nocount (no page-count marker), short (markers\n"
     "                                before byte 10000), twoblocks (two contact blocks),\n"
-    "                                hold (never answered)\n"
+    "                                hold (never answered), trickle (paced as --trickle-ms),\n"
+    "                                endless (page count 99999999999), manylinks (--many-links\n"
+    "                                links), huge (--huge-page-bytes), control (terminal\n"
+    "                                control characters in the total and the cells), late\n"
+    "                                (a stray response follows the answer)\n"
     "                          SCOPE: request (arrival number), company (company number),\n"
     "                                 page (page parameter; 0 = the search without one)\n"
     "                          WHICH: numbers like 2,5,9 or every-N; none = all of the scope\n"
@@ -60,6 +69,13 @@ constexpr NumericOption kNumericOptions[] = {
     {"--slow-ms", kMaxDelayMs, [](SiteOptions& o, long long v) { o.slowMs = static_cast<int>(v); }},
     {"--company-page-bytes", static_cast<long long>(kMaxCompanyPageBytes),
      [](SiteOptions& o, long long v) { o.companyPageBytes = static_cast<std::size_t>(v); }},
+    {"--trickle-ms", kMaxDelayMs,
+     [](SiteOptions& o, long long v) { o.trickleMs = static_cast<int>(v); }},
+    {"--many-links", kMaxManyLinks,
+     [](SiteOptions& o, long long v) { o.manyLinks = static_cast<int>(v); }},
+    {"--huge-page-bytes", static_cast<long long>(kMaxCompanyPageBytes),
+     [](SiteOptions& o, long long v) { o.hugePageBytes = static_cast<std::size_t>(v); }},
+    {"--late-ms", kMaxDelayMs, [](SiteOptions& o, long long v) { o.lateMs = static_cast<int>(v); }},
 };
 
 const NumericOption* FindNumericOption(std::string_view name) {

@@ -1,5 +1,6 @@
 #include "tools/SiteContent.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -373,6 +374,11 @@ void AddFooter(Page& page) {
 }
 
 void AddResultItem(Page& page, const ResultPageParams& params, std::uint64_t seed, int number) {
+    if (params.markup == Markup::ManyLinks) {
+        page << "<div class=\"sup-name\"><a href=\"" + std::string(params.baseUrl) +
+                    CompanyTarget(seed, number) + "\">" + std::to_string(number) + "</a></div>";
+        return;
+    }
     CompanyRecord company = GenerateCompany(seed, number);
     const City& city = CityOf(seed, number);
     std::string url = std::string(params.baseUrl) + CompanyTarget(seed, number);
@@ -389,14 +395,21 @@ void AddResultItem(Page& page, const ResultPageParams& params, std::uint64_t see
          << "</div>";
 }
 
-void AddPager(Page& page, const ResultPageParams& params, int total) {
-    std::string pageNumbers = std::to_string(params.page) + "/" + std::to_string(params.pages);
+void AddPager(Page& page, const ResultPageParams& params, long long total) {
+    std::string pageNumbers =
+        std::to_string(params.page) + "/" +
+        (params.markup == Markup::EndlessCount ? std::string(kEndlessPageCount)
+                                               : std::to_string(params.pages));
     if (params.markup == Markup::Changed) {
         page << "<div class=\"pages\">共 " + std::to_string(total) + " 条 第 " + pageNumbers +
                     " 页</div>";
         return;
     }
-    std::string line = "<div class=\"pages\">总数: " + std::to_string(total) + "&nbsp;&nbsp;";
+    std::string totalText = std::to_string(total);
+    if (params.markup == Markup::ControlBytes) {
+        totalText = "<b>" + totalText + "</b>" + std::string(kTerminalEscapes);
+    }
+    std::string line = "<div class=\"pages\">总数: " + totalText + "&nbsp;&nbsp;";
     if (params.markup != Markup::WithoutPageCount) line += "页次: " + pageNumbers + "&nbsp;&nbsp;";
     line += "每页: " + std::to_string(params.linksPerPage) + "&nbsp;&nbsp;";
     std::string base = SearchTarget(params.keyword);
@@ -464,6 +477,21 @@ CompanyRecord GenerateCompany(std::uint64_t seed, int number) {
     return company;
 }
 
+CompanyRecord WithControlBytes(CompanyRecord company) {
+    using namespace std::string_literals;
+    company.companyName += "\x1b[31m";
+    company.contact = "\x07" + company.contact + "\x08";
+    company.telephone += "\x00\x0c"s;
+    company.mobile += "\x7f";
+    company.fax =
+        "\xc2\x9b"
+        "2J" +
+        company.fax;              // U+009B, the one-character CSI
+    company.email += "\xc2\x85";  // U+0085, next line
+    company.address += kTerminalEscapes;
+    return company;
+}
+
 EmailMarkup EmailMarkupOf(std::uint64_t seed, int number) {
     Dice dice(CompanyState(seed, number) ^ 0x2545F4914F6CDD1DULL);
     int roll = dice.Below(20);
@@ -484,7 +512,7 @@ std::string RenderResultPage(const ResultPageParams& params) {
             "企业名录</a> &gt; 搜索“" +
                 keywordHtml + "”</div>";
     bool hits = params.pages > 0;
-    int total = params.pages * params.linksPerPage;
+    long long total = static_cast<long long>(params.pages) * params.linksPerPage;
     if (params.markup == Markup::Short) {
         if (hits) AddPager(page, params, total);
     } else {
@@ -498,8 +526,12 @@ std::string RenderResultPage(const ResultPageParams& params) {
     } else {
         page << "<div class=\"list\">";
         if (params.page >= 1 && params.page <= params.pages) {
-            for (int i = 1; i <= params.linksPerPage; ++i) {
-                AddResultItem(page, params, seed, (params.page - 1) * params.linksPerPage + i);
+            // Numbers past the last company a site can serve are left out.
+            const long long first = static_cast<long long>(params.page - 1) * params.linksPerPage;
+            const long long last =
+                std::min<long long>(first + params.linksPerPage, kMaxCompanyNumber);
+            for (long long number = first + 1; number <= last; ++number) {
+                AddResultItem(page, params, seed, static_cast<int>(number));
             }
         }
         page << "</div>";
@@ -512,6 +544,7 @@ std::string RenderResultPage(const ResultPageParams& params) {
 
 std::string RenderCompanyPage(const CompanyPageParams& params) {
     CompanyRecord company = GenerateCompany(params.seed, params.number);
+    if (params.markup == Markup::ControlBytes) company = WithControlBytes(std::move(company));
     const City& city = CityOf(params.seed, params.number);
     std::string industry(IndustryOf(company.companyName));
     Dice dice(CompanyState(params.seed, params.number) ^ 0x7F4A7C159E3779B9ULL);

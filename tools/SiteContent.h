@@ -17,6 +17,10 @@ inline constexpr std::string_view kPageParameter = "&p=";
 // Company pages live at kCompanyPath + seed in hex + "/" + number + ".html".
 inline constexpr std::string_view kCompanyPath = "/company/";
 
+// Every company of a search has a number up to this, which int holds with room to spare;
+// result pages leave out links past it.
+inline constexpr int kMaxCompanyNumber = 100'000'000;
+
 // Start markers are found only from this byte on (1-based, counted in the system code page),
 // so every result page carries at least this much chrome before its pager.
 inline constexpr std::size_t kMarkerSearchStart = 10000;
@@ -49,7 +53,17 @@ enum class Markup {
     Short,             // result page: no padding and the pager first, so both markers lie
                        // before kMarkerSearchStart
     TwoBlocks,         // company page: the next company's contact block follows its own
+    EndlessCount,      // result page: the pager claims kEndlessPageCount pages
+    ManyLinks,         // result page: one line per company link and nothing else, so that
+                       // 100,000 links make about 10 MB
+    ControlBytes,      // result page: the total in bold followed by kTerminalEscapes;
+                       // company page: cells as WithControlBytes writes them
 };
+
+// What a page count that no crawl should believe looks like: beyond any 32-bit integer.
+inline constexpr std::string_view kEndlessPageCount = "99999999999";
+// Escape sequences that retitle and recolour a terminal which prints them raw.
+inline constexpr std::string_view kTerminalEscapes = "\x1b]0;owned\x07\x1b[31m";
 
 struct ResultPageParams {
     std::string_view keyword;  // UTF-8, as decoded from the request
@@ -69,6 +83,9 @@ struct CompanyPageParams {
 
 std::uint64_t KeywordSeed(std::string_view keyword);
 CompanyRecord GenerateCompany(std::uint64_t seed, int number);
+// The company with control characters in every cell: C0 ones (NUL, BEL, BS, FF, ESC), DEL and
+// C1 ones (U+0085, U+009B), as a hostile page carries them.
+CompanyRecord WithControlBytes(CompanyRecord company);
 EmailMarkup EmailMarkupOf(std::uint64_t seed, int number);
 
 std::string RenderResultPage(const ResultPageParams& params);

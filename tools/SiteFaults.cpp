@@ -11,7 +11,7 @@ namespace {
 // Bounds a rule's list so that a command line cannot make the site hold an endless one.
 constexpr std::size_t kMaxRuleNumbers = 10000;
 
-constexpr std::array<std::pair<std::string_view, FaultKind>, 8> kKindNames{{
+constexpr std::array<std::pair<std::string_view, FaultKind>, 14> kKindNames{{
     {"slow", FaultKind::Slow},
     {"reset", FaultKind::Reset},
     {"500", FaultKind::ServerError},
@@ -20,6 +20,12 @@ constexpr std::array<std::pair<std::string_view, FaultKind>, 8> kKindNames{{
     {"short", FaultKind::ShortPage},
     {"twoblocks", FaultKind::TwoBlocks},
     {"hold", FaultKind::Hold},
+    {"trickle", FaultKind::Trickle},
+    {"endless", FaultKind::EndlessCount},
+    {"manylinks", FaultKind::ManyLinks},
+    {"huge", FaultKind::Huge},
+    {"control", FaultKind::ControlBytes},
+    {"late", FaultKind::LateBytes},
 }};
 
 constexpr std::array<std::pair<std::string_view, FaultScope>, 3> kScopeNames{{

@@ -426,6 +426,54 @@ TEST(SampleSiteFaults, StoppingDropsHeldAndTricklingAnswers) {
     site.Stop();
 }
 
+TEST(SampleSiteFaults, HostileAnswersCarryWhatTheyPromise) {
+    SiteOptions options = SmallSite();
+    options.faults = {*ParseFaultRule("trickle:request=1"), *ParseFaultRule("late:company=2"),
+                      *ParseFaultRule("huge:company=3"), *ParseFaultRule("manylinks:page=1")};
+    options.trickleMs = 1;
+    options.hugePageBytes = 3 * 1024 * 1024;
+    options.manyLinks = 5000;
+    SampleSite site(options);
+    SampleSite reference(SmallSite());
+    ASSERT_TRUE(site.Start());
+    ASSERT_TRUE(reference.Start());
+
+    // A trickled answer is the plain one, paced (a short one: a byte each millisecond).
+    std::optional<Reply> trickled = Fetch(site, "/missing");
+    std::optional<Reply> plain = Fetch(reference, "/missing");
+    ASSERT_TRUE(trickled && plain);
+    EXPECT_EQ(trickled->head, plain->head);
+    EXPECT_EQ(trickled->body, plain->body);
+
+    // A late answer is followed, on its connection, by a whole response nobody asked for.
+    LoopbackClient client(site.Port());
+    ASSERT_TRUE(client.Send(GetRequest(CompanyPath("机械", 2))));
+    std::optional<Reply> answer = client.Receive();
+    ASSERT_TRUE(answer);
+    EXPECT_NE(answer->body.find("<div class=\"mp4\">"), std::string::npos);
+    ASSERT_TRUE(site.WaitForLateBytes(1, kEventTimeout));
+    std::optional<Reply> stray = client.Receive();
+    ASSERT_TRUE(stray);
+    EXPECT_EQ(stray->status, 200);
+    EXPECT_TRUE(stray->body.empty());
+
+    std::optional<Reply> huge = Fetch(site, CompanyPath("机械", 3));
+    ASSERT_TRUE(huge);
+    EXPECT_GE(huge->body.size(), options.hugePageBytes);
+    EXPECT_LT(huge->body.find("<div class=\"mp4\">"), 20000u);
+
+    std::optional<Reply> many = Fetch(site, SearchTarget("机械", 1));
+    ASSERT_TRUE(many);
+    EXPECT_NE(many->body.find(site.CompanyUrl("机械", 5000) + "\""), std::string::npos);
+    EXPECT_EQ(many->body.find(site.CompanyUrl("机械", 5001) + "\""), std::string::npos);
+
+    std::vector<std::optional<FaultKind>> faults;
+    for (const RecordedRequest& request : site.Requests()) faults.push_back(request.fault);
+    EXPECT_EQ(faults,
+              (std::vector<std::optional<FaultKind>>{FaultKind::Trickle, FaultKind::LateBytes,
+                                                     FaultKind::Huge, FaultKind::ManyLinks}));
+}
+
 struct ParseCase {
     const char* text;
     FaultKind kind;
@@ -468,7 +516,13 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"hold:page", FaultKind::Hold, FaultScope::ResultPage, {0, 1, 7}, {}},
         ParseCase{"nocount:page=0", FaultKind::NoPageCount, FaultScope::ResultPage, {0}, {1}},
         ParseCase{"short:page=0", FaultKind::ShortPage, FaultScope::ResultPage, {0}, {1}},
-        ParseCase{"twoblocks:company=1", FaultKind::TwoBlocks, FaultScope::Company, {1}, {2}}),
+        ParseCase{"twoblocks:company=1", FaultKind::TwoBlocks, FaultScope::Company, {1}, {2}},
+        ParseCase{"trickle:company=2", FaultKind::Trickle, FaultScope::Company, {2}, {1}},
+        ParseCase{"endless:page=0", FaultKind::EndlessCount, FaultScope::ResultPage, {0}, {1}},
+        ParseCase{"manylinks:page=1", FaultKind::ManyLinks, FaultScope::ResultPage, {1}, {2}},
+        ParseCase{"huge:company", FaultKind::Huge, FaultScope::Company, {1, 9}, {}},
+        ParseCase{"control", FaultKind::ControlBytes, FaultScope::Request, {1}, {}},
+        ParseCase{"late:request=every-2", FaultKind::LateBytes, FaultScope::Request, {2}, {1}}),
     [](const ::testing::TestParamInfo<ParseCase>& param) {
         return "Rule" + std::to_string(param.index);
     });

@@ -154,9 +154,14 @@ TEST(ResultPage, MarkupVariantsHideWhatTheyShould) {
         const char* total;
         std::size_t links;
     } cases[] = {
-        {Markup::Regular, "3", "60", 20},         {Markup::Changed, "", "", 0},
-        {Markup::WithoutPageCount, "", "60", 20}, {Markup::Short, "", "", 20},
+        {Markup::Regular, "3", "60", 20},
+        {Markup::Changed, "", "", 0},
+        {Markup::WithoutPageCount, "", "60", 20},
+        {Markup::Short, "", "", 20},
         {Markup::TwoBlocks, "3", "60", 20},  // a company-page variant: result pages stay
+        {Markup::EndlessCount, "99999999999", "60", 20},
+        {Markup::ManyLinks, "3", "60", 20},
+        {Markup::ControlBytes, "3", "<b>60</b>\x1b]0;owned\x07\x1b[31m", 20},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.markup));
@@ -228,11 +233,9 @@ TEST(CompanyPage, MarkupVariantsChangeTheContactBlocks) {
     struct Case {
         Markup markup;
         int matches;
-    } cases[] = {{Markup::Regular, 1},
-                 {Markup::Changed, 0},
-                 {Markup::TwoBlocks, 2},
-                 {Markup::Short, 1},
-                 {Markup::WithoutPageCount, 1}};
+    } cases[] = {{Markup::Regular, 1},   {Markup::Changed, 0},          {Markup::TwoBlocks, 2},
+                 {Markup::Short, 1},     {Markup::WithoutPageCount, 1}, {Markup::EndlessCount, 1},
+                 {Markup::ManyLinks, 1}, {Markup::ControlBytes, 1}};
     std::uint64_t seed = KeywordSeed("机械");
     for (const Case& c : cases) {
         Regex regex;
@@ -240,8 +243,10 @@ TEST(CompanyPage, MarkupVariantsChangeTheContactBlocks) {
                                  Utf8ToSystem(RenderCompany("机械", 4, 30000, c.markup))));
         EXPECT_EQ(regex.MatchCount(), c.matches) << static_cast<int>(c.markup);
         for (int m = 1; m <= regex.MatchCount(); ++m) {
-            EXPECT_EQ(SystemToUtf8(regex.GetSubMatch(m, 1)),
-                      GenerateCompany(seed, 4 + m - 1).companyName);
+            CompanyRecord company = GenerateCompany(seed, 4 + m - 1);
+            if (c.markup == Markup::ControlBytes) company = WithControlBytes(company);
+            EXPECT_EQ(SystemToUtf8(regex.GetSubMatch(m, 1)), company.companyName);
+            EXPECT_EQ(SystemToUtf8(regex.GetSubMatch(m, 7)), company.address);
         }
     }
 }
