@@ -25,6 +25,14 @@ if(VELMORA_SANITIZE)
   add_link_options(-fsanitize=${VELMORA_SANITIZE})
 endif()
 
+option(VELMORA_FUZZ "Build the libFuzzer targets (clang only); every object is instrumented" OFF)
+if(VELMORA_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "VELMORA_FUZZ needs clang (CXX=clang++)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # velmora_add_test(NAME SOURCES... [LIBS ...]): one GoogleTest binary, registered with CTest.
 include(GoogleTest)
 function(velmora_add_test name)

@@ -137,6 +137,9 @@ public:
     // case, and port) and does not drop from https to http. Only such a hop carries the Cookie
     // line and the caller's Authorization-like lines.
     static bool RedirectKeepsOrigin(const UrlParts& from, const UrlParts& to);
+    // The Location of a response header block made absolute against the URL it answered; empty
+    // when there is none. ResolveLocation() is this for the last exchange.
+    static Text ResolveLocation(std::string_view responseHeaders, std::string_view requestUrl);
     // UTF-8 bytes to system-code-page text; malformed input becomes replacement characters.
     static Text Utf8ToAnsi(const Bytes& bytes);
 

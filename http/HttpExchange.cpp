@@ -288,27 +288,31 @@ Text HttpClient::ReadBodyTextUtf8(int maxChunks) {
 }
 
 Text HttpClient::ResolveLocation() const {
+    return ResolveLocation(responseHeaders, currentUrl);
+}
+
+Text HttpClient::ResolveLocation(std::string_view responseHeaders, std::string_view requestUrl) {
     constexpr std::string_view kLocation = "\r\nLocation:";
     std::size_t found = FindAt(responseHeaders, kLocation, 0, true);
     if (found == kNotFound) return {};
     std::size_t valueStart = found + kLocation.size();
     std::size_t valueEnd = FindAt(responseHeaders, kLineEnd, valueStart);
     if (valueEnd == kNotFound) return {};
-    Text location =
-        TrimBoth(std::string_view(responseHeaders).substr(valueStart, valueEnd - valueStart));
+    Text location = TrimBoth(responseHeaders.substr(valueStart, valueEnd - valueStart));
     if (location.empty()) return {};
+    const UrlParts request = ParseUrl(requestUrl).value_or(UrlParts{});
     // Scheme-relative: another server, reached over the current scheme.
-    if (location.starts_with("//")) return scheme + location.substr(2);
+    if (location.starts_with("//")) return request.scheme + location.substr(2);
     if (location.front() == '/') {
-        return scheme + host + ":" + std::to_string(port) + location;
+        return request.scheme + request.host + ":" + std::to_string(request.port) + location;
     }
     Text lower = ToLowerText(location);
     if (lower.starts_with(kHttpScheme) || lower.starts_with(kHttpsScheme)) return location;
-    // Relative to the directory of the current URL's path: its query and fragment are no part
+    // Relative to the directory of the request URL's path: its query and fragment are no part
     // of it, whatever slashes they hold. A URL without a path is its own directory (its last
     // "/" is the scheme's, which must not be cut into).
-    const std::size_t schemeLength = SchemeLength(currentUrl);
-    const Text base = currentUrl.substr(0, currentUrl.find_first_of("?#", schemeLength));
+    const std::size_t schemeLength = SchemeLength(requestUrl);
+    const Text base(requestUrl.substr(0, requestUrl.find_first_of("?#", schemeLength)));
     std::size_t lastSlash = base.rfind('/');
     if (lastSlash == Text::npos || lastSlash < schemeLength) return base + "/" + location;
     return base.substr(0, lastSlash + 1) + location;
