@@ -1,5 +1,9 @@
 #include "http/CurlTransport.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -104,6 +108,21 @@ size_t BodyCallback(char* data, size_t size, size_t count, void* transfer) {
     return static_cast<HttpClient::Transfer*>(transfer)->OnBody(data, size * count);
 }
 
+curl_socket_t OpenSocket(void* session, curlsocktype, curl_sockaddr* address) {
+    curl_socket_t socket =
+        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (socket != CURL_SOCKET_BAD) {
+        static_cast<HttpClient::Session*>(session)->sockets.push_back(socket);
+    }
+    return socket;
+}
+
+int CloseSocket(void* session, curl_socket_t socket) {
+    auto& sockets = static_cast<HttpClient::Session*>(session)->sockets;
+    sockets.erase(std::remove(sockets.begin(), sockets.end(), socket), sockets.end());
+    return close(socket);
+}
+
 int StatusOfLine(std::string_view statusLine) {
     std::size_t space = statusLine.find(' ');
     if (space == std::string_view::npos) return 0;
@@ -183,6 +202,13 @@ HttpClient::Session::~Session() {
     if (easy != nullptr) curl_easy_cleanup(easy);
 }
 
+void HttpClient::Session::ShutDownConnectionsWithInput() const {
+    for (curl_socket_t socket : sockets) {
+        pollfd idle{socket, POLLIN, 0};
+        if (poll(&idle, 1, 0) > 0) shutdown(socket, SHUT_RDWR);
+    }
+}
+
 HttpClient::Transfer::Transfer(Text verb, UrlParts target)
     : verb_(std::move(verb)), target_(std::move(target)) {}
 
@@ -196,6 +222,7 @@ bool HttpClient::Transfer::Start(Session& session, const TransferSetup& setup, B
     session_ = &session;
     sink_ = &sink;
     limit_ = kMaxBodyBytes;
+    timeAllowed_ = setup.timeLeft;
     if (session.easy == nullptr || session.multi == nullptr) {
         Finish(CURLE_FAILED_INIT);
         return false;
@@ -268,6 +295,12 @@ bool HttpClient::Transfer::Start(Session& session, const TransferSetup& setup, B
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, BodyCallback);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, OpenSocket);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &session);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, CloseSocket);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, &session);
+    // No transfer of this session runs now, so every connection it holds is idle.
+    session.ShutDownConnectionsWithInput();
 
     if (curl_multi_add_handle(session.multi, easy) != CURLM_OK) {
         Finish(CURLE_FAILED_INIT);
@@ -362,6 +395,21 @@ std::uint64_t HttpClient::Transfer::BytesMoved() const {
     return headerBytes_ + bodyBytes_ + static_cast<std::uint64_t>(uploaded);
 }
 
+std::chrono::milliseconds HttpClient::Transfer::ActiveTime() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(activeTime_);
+}
+
+// Checked as each window of active time closes: too few bytes in it fail the transfer.
+bool HttpClient::Transfer::TooSlow(std::uint64_t moved) {
+    if (activeTime_ - windowStart_ < session_->lowSpeedWindow) return false;
+    const std::uint64_t floor = session_->lowSpeedBytesPerSecond *
+                                static_cast<std::uint64_t>(session_->lowSpeedWindow.count()) / 1000;
+    if (moved - windowStartBytes_ < floor) return true;
+    windowStart_ = activeTime_;
+    windowStartBytes_ = moved;
+    return false;
+}
+
 std::chrono::milliseconds HttpClient::Transfer::StallLimit() const {
     curl_off_t uploaded = 0;
     curl_easy_getinfo(session_->easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
@@ -403,11 +451,14 @@ TransferOutcome HttpClient::Transfer::Drive(Phase phase, TransferControl* contro
     }
     std::uint64_t lastMoved = BytesMoved();
     Clock::time_point lastProgress = Clock::now();
+    Clock::time_point lastTick = lastProgress;
     while (!PhaseDone(phase)) {
         if (control != nullptr) {
             if (control->IsPaused()) {
+                activeTime_ += Clock::now() - lastTick;
                 if (!control->WaitWhilePaused()) break;
-                lastProgress = Clock::now();  // paused time is not a stall
+                // Paused time is neither a stall nor part of the deadline.
+                lastProgress = lastTick = Clock::now();
             }
             if (control->IsStopped()) break;
         }
@@ -417,6 +468,8 @@ TransferOutcome HttpClient::Transfer::Drive(Phase phase, TransferControl* contro
         if (PhaseDone(phase)) break;
 
         Clock::time_point now = Clock::now();
+        activeTime_ += now - lastTick;
+        lastTick = now;
         std::uint64_t moved = BytesMoved();
         if (moved != lastMoved) {
             lastMoved = moved;
@@ -424,11 +477,18 @@ TransferOutcome HttpClient::Transfer::Drive(Phase phase, TransferControl* contro
         }
         auto stalled = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastProgress);
         auto limit = StallLimit();
-        if (stalled >= limit) {
+        if (stalled >= limit || TooSlow(moved) || activeTime_ >= timeAllowed_) {
             Finish(CURLE_OPERATION_TIMEDOUT);
             return TransferOutcome::kFailed;
         }
-        auto wait = std::min(kMaxPollWait, limit - stalled);
+        // Woken in time for whichever bound comes first.
+        auto wait = std::min(
+            {kMaxPollWait, limit - stalled,
+             std::chrono::duration_cast<std::chrono::milliseconds>(timeAllowed_ - activeTime_) +
+                 std::chrono::milliseconds(1),
+             std::chrono::duration_cast<std::chrono::milliseconds>(
+                 windowStart_ + session_->lowSpeedWindow - activeTime_) +
+                 std::chrono::milliseconds(1)});
         curl_multi_poll(session_->multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
     }
     if (control != nullptr && control->IsStopped() && !finished_) {

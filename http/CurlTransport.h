@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "http/HttpClient.h"
 #include "http/HttpError.h"
@@ -26,6 +27,15 @@ inline constexpr std::size_t kRedirectDrainBytes = std::size_t{64} << 10;
 // Unset time-outs never let a request hang: connecting, and no byte moving while not paused.
 inline constexpr std::chrono::milliseconds kDefaultConnectTimeout{20000};
 inline constexpr std::chrono::milliseconds kDefaultStallTimeout{30000};
+// A transfer that moves fewer bytes than this a second, averaged over a whole window, fails: a
+// server trickling a byte or a header line a second never trips the stall time-out and would
+// hold a search for hours. Slow but working links move far more; a whole company page is
+// about 30 KB.
+inline constexpr std::size_t kDefaultLowSpeedBytesPerSecond = 1024;
+inline constexpr std::chrono::milliseconds kDefaultLowSpeedWindow{30000};
+// No request lasts longer than this, its redirects and its body included: at the low-speed
+// floor a 100 KB result page arrives in under two minutes.
+inline constexpr std::chrono::milliseconds kDefaultRequestDeadline{180000};
 // Longest sleep in the poll, so that time-outs are checked even when nothing wakes us.
 inline constexpr std::chrono::milliseconds kMaxPollWait{1000};
 // An idle pooled connection older than this is not reused (servers drop idle ones).
@@ -43,7 +53,16 @@ struct HttpClient::Session {
     std::chrono::milliseconds connectTimeout = kDefaultConnectTimeout;
     std::chrono::milliseconds sendStallTimeout = kDefaultStallTimeout;
     std::chrono::milliseconds receiveStallTimeout = kDefaultStallTimeout;
+    std::size_t lowSpeedBytesPerSecond = kDefaultLowSpeedBytesPerSecond;
+    std::chrono::milliseconds lowSpeedWindow = kDefaultLowSpeedWindow;
+    std::chrono::milliseconds requestDeadline = kDefaultRequestDeadline;
     Text proxy;  // empty: direct, whatever the environment says
+
+    // Sockets libcurl opened for this session and has not closed: the pooled connections.
+    std::vector<curl_socket_t> sockets;
+    // A pooled connection on which bytes arrived while idle (or whose peer closed it) is shut
+    // down, so that libcurl drops it instead of reading those bytes as the next answer.
+    void ShutDownConnectionsWithInput() const;
 };
 
 // What one request sends; built by the exchange, handed to the transport as is.
@@ -55,6 +74,8 @@ struct TransferSetup {
     std::optional<Text> password;
     std::optional<Text> proxyUser;
     std::optional<Text> proxyPassword;
+    // What is left of the request's deadline: earlier hops of a redirect chain used the rest.
+    std::chrono::milliseconds timeLeft = kDefaultRequestDeadline;
 };
 
 enum class TransferOutcome {
@@ -86,6 +107,8 @@ public:
     void Abandon();
     // Why the transfer failed; kNone while it has not.
     HttpError Error() const { return error_; }
+    // Time spent driving the transfer, paused time left out.
+    std::chrono::milliseconds ActiveTime() const;
 
     // libcurl callbacks.
     std::size_t OnHeader(const char* data, std::size_t size);
@@ -96,6 +119,7 @@ private:
     TransferOutcome Drive(Phase phase, TransferControl* control);
     bool PhaseDone(Phase phase) const;
     std::chrono::milliseconds StallLimit() const;
+    bool TooSlow(std::uint64_t moved);
     std::uint64_t BytesMoved() const;
     void CollectFinished();
     // Ends the transfer with `result`, noting why it failed if it did.
@@ -119,6 +143,11 @@ private:
     std::uint64_t bodyBytes_ = 0;
     Bytes* sink_ = nullptr;
     std::size_t limit_ = kMaxBodyBytes;
+    std::chrono::steady_clock::duration timeAllowed_{};
+    std::chrono::steady_clock::duration activeTime_{};
+    // The low-speed window running: when it began (in active time) and the bytes moved then.
+    std::chrono::steady_clock::duration windowStart_{};
+    std::uint64_t windowStartBytes_ = 0;
     curl_slist* headerList_ = nullptr;
     Bytes requestBody_;
     std::string connectUrl_;

@@ -180,6 +180,15 @@ void HttpClient::SetTimeouts(int connectMs, int sendMs, int receiveMs) {
     sessionHandle->receiveStallTimeout = TimeoutOr(receiveMs, kDefaultStallTimeout);
 }
 
+void HttpClient::SetSpeedLimits(int bytesPerSecond, int windowMs, int deadlineMs) {
+    if (!sessionHandle) return;
+    sessionHandle->lowSpeedBytesPerSecond = bytesPerSecond > 0
+                                                ? static_cast<std::size_t>(bytesPerSecond)
+                                                : kDefaultLowSpeedBytesPerSecond;
+    sessionHandle->lowSpeedWindow = TimeoutOr(windowMs, kDefaultLowSpeedWindow);
+    sessionHandle->requestDeadline = TimeoutOr(deadlineMs, kDefaultRequestDeadline);
+}
+
 void HttpClient::SetProxy(const Text& server, const std::optional<Text>& user,
                           const std::optional<Text>& password) {
     if (!sessionHandle) return;

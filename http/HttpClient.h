@@ -7,6 +7,7 @@
 // several threads take turns. A TransferControl given with SetTransferControl lets other threads
 // pause, resume or stop the exchange in flight.
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -68,6 +69,11 @@ public:
     [[nodiscard]] bool SetOption(int option, const Bytes& value);
     // Milliseconds; a value of 0 or less keeps the built-in limit.
     void SetTimeouts(int connectMs, int sendMs, int receiveMs);
+    // The pace every request must keep (built in: 1 KB a second over 30 s, 3 minutes in all):
+    // a transfer that moves fewer than bytesPerSecond on average over a whole window fails, and
+    // so does a request, its redirects and body included, at the deadline. Paused time counts
+    // for neither. A value of 0 or less keeps the built-in limit.
+    void SetSpeedLimits(int bytesPerSecond, int windowMs, int deadlineMs);
     void SetProxy(const Text& server, const std::optional<Text>& user = std::nullopt,
                   const std::optional<Text>& password = std::nullopt);
     // Only between OpenRequest and Send: false when no request has been opened.
@@ -155,8 +161,10 @@ private:
     };
 
     // keepsOrigin: every hop so far stayed with the first request's server and security, so
-    // the Cookie line and the caller's credential lines go along.
-    bool SendHop(const Bytes& body, int mergeOption, int redirectsLeft, bool keepsOrigin);
+    // the Cookie line and the caller's credential lines go along. timeLeft: what the earlier
+    // hops left of the request's deadline.
+    bool SendHop(const Bytes& body, int mergeOption, int redirectsLeft, bool keepsOrigin,
+                 std::chrono::milliseconds timeLeft);
     const Bytes& LoadBody(int maxChunks);
     void MergeResponseCookies(int mergeOption);
     void AppendStandardHeaders();

@@ -13,7 +13,7 @@ enum class HttpError {
     kNoRoute,            // the address cannot be reached over the network
     kConnectTimeout,     // no connection (TLS handshake included) within the connect time-out
     kTlsFailure,         // the secure connection could not be set up or verified
-    kTimeout,            // connected, but the response stalled
+    kTimeout,            // connected, but the response stalled, crawled or outran the deadline
     kConnectionLost,     // the connection broke before the response was complete
     kBadResponse,        // what came back cannot be read as an HTTP response
     kStopped,            // the transfer control stopped it

@@ -192,10 +192,15 @@ void HttpClient::MergeResponseCookies(int mergeOption) {
 }
 
 bool HttpClient::Send(const Bytes& body, int mergeOption) {
-    return SendHop(body, mergeOption, kMaxRedirects, true);
+    if (!sessionHandle) {
+        lastError = HttpError::kNotOpen;
+        return false;
+    }
+    return SendHop(body, mergeOption, kMaxRedirects, true, sessionHandle->requestDeadline);
 }
 
-bool HttpClient::SendHop(const Bytes& body, int mergeOption, int redirectsLeft, bool keepsOrigin) {
+bool HttpClient::SendHop(const Bytes& body, int mergeOption, int redirectsLeft, bool keepsOrigin,
+                         std::chrono::milliseconds timeLeft) {
     if (!sessionHandle || !requestHandle) {
         lastError = sessionHandle ? HttpError::kInvalidRequest : HttpError::kNotOpen;
         return false;
@@ -205,6 +210,7 @@ bool HttpClient::SendHop(const Bytes& body, int mergeOption, int redirectsLeft, 
     setup.headerText = ComposeRequestHeaders(body.size(), keepsOrigin);
     if (isPost) setup.body = body;
     setup.decoding = httpDecoding;
+    setup.timeLeft = timeLeft;
     if (requestCredentials) {
         setup.user = requestCredentials->user;
         setup.password = requestCredentials->password;
@@ -240,12 +246,13 @@ bool HttpClient::SendHop(const Bytes& body, int mergeOption, int redirectsLeft, 
             const UrlParts from = requestHandle->Target();
             const bool restoreAutoHeaders = autoHeaders;
             autoHeaders = false;
+            timeLeft -= requestHandle->ActiveTime();
             result = OpenRequest("GET", location);
             if (result) {
                 const bool hopKeepsOrigin =
                     keepsOrigin && RedirectKeepsOrigin(from, requestHandle->Target());
                 if (!hopKeepsOrigin) RemoveCredentialLines();
-                result = SendHop({}, mergeOption, redirectsLeft - 1, hopKeepsOrigin);
+                result = SendHop({}, mergeOption, redirectsLeft - 1, hopKeepsOrigin, timeLeft);
             }
             autoHeaders = restoreAutoHeaders;
         }

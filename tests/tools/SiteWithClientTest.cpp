@@ -82,5 +82,34 @@ TEST_F(SiteWithClient, FaultsReachTheClientAsEmptyOrErrorText) {
     EXPECT_NE(requests[1].connection, requests[0].connection);
 }
 
+TEST_F(SiteWithClient, HostileAnswersEndAsFailuresAndStrayBytesCostNoPage) {
+    SiteOptions options;
+    options.faults = {*ParseFaultRule("trickle:company=1"), *ParseFaultRule("slow:company=2"),
+                      *ParseFaultRule("late:company=3")};
+    options.trickleMs = 100;  // a header line, then a body byte, each 100 ms
+    options.slowMs = 60000;   // 3 KB every 6 s: above the floor, below any patience
+    options.lateMs = 0;
+    Open(options);
+
+    // Too slow: the window ends it long before the deadline would.
+    client.SetSpeedLimits(1000, 300, 10 * 60 * 1000);
+    EXPECT_FALSE(client.Get(site->CompanyUrl("a", 1)));
+    EXPECT_EQ(client.ReadBodyTextUtf8(), "");
+    // Fast enough, but not done by the deadline.
+    client.SetSpeedLimits(1, 10 * 60 * 1000, 500);
+    EXPECT_EQ(Fetch(site->CompanyUrl("a", 2)), "");
+
+    // A whole response arrives unasked after company 3's: company 4 still gets its own page,
+    // over a fresh connection.
+    client.SetSpeedLimits(0, 0, 0);
+    EXPECT_NE(FindText(Fetch(site->CompanyUrl("a", 3)), "class=\"mp4\""), -1);
+    ASSERT_TRUE(site->WaitForLateBytes(1, std::chrono::seconds(30)));
+    const CompanyRecord fourth = GenerateCompany(KeywordSeed("a"), 4);
+    EXPECT_NE(FindText(Fetch(site->CompanyUrl("a", 4)), Utf8ToSystem(fourth.address)), -1);
+    std::vector<RecordedRequest> requests = site->Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_NE(requests[3].connection, requests[2].connection);
+}
+
 }  // namespace
 }  // namespace velmora::site
