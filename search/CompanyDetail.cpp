@@ -24,7 +24,7 @@ Text CleanEmail(const Text& cell) {
 // Lowers the count of active workers when the worker ends, however it ends; declared after the
 // worker's turn on workerMutex so that the count goes down before the turn is given up. Only
 // the batch's wait cares, and only for a count down to 0 (it checks the count when it begins,
-// after every raise), so no other end wakes the waiting threads.
+// after every raise); the end of a worker's thread wakes the crawl on its own.
 class ActiveWorkerRelease {
 public:
     explicit ActiveWorkerRelease(SearchSession& session) : session_(session) {}

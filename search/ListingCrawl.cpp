@@ -1,6 +1,8 @@
 #include "search/ListingCrawl.h"
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <system_error>
 #include <vector>
 
@@ -63,6 +65,49 @@ bool EndedUnreachable(SearchSession& session) {
     return true;
 }
 
+// A worker's thread: its routine, then word to the crawl that the thread may be joined.
+std::thread StartWorker(SearchSession& session, int linkIndex) {
+    return session.startThread([&session, linkIndex] {
+        ExtractCompany(session, linkIndex);
+        {
+            std::lock_guard lock(session.control->mutex);
+            session.control->endedWorkers.push_back(std::this_thread::get_id());
+        }
+        session.control->changed.notify_all();
+    });
+}
+
+// Joins the workers whose routine has returned, waiting first for one to end while
+// kMaxWorkerThreads are listed; false once the search is stopped.
+bool MakeRoomForWorker(SearchSession& session) {
+    auto& control = *session.control;
+    std::vector<std::thread::id> ended;
+    {
+        const std::stop_token stop = control.stop.get_token();
+        std::unique_lock lock(control.mutex);
+        // Only the crawl thread changes workerThreads, so it reads the size unguarded.
+        if (!control.changed.wait(lock, stop, [&] {
+                return session.workerThreads.size() - control.endedWorkers.size() <
+                       static_cast<std::size_t>(kMaxWorkerThreads);
+            })) {
+            return false;
+        }
+        ended.swap(control.endedWorkers);
+    }
+    std::vector<std::thread> finished;
+    {
+        std::lock_guard lock(session.listLock);
+        auto& workers = session.workerThreads;
+        auto firstEnded = std::partition(workers.begin(), workers.end(), [&](const std::thread& t) {
+            return std::find(ended.begin(), ended.end(), t.get_id()) == ended.end();
+        });
+        std::move(firstEnded, workers.end(), std::back_inserter(finished));
+        workers.erase(firstEnded, workers.end());
+    }
+    for (std::thread& worker : finished) worker.join();
+    return true;
+}
+
 }  // namespace
 
 const Text& CompanyLinkPattern() {
@@ -98,6 +143,12 @@ std::vector<Text> CompanyLinksOnPage(Regex& regex, const Text& page) {
     return links;
 }
 
+int PageCountOf(const Text& firstPage) {
+    const int claimed = ToInteger(TextBetween(firstPage, Utf8ToSystem(kPageCountMarker),
+                                              kCountEndMarker, kMarkerSearchStart));
+    return std::min(claimed, kMaxPageCount);
+}
+
 Text SearchUrl(const Text& siteBaseUrl, const Text& encodedKeyword) {
     return siteBaseUrl + kSearchPathAndQuery + encodedKeyword;
 }
@@ -120,13 +171,16 @@ void DispatchBatch(SearchSession& session, int& dispatchedCount) {
     session.window.SetStatusText(2, Utf8ToSystem(search_text::kDispatchedBefore) +
                                         ToText(dispatchedCount) +
                                         Utf8ToSystem(search_text::kCountAfter));
+    {
+        std::lock_guard lock(session.listLock);
+        session.batchLinks = linkCount;
+    }
 
     std::vector<int> notStarted;
     for (int linkIndex = 1; linkIndex <= static_cast<int>(linkCount); ++linkIndex) {
-        if (Stopped(session)) break;
+        if (Stopped(session) || !MakeRoomForWorker(session)) break;
         try {
-            std::thread worker =
-                session.startThread([&session, linkIndex] { ExtractCompany(session, linkIndex); });
+            std::thread worker = StartWorker(session, linkIndex);
             {
                 std::lock_guard lock(session.listLock);
                 session.workerThreads.push_back(std::move(worker));
@@ -155,8 +209,13 @@ void DispatchBatch(SearchSession& session, int& dispatchedCount) {
         finished.swap(session.workerThreads);
     }
     for (std::thread& worker : finished) worker.join();
+    {
+        std::lock_guard lock(session.control->mutex);
+        session.control->endedWorkers.clear();
+    }
     std::lock_guard lock(session.listLock);
     session.companyLinks.clear();
+    session.batchLinks = 0;
 }
 
 void CrawlListing(SearchSession& session, const Text& keyword) {
@@ -166,13 +225,12 @@ void CrawlListing(SearchSession& session, const Text& keyword) {
 
     Text page = FetchText(session, searchUrl);
     if (EndedUnreachable(session)) return;
-    const Text countEnd = kCountEndMarker;
-    const int pageCount =
-        ToInteger(TextBetween(page, Utf8ToSystem(kPageCountMarker), countEnd, kMarkerSearchStart));
+    int pageCount = PageCountOf(page);
 
     page = FetchText(session, searchUrl);
     if (EndedUnreachable(session)) return;
-    const Text total = TextBetween(page, Utf8ToSystem(kTotalMarker), countEnd, kMarkerSearchStart);
+    const Text total =
+        TextBetween(page, Utf8ToSystem(kTotalMarker), kCountEndMarker, kMarkerSearchStart);
     if (!Proceed(session)) return;
     window.SetStatusText(1, Utf8ToSystem(search_text::kResultsBefore) + total +
                                 Utf8ToSystem(search_text::kCountAfter));
@@ -185,6 +243,7 @@ void CrawlListing(SearchSession& session, const Text& keyword) {
     }
 
     int dispatchedCount = 0;
+    int emptyPagesInARow = 0;
     for (int pageNumber = 1; pageNumber <= pageCount; ++pageNumber) {
         if (!Proceed(session)) return;
         window.SetStatusText(kNoticeStatusField, Utf8ToSystem(pageNumber % kNoticePeriod == 0
@@ -193,6 +252,14 @@ void CrawlListing(SearchSession& session, const Text& keyword) {
         page = FetchText(session, searchUrl + kPageParameter + ToText(pageNumber));
         if (Stopped(session)) return;
         std::vector<Text> links = CompanyLinksOnPage(regex, page);
+        emptyPagesInARow = links.empty() && pageNumber > 1 ? emptyPagesInARow + 1 : 0;
+        if (emptyPagesInARow == kMaxEmptyPagesInARow && pageNumber < pageCount) {
+            pageCount = pageNumber;
+            window.SetStatusText(kNoticeStatusField,
+                                 Utf8ToSystem(search_text::kEmptyPagesBefore) +
+                                     ToText(kMaxEmptyPagesInARow) +
+                                     Utf8ToSystem(search_text::kEmptyPagesAfter));
+        }
         {
             std::lock_guard lock(session.listLock);
             for (Text& link : links) session.companyLinks.push_back(std::move(link));

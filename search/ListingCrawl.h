@@ -22,6 +22,16 @@ inline constexpr const char* kTotalMarker = "总数: ";
 inline constexpr const char* kCountEndMarker = "&nbsp;&nbsp;";
 // A result page whose number is a multiple of this shows the network notice.
 inline constexpr int kNoticePeriod = 4;
+// A page count above this is taken as this: 10,000 pages of 20 companies is far beyond what
+// any keyword finds, and a hostile count ("1/2147483648") would keep the crawl asking for ever.
+inline constexpr int kMaxPageCount = 10000;
+// Result pages past the first that come back without a single company link this many times
+// in a row end the listing there, as if the last page: a site that claims more pages than it
+// has would otherwise be walked to the claimed end, up to kMaxPageCount pages.
+inline constexpr int kMaxEmptyPagesInARow = 5;
+// Worker threads alive at once. They take turns on workerMutex, so more would only wait; each
+// holds a stack, and a page of 100,000 links once started 32,000 of them.
+inline constexpr int kMaxWorkerThreads = 64;
 
 // Group 1 is the company link of one hit on a result page.
 const Text& CompanyLinkPattern();
@@ -33,6 +43,9 @@ Text EncodeKeyword(const Text& keyword, bool keepUnreserved);
 // The company links of a result page in page order, repeats included; a link that is empty
 // or all blanks is left out, others keep their blanks. `regex` is the crawl's own.
 std::vector<Text> CompanyLinksOnPage(Regex& regex, const Text& page);
+
+// The page count of the search's first page, at most kMaxPageCount; 0 without its marker.
+int PageCountOf(const Text& firstPage);
 
 // siteBaseUrl + the search path and query + the encoded keyword.
 Text SearchUrl(const Text& siteBaseUrl, const Text& encodedKeyword);
@@ -46,8 +59,9 @@ Text FetchText(SearchSession& session, const Text& url);
 // request of the search and its no-hits message use it, whatever the box holds meanwhile.
 void CrawlListing(SearchSession& session, const Text& keyword);
 
-// Hands every gathered link to a worker of its own, waits for the batch to finish, then joins
-// the workers and empties the lists. dispatchedCount is the running sum of links handed out.
+// Hands every gathered link to a worker of its own, at most kMaxWorkerThreads alive at once
+// (the rest start as running ones end), waits for the batch to finish, then joins the workers
+// and empties the lists. dispatchedCount is the running sum of links handed out.
 void DispatchBatch(SearchSession& session, int& dispatchedCount);
 
 }  // namespace velmora

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <stop_token>
 #include <thread>
+#include <vector>
 
 #include "http/TransferControl.h"
 #include "search/SearchSession.h"
@@ -21,10 +22,13 @@ struct SearchSession::Control {
     // Replaced at each start, while no search thread runs.
     std::stop_source stop;
 
-    // Guards crawlRunning; `changed` announces the crawl's end and a batch's last worker's end.
+    // Guards crawlRunning and endedWorkers; `changed` announces the crawl's end and every
+    // worker's end.
     std::mutex mutex;
     std::condition_variable_any changed;
     bool crawlRunning = false;
+    // Workers of the running batch whose routine has returned, for the crawl to join.
+    std::vector<std::thread::id> endedWorkers;
 
     // The control thread of the last accepted press; each one first joins the one before it, so
     // presses take effect in the order made.

@@ -15,7 +15,7 @@ namespace velmora {
 
 namespace {
 
-// Fewer listed workers than this and the pause, resume and stop buttons do nothing.
+// A batch of fewer links than this and the pause, resume and stop buttons do nothing.
 constexpr std::size_t kWorkersForControl = 2;
 
 std::thread StartPlainThread(std::function<void()> routine) {
@@ -24,7 +24,7 @@ std::thread StartPlainThread(std::function<void()> routine) {
 
 bool AcceptsControl(const SearchSession& session) {
     std::lock_guard lock(session.listLock);
-    return session.workerThreads.size() >= kWorkersForControl;
+    return session.batchLinks >= kWorkersForControl;
 }
 
 // Runs the routine on a control thread after every earlier press has taken effect. Should no

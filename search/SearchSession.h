@@ -47,8 +47,11 @@ public:
 
     // The last crawl started.
     std::thread crawlThread;
-    // Workers of the running batch in start order, empty between batches. Guarded by listLock.
+    // Workers of the running batch started and not yet joined (at most kMaxWorkerThreads, the
+    // crawl joins those that end as it starts more); empty between batches. Guarded by listLock.
     std::vector<std::thread> workerThreads;
+    // Links handed out in the running batch, 0 between batches. Guarded by listLock.
+    std::size_t batchLinks = 0;
     // Links gathered and not yet handed out; emptied after each batch. Guarded by listLock.
     std::vector<Text> companyLinks;
     // Workers started and not yet finished.
@@ -73,7 +76,7 @@ public:
 // 按钮_开始: ends a search that is still running (rows stay), then starts a new one for the
 // keyword the window holds now.
 void StartSearch(SearchSession& session);
-// 按钮_暂停搜索, 按钮_继续搜索, 按钮_停止搜索: act only while two or more workers are listed;
+// 按钮_暂停搜索, 按钮_继续搜索, 按钮_停止搜索: act only while a batch of two or more links runs;
 // each accepted press runs its routine on a control thread. True when the press was accepted.
 bool PauseSearch(SearchSession& session);
 bool ResumeSearch(SearchSession& session);

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "SearchFixture.h"
 #include "platform/NamedMutex.h"
 #include "search/CompanyDetail.h"
+#include "search/ListingCrawl.h"
 #include "search/SearchTexts.h"
 #include "tools/SiteContent.h"
 
@@ -89,11 +92,12 @@ Plan PlanFor(int pages, int links) {
 
 class CrawlTest : public SearchFixture {};
 
-class PagesTest : public SearchFixture, public ::testing::WithParamInterface<int> {};
+// Pages and links per page.
+class PagesTest : public SearchFixture,
+                  public ::testing::WithParamInterface<std::pair<int, int>> {};
 
 TEST_P(PagesTest, RequestsStatusTextsAndRowsFollowThePageCount) {
-    const int pages = GetParam();
-    const int links = pages == 8 ? 1 : 3;
+    const auto [pages, links] = GetParam();
     Open(SmallSite(pages, links));
     StartSearch(*session_);
     WaitForSearchEnd(*session_);
@@ -117,7 +121,11 @@ TEST_P(PagesTest, RequestsStatusTextsAndRowsFollowThePageCount) {
     EXPECT_EQ(session_->activeWorkers.load(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(PageCounts, PagesTest, ::testing::Values(1, 2, 3, 4, 5, 8));
+// The last batch has more links than worker threads may live at once.
+INSTANTIATE_TEST_SUITE_P(PageCounts, PagesTest,
+                         ::testing::Values(std::pair{1, 3}, std::pair{2, 3}, std::pair{3, 3},
+                                           std::pair{4, 3}, std::pair{5, 3}, std::pair{8, 1},
+                                           std::pair{2, kMaxWorkerThreads}));
 
 TEST_F(CrawlTest, SiteDataHoldsAddressesThatBeginWithTheTroublesomeLetters) {
     // The e-mail checks above only bite if such addresses are among the rows compared.
@@ -312,6 +320,77 @@ TEST_F(CrawlTest, PageWithTwoContactBlocksGivesTheFirstCompanysRow) {
     StartSearch(*session_);
     WaitForSearchEnd(*session_);
     EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(ExpectedRows(1, 2)));
+}
+
+TEST_F(CrawlTest, EmptyPagesPastTheClaimedCountEndTheListingWithANote) {
+    // The first page claims 99999999999 pages; three have companies.
+    site::SiteOptions options = SmallSite(3, 2);
+    options.faults = {{site::FaultKind::EndlessCount, site::FaultScope::ResultPage, {0}}};
+    Open(options);
+    StartSearch(*session_);
+    WaitForSearchEnd(*session_);
+
+    // Pages 1 to 3, then empty ones until the last of kMaxEmptyPagesInARow in a row; the
+    // companies of the three.
+    const int lastPage = 3 + kMaxEmptyPagesInARow;
+    std::vector<std::string> expected(2, site::SearchTarget(kKeyword));
+    for (int page = 1; page <= lastPage; ++page) {
+        expected.push_back(site::SearchTarget(kKeyword, page));
+    }
+    for (int number = 1; number <= 6; ++number) expected.push_back(CompanyTarget(number));
+    std::vector<std::string> targets = Targets();
+    std::sort(targets.begin(), targets.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(targets, expected);
+    EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(ExpectedRows(1, 6)));
+    const std::string note = std::string(search_text::kEmptyPagesBefore) +
+                             std::to_string(kMaxEmptyPagesInARow) + search_text::kEmptyPagesAfter;
+    EXPECT_EQ(window_.Texts(Kind::Status, 3).back(), note);
+    EXPECT_EQ(window_.Texts(Kind::Message), std::vector<std::string>{search_text::kSearchFinished});
+    EXPECT_EQ(window_.TimerPeriods(), (std::vector<int>{1000, 0}));
+}
+
+// The threads of this process, as the kernel counts them.
+int LiveThreads() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("Threads:")) return std::stoi(line.substr(8));
+    }
+    return -1;
+}
+
+TEST_F(CrawlTest, AHundredThousandLinksReachTheCrawlAndRunOnBoundedThreads) {
+    site::SiteOptions options = SmallSite(1, 1);
+    options.faults = {{site::FaultKind::ManyLinks, site::FaultScope::ResultPage, {1}}};
+    options.manyLinks = 100000;
+    Open(options);
+    std::mutex mutex;
+    int running = 0;
+    int mostRunning = 0;
+    int mostThreads = 0;
+    session_->startThread = [&](std::function<void()> routine) {
+        return std::thread([&, routine = std::move(routine)] {
+            {
+                std::lock_guard lock(mutex);
+                mostRunning = std::max(mostRunning, ++running);
+                mostThreads = std::max(mostThreads, LiveThreads());
+            }
+            routine();
+            std::lock_guard lock(mutex);
+            --running;
+        });
+    };
+    StartSearch(*session_);
+    ASSERT_TRUE(window_.WaitForStatus(
+        2, std::string(search_text::kDispatchedBefore) + "100000" + search_text::kCountAfter));
+    ASSERT_TRUE(window_.WaitForCompleteRows(3 * kMaxWorkerThreads));
+    TerminateSearchThreads(*session_);
+
+    std::lock_guard lock(mutex);
+    EXPECT_LE(mostRunning, kMaxWorkerThreads);
+    // Besides the workers: this test, the crawl, a control thread, the site's listener and
+    // its connections, and workers whose routine has just returned.
+    EXPECT_LE(mostThreads, kMaxWorkerThreads + 8);
 }
 
 }  // namespace

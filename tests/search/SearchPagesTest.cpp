@@ -51,6 +51,25 @@ INSTANTIATE_TEST_SUITE_P(
                       EncodeCase{"𠀀", true, "%F0%A0%80%80"}, EncodeCase{"", true, ""},
                       EncodeCase{"%/?&=", true, "%25%2F%3F%26%3D"}));
 
+TEST(PageCountOfTest, ReadsTheCountAndBelievesNoMoreThanTheMaximum) {
+    const std::string chrome(kMarkerSearchStart, ' ');
+    struct Case {
+        const char* claimed;
+        int read;
+    } cases[] = {{"7", 7},
+                 {"10000", kMaxPageCount},
+                 {"10001", kMaxPageCount},
+                 {"2147483648", kMaxPageCount},
+                 {"99999999999", kMaxPageCount},
+                 {"x", 0}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(PageCountOf(Utf8ToSystem(chrome + "页次: 1/" + c.claimed + "&nbsp;&nbsp;")),
+                  c.read)
+            << c.claimed;
+    }
+    EXPECT_EQ(PageCountOf(Utf8ToSystem(chrome)), 0);
+}
+
 std::string LinkLine(const std::string& link) {
     return "<div class=\"sup-name\"><a href=\"" + link + "\" target=\"_blank\">X</a></div>\r\n";
 }
