@@ -5,24 +5,40 @@
 namespace velmora::cli {
 
 std::string EscapeField(std::string_view utf8) {
+    static constexpr char kHexDigits[] = "0123456789abcdef";
     std::string escaped;
     escaped.reserve(utf8.size());
-    for (const char c : utf8) {
-        switch (c) {
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        const auto next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
+        switch (byte) {
             case '\\':
                 escaped += "\\\\";
-                break;
+                continue;
             case '\t':
                 escaped += "\\t";
-                break;
+                continue;
             case '\r':
                 escaped += "\\r";
-                break;
+                continue;
             case '\n':
                 escaped += "\\n";
-                break;
+                continue;
             default:
-                escaped += c;
+                break;
+        }
+        if (byte < 0x20 || byte == 0x7F) {
+            escaped += "\\x";
+            escaped += kHexDigits[byte >> 4];
+            escaped += kHexDigits[byte & 0x0F];
+        } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            // U+0080 to U+009F, which some terminals obey as controls too.
+            escaped += "\\u00";
+            escaped += kHexDigits[next >> 4];
+            escaped += kHexDigits[next & 0x0F];
+            ++i;
+        } else {
+            escaped += utf8[i];
         }
     }
     return escaped;

@@ -12,7 +12,10 @@
 
 namespace velmora::cli {
 
-// Backslash, tab, CR and LF written as \\, \t, \r and \n, so one row stays one line.
+// What velmora-cli writes of any text that came from outside (rows, status texts, messages):
+// backslash, tab, CR and LF as \\, \t, \r and \n, every other C0 control and DEL as \xHH,
+// and U+0080 to U+009F as \u00HH (lower-case hex digits), so one row stays one line, no text
+// can steer the terminal, and the original is read back unchanged.
 std::string EscapeField(std::string_view utf8);
 
 class CliWindow : public TableFrontend {

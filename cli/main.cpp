@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
     std::vector<std::string_view> args(argv + 1, argv + argc);
     const cli::ParseResult parsed = cli::ParseOptions(args);
     if (!parsed.options) {
-        std::cerr << "velmora-cli: " << parsed.error << '\n' << cli::kUsage;
+        std::cerr << "velmora-cli: " << cli::EscapeField(parsed.error) << '\n' << cli::kUsage;
         return kExitUsage;
     }
     const cli::Options& options = *parsed.options;

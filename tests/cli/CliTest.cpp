@@ -83,11 +83,63 @@ TEST(ParseOptionsTest, HelpNeedsNoKeyword) {
     EXPECT_TRUE(result.options->help);
 }
 
-TEST(EscapeFieldTest, KeepsEveryRowOnOneLine) {
-    EXPECT_EQ(EscapeField("a\\b\tc\rd\ne"), "a\\\\b\\tc\\rd\\ne");
-    EXPECT_EQ(EscapeField("\\t"), "\\\\t") << "a written escape stays apart from a real tab";
-    EXPECT_EQ(EscapeField("中文 plain"), "中文 plain");
-    EXPECT_EQ(EscapeField(""), "");
+// Reads EscapeField's output back, as a program reading velmora-cli's lines would.
+std::string Unescape(std::string_view escaped) {
+    std::string text;
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] != '\\' || i + 1 == escaped.size()) {
+            text += escaped[i];
+            continue;
+        }
+        const char kind = escaped[++i];
+        if (kind == 'x' || kind == 'u') {
+            const std::size_t digits = kind == 'x' ? 2 : 4;
+            const auto code = std::stoul(std::string(escaped.substr(i + 1, digits)), nullptr, 16);
+            i += digits;
+            text += kind == 'x' ? std::string(1, static_cast<char>(code))
+                                : SystemToUtf8(Utf8ToSystem(std::string{static_cast<char>(0xC2),
+                                                                        static_cast<char>(code)}));
+        } else {
+            text += kind == 't' ? '\t' : kind == 'r' ? '\r' : kind == 'n' ? '\n' : kind;
+        }
+    }
+    return text;
+}
+
+// No byte a terminal would act on: C0 controls but the tab between fields, DEL, and the
+// two-byte forms of U+0080..U+009F.
+bool TerminalSafe(std::string_view line) {
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(line[i]);
+        const auto next = i + 1 < line.size() ? static_cast<unsigned char>(line[i + 1]) : 0;
+        if ((byte < 0x20 && byte != '\t') || byte == 0x7F ||
+            (byte == 0xC2 && next >= 0x80 && next <= 0x9F)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(EscapeFieldTest, WritesNoControlCharacterAndReadsBackUnchanged) {
+    using namespace std::string_literals;
+    const struct {
+        std::string text;
+        std::string escaped;
+    } cases[] = {
+        {"a\\b\tc\rd\ne", "a\\\\b\\tc\\rd\\ne"},
+        {"\\t", "\\\\t"},  // a written escape stays apart from a real tab
+        {"中文 plain", "中文 plain"},
+        {"", ""},
+        {"\0\x07\x08\x0c\x1b[31m\x1f\x7f"s, "\\x00\\x07\\x08\\x0c\\x1b[31m\\x1f\\x7f"},
+        {"\u0080\u0085\u009b2J\u009f\u00a0é", "\\u0080\\u0085\\u009b2J\\u009f\u00a0é"},
+        {"\x1b]0;owned\x07", "\\x1b]0;owned\\x07"},
+    };
+    for (const auto& c : cases) {
+        const std::string escaped = EscapeField(c.text);
+        EXPECT_EQ(escaped, c.escaped);
+        EXPECT_TRUE(TerminalSafe(escaped) && escaped.find('\t') == std::string::npos) << escaped;
+        EXPECT_EQ(Unescape(escaped), c.text) << escaped;
+    }
 }
 
 TEST(CliWindowTest, PrintsARowOnceWhenItsLastCellArrives) {
@@ -246,6 +298,39 @@ TEST(VelmoraCliTest, SiteComesFromTheSettingsFileUnlessNamedAndAnUnreachableOneE
         "timer: 1000", "status[0]: 状态：运行中", "timer: 0", "status[0]: 状态：连接失败",
         "message: 无法连接到目录网站：" + goneBase + "（对方拒绝连接）"};
     EXPECT_EQ(Lines(unreachable.err), shown);
+}
+
+TEST(VelmoraCliTest, ControlCharactersFromTheSiteReachTheTerminalEscaped) {
+    site::SiteOptions options;
+    options.pages = 1;
+    options.linksPerPage = 3;
+    options.companyPageBytes = 3000;
+    options.faults = {*site::ParseFaultRule("control")};
+    site::SampleSite site(options);
+    ASSERT_TRUE(site.Start()) << site.Error();
+    const CliRun run = RunCli({"--site", site.BaseUrl(), "机械"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+
+    std::vector<std::string> rows = Lines(run.out);
+    std::vector<std::string> expected;
+    for (int number = 1; number <= 3; ++number) {
+        expected.push_back(RowLine(
+            site::WithControlBytes(site::GenerateCompany(site::KeywordSeed("机械"), number))));
+    }
+    std::sort(rows.begin(), rows.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(rows, expected);
+    const std::vector<std::string> shown = Lines(run.err);
+    EXPECT_NE(std::find(shown.begin(), shown.end(),
+                        "status[1]: 搜索结果：" +
+                            EscapeField("<b>3</b>" + std::string(site::kTerminalEscapes)) + "条"),
+              shown.end());
+    for (const std::string& line : Lines(run.out + run.err)) {
+        EXPECT_TRUE(TerminalSafe(line)) << line;
+    }
+    const CliRun refused = RunCli({"--\x1b[31m", "a"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(TerminalSafe(Lines(refused.err).front())) << refused.err;
 }
 
 TEST(VelmoraCliTest, RefusesABadCommandLineWithTheUsage) {
