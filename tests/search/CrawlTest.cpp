@@ -322,6 +322,17 @@ TEST_F(CrawlTest, PageWithTwoContactBlocksGivesTheFirstCompanysRow) {
     EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(ExpectedRows(1, 2)));
 }
 
+TEST_F(CrawlTest, HugeCompanyPageWithItsBlockNearTheTopGivesItsRow) {
+    site::SiteOptions options = SmallSite(1, 2);
+    options.faults = {{site::FaultKind::Huge, site::FaultScope::Company, {1}}};
+    options.hugePageBytes = 12 * 1024 * 1024;
+    Open(options);
+    StartSearch(*session_);
+    WaitForSearchEnd(*session_);
+    EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(ExpectedRows(1, 2)));
+    EXPECT_TRUE(window_.Texts(Kind::Clipboard).empty());
+}
+
 TEST_F(CrawlTest, EmptyPagesPastTheClaimedCountEndTheListingWithANote) {
     // The first page claims 99999999999 pages; three have companies.
     site::SiteOptions options = SmallSite(3, 2);
