@@ -27,8 +27,8 @@ constexpr uint32_t kMatchLimit = 524'288;  // kFirstStepLimit * kLimitGrowth^5
 // The steps of one Create: a fixed part for the few costly start positions a real page has
 // (its contact block), and a part that grows with the subject for the cheap ones, so that a
 // real page of any size up to the body cap is searched to its end (the directory's pages take
-// under one step a byte), while a hostile 1 MB page ends within about 15 ms compiled and 40 ms
-// interpreted here.
+// under one step a byte), while a hostile 1 MB page ends within a few tens of milliseconds,
+// compiled or interpreted.
 constexpr uint64_t kBudgetBaseSteps = 1'000'000;
 constexpr uint64_t kBudgetStepsPerByte = 2;
 // Nesting of backtracking points in one start position, each a frame on the interpreter's heap:
