@@ -399,8 +399,15 @@ std::chrono::milliseconds HttpClient::Transfer::ActiveTime() const {
     return std::chrono::duration_cast<std::chrono::milliseconds>(activeTime_);
 }
 
-// Checked as each window of active time closes: too few bytes in it fail the transfer.
+// Checked as each window of active time closes: too few bytes in it fail the transfer. The
+// first window opens with the first response byte; until then the connection may still be in
+// the making, which the connect and stall time-outs bound.
 bool HttpClient::Transfer::TooSlow(std::uint64_t moved) {
+    if (headerBytes_ == 0) {
+        windowStart_ = activeTime_;
+        windowStartBytes_ = moved;
+        return false;
+    }
     if (activeTime_ - windowStart_ < session_->lowSpeedWindow) return false;
     const std::uint64_t floor = session_->lowSpeedBytesPerSecond *
                                 static_cast<std::uint64_t>(session_->lowSpeedWindow.count()) / 1000;
