@@ -51,6 +51,23 @@ void CompanyPattern1MBHostilePage(benchmark::State& state) {
 }
 BENCHMARK(CompanyPattern1MBHostilePage)->Unit(benchmark::kMillisecond);
 
+// Block openers to the end of one 1 MB line: each scans the rest of the line for its name.
+void CompanyPattern1MBOfOpeners(benchmark::State& state) {
+    std::string page;
+    while (page.size() < (1 << 20)) page += "<div class=\"mp4\"><b>";
+    RunCreate(state, CompanyDetailPattern(), page, false, 0);
+}
+BENCHMARK(CompanyPattern1MBOfOpeners)->Unit(benchmark::kMillisecond);
+
+// Every start position costs hundreds of steps and none matches: the budget, not a per-start
+// limit, ends it.
+void CheapStartPositions1MB(benchmark::State& state) {
+    std::string page;
+    while (page.size() < (1 << 20)) page += std::string(100, 'a') + "\n";
+    RunCreate(state, "a*a*a*(?:b|c)", page, false, 0);
+}
+BENCHMARK(CheapStartPositions1MB)->Unit(benchmark::kMillisecond);
+
 void LinkPattern100KBResultPage(benchmark::State& state) {
     std::vector<std::string> links;
     for (int i = 0; i < 30; ++i) {
