@@ -21,7 +21,8 @@ inline constexpr const char* kNoticeNetwork =
 inline constexpr const char* kNoticeMenu =
     "温馨提醒：【鼠标右键表格，可以弹出菜单！发现bug欢迎联系！】";
 
-// Status-bar part 3 when empty result pages end the listing: before and after their number.
+// The status bar's last field when empty result pages end the listing: before and after their
+// number.
 inline constexpr const char* kEmptyPagesBefore = "温馨提醒：【连续";
 inline constexpr const char* kEmptyPagesAfter = "页没有找到公司，到此结束翻页！】";
 
