@@ -445,6 +445,8 @@ void HttpClient::Transfer::Finish(CURLcode result) {
 
 TransferOutcome HttpClient::Transfer::OutcomeOfResult() const {
     if (!finished_ || result_ == CURLE_OK) return TransferOutcome::kComplete;
+    // A stop in the header phase is read back as a stop when the body is asked for.
+    if (stopped_) return TransferOutcome::kStopped;
     if (result_ == CURLE_WRITE_ERROR && limitReached_) return TransferOutcome::kTruncated;
     return TransferOutcome::kFailed;
 }
@@ -500,6 +502,7 @@ TransferOutcome HttpClient::Transfer::Drive(Phase phase, TransferControl* contro
     }
     if (control != nullptr && control->IsStopped() && !finished_) {
         Abandon();
+        stopped_ = true;
         return TransferOutcome::kStopped;
     }
     return OutcomeOfResult();

@@ -136,6 +136,7 @@ private:
     bool headersDone_ = false;
     bool bodyStarted_ = false;
     bool limitReached_ = false;
+    bool stopped_ = false;  // the control stopped it
     bool inHeaderBlock_ = false;
     Text pendingHeaders_;
     Text finalHeaders_;
