@@ -1,0 +1,618 @@
+#include "journal/Journal.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <iterator>
+#include <string_view>
+#include <thread>
+
+#include "journal/JournalFiles.h"
+#include "journal/RunningSearchLocks.h"
+
+namespace velmora {
+
+namespace {
+
+// Beside the journal: one lock byte per running search.
+constexpr const char* kLockFileSuffix = "-running";
+// SQLite's own files beside the journal in WAL mode, made with the journal's permissions.
+constexpr const char* kSqliteCompanionSuffixes[] = {"-wal", "-shm"};
+// The WAL is cut back to this size after a checkpoint rather than left at its largest.
+constexpr int kWalSizeLimitBytes = 4 * 1024 * 1024;
+
+// How long a switch to WAL mode that found the file busy waits before it tries again.
+constexpr auto kWalSwitchRetryPeriod = std::chrono::milliseconds(2);
+
+// kMigrations[n] takes a journal of schema version n to version n + 1; the steps run in one
+// transaction with the version's update. Version 0 is the empty file.
+constexpr const char* kMigrations[] = {
+    R"sql(
+CREATE TABLE search (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    keyword BLOB NOT NULL,
+    site BLOB NOT NULL,
+    origin TEXT NOT NULL CHECK (origin IN ('window', 'cli')),
+    pid INTEGER NOT NULL,
+    started_ms INTEGER NOT NULL,
+    ended_ms INTEGER,
+    state TEXT NOT NULL CHECK (state IN ('running', 'finished', 'no-hits', 'stopped')),
+    closed_after_restore INTEGER NOT NULL DEFAULT 0
+);
+CREATE TABLE result_row (
+    search INTEGER NOT NULL,
+    ordinal INTEGER NOT NULL,
+    link BLOB NOT NULL,
+    company_name BLOB NOT NULL,
+    contact BLOB NOT NULL,
+    telephone BLOB NOT NULL,
+    mobile BLOB NOT NULL,
+    fax BLOB NOT NULL,
+    email BLOB NOT NULL,
+    address BLOB NOT NULL,
+    PRIMARY KEY (search, ordinal)
+) WITHOUT ROWID;
+)sql",
+};
+constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
+
+constexpr const char* kStateNames[] = {"running", "finished", "no-hits", "stopped", "interrupted"};
+
+constexpr const char* kSearchColumns =
+    "SELECT id, keyword, site, origin, pid, started_ms, ended_ms, state,"
+    " (SELECT count(*) FROM result_row WHERE search = s.id) FROM search AS s ";
+
+std::optional<SearchState> StoredState(std::string_view name) {
+    for (std::size_t i = 0; i < std::size(kStateNames); ++i) {
+        if (name == kStateNames[i]) return static_cast<SearchState>(i);
+    }
+    return std::nullopt;
+}
+
+const char* OriginName(SearchOrigin origin) {
+    return origin == SearchOrigin::kWindow ? "window" : "cli";
+}
+
+std::int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+JournalFault FaultOfErrno(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return JournalFault::kReadOnly;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return JournalFault::kFull;
+        default:
+            return JournalFault::kCannotOpen;
+    }
+}
+
+JournalFault FaultOf(int code, int systemErrno) {
+    switch (code & 0xff) {
+        case SQLITE_CANTOPEN:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return JournalFault::kCannotOpen;
+        case SQLITE_READONLY:
+            return JournalFault::kReadOnly;
+        case SQLITE_FULL:
+            return JournalFault::kFull;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return JournalFault::kLocked;
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+            return JournalFault::kCorrupt;
+        case SQLITE_IOERR: {
+            const JournalFault fromErrno = FaultOfErrno(systemErrno);
+            return fromErrno == JournalFault::kCannotOpen ? JournalFault::kIoError : fromErrno;
+        }
+        default:
+            return JournalFault::kIoError;
+    }
+}
+
+// One prepared statement, finalized when it goes. A statement that failed to prepare fails
+// every step with the preparation's code.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) : code_(sqlite3_prepare_v2(db, sql, -1, &stmt_, 0)) {}
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& Bind(int index, std::int64_t value) {
+        sqlite3_bind_int64(stmt_, index, value);
+        return *this;
+    }
+    Statement& Bind(int index, const char* text) {
+        sqlite3_bind_text(stmt_, index, text, -1, SQLITE_STATIC);
+        return *this;
+    }
+    // SQLITE_ROW, SQLITE_DONE or the error.
+    int Step() { return code_ != SQLITE_OK ? code_ : sqlite3_step(stmt_); }
+
+    std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+    bool IsNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+    std::string_view String(int column) const {
+        const auto* text = sqlite3_column_text(stmt_, column);
+        return text
+                   ? std::string_view(reinterpret_cast<const char*>(text),
+                                      static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
+                   : std::string_view();
+    }
+    Text Bytes(int column) const {
+        const void* bytes = sqlite3_column_blob(stmt_, column);
+        const int size = sqlite3_column_bytes(stmt_, column);
+        return bytes ? Text(static_cast<const char*>(bytes), static_cast<std::size_t>(size))
+                     : Text();
+    }
+    sqlite3_stmt* get() { return stmt_; }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+    int code_;
+};
+
+// Any bytes, NUL included; the data must stay put until the statement is reset.
+void BindBytes(sqlite3_stmt* stmt, int index, const Text& bytes) {
+    sqlite3_bind_blob64(stmt, index, bytes.data(), bytes.size(), SQLITE_STATIC);
+}
+
+}  // namespace
+
+const char* SearchStateName(SearchState state) {
+    return kStateNames[static_cast<std::size_t>(state)];
+}
+
+const char* JournalFaultText(JournalFault fault) {
+    switch (fault) {
+        case JournalFault::kNone:
+            return "no fault";
+        case JournalFault::kNoLocation:
+            return "there is no place for the journal: no home folder and no VELMORA_JOURNAL";
+        case JournalFault::kCannotOpen:
+            return "the journal cannot be opened";
+        case JournalFault::kReadOnly:
+            return "the journal or its folder cannot be written";
+        case JournalFault::kFull:
+            return "no room is left for the journal (disk, quota or file size limit)";
+        case JournalFault::kLocked:
+            return "another program holds the journal locked";
+        case JournalFault::kCorrupt:
+            return "the journal is damaged";
+        case JournalFault::kNotAJournal:
+            return "the journal's file belongs to another program";
+        case JournalFault::kNewerSchema:
+            return "the journal was written by a newer Velmora";
+        case JournalFault::kIoError:
+            return "the journal cannot be read or written";
+    }
+    return "unknown fault";
+}
+
+std::map<Text, int> CountLinks(const std::vector<StoredRow>& rows) {
+    std::map<Text, int> counts;
+    for (const StoredRow& row : rows) ++counts[row.link];
+    return counts;
+}
+
+Journal::Journal(const std::string& path, int busyTimeoutMs) {
+    if (path.empty()) {
+        fault_ = JournalFault::kNoLocation;
+        return;
+    }
+    std::error_code error;
+    path_ = std::filesystem::absolute(path, error).lexically_normal().string();
+    fault_ = error ? JournalFault::kCannotOpen : OpenDatabase(busyTimeoutMs);
+    if (fault_ != JournalFault::kNone) Close();
+}
+
+Journal::~Journal() {
+    Close();
+}
+
+JournalFault Journal::fault() const {
+    std::lock_guard lock(mutex_);
+    return fault_;
+}
+
+JournalFault Journal::OpenDatabase(int busyTimeoutMs) {
+    if (const int error = MakePrivateFolders(path_.substr(0, path_.find_last_of('/')));
+        error != 0) {
+        return FaultOfErrno(error);
+    }
+    if (const int error = MakePrivateFile(path_); error != 0) return FaultOfErrno(error);
+    KeepPrivate(path_);
+    for (const char* suffix : kSqliteCompanionSuffixes) KeepPrivate(path_ + suffix);
+    locks_ = std::make_unique<RunningSearchLocks>(path_ + kLockFileSuffix);
+    if (locks_->error() != 0) return FaultOfErrno(locks_->error());
+    KeepPrivate(path_ + kLockFileSuffix);
+
+    const int opened = sqlite3_open_v2(
+        path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
+        nullptr);
+    if (opened != SQLITE_OK) return FaultOf(opened, db_ ? sqlite3_system_errno(db_) : 0);
+    // A file without write permission opens read-only without a word.
+    if (sqlite3_db_readonly(db_, "main") == 1) return JournalFault::kReadOnly;
+    sqlite3_busy_timeout(db_, busyTimeoutMs);
+    return BringSchemaUpToDate(busyTimeoutMs);
+}
+
+JournalFault Journal::BringSchemaUpToDate(int busyTimeoutMs) {
+    // Read before anything is written: another program's file or a newer journal stays as it is.
+    std::int64_t applicationId = 0;
+    std::int64_t version = 0;
+    std::int64_t objects = 0;
+    {
+        Statement probe(db_,
+                        "SELECT (SELECT application_id FROM pragma_application_id),"
+                        " (SELECT user_version FROM pragma_user_version),"
+                        " (SELECT count(*) FROM sqlite_schema)");
+        if (const int step = probe.Step(); step != SQLITE_ROW) {
+            Fail(step);
+            return fault_;
+        }
+        applicationId = probe.Int(0);
+        version = probe.Int(1);
+        objects = probe.Int(2);
+    }  // the read ends here: the journal mode changes only outside a transaction
+    if (applicationId != kApplicationId && (applicationId != 0 || objects != 0)) {
+        return JournalFault::kNotAJournal;
+    }
+    if (version > kSchemaVersion) return JournalFault::kNewerSchema;
+
+    // NORMAL: a commit reaches the file before the call returns, so a killed process loses
+    // nothing; only a power cut can lose commits since the last checkpoint's sync, and it cannot
+    // corrupt the file. FULL would add a sync to the disk to every row.
+    if (!SwitchToWal(busyTimeoutMs) || !Exec("PRAGMA synchronous = NORMAL") ||
+        !Exec("PRAGMA secure_delete = ON")) {
+        return fault_;
+    }
+    const std::string limit = "PRAGMA journal_size_limit = " + std::to_string(kWalSizeLimitBytes);
+    if (!Exec(limit.c_str())) return fault_;
+
+    if (version < kSchemaVersion) {
+        if (!Exec("BEGIN IMMEDIATE")) return fault_;
+        // Another program may have brought it up to date since the probe.
+        {
+            Statement again(db_, "SELECT user_version FROM pragma_user_version");
+            if (const int step = again.Step(); step != SQLITE_ROW) {
+                Fail(step);
+                return fault_;
+            }
+            version = again.Int(0);
+        }
+        for (std::int64_t step = version; step < kSchemaVersion; ++step) {
+            if (!Exec(kMigrations[step])) return fault_;
+        }
+        const std::string stamp = "PRAGMA user_version = " + std::to_string(kSchemaVersion) +
+                                  "; PRAGMA application_id = " + std::to_string(kApplicationId);
+        if (!Exec(stamp.c_str()) || !Exec("COMMIT")) return fault_;
+    }
+    const int prepared = sqlite3_prepare_v3(
+        db_,
+        "INSERT INTO result_row (search, ordinal, link, company_name, contact, telephone,"
+        " mobile, fax, email, address) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)",
+        -1, SQLITE_PREPARE_PERSISTENT, &insertRow_, nullptr);
+    if (prepared != SQLITE_OK) Fail(prepared);
+    return fault_;
+}
+
+bool Journal::Fail(int sqliteCode) {
+    // SQLite keeps the system's error only for some failures; right after the failed call the
+    // thread's errno still holds it.
+    const int systemError =
+        db_ && sqlite3_system_errno(db_) != 0 ? sqlite3_system_errno(db_) : errno;
+    if (fault_ == JournalFault::kNone) {
+        fault_ = FaultOf(sqliteCode, systemError);
+    }
+    // Closing rolls back whatever transaction was open.
+    Close();
+    return false;
+}
+
+void Journal::Close() {
+    sqlite3_finalize(insertRow_);
+    insertRow_ = nullptr;
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+bool Journal::SwitchToWal(int busyTimeoutMs) {
+    // The change needs the file to itself, and SQLite answers busy at once rather than wait
+    // for that (two programs making a new journal at the same moment): retry until the
+    // busy time-out.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(busyTimeoutMs);
+    for (;;) {
+        const int code = sqlite3_exec(db_, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
+        if (code == SQLITE_OK) return true;
+        if ((code & 0xff) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) {
+            return Fail(code);
+        }
+        std::this_thread::sleep_for(kWalSwitchRetryPeriod);
+    }
+}
+
+bool Journal::Exec(const char* sql) {
+    const int code = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+    return code == SQLITE_OK || Fail(code);
+}
+
+SearchState Journal::EffectiveState(SearchId id, SearchState stored) const {
+    if (stored != SearchState::kRunning || locks_->HeldHere(id) || locks_->HeldElsewhere(id)) {
+        return stored;
+    }
+    return SearchState::kInterrupted;
+}
+
+std::optional<SearchId> Journal::BeginSearch(const Text& keyword, const Text& site,
+                                             SearchOrigin origin) {
+    std::lock_guard lock(mutex_);
+    if (!db_ || !Exec("BEGIN IMMEDIATE")) return std::nullopt;
+    Statement insert(db_,
+                     "INSERT INTO search (keyword, site, origin, pid, started_ms, state)"
+                     " VALUES (?1, ?2, ?3, ?4, ?5, 'running')");
+    BindBytes(insert.get(), 1, keyword);
+    BindBytes(insert.get(), 2, site);
+    insert.Bind(3, OriginName(origin)).Bind(4, getpid()).Bind(5, NowMs());
+    if (const int step = insert.Step(); step != SQLITE_DONE) {
+        Fail(step);
+        return std::nullopt;
+    }
+    const SearchId id = sqlite3_last_insert_rowid(db_);
+    // Held before the record can be seen, so that it never reads as interrupted. Ids are never
+    // reused, so only a holder left from a replaced journal file can be in the way.
+    if (!locks_->Take(id)) {
+        Fail(SQLITE_BUSY);
+        return std::nullopt;
+    }
+    if (!Exec("COMMIT")) {
+        locks_->Release(id);
+        return std::nullopt;
+    }
+    held_[id] = Held{};
+    return id;
+}
+
+ResumeOutcome Journal::ResumeSearch(SearchId id) {
+    std::lock_guard lock(mutex_);
+    if (!db_) return ResumeOutcome::kFault;
+    const auto outcomeOfStored = [&]() -> ResumeOutcome {
+        Statement select(db_, "SELECT state FROM search WHERE id = ?1");
+        select.Bind(1, id);
+        const int step = select.Step();
+        if (step == SQLITE_DONE) return ResumeOutcome::kNoSuchSearch;
+        if (step != SQLITE_ROW) {
+            Fail(step);
+            return ResumeOutcome::kFault;
+        }
+        const std::optional<SearchState> state = StoredState(select.String(0));
+        return state == SearchState::kRunning || state == SearchState::kStopped
+                   ? ResumeOutcome::kResumed
+                   : ResumeOutcome::kNotResumable;
+    };
+    if (const ResumeOutcome stored = outcomeOfStored(); stored != ResumeOutcome::kResumed) {
+        return stored;
+    }
+    if (locks_->HeldHere(id) || !locks_->Take(id)) return ResumeOutcome::kRunning;
+
+    // Only a holder of the lock changes a search's state, but a search may have ended or been
+    // forgotten between the look above and the lock.
+    Statement update(db_,
+                     "UPDATE search SET state = 'running', pid = ?1, ended_ms = NULL"
+                     " WHERE id = ?2 AND state IN ('running', 'stopped')");
+    update.Bind(1, getpid()).Bind(2, id);
+    if (const int step = update.Step(); step != SQLITE_DONE) {
+        locks_->Release(id);
+        Fail(step);
+        return ResumeOutcome::kFault;
+    }
+    if (sqlite3_changes(db_) == 0) {
+        locks_->Release(id);
+        const ResumeOutcome now = outcomeOfStored();
+        return now == ResumeOutcome::kResumed ? ResumeOutcome::kNotResumable : now;
+    }
+    Statement last(db_, "SELECT coalesce(max(ordinal), 0) FROM result_row WHERE search = ?1");
+    last.Bind(1, id);
+    if (const int step = last.Step(); step != SQLITE_ROW) {
+        locks_->Release(id);
+        Fail(step);
+        return ResumeOutcome::kFault;
+    }
+    held_[id] = Held{last.Int(0) + 1};
+    return ResumeOutcome::kResumed;
+}
+
+bool Journal::AddRow(SearchId id, const Text& link, const JournalCells& cells) {
+    std::lock_guard lock(mutex_);
+    const auto held = held_.find(id);
+    if (!db_ || held == held_.end()) return false;
+    sqlite3_bind_int64(insertRow_, 1, id);
+    sqlite3_bind_int64(insertRow_, 2, held->second.nextOrdinal);
+    BindBytes(insertRow_, 3, link);
+    for (int column = 0; column < kJournalCellCount; ++column) {
+        BindBytes(insertRow_, 4 + column, cells[static_cast<std::size_t>(column)]);
+    }
+    const int step = sqlite3_step(insertRow_);
+    if (step != SQLITE_DONE) return Fail(step);
+    sqlite3_reset(insertRow_);
+    ++held->second.nextOrdinal;
+    return true;
+}
+
+bool Journal::EndSearch(SearchId id, SearchState state) {
+    std::lock_guard lock(mutex_);
+    const auto held = held_.find(id);
+    if (held == held_.end()) return false;
+    held_.erase(held);
+    bool recorded = false;
+    if (db_ && (state == SearchState::kFinished || state == SearchState::kNoHits ||
+                state == SearchState::kStopped)) {
+        Statement update(db_, "UPDATE search SET state = ?1, ended_ms = ?2 WHERE id = ?3");
+        update.Bind(1, SearchStateName(state)).Bind(2, NowMs()).Bind(3, id);
+        const int step = update.Step();
+        recorded = step == SQLITE_DONE || Fail(step);
+    }
+    // After the record, so that the search never reads as interrupted on its way out.
+    locks_->Release(id);
+    return recorded;
+}
+
+std::vector<StoredSearch> Journal::SelectSearches(const char* whereClause, const SearchId* id) {
+    std::vector<StoredSearch> searches;
+    if (!db_) return searches;
+    Statement select(db_, (std::string(kSearchColumns) + whereClause + " ORDER BY id").c_str());
+    if (id) select.Bind(1, *id);
+    int step = SQLITE_ROW;
+    while ((step = select.Step()) == SQLITE_ROW) {
+        StoredSearch search;
+        search.id = select.Int(0);
+        search.keyword = select.Bytes(1);
+        search.site = select.Bytes(2);
+        search.origin = select.String(3) == "window" ? SearchOrigin::kWindow : SearchOrigin::kCli;
+        search.pid = select.Int(4);
+        search.startedMs = select.Int(5);
+        if (!select.IsNull(6)) search.endedMs = select.Int(6);
+        const SearchState stored = StoredState(select.String(7)).value_or(SearchState::kRunning);
+        search.state = EffectiveState(search.id, stored);
+        search.rowCount = select.Int(8);
+        searches.push_back(std::move(search));
+    }
+    if (step != SQLITE_DONE) {
+        Fail(step);
+        searches.clear();
+    }
+    return searches;
+}
+
+std::vector<StoredSearch> Journal::History() {
+    std::lock_guard lock(mutex_);
+    return SelectSearches("", nullptr);
+}
+
+std::optional<StoredSearch> Journal::FindSearch(SearchId id) {
+    std::lock_guard lock(mutex_);
+    std::vector<StoredSearch> found = SelectSearches("WHERE id = ?1", &id);
+    if (found.empty()) return std::nullopt;
+    return std::move(found.front());
+}
+
+std::vector<StoredRow> Journal::Rows(SearchId id) {
+    std::lock_guard lock(mutex_);
+    std::vector<StoredRow> rows;
+    if (!db_) return rows;
+    Statement select(db_,
+                     "SELECT link, company_name, contact, telephone, mobile, fax, email, address"
+                     " FROM result_row WHERE search = ?1 ORDER BY ordinal");
+    select.Bind(1, id);
+    int step = SQLITE_ROW;
+    while ((step = select.Step()) == SQLITE_ROW) {
+        StoredRow row;
+        row.link = select.Bytes(0);
+        for (int column = 0; column < kJournalCellCount; ++column) {
+            row.cells[static_cast<std::size_t>(column)] = select.Bytes(1 + column);
+        }
+        rows.push_back(std::move(row));
+    }
+    if (step != SQLITE_DONE) {
+        Fail(step);
+        rows.clear();
+    }
+    return rows;
+}
+
+ForgetResult Journal::ForgetWhere(const SearchId* id) {
+    ForgetResult result;
+    if (!db_ || !Exec("BEGIN IMMEDIATE")) return result;
+    std::vector<SearchId> forget;
+    {
+        Statement select(db_, id ? "SELECT id, state FROM search WHERE id = ?1"
+                                 : "SELECT id, state FROM search");
+        if (id) select.Bind(1, *id);
+        int step = SQLITE_ROW;
+        while ((step = select.Step()) == SQLITE_ROW) {
+            const SearchId found = select.Int(0);
+            const SearchState stored =
+                StoredState(select.String(1)).value_or(SearchState::kRunning);
+            if (EffectiveState(found, stored) == SearchState::kRunning) {
+                ++result.keptRunning;
+            } else {
+                forget.push_back(found);
+            }
+        }
+        if (step != SQLITE_DONE) {
+            Fail(step);
+            return {};
+        }
+    }
+    Statement deleteRows(db_, "DELETE FROM result_row WHERE search = ?1");
+    Statement deleteSearch(db_, "DELETE FROM search WHERE id = ?1");
+    for (const SearchId found : forget) {
+        for (Statement* statement : {&deleteRows, &deleteSearch}) {
+            statement->Bind(1, found);
+            if (const int step = statement->Step(); step != SQLITE_DONE) {
+                Fail(step);
+                return {};
+            }
+            sqlite3_reset(statement->get());
+        }
+    }
+    if (!Exec("COMMIT")) return {};
+    result.forgotten = static_cast<int>(forget.size());
+    // secure_delete has zeroed the rows in the pages; the WAL still holds their old copies
+    // until a checkpoint copies the pages back and cuts it off. Readers may keep that from
+    // happening now; it then happens at a later checkpoint.
+    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    return result;
+}
+
+ForgetResult Journal::Forget(SearchId id) {
+    std::lock_guard lock(mutex_);
+    return ForgetWhere(&id);
+}
+
+ForgetResult Journal::ForgetAll() {
+    std::lock_guard lock(mutex_);
+    return ForgetWhere(nullptr);
+}
+
+std::optional<SearchId> Journal::SearchToRestore() {
+    std::lock_guard lock(mutex_);
+    if (!db_) return std::nullopt;
+    Statement select(db_,
+                     "SELECT id, state, closed_after_restore FROM search WHERE origin = 'window'"
+                     " ORDER BY id DESC LIMIT 1");
+    const int step = select.Step();
+    if (step != SQLITE_ROW) {
+        if (step != SQLITE_DONE) Fail(step);
+        return std::nullopt;
+    }
+    const SearchId id = select.Int(0);
+    const SearchState stored = StoredState(select.String(1)).value_or(SearchState::kRunning);
+    if (EffectiveState(id, stored) != SearchState::kInterrupted || select.Int(2) != 0) {
+        return std::nullopt;
+    }
+    return id;
+}
+
+bool Journal::MarkClosedAfterRestore(SearchId id) {
+    std::lock_guard lock(mutex_);
+    if (!db_) return false;
+    Statement update(db_, "UPDATE search SET closed_after_restore = 1 WHERE id = ?1");
+    update.Bind(1, id);
+    const int step = update.Step();
+    return step == SQLITE_DONE || Fail(step);
+}
+
+}  // namespace velmora

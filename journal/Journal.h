@@ -1,0 +1,167 @@
+#pragma once
+// The harvest journal: every search and every completed row kept in an SQLite database (WAL
+// mode), so that rows outlive a crash of the program, a stopped or interrupted search can be
+// gone on with, and past searches can be listed.
+//
+// A Journal is one connection; any thread may call it, calls take turns. Failure is a value:
+// the first fault (the file cannot be opened, read or written) is latched in fault(), the
+// database is closed at once so that nothing already stored can be damaged, and from then on
+// every call does nothing: writes return false, reads return nothing.
+//
+// A search is `running` while the process that runs it lives: that process holds a lock for it
+// (RunningSearchLocks), which the kernel drops when the process ends however it ends, so a
+// `running` search whose lock is free is `interrupted`.
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "text/Text.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace velmora {
+
+class RunningSearchLocks;
+
+// A completed row's seven cells, in the list's column order.
+inline constexpr int kJournalCellCount = 7;
+using JournalCells = std::array<Text, kJournalCellCount>;
+
+using SearchId = std::int64_t;
+
+enum class SearchState { kRunning, kFinished, kNoHits, kStopped, kInterrupted };
+// "running", "finished", "no-hits", "stopped", "interrupted".
+const char* SearchStateName(SearchState state);
+
+// Which program started a search.
+enum class SearchOrigin { kWindow, kCli };
+
+enum class JournalFault {
+    kNone,
+    kNoLocation,   // no file named and no home folder to put it in
+    kCannotOpen,   // the file or its folder cannot be opened or made
+    kReadOnly,     // the file or its folder cannot be written
+    kFull,         // the disk or the user's quota is full
+    kLocked,       // another program held the file longer than the busy time-out
+    kCorrupt,      // the file is damaged or not a database at all
+    kNotAJournal,  // an SQLite database of some other program
+    kNewerSchema,  // written by a newer Velmora
+    kIoError,      // any other failure of the file system or of SQLite
+};
+// One line of English for the user, without a final full stop.
+const char* JournalFaultText(JournalFault fault);
+
+struct StoredSearch {
+    SearchId id = 0;
+    Text keyword;  // bytes as searched (system code page)
+    Text site;     // the base URL searched
+    SearchOrigin origin = SearchOrigin::kCli;
+    std::int64_t pid = 0;                 // the process that ran it last
+    std::int64_t startedMs = 0;           // Unix time in milliseconds
+    std::optional<std::int64_t> endedMs;  // nothing while running or interrupted
+    SearchState state = SearchState::kRunning;
+    std::int64_t rowCount = 0;
+};
+
+struct StoredRow {
+    Text link;  // the company link the row came from
+    JournalCells cells;
+};
+
+// How often each link occurs among the rows: what a resumed search need not fetch again.
+std::map<Text, int> CountLinks(const std::vector<StoredRow>& rows);
+
+enum class ResumeOutcome {
+    kResumed,  // the search is `running` again, held by this journal
+    kNoSuchSearch,
+    kNotResumable,  // finished or no-hits: nothing is left to do
+    kRunning,       // a live process runs it
+    kFault,         // see fault()
+};
+
+struct ForgetResult {
+    int forgotten = 0;
+    int keptRunning = 0;  // running searches are never forgotten under their process
+};
+
+class Journal {
+public:
+    // The database's application id ("VLMJ"), which tells our files from other programs'.
+    static constexpr std::int32_t kApplicationId = 0x564C4D4A;
+    // How long a write waits for another program's write to end before it is a fault.
+    static constexpr int kBusyTimeoutMs = 5000;
+
+    // Opens the journal at `path` (a relative one from the current folder), making it and its
+    // folders when missing: folders 0700, the file and SQLite's files beside it 0600, since it
+    // holds people's contact data. Brings an older schema up to date.
+    explicit Journal(const std::string& path, int busyTimeoutMs = kBusyTimeoutMs);
+    ~Journal();
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    [[nodiscard]] JournalFault fault() const;
+    // The absolute file name; empty when there was none.
+    const std::string& path() const { return path_; }
+
+    // A new search, `running` and held by this journal until EndSearch.
+    [[nodiscard]] std::optional<SearchId> BeginSearch(const Text& keyword, const Text& site,
+                                                      SearchOrigin origin);
+    // Takes over a stopped or interrupted search: `running` again, held by this journal, new
+    // rows numbered after the stored ones. The process is recorded; the origin stays.
+    [[nodiscard]] ResumeOutcome ResumeSearch(SearchId id);
+    // Stores a completed row of a search this journal holds, after its rows so far. When it
+    // returns true the row is in the file: it outlives the process, though not a power cut
+    // before the next checkpoint (synchronous=NORMAL).
+    [[nodiscard]] bool AddRow(SearchId id, const Text& link, const JournalCells& cells);
+    // Records the end (kFinished, kNoHits or kStopped) and lets the search go; it is let go
+    // also when the end cannot be recorded, and then reads as interrupted.
+    [[nodiscard]] bool EndSearch(SearchId id, SearchState state);
+
+    // Every search, oldest first.
+    std::vector<StoredSearch> History();
+    std::optional<StoredSearch> FindSearch(SearchId id);
+    // The rows of a search in their order.
+    std::vector<StoredRow> Rows(SearchId id);
+
+    // Removes searches with their rows, and wipes their bytes from the file.
+    ForgetResult Forget(SearchId id);
+    ForgetResult ForgetAll();
+
+    // The window's last search when it is interrupted and no window that restored it has
+    // closed normally since: what the next window shows again.
+    std::optional<SearchId> SearchToRestore();
+    // A window that restored the search has closed normally.
+    [[nodiscard]] bool MarkClosedAfterRestore(SearchId id);
+
+private:
+    struct Held {
+        std::int64_t nextOrdinal = 1;
+    };
+
+    JournalFault OpenDatabase(int busyTimeoutMs);
+    JournalFault BringSchemaUpToDate(int busyTimeoutMs);
+    bool SwitchToWal(int busyTimeoutMs);
+    bool Fail(int sqliteCode);
+    void Close();
+    bool Exec(const char* sql);
+    SearchState EffectiveState(SearchId id, SearchState stored) const;
+    std::vector<StoredSearch> SelectSearches(const char* whereClause, const SearchId* id);
+    ForgetResult ForgetWhere(const SearchId* id);
+
+    mutable std::mutex mutex_;
+    std::string path_;
+    JournalFault fault_ = JournalFault::kNone;
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* insertRow_ = nullptr;
+    std::unique_ptr<RunningSearchLocks> locks_;
+    std::map<SearchId, Held> held_;
+};
+
+}  // namespace velmora

@@ -1,0 +1,550 @@
+// The journal: what it keeps, how its files are made, running versus interrupted searches,
+// resume, forgetting, the window's restore, faults, and two writers at once.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "journal/Journal.h"
+#include "journal/JournalFiles.h"
+
+namespace velmora {
+namespace {
+
+namespace fs = std::filesystem;
+
+// An unprivileged user that a test run as root becomes, so that permissions bind it.
+constexpr uid_t kNobody = 65534;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+// Runs `body` in a child process, which ends with what it returns.
+pid_t StartChild(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child == 0) _exit(body());
+    return child;
+}
+
+// The child's exit status, or -1 when it died of a signal.
+int ExitStatusOf(pid_t child) {
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+int InChild(const std::function<int()>& body) {
+    return ExitStatusOf(StartChild(body));
+}
+
+JournalCells Cells(const std::string& seed) {
+    JournalCells cells;
+    for (int i = 0; i < kJournalCellCount; ++i)
+        cells[static_cast<std::size_t>(i)] = seed + "#" + std::to_string(i);
+    return cells;
+}
+
+class JournalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = (fs::temp_directory_path() / "journal-test-XXXXXX").string();
+        ASSERT_NE(mkdtemp(folder_.data()), nullptr);
+        path_ = folder_ + "/journal.sqlite3";
+    }
+    void TearDown() override {
+        // A test may have taken the write permission away.
+        chmod(folder_.c_str(), 0700);
+        fs::remove_all(folder_);
+    }
+
+    // A search with `rows` rows, ended in `end` (kRunning: left running, and so interrupted
+    // once `journal` goes).
+    SearchId StoreSearch(Journal& journal, const Text& keyword, int rows, SearchState end,
+                         SearchOrigin origin = SearchOrigin::kCli) {
+        const std::optional<SearchId> id = journal.BeginSearch(keyword, "http://site", origin);
+        EXPECT_TRUE(id) << JournalFaultText(journal.fault());
+        if (!id) return 0;
+        for (int i = 1; i <= rows; ++i) {
+            EXPECT_TRUE(journal.AddRow(*id, "link" + std::to_string(i), Cells(keyword)));
+        }
+        if (end != SearchState::kRunning) {
+            EXPECT_TRUE(journal.EndSearch(*id, end));
+        }
+        return *id;
+    }
+
+    SearchState StateOf(Journal& journal, SearchId id) {
+        const std::optional<StoredSearch> search = journal.FindSearch(id);
+        EXPECT_TRUE(search);
+        return search ? search->state : SearchState::kRunning;
+    }
+
+    std::string folder_;
+    std::string path_;
+};
+
+TEST(JournalPathTest, FollowsTheVariablesInOrder) {
+    struct Case {
+        const char* journal;
+        const char* dataHome;
+        const char* home;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"/x/j.db", "/data", "/home/u", "/x/j.db"},
+        {"", "/data", "/home/u", "/data/velmora/journal.sqlite3"},
+        {nullptr, "relative/data", "/home/u", "/home/u/.local/share/velmora/journal.sqlite3"},
+        {nullptr, nullptr, "/home/u", "/home/u/.local/share/velmora/journal.sqlite3"},
+    };
+    const char* names[] = {kJournalVariable, "XDG_DATA_HOME", "HOME"};
+    std::vector<std::optional<std::string>> saved;
+    for (const char* name : names) {
+        const char* value = std::getenv(name);
+        saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
+    }
+    for (const Case& c : cases) {
+        const char* values[] = {c.journal, c.dataHome, c.home};
+        for (std::size_t i = 0; i < std::size(names); ++i) {
+            values[i] ? setenv(names[i], values[i], 1) : unsetenv(names[i]);
+        }
+        EXPECT_EQ(JournalPath(), c.expected);
+    }
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        saved[i] ? setenv(names[i], saved[i]->c_str(), 1) : unsetenv(names[i]);
+    }
+}
+
+TEST_F(JournalTest, KeepsEverySearchAndRowByteForByte) {
+    Text everyByte;
+    for (int byte = 0; byte < 256; ++byte) everyByte += static_cast<char>(byte);
+    const Text keyword = Text("\xBB\xFA\0\xD0\xB5\n", 6);  // GB18030 with a NUL and a line end
+    JournalCells cells{everyByte, "", Text(1 << 20, 'x'), "\t", "\xFF\xFE", "a\r\nb", ""};
+    SearchId id = 0;
+    {
+        Journal journal(path_);
+        ASSERT_EQ(journal.fault(), JournalFault::kNone);
+        id = *journal.BeginSearch(keyword, "http://127.0.0.1:1", SearchOrigin::kWindow);
+        ASSERT_TRUE(journal.AddRow(id, "b", cells));
+        ASSERT_TRUE(journal.AddRow(id, "a", Cells("second")));
+        ASSERT_TRUE(journal.AddRow(id, "b", Cells("third")));
+        ASSERT_TRUE(journal.EndSearch(id, SearchState::kFinished));
+        EXPECT_FALSE(journal.AddRow(id, "c", cells)) << "an ended search takes no rows";
+    }
+    Journal journal(path_);
+    const std::vector<StoredSearch> history = journal.History();
+    ASSERT_EQ(history.size(), 1u);
+    const StoredSearch& search = history[0];
+    EXPECT_EQ(search.id, id);
+    EXPECT_EQ(search.keyword, keyword);
+    EXPECT_EQ(search.site, "http://127.0.0.1:1");
+    EXPECT_EQ(search.origin, SearchOrigin::kWindow);
+    EXPECT_EQ(search.pid, getpid());
+    EXPECT_EQ(search.state, SearchState::kFinished);
+    EXPECT_EQ(search.rowCount, 3);
+    ASSERT_TRUE(search.endedMs);
+    EXPECT_GE(*search.endedMs, search.startedMs);
+
+    const std::vector<StoredRow> rows = journal.Rows(id);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].link, "b");
+    EXPECT_EQ(rows[0].cells, cells);
+    EXPECT_EQ(rows[1].cells, Cells("second"));
+    EXPECT_EQ(rows[2].cells, Cells("third"));
+    EXPECT_EQ(CountLinks(rows), (std::map<Text, int>{{"a", 1}, {"b", 2}}));
+    EXPECT_TRUE(journal.Rows(id + 1).empty());
+    EXPECT_FALSE(journal.FindSearch(id + 1));
+}
+
+TEST_F(JournalTest, MakesItsFilesPrivate) {
+    const std::string nested = folder_ + "/a/b/journal.sqlite3";
+    {
+        Journal journal(nested);
+        ASSERT_EQ(journal.fault(), JournalFault::kNone);
+        StoreSearch(journal, "k", 1, SearchState::kRunning);
+        for (const std::string& folder : {folder_ + "/a", folder_ + "/a/b"}) {
+            EXPECT_EQ(ModeOf(folder), 0700u) << folder;
+        }
+        for (const char* suffix : {"", "-wal", "-shm", "-running"}) {
+            EXPECT_EQ(ModeOf(nested + suffix), 0600u) << suffix;
+        }
+    }
+    // A file made by someone else loses the group's and others' permissions; its folder, which
+    // we did not make, stays as it is.
+    ASSERT_EQ(chmod(folder_.c_str(), 0755), 0);
+    std::ofstream(path_).close();
+    ASSERT_EQ(chmod(path_.c_str(), 0644), 0);
+    Journal journal(path_);
+    EXPECT_EQ(journal.fault(), JournalFault::kNone);
+    EXPECT_EQ(ModeOf(path_), 0600u);
+    EXPECT_EQ(ModeOf(folder_), 0755u);
+}
+
+TEST_F(JournalTest, ASearchRunsWhileItsHolderLives) {
+    Journal reader(path_);
+    SearchId abandoned = 0;
+    {
+        Journal other(path_);
+        const SearchId held = StoreSearch(other, "held", 1, SearchState::kRunning);
+        EXPECT_EQ(StateOf(other, held), SearchState::kRunning);
+        EXPECT_EQ(StateOf(reader, held), SearchState::kRunning) << "held by another opening";
+        abandoned = held;
+    }
+    EXPECT_EQ(StateOf(reader, abandoned), SearchState::kInterrupted);
+
+    // A process id that lives again is no sign of life: here the stored one is ours.
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &raw), SQLITE_OK);
+    const std::string sql = "UPDATE search SET pid = " + std::to_string(getpid());
+    EXPECT_EQ(sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(raw);
+    EXPECT_EQ(StateOf(reader, abandoned), SearchState::kInterrupted);
+
+    for (const SearchState end :
+         {SearchState::kFinished, SearchState::kNoHits, SearchState::kStopped}) {
+        const SearchId id = StoreSearch(reader, "k", 0, end);
+        EXPECT_EQ(StateOf(reader, id), end) << SearchStateName(end);
+    }
+}
+
+TEST_F(JournalTest, RowsStoredBeforeAKillSurviveIt) {
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    for (int round = 0; round < 3; ++round) {
+        int reported[2];
+        ASSERT_EQ(pipe(reported), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            close(reported[0]);
+            Journal journal(path_);
+            const std::optional<SearchId> id =
+                journal.BeginSearch("kill", "http://site", SearchOrigin::kCli);
+            for (int i = 1; id; ++i) {
+                if (!journal.AddRow(*id, "link", Cells(std::to_string(i)))) _exit(1);
+                // Told only once the call has returned: every row told of must be stored.
+                const SearchId told[2] = {*id, i};
+                if (write(reported[1], told, sizeof told) != sizeof told) _exit(1);
+            }
+            _exit(1);
+        }
+        close(reported[1]);
+        const int killAfter = std::uniform_int_distribution<int>(1, 200)(random);
+        SearchId told[2] = {0, 0};
+        for (int i = 0; i < killAfter; ++i) {
+            ASSERT_EQ(read(reported[0], told, sizeof told), static_cast<ssize_t>(sizeof told));
+        }
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        close(reported[0]);
+
+        Journal journal(path_);
+        const std::vector<StoredRow> rows = journal.Rows(told[0]);
+        ASSERT_GE(rows.size(), static_cast<std::size_t>(told[1]));
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(rows[i].cells, Cells(std::to_string(i + 1)));
+        }
+        EXPECT_EQ(StateOf(journal, told[0]), SearchState::kInterrupted);
+    }
+}
+
+TEST_F(JournalTest, ResumeGoesOnAfterTheStoredRows) {
+    Journal journal(path_);
+    const SearchId stopped = StoreSearch(journal, "stopped", 2, SearchState::kStopped);
+    const SearchId finished = StoreSearch(journal, "finished", 1, SearchState::kFinished);
+    const SearchId noHits = StoreSearch(journal, "none", 0, SearchState::kNoHits);
+    EXPECT_EQ(journal.ResumeSearch(finished), ResumeOutcome::kNotResumable);
+    EXPECT_EQ(journal.ResumeSearch(noHits), ResumeOutcome::kNotResumable);
+    EXPECT_EQ(journal.ResumeSearch(noHits + 100), ResumeOutcome::kNoSuchSearch);
+
+    ASSERT_EQ(journal.ResumeSearch(stopped), ResumeOutcome::kResumed);
+    EXPECT_EQ(journal.ResumeSearch(stopped), ResumeOutcome::kRunning);
+    EXPECT_EQ(StateOf(journal, stopped), SearchState::kRunning);
+    EXPECT_FALSE(journal.FindSearch(stopped)->endedMs);
+    ASSERT_TRUE(journal.AddRow(stopped, "new", Cells("new")));
+    {
+        Journal other(path_);
+        EXPECT_EQ(other.ResumeSearch(stopped), ResumeOutcome::kRunning);
+    }
+    ASSERT_TRUE(journal.EndSearch(stopped, SearchState::kFinished));
+    const std::vector<StoredRow> rows = journal.Rows(stopped);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[2].link, "new");
+
+    SearchId interrupted = 0;
+    {
+        Journal other(path_);
+        interrupted = StoreSearch(other, "cut", 1, SearchState::kRunning);
+    }
+    Journal window(path_);
+    ASSERT_EQ(journal.ResumeSearch(interrupted), ResumeOutcome::kResumed);
+    EXPECT_EQ(StateOf(window, interrupted), SearchState::kRunning);
+}
+
+TEST_F(JournalTest, ForgetsSearchesAndWipesTheirBytes) {
+    const Text secret = "secret-contact-13800138000";
+    Journal journal(path_);
+    const SearchId first = StoreSearch(journal, secret, 3, SearchState::kFinished);
+    StoreSearch(journal, "second", 1, SearchState::kStopped);
+    Journal other(path_);
+    const SearchId running = StoreSearch(other, "running", 1, SearchState::kRunning);
+
+    EXPECT_EQ(journal.Forget(first).forgotten, 1);
+    EXPECT_FALSE(journal.FindSearch(first));
+    EXPECT_TRUE(journal.Rows(first).empty());
+    const std::string bytes = ReadFile(path_) + ReadFile(path_ + "-wal");
+    EXPECT_EQ(bytes.find(secret), std::string::npos) << "forgotten bytes stay in the file";
+
+    EXPECT_EQ(journal.Forget(first).forgotten, 0);
+    const ForgetResult all = journal.ForgetAll();
+    EXPECT_EQ(all.forgotten, 1);
+    EXPECT_EQ(all.keptRunning, 1);
+    ASSERT_EQ(journal.History().size(), 1u);
+    EXPECT_EQ(journal.History()[0].id, running);
+}
+
+TEST_F(JournalTest, RestoresTheWindowsLastSearchOnlyWhenItWasInterrupted) {
+    SearchId cut = 0;
+    {
+        Journal window(path_);
+        StoreSearch(window, "earlier", 1, SearchState::kRunning, SearchOrigin::kWindow);
+        cut = StoreSearch(window, "cut", 2, SearchState::kRunning, SearchOrigin::kWindow);
+    }
+    Journal journal(path_);
+    StoreSearch(journal, "cli", 0, SearchState::kRunning);  // the command line's own: no matter
+    EXPECT_EQ(journal.SearchToRestore(), cut);
+    ASSERT_TRUE(journal.MarkClosedAfterRestore(cut));
+    EXPECT_EQ(journal.SearchToRestore(), std::nullopt) << "after a normal end nothing returns";
+
+    const SearchId running =
+        StoreSearch(journal, "live", 0, SearchState::kRunning, SearchOrigin::kWindow);
+    EXPECT_EQ(journal.SearchToRestore(), std::nullopt);
+    ASSERT_TRUE(journal.EndSearch(running, SearchState::kStopped));
+    EXPECT_EQ(journal.SearchToRestore(), std::nullopt);
+}
+
+TEST_F(JournalTest, TwoWritersKeepAllTheirRows) {
+    constexpr int kRows = 300;
+    // Both wait at a gate and then start on a file that does not exist yet, so they also race
+    // to make it.
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    const auto writer = [&] {
+        close(gate[1]);
+        char none = 0;
+        if (read(gate[0], &none, 1) != 0) return 1;
+        Journal journal(path_);
+        const std::optional<SearchId> id =
+            journal.BeginSearch("w", "http://site", SearchOrigin::kCli);
+        for (int i = 1; id && i <= kRows; ++i) {
+            if (!journal.AddRow(*id, "l", Cells(std::to_string(i)))) return 1;
+        }
+        return id && journal.EndSearch(*id, SearchState::kFinished) ? 0 : 1;
+    };
+    const pid_t first = StartChild(writer);
+    const pid_t second = StartChild(writer);
+    close(gate[0]);
+    close(gate[1]);
+    EXPECT_EQ(ExitStatusOf(first), 0);
+    EXPECT_EQ(ExitStatusOf(second), 0);
+
+    Journal journal(path_);
+    const std::vector<StoredSearch> history = journal.History();
+    ASSERT_EQ(history.size(), 2u);
+    for (const StoredSearch& search : history) {
+        EXPECT_EQ(search.state, SearchState::kFinished);
+        const std::vector<StoredRow> rows = journal.Rows(search.id);
+        ASSERT_EQ(rows.size(), static_cast<std::size_t>(kRows));
+        for (int i = 0; i < kRows; ++i) EXPECT_EQ(rows[i].cells, Cells(std::to_string(i + 1)));
+    }
+}
+
+TEST_F(JournalTest, ThreadsOfOneSearchTakeTurns) {
+    constexpr int kThreads = 4;
+    constexpr int kRowsEach = 50;
+    Journal journal(path_);
+    const SearchId id = StoreSearch(journal, "threads", 0, SearchState::kRunning);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kRowsEach; ++i) {
+                EXPECT_TRUE(journal.AddRow(id, std::to_string(t), Cells("t")));
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(journal.Rows(id).size(), static_cast<std::size_t>(kThreads * kRowsEach));
+}
+
+// Faults: the journal says what is wrong once, does nothing from then on, and leaves alone
+// what is in the file.
+class JournalFaultTest : public JournalTest {
+protected:
+    // The file's bytes and SQLite's beside it, to compare before and after.
+    std::string Snapshot() {
+        return ReadFile(path_) + "|" + ReadFile(path_ + "-wal") + "|" +
+               std::to_string(fs::exists(path_ + "-wal"));
+    }
+
+    // Nothing can be written, nothing is read.
+    static void ExpectInert(Journal& journal) {
+        EXPECT_FALSE(journal.BeginSearch("k", "s", SearchOrigin::kCli));
+        EXPECT_TRUE(journal.History().empty());
+        EXPECT_EQ(journal.ResumeSearch(1), ResumeOutcome::kFault);
+        EXPECT_EQ(journal.ForgetAll().forgotten, 0);
+    }
+};
+
+TEST_F(JournalFaultTest, LeavesFilesThatAreNotItsOwnAlone) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> make;
+        JournalFault expected;
+    };
+    const auto runSql = [](const char* sql) {
+        return [sql](const std::string& path) {
+            sqlite3* raw = nullptr;
+            ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+            ASSERT_EQ(sqlite3_exec(raw, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(raw);
+        };
+    };
+    const Case cases[] = {
+        {"garbage",
+         [](const std::string& path) { std::ofstream(path) << std::string(5000, '\x5A'); },
+         JournalFault::kCorrupt},
+        {"another program's database", runSql("CREATE TABLE notes (text)"),
+         JournalFault::kNotAJournal},
+        {"a newer journal",
+         [](const std::string& path) {
+             { Journal journal(path); }
+             sqlite3* raw = nullptr;
+             ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+             ASSERT_EQ(sqlite3_exec(raw, "PRAGMA user_version = 99", nullptr, nullptr, nullptr),
+                       SQLITE_OK);
+             sqlite3_close(raw);
+         },
+         JournalFault::kNewerSchema},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(path_);
+        c.make(path_);
+        const std::string before = Snapshot();
+        Journal journal(path_);
+        EXPECT_EQ(journal.fault(), c.expected);
+        ExpectInert(journal);
+        EXPECT_EQ(Snapshot(), before);
+    }
+}
+
+TEST_F(JournalFaultTest, ReadOnlyFolderOrFile) {
+    // As root only another user is bound by permissions; the child becomes one.
+    const auto openAsUser = [&] {
+        return InChild([&] {
+            if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) return 100;
+            Journal journal(path_);
+            ExpectInert(journal);
+            return static_cast<int>(journal.fault());
+        });
+    };
+    ASSERT_EQ(chmod(folder_.c_str(), 0555), 0);
+    EXPECT_EQ(openAsUser(), static_cast<int>(JournalFault::kReadOnly)) << "folder";
+    EXPECT_FALSE(fs::exists(path_));
+
+    ASSERT_EQ(chmod(folder_.c_str(), 0755), 0);
+    SearchId id = 0;
+    {
+        Journal journal(path_);
+        id = StoreSearch(journal, "kept", 2, SearchState::kFinished);
+    }
+    // The lock file stays open to the user, so that the journal's own refusal is what counts.
+    ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
+    ASSERT_EQ(chmod((path_ + "-running").c_str(), 0666), 0);
+    const std::string before = Snapshot();
+    EXPECT_EQ(openAsUser(), static_cast<int>(JournalFault::kReadOnly)) << "file";
+    EXPECT_EQ(Snapshot(), before);
+    ASSERT_EQ(chmod(path_.c_str(), 0600), 0);
+    Journal journal(path_);
+    EXPECT_EQ(journal.Rows(id).size(), 2u);
+}
+
+TEST_F(JournalFaultTest, AFullDiskStopsTheWritingAndKeepsWhatWasStored) {
+    constexpr int kRows = 5;
+    SearchId id = 0;
+    {
+        Journal journal(path_);
+        id = StoreSearch(journal, "before", kRows, SearchState::kFinished);
+    }
+    // Files may not grow past this: the journal is there already; the next rows fill it.
+    constexpr rlim_t kFileLimit = 64 * 1024;
+    const int fault = InChild([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{kFileLimit, kFileLimit};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 100;
+        Journal journal(path_);
+        const std::optional<SearchId> search = journal.BeginSearch("full", "s", SearchOrigin::kCli);
+        for (int i = 0; search && i < 100000; ++i) {
+            if (!journal.AddRow(*search, "l", Cells(std::string(2000, 'f')))) break;
+        }
+        const JournalFault latched = journal.fault();
+        ExpectInert(journal);
+        return static_cast<int>(latched);
+    });
+    EXPECT_EQ(fault, static_cast<int>(JournalFault::kFull));
+
+    Journal journal(path_);
+    ASSERT_EQ(journal.fault(), JournalFault::kNone);
+    const std::vector<StoredRow> rows = journal.Rows(id);
+    ASSERT_EQ(rows.size(), static_cast<std::size_t>(kRows));
+    for (const StoredRow& row : rows) EXPECT_EQ(row.cells, Cells("before"));
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &raw), SQLITE_OK);
+    sqlite3_stmt* check = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(raw, "PRAGMA integrity_check", -1, &check, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
+    sqlite3_finalize(check);
+    sqlite3_close(raw);
+}
+
+TEST_F(JournalFaultTest, ALockHeldPastTheBusyTimeoutIsAFault) {
+    constexpr int kShortBusyTimeoutMs = 50;
+    Journal journal(path_, kShortBusyTimeoutMs);
+    const SearchId id = StoreSearch(journal, "k", 1, SearchState::kRunning);
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_FALSE(journal.AddRow(id, "l", Cells("late")));
+    EXPECT_EQ(journal.fault(), JournalFault::kLocked);
+    EXPECT_FALSE(journal.AddRow(id, "l", Cells("later"))) << "nothing more once faulted";
+    sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    EXPECT_EQ(Journal(path_).Rows(id).size(), 1u);
+}
+
+}  // namespace
+}  // namespace velmora
