@@ -434,16 +434,15 @@ ResumeOutcome Journal::ResumeSearch(SearchId id) {
     return ResumeOutcome::kResumed;
 }
 
-bool Journal::AddRow(SearchId id, const Text& link, const JournalCells& cells) {
+bool Journal::AddRow(SearchId id, const Text& link, const ResultRow& row) {
     std::lock_guard lock(mutex_);
     const auto held = held_.find(id);
     if (!db_ || held == held_.end()) return false;
     sqlite3_bind_int64(insertRow_, 1, id);
     sqlite3_bind_int64(insertRow_, 2, held->second.nextOrdinal);
     BindBytes(insertRow_, 3, link);
-    for (int column = 0; column < kJournalCellCount; ++column) {
-        BindBytes(insertRow_, 4 + column, cells[static_cast<std::size_t>(column)]);
-    }
+    int parameter = 4;
+    for (const Text* cell : row.Columns()) BindBytes(insertRow_, parameter++, *cell);
     const int step = sqlite3_step(insertRow_);
     if (step != SQLITE_DONE) return Fail(step);
     sqlite3_reset(insertRow_);
@@ -518,12 +517,10 @@ std::vector<StoredRow> Journal::Rows(SearchId id) {
     select.Bind(1, id);
     int step = SQLITE_ROW;
     while ((step = select.Step()) == SQLITE_ROW) {
-        StoredRow row;
-        row.link = select.Bytes(0);
-        for (int column = 0; column < kJournalCellCount; ++column) {
-            row.cells[static_cast<std::size_t>(column)] = select.Bytes(1 + column);
-        }
-        rows.push_back(std::move(row));
+        // The row's fields are declared in column order, as the columns are selected.
+        rows.push_back({select.Bytes(0),
+                        {select.Bytes(1), select.Bytes(2), select.Bytes(3), select.Bytes(4),
+                         select.Bytes(5), select.Bytes(6), select.Bytes(7)}});
     }
     if (step != SQLITE_DONE) {
         Fail(step);

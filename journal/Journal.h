@@ -12,7 +12,6 @@
 // (RunningSearchLocks), which the kernel drops when the process ends however it ends, so a
 // `running` search whose lock is free is `interrupted`.
 
-#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -21,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "results/ResultRow.h"
 #include "text/Text.h"
 
 struct sqlite3;
@@ -29,10 +29,6 @@ struct sqlite3_stmt;
 namespace velmora {
 
 class RunningSearchLocks;
-
-// A completed row's seven cells, in the list's column order.
-inline constexpr int kJournalCellCount = 7;
-using JournalCells = std::array<Text, kJournalCellCount>;
 
 using SearchId = std::int64_t;
 
@@ -72,7 +68,7 @@ struct StoredSearch {
 
 struct StoredRow {
     Text link;  // the company link the row came from
-    JournalCells cells;
+    ResultRow row;
 };
 
 // How often each link occurs among the rows: what a resumed search need not fetch again.
@@ -119,7 +115,7 @@ public:
     // Stores a completed row of a search this journal holds, after its rows so far. When it
     // returns true the row is in the file: it outlives the process, though not a power cut
     // before the next checkpoint (synchronous=NORMAL).
-    [[nodiscard]] bool AddRow(SearchId id, const Text& link, const JournalCells& cells);
+    [[nodiscard]] bool AddRow(SearchId id, const Text& link, const ResultRow& row);
     // Records the end (kFinished, kNoHits or kStopped) and lets the search go; it is let go
     // also when the end cannot be recorded, and then reads as interrupted.
     [[nodiscard]] bool EndSearch(SearchId id, SearchState state);

@@ -29,6 +29,8 @@ struct ResultRow {
     Text email;
     Text address;
 
+    bool operator==(const ResultRow&) const = default;
+
     // The fields in column order: Columns()[kMobileColumn] is the mobile number.
     [[nodiscard]] std::array<const Text*, kResultColumnCount> Columns() const {
         return {&companyName, &contact, &telephone, &mobile, &fax, &email, &address};

@@ -21,7 +21,7 @@ constexpr int kCompanies = 1000;
 
 struct SampleRow {
     Text link;
-    JournalCells cells;
+    ResultRow cells;
 };
 
 std::vector<SampleRow> SampleRows() {

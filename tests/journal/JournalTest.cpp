@@ -61,11 +61,9 @@ int InChild(const std::function<int()>& body) {
     return ExitStatusOf(StartChild(body));
 }
 
-JournalCells Cells(const std::string& seed) {
-    JournalCells cells;
-    for (int i = 0; i < kJournalCellCount; ++i)
-        cells[static_cast<std::size_t>(i)] = seed + "#" + std::to_string(i);
-    return cells;
+ResultRow Cells(const std::string& seed) {
+    return {seed + "#0", seed + "#1", seed + "#2", seed + "#3",
+            seed + "#4", seed + "#5", seed + "#6"};
 }
 
 class JournalTest : public ::testing::Test {
@@ -142,17 +140,17 @@ TEST_F(JournalTest, KeepsEverySearchAndRowByteForByte) {
     Text everyByte;
     for (int byte = 0; byte < 256; ++byte) everyByte += static_cast<char>(byte);
     const Text keyword = Text("\xBB\xFA\0\xD0\xB5\n", 6);  // GB18030 with a NUL and a line end
-    JournalCells cells{everyByte, "", Text(1 << 20, 'x'), "\t", "\xFF\xFE", "a\r\nb", ""};
+    const ResultRow row{everyByte, "", Text(1 << 20, 'x'), "\t", "\xFF\xFE", "a\r\nb", ""};
     SearchId id = 0;
     {
         Journal journal(path_);
         ASSERT_EQ(journal.fault(), JournalFault::kNone);
         id = *journal.BeginSearch(keyword, "http://127.0.0.1:1", SearchOrigin::kWindow);
-        ASSERT_TRUE(journal.AddRow(id, "b", cells));
+        ASSERT_TRUE(journal.AddRow(id, "b", row));
         ASSERT_TRUE(journal.AddRow(id, "a", Cells("second")));
         ASSERT_TRUE(journal.AddRow(id, "b", Cells("third")));
         ASSERT_TRUE(journal.EndSearch(id, SearchState::kFinished));
-        EXPECT_FALSE(journal.AddRow(id, "c", cells)) << "an ended search takes no rows";
+        EXPECT_FALSE(journal.AddRow(id, "c", row)) << "an ended search takes no rows";
     }
     Journal journal(path_);
     const std::vector<StoredSearch> history = journal.History();
@@ -171,9 +169,9 @@ TEST_F(JournalTest, KeepsEverySearchAndRowByteForByte) {
     const std::vector<StoredRow> rows = journal.Rows(id);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].link, "b");
-    EXPECT_EQ(rows[0].cells, cells);
-    EXPECT_EQ(rows[1].cells, Cells("second"));
-    EXPECT_EQ(rows[2].cells, Cells("third"));
+    EXPECT_EQ(rows[0].row, row);
+    EXPECT_EQ(rows[1].row, Cells("second"));
+    EXPECT_EQ(rows[2].row, Cells("third"));
     EXPECT_EQ(CountLinks(rows), (std::map<Text, int>{{"a", 1}, {"b", 2}}));
     EXPECT_TRUE(journal.Rows(id + 1).empty());
     EXPECT_FALSE(journal.FindSearch(id + 1));
@@ -265,7 +263,7 @@ TEST_F(JournalTest, RowsStoredBeforeAKillSurviveIt) {
         const std::vector<StoredRow> rows = journal.Rows(told[0]);
         ASSERT_GE(rows.size(), static_cast<std::size_t>(told[1]));
         for (std::size_t i = 0; i < rows.size(); ++i) {
-            EXPECT_EQ(rows[i].cells, Cells(std::to_string(i + 1)));
+            EXPECT_EQ(rows[i].row, Cells(std::to_string(i + 1)));
         }
         EXPECT_EQ(StateOf(journal, told[0]), SearchState::kInterrupted);
     }
@@ -378,7 +376,7 @@ TEST_F(JournalTest, TwoWritersKeepAllTheirRows) {
         EXPECT_EQ(search.state, SearchState::kFinished);
         const std::vector<StoredRow> rows = journal.Rows(search.id);
         ASSERT_EQ(rows.size(), static_cast<std::size_t>(kRows));
-        for (int i = 0; i < kRows; ++i) EXPECT_EQ(rows[i].cells, Cells(std::to_string(i + 1)));
+        for (int i = 0; i < kRows; ++i) EXPECT_EQ(rows[i].row, Cells(std::to_string(i + 1)));
     }
 }
 
@@ -520,7 +518,7 @@ TEST_F(JournalFaultTest, AFullDiskStopsTheWritingAndKeepsWhatWasStored) {
     ASSERT_EQ(journal.fault(), JournalFault::kNone);
     const std::vector<StoredRow> rows = journal.Rows(id);
     ASSERT_EQ(rows.size(), static_cast<std::size_t>(kRows));
-    for (const StoredRow& row : rows) EXPECT_EQ(row.cells, Cells("before"));
+    for (const StoredRow& row : rows) EXPECT_EQ(row.row, Cells("before"));
     sqlite3* raw = nullptr;
     ASSERT_EQ(sqlite3_open(path_.c_str(), &raw), SQLITE_OK);
     sqlite3_stmt* check = nullptr;
