@@ -26,8 +26,12 @@ inline constexpr int kAnswerNo = 7;
 // The caption of a message box that names none.
 inline constexpr const char* kDefaultMessageCaption = "信息：";
 
-// The status bar's last field, for notices: the crawl's tips, a settings file not used.
+// The status bar's field for notices, the last of the four: the crawl's tips, a settings file
+// not used.
 inline constexpr int kNoticeStatusField = 3;
+// A fifth field for what the journal has to say (rows restored, rows not kept), shown only once
+// something is written to it.
+inline constexpr int kJournalField = 4;
 
 // The save dialog's settings (通用对话框1 in save mode).
 struct SaveDialogRequest {
@@ -42,7 +46,7 @@ public:
 
     // 编辑框_搜索内容
     virtual Text ReadKeyword() = 0;
-    // 状态条1: the status bar's fields 0 to 3, left to right
+    // 状态条1: the status bar's fields 0 to 3, left to right, and kJournalField
     virtual void SetStatusText(int field, const Text& text) = 0;
     // 时钟1: 1000 runs the elapsed-time display, 0 stops it
     virtual void SetTimerPeriod(int milliseconds) = 0;

@@ -5,6 +5,7 @@
 #include "results/Frontend.h"
 #include "search/ListingCrawl.h"
 #include "search/SearchControl.h"
+#include "search/SearchRecord.h"
 #include "text/CodePage.h"
 #include "text/TextOps.h"
 
@@ -48,12 +49,6 @@ Text RequestedLink(const Text& link) {
     return link.substr(first, link.find_last_not_of(kAsciiBlanks) - first + 1);
 }
 
-Text LinkAt(SearchSession& session, int linkIndex) {
-    std::lock_guard lock(session.listLock);
-    if (linkIndex < 1 || linkIndex > static_cast<int>(session.companyLinks.size())) return {};
-    return session.companyLinks[static_cast<std::size_t>(linkIndex - 1)];
-}
-
 }  // namespace
 
 const Text& CompanyDetailPattern() {
@@ -87,23 +82,27 @@ void ExtractCompany(SearchSession& session, int linkIndex) {
     ActiveWorkerRelease release(session);
     if (!turn.held()) return;
 
-    const Text page = FetchText(session, RequestedLink(LinkAt(session, linkIndex)));
+    const Text link = LinkAt(session, linkIndex);
+    const Text page = FetchText(session, RequestedLink(link));
     if (!Proceed(session)) return;
     const std::optional<ResultRow> matched = MatchCompanyPage(page);
     if (!matched) session.window.SetClipboardText(page);
     // No match gives a row of empty cells, as the match's groups read then.
-    AppendCompanyRow(session, matched.value_or(ResultRow{}));
+    AppendCompanyRow(session, link, matched.value_or(ResultRow{}));
 }
 
-void AppendCompanyRow(SearchSession& session, const ResultRow& row) {
+void AppendCompanyRow(SearchSession& session, const Text& link, const ResultRow& row) {
     // Looked at again here: a stop or pause may have come during the match.
     if (!Proceed(session)) return;
     Frontend& window = session.window;
     const int rowIndex = window.AppendRow();
     int column = 0;
     for (const Text* cell : row.Columns()) {
-        // A stop leaves the row with the cells written so far.
+        // A stop leaves the row with the cells written so far, and out of the journal.
         if (!Proceed(session)) return;
+        // Stored before the last cell completes the row where it is shown, so that every row
+        // shown complete is in the journal.
+        if (column == kResultColumnCount - 1) session.record->StoreRow(link, row);
         window.SetCell(rowIndex, column++, *cell);
     }
 }

@@ -15,10 +15,11 @@ const Text& CompanyDetailPattern();
 // The row of the page's first contact block; nothing when the page has none.
 std::optional<ResultRow> MatchCompanyPage(const Text& page);
 
-// Appends the row to the window's list and fills it cell by cell, unless the search has been
-// stopped (a pause holds it first): no row is begun after a stop, and a stop between cells
-// leaves the cells written so far.
-void AppendCompanyRow(SearchSession& session, const ResultRow& row);
+// Appends the row of company `link` (as listed) to the window's list and fills it cell by cell,
+// unless the search has been stopped (a pause holds it first): no row is begun after a stop, and
+// a stop between cells leaves the cells written so far. The search's record stores the row
+// before its last cell is written; a row a stop cuts short is not stored.
+void AppendCompanyRow(SearchSession& session, const Text& link, const ResultRow& row);
 
 // A worker thread's routine: fetches companyLinks entry linkIndex (1-based) without the blanks
 // before and after it, appends its row and fills it cell by cell, taking its turn on

@@ -11,6 +11,7 @@
 #include "results/Frontend.h"
 #include "search/CompanyDetail.h"
 #include "search/SearchControl.h"
+#include "search/SearchRecord.h"
 #include "search/SearchTexts.h"
 #include "text/CodePage.h"
 #include "text/TextOps.h"
@@ -153,6 +154,12 @@ Text SearchUrl(const Text& siteBaseUrl, const Text& encodedKeyword) {
     return siteBaseUrl + kSearchPathAndQuery + encodedKeyword;
 }
 
+Text LinkAt(SearchSession& session, int linkIndex) {
+    std::lock_guard lock(session.listLock);
+    if (linkIndex < 1 || linkIndex > static_cast<int>(session.companyLinks.size())) return {};
+    return session.companyLinks[static_cast<std::size_t>(linkIndex - 1)];
+}
+
 Text FetchText(SearchSession& session, const Text& url) {
     // The client holds the request while paused and refuses it once stopped.
     session.client.Get(url);
@@ -178,7 +185,9 @@ void DispatchBatch(SearchSession& session, int& dispatchedCount) {
 
     std::vector<int> notStarted;
     for (int linkIndex = 1; linkIndex <= static_cast<int>(linkCount); ++linkIndex) {
-        if (Stopped(session) || !MakeRoomForWorker(session)) break;
+        if (Stopped(session)) break;
+        if (session.record->TakeStoredLink(LinkAt(session, linkIndex))) continue;
+        if (!MakeRoomForWorker(session)) break;
         try {
             std::thread worker = StartWorker(session, linkIndex);
             {
@@ -218,20 +227,20 @@ void DispatchBatch(SearchSession& session, int& dispatchedCount) {
     session.batchLinks = 0;
 }
 
-void CrawlListing(SearchSession& session, const Text& keyword) {
+SearchState CrawlListing(SearchSession& session, const Text& keyword) {
     Frontend& window = session.window;
     Regex regex;
     const Text searchUrl = SearchUrl(session.siteBaseUrl, EncodeKeyword(keyword, true));
 
     Text page = FetchText(session, searchUrl);
-    if (EndedUnreachable(session)) return;
+    if (EndedUnreachable(session)) return SearchState::kStopped;
     int pageCount = PageCountOf(page);
 
     page = FetchText(session, searchUrl);
-    if (EndedUnreachable(session)) return;
+    if (EndedUnreachable(session)) return SearchState::kStopped;
     const Text total =
         TextBetween(page, Utf8ToSystem(kTotalMarker), kCountEndMarker, kMarkerSearchStart);
-    if (!Proceed(session)) return;
+    if (!Proceed(session)) return SearchState::kStopped;
     window.SetStatusText(1, Utf8ToSystem(search_text::kResultsBefore) + total +
                                 Utf8ToSystem(search_text::kCountAfter));
 
@@ -239,18 +248,18 @@ void CrawlListing(SearchSession& session, const Text& keyword) {
         window.ShowMessage(Utf8ToSystem(search_text::kNoHitsBefore) + keyword +
                            Utf8ToSystem(search_text::kNoHitsAfter));
         window.SetStatusText(0, Utf8ToSystem(search_text::kStatusNoHits));
-        return;
+        return SearchState::kNoHits;
     }
 
     int dispatchedCount = 0;
     int emptyPagesInARow = 0;
     for (int pageNumber = 1; pageNumber <= pageCount; ++pageNumber) {
-        if (!Proceed(session)) return;
+        if (!Proceed(session)) return SearchState::kStopped;
         window.SetStatusText(kNoticeStatusField, Utf8ToSystem(pageNumber % kNoticePeriod == 0
                                                                   ? search_text::kNoticeNetwork
                                                                   : search_text::kNoticeMenu));
         page = FetchText(session, searchUrl + kPageParameter + ToText(pageNumber));
-        if (Stopped(session)) return;
+        if (Stopped(session)) return SearchState::kStopped;
         std::vector<Text> links = CompanyLinksOnPage(regex, page);
         emptyPagesInARow = links.empty() && pageNumber > 1 ? emptyPagesInARow + 1 : 0;
         if (emptyPagesInARow == kMaxEmptyPagesInARow && pageNumber < pageCount) {
@@ -266,9 +275,10 @@ void CrawlListing(SearchSession& session, const Text& keyword) {
         }
         if (BatchRunsAfter(pageNumber, pageCount)) DispatchBatch(session, dispatchedCount);
     }
-    if (!Proceed(session)) return;
+    if (!Proceed(session)) return SearchState::kStopped;
     window.SetTimerPeriod(0);
     window.ShowMessage(Utf8ToSystem(search_text::kSearchFinished));
+    return SearchState::kFinished;
 }
 
 }  // namespace velmora

@@ -50,6 +50,9 @@ int PageCountOf(const Text& firstPage);
 // siteBaseUrl + the search path and query + the encoded keyword.
 Text SearchUrl(const Text& siteBaseUrl, const Text& encodedKeyword);
 
+// companyLinks entry linkIndex (1-based) as listed; the empty text outside the list.
+Text LinkAt(SearchSession& session, int linkIndex);
+
 // GET on the session's client; the body decoded from UTF-8, whatever the status: what arrived
 // of it when the request failed partway, and empty when no response came or the search was
 // stopped. The client's LastError tells why a request failed.
@@ -57,11 +60,14 @@ Text FetchText(SearchSession& session, const Text& url);
 
 // The crawl thread's routine. `keyword` is the search box's text as it was at the start: every
 // request of the search and its no-hits message use it, whatever the box holds meanwhile.
-void CrawlListing(SearchSession& session, const Text& keyword);
+// Returns how the search ended: kFinished, kNoHits, or kStopped (also when the site could not
+// be reached, so that it can be resumed).
+SearchState CrawlListing(SearchSession& session, const Text& keyword);
 
-// Hands every gathered link to a worker of its own, at most kMaxWorkerThreads alive at once
-// (the rest start as running ones end), waits for the batch to finish, then joins the workers
-// and empties the lists. dispatchedCount is the running sum of links handed out.
+// Hands every gathered link to a worker of its own, but a link whose row a resumed search has
+// stored already, at most kMaxWorkerThreads alive at once (the rest start as running ones end),
+// waits for the batch to finish, then joins the workers and empties the lists. dispatchedCount
+// is the running sum of links handed out.
 void DispatchBatch(SearchSession& session, int& dispatchedCount);
 
 }  // namespace velmora

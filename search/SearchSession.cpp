@@ -8,8 +8,10 @@
 #include "results/Frontend.h"
 #include "search/ListingCrawl.h"
 #include "search/SearchControl.h"
+#include "search/SearchRecord.h"
 #include "search/SearchTexts.h"
 #include "text/CodePage.h"
+#include "text/TextOps.h"
 
 namespace velmora {
 
@@ -47,13 +49,73 @@ void SetStatus(SearchSession& session, const char* utf8) {
     session.window.SetStatusText(0, Utf8ToSystem(utf8));
 }
 
+// Ends a search that is still running, then starts a crawl for the keyword the window holds
+// now, whose record makeRecord(keyword) makes on the crawl thread.
+template <typename MakeRecord>
+void StartCrawl(SearchSession& session, MakeRecord makeRecord) {
+    auto& control = *session.control;
+    // One crawl at a time: a running search ends first. Its rows stay, and with every thread
+    // joined the count of active workers is exact again, so a stop cannot leave it raised.
+    EndSearchThreads(session);
+    session.activeWorkers = 0;
+    session.siteUnreachable = false;
+    control.transfers->Reset();
+    control.stop = std::stop_source();
+
+    session.window.SetTimerPeriod(1000);
+    session.workerMutex = std::make_unique<NamedMutex>(kWorkerMutexName);
+    // Bound and announced before the crawl starts, so that the crawl inherits the binding and
+    // none of its status texts can come before "running".
+    RestrictProcessToFirstProcessor();
+    SetStatus(session, search_text::kStatusRunning);
+
+    {
+        std::lock_guard lock(control.mutex);
+        control.crawlRunning = true;
+    }
+    try {
+        session.crawlThread = std::thread([&session, keyword = session.window.ReadKeyword(),
+                                           makeRecord = std::move(makeRecord)]() mutable {
+            session.record = makeRecord(keyword);
+            const SearchState end = CrawlListing(session, keyword);
+            // Recorded before the crawl counts as ended: a program that waits for the end and
+            // then exits leaves the end in the journal.
+            session.record->End(end);
+            session.record = std::make_unique<SearchRecord>(session.window);
+            {
+                // A stopped crawl may leave links it had gathered; the next one starts empty.
+                std::lock_guard lists(session.listLock);
+                session.companyLinks.clear();
+            }
+            {
+                std::lock_guard lock(session.control->mutex);
+                session.control->crawlRunning = false;
+            }
+            session.control->changed.notify_all();
+        });
+    } catch (const std::system_error&) {
+        std::lock_guard lock(control.mutex);
+        control.crawlRunning = false;
+    }
+}
+
+void MarkRestoredSearchClosed(SearchSession& session) {
+    const SearchId restored = session.restoredSearch;
+    if (restored == 0) return;
+    Journal journal(session.journal.path);
+    static_cast<void>(journal.MarkClosedAfterRestore(restored));
+}
+
 }  // namespace
 
-SearchSession::SearchSession(Frontend& windowPort, HttpClient& httpClient, Text baseUrl)
+SearchSession::SearchSession(Frontend& windowPort, HttpClient& httpClient, Text baseUrl,
+                             JournalSettings journalSettings)
     : window(windowPort),
       client(httpClient),
       siteBaseUrl(std::move(baseUrl)),
+      journal(std::move(journalSettings)),
       startThread(StartPlainThread),
+      record(std::make_unique<SearchRecord>(windowPort)),
       control(std::make_unique<Control>()) {
     client.SetTransferControl(control->transfers);
 }
@@ -78,44 +140,43 @@ bool Stopped(const SearchSession& session) {
 }
 
 void StartSearch(SearchSession& session) {
-    auto& control = *session.control;
-    // One crawl at a time: a running search ends first. Its rows stay, and with every thread
-    // joined the count of active workers is exact again, so a stop cannot leave it raised.
+    StartCrawl(session, [&session](const Text& keyword) {
+        if (session.journal.path.empty()) return std::make_unique<SearchRecord>(session.window);
+        return std::make_unique<SearchRecord>(session.window, session.journal.path, keyword,
+                                              session.siteBaseUrl, session.journal.origin);
+    });
+}
+
+void ContinueSearch(SearchSession& session, std::unique_ptr<Journal> journal, SearchId id) {
+    StartCrawl(session, [&session, journal = std::move(journal), id](const Text&) mutable {
+        return std::make_unique<SearchRecord>(session.window, std::move(journal), id);
+    });
+}
+
+void RestoreInterruptedSearch(SearchSession& session) {
+    if (session.journal.path.empty()) return;
     EndSearchThreads(session);
-    session.activeWorkers = 0;
-    session.siteUnreachable = false;
-    control.transfers->Reset();
-    control.stop = std::stop_source();
-
-    session.window.SetTimerPeriod(1000);
-    session.workerMutex = std::make_unique<NamedMutex>(kWorkerMutexName);
-    // Bound and announced before the crawl starts, so that the crawl inherits the binding and
-    // none of its status texts can come before "running".
-    RestrictProcessToFirstProcessor();
-    SetStatus(session, search_text::kStatusRunning);
-
-    {
-        std::lock_guard lock(control.mutex);
-        control.crawlRunning = true;
-    }
     try {
-        session.crawlThread = std::thread([&session, keyword = session.window.ReadKeyword()] {
-            CrawlListing(session, keyword);
-            {
-                // A stopped crawl may leave links it had gathered; the next one starts empty.
-                std::lock_guard lists(session.listLock);
-                session.companyLinks.clear();
-            }
-            {
-                std::lock_guard lock(session.control->mutex);
-                session.control->crawlRunning = false;
-            }
-            session.control->changed.notify_all();
+        session.crawlThread = std::thread([&session] {
+            Journal journal(session.journal.path);
+            const std::optional<SearchId> restored = journal.SearchToRestore();
+            if (!restored) return;
+            const std::vector<StoredRow> rows = journal.Rows(*restored);
+            if (journal.fault() != JournalFault::kNone) return;
+            ShowStoredRows(session.window, rows);
+            session.restoredSearch = *restored;
+            session.window.SetStatusText(kJournalField,
+                                         Utf8ToSystem(search_text::kRowsRestoredBefore) +
+                                             ToText(static_cast<std::int64_t>(rows.size())) +
+                                             Utf8ToSystem(search_text::kCountAfter));
         });
     } catch (const std::system_error&) {
-        std::lock_guard lock(control.mutex);
-        control.crawlRunning = false;
+        // Nothing is restored; the rows stay in the journal.
     }
+}
+
+void NoteWindowClosed(SearchSession& session) {
+    if (!session.journal.path.empty()) StartControlThread(session, MarkRestoredSearchClosed);
 }
 
 bool PauseSearch(SearchSession& session) {

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "journal/Journal.h"
 #include "text/Text.h"
 
 namespace velmora {
@@ -25,9 +26,17 @@ namespace velmora {
 class HttpClient;
 class NamedMutex;
 class Frontend;
+class SearchRecord;
 
 // The name of workerMutex, shared with every process that opens the same name.
 inline constexpr const char* kWorkerMutexName = "限制线程访问";
+
+// Where a session keeps its searches and their rows, and which program runs them. An empty
+// path keeps nothing (velmora-cli --no-journal, and tests unless they ask).
+struct JournalSettings {
+    std::string path;
+    SearchOrigin origin = SearchOrigin::kWindow;
+};
 
 // Starts a thread running the routine; throws std::system_error when none can be started.
 using ThreadStarter = std::function<std::thread(std::function<void()> routine)>;
@@ -35,7 +44,8 @@ using ThreadStarter = std::function<std::thread(std::function<void()> routine)>;
 class SearchSession {
 public:
     // siteBaseUrl: scheme, host and optional port without a trailing slash (FindDirectorySite).
-    SearchSession(Frontend& window, HttpClient& client, Text siteBaseUrl);
+    SearchSession(Frontend& window, HttpClient& client, Text siteBaseUrl,
+                  JournalSettings journal = {});
     // Ends and joins every search thread before the session goes.
     ~SearchSession();
     SearchSession(const SearchSession&) = delete;
@@ -44,6 +54,7 @@ public:
     Frontend& window;
     HttpClient& client;
     const Text siteBaseUrl;
+    const JournalSettings journal;
 
     // The last crawl started.
     std::thread crawlThread;
@@ -68,6 +79,13 @@ public:
     // How worker threads are started; tests replace it to make a start fail.
     ThreadStarter startThread;
 
+    // The running search's record in the journal, made by the crawl thread before it starts any
+    // worker and ended before the crawl counts as ended; between searches, one that keeps
+    // nothing.
+    std::unique_ptr<SearchRecord> record;
+    // The search whose rows the window put back at start-up; 0 for none.
+    std::atomic<SearchId> restoredSearch{0};
+
     // The state behind pause and stop, shared with the HTTP client's transfers.
     struct Control;
     const std::unique_ptr<Control> control;
@@ -76,6 +94,19 @@ public:
 // 按钮_开始: ends a search that is still running (rows stay), then starts a new one for the
 // keyword the window holds now.
 void StartSearch(SearchSession& session);
+// Starts search `id` again where it stopped, as StartSearch starts a search: `journal` has
+// taken it over (Journal::ResumeSearch), and the front end reads its stored keyword. Its stored
+// rows are shown first; the listing is crawled again and a link is fetched only as often as it
+// is listed beyond the rows stored of it.
+void ContinueSearch(SearchSession& session, std::unique_ptr<Journal> journal, SearchId id);
+
+// The window's start-up: when the window's last search was cut short (the window ended
+// abnormally), its stored rows go back into the list in their order and the journal's status
+// field says how many. Read on the crawl thread, so a search started meanwhile waits for it.
+void RestoreInterruptedSearch(SearchSession& session);
+// The window closes normally: the search it restored is not restored at the next start. Written
+// on a control thread.
+void NoteWindowClosed(SearchSession& session);
 // 按钮_暂停搜索, 按钮_继续搜索, 按钮_停止搜索: act only while a batch of two or more links runs;
 // each accepted press runs its routine on a control thread. True when the press was accepted.
 bool PauseSearch(SearchSession& session);

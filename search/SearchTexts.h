@@ -45,4 +45,9 @@ inline constexpr const char* kSettingsSiteInvalid = " 中的目录网站地址�
 inline constexpr const char* kSettingsUnreadable = " 无法读取";
 inline constexpr const char* kSettingsFallback = "；已改用内置地址 ";
 
+// The journal's status field: a search whose rows cannot be kept, and the rows put back into
+// the list after the window's last search was cut short (before and after their count).
+inline constexpr const char* kRowsNotKept = "注意：搜索记录不可用，结果未保存";
+inline constexpr const char* kRowsRestoredBefore = "已恢复上次中断的结果：";
+
 }  // namespace velmora::search_text
