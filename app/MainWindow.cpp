@@ -59,6 +59,8 @@ constexpr StatusPart kStatusParts[kStatusPartCount] = {
 // The status bar's last field is drawn raised, the others sunken; it takes the room a larger
 // window gives the status bar.
 constexpr int kRaisedStatusPart = 3;
+// The journal's field, once shown, takes this much of the last field's width.
+constexpr int kJournalFieldWidth = 190;
 
 constexpr const char* kAboutCaption = "爱自己是最大的帮助！";
 constexpr const char* kNoContactHandlerMessage =
@@ -169,6 +171,9 @@ void MainWindow::BuildControls() {
                              (part == kRaisedStatusPart ? QFrame::Raised : QFrame::Sunken));
         statusParts[part] = label;
     }
+    journalField = PlaceLabel(状态条1, "journalField", {}, {});
+    journalField->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    journalField->hide();
     LayOutStatusParts();
 
     时钟1 = new QTimer(this);
@@ -210,6 +215,7 @@ void MainWindow::ConnectPort() {
         &port_, &MainWindowPort::StatusTextPosted, this,
         [this](int part, const QString& text) {
             if (part >= 0 && part < kStatusPartCount) statusParts[part]->setText(text);
+            if (part == kJournalField) ShowJournalText(text);
         },
         Qt::QueuedConnection);
     connect(&port_, &MainWindowPort::TimerPeriodPosted, this, &MainWindow::SetTimerPeriod,
@@ -248,23 +254,36 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 
 void MainWindow::LayOutStatusParts() {
     const int extra = 状态条1->width() - kStatusBarRect.width();
+    const int journalWidth = journalField->isHidden() ? 0 : kJournalFieldWidth;
     int left = 0;
     for (int part = 0; part < kStatusPartCount; ++part) {
-        int width = kStatusParts[part].width + (part == kRaisedStatusPart ? extra : 0);
+        int width =
+            kStatusParts[part].width + (part == kRaisedStatusPart ? extra - journalWidth : 0);
         statusParts[part]->setGeometry(left, 0, width, 状态条1->height());
         left += width;
     }
+    journalField->setGeometry(left, 0, journalWidth, 状态条1->height());
+}
+
+void MainWindow::ShowJournalText(const QString& text) {
+    journalField->setText(text);
+    journalField->setToolTip(text);
+    if (!journalField->isHidden()) return;
+    journalField->show();
+    LayOutStatusParts();
 }
 
 void MainWindow::OnMainWindowCreated() {
     AttachSkin(skin_, kMainWindowSkin,
                {QDir::tempPath(), QFile::decodeName(UserRuntimeDirectory().c_str())});
+    RestoreInterruptedSearch(session_);
 }
 
 void MainWindow::OnMainWindowClosing() {
     if (closing_) return;
     closing_ = true;
     if (StopSearch(session_)) MessageBox::Show(Utf8("欢迎使用！"), {}, MessageBoxFlag::kOk);
+    NoteWindowClosed(session_);
     skin_.Detach();
 }
 

@@ -61,6 +61,8 @@ public:
     QTableView* 超级列表框1;
     QStatusBar* 状态条1;
     QLabel* statusParts[kStatusPartCount];
+    // kJournalField, hidden until the journal has something to say.
+    QLabel* journalField;
     QTimer* 时钟1;
     FileDialog 通用对话框1;
     QMenu* 程序菜单;
@@ -82,6 +84,7 @@ private:
     void LayOutStatusParts();
     void ConnectPort();
     void SetTimerPeriod(int milliseconds);
+    void ShowJournalText(const QString& text);
     void RunExport(ExportResult (Exporter::*variant)());
     void ShowExportProgress(ExportPhase phase, int done, int total);
     void EndExportProgress();

@@ -18,6 +18,7 @@
 #include "app/MessageBox.h"
 #include "app/SkinEngine.h"
 #include "http/HttpClient.h"
+#include "journal/JournalFiles.h"
 #include "platform/FatalError.h"
 #include "search/DirectorySite.h"
 #include "search/SearchSession.h"
@@ -37,7 +38,8 @@ struct AppGlobals {
     explicit AppGlobals(const QString& runDirectory)
         : skinEngine(runDirectory + QLatin1Char('/') + QLatin1String(kSkinEngineFileName)) {
         httpClient.Open(Text(kDefaultUserAgent));
-        session = std::make_unique<SearchSession>(port, httpClient, site.baseUrl);
+        session = std::make_unique<SearchSession>(
+            port, httpClient, site.baseUrl, JournalSettings{JournalPath(), SearchOrigin::kWindow});
     }
 };
 
