@@ -35,19 +35,70 @@ bool IsOption(std::string_view arg, std::string_view name) {
                            arg[name.size()] == '=');
 }
 
+// More digits than this cannot be a search's number (its type holds 18 at least).
+constexpr std::size_t kMaxIdDigits = 18;
+
+// A search's number as --history prints it, or "all" (0) where allowed; nothing otherwise.
+std::optional<std::int64_t> ParseSearchId(std::string_view text, bool allowAll) {
+    if (allowAll && text == "all") return 0;
+    if (text.empty() || text.size() > kMaxIdDigits) return std::nullopt;
+    std::int64_t id = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        id = id * 10 + (c - '0');
+    }
+    if (id == 0) return std::nullopt;
+    return id;
+}
+
+// Each command and what goes with it. The search's option is its keyword.
+struct CommandRule {
+    Command command;
+    const char* option;
+    bool takesId;
+    bool takesSite;
+    bool takesExport;
+    bool takesNoJournal;
+};
+constexpr CommandRule kCommandRules[] = {
+    {Command::kSearch, "KEYWORD", false, true, true, true},
+    {Command::kHistory, "--history", false, false, false, false},
+    {Command::kRows, "--rows", true, false, true, false},
+    {Command::kResume, "--resume", true, true, true, false},
+    {Command::kForget, "--forget", true, false, false, false},
+};
+constexpr const char* kOneCommand = "one of KEYWORD, --history, --rows, --resume, --forget";
+
 }  // namespace
 
 ParseResult ParseOptions(const std::vector<std::string_view>& args) {
     Options options;
     std::optional<std::string> keyword;
+    const CommandRule* command = nullptr;
+    std::optional<std::string> idText;
     std::string error;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
-        if (!optionsEnded && arg == "--") {
+        const CommandRule* named = nullptr;
+        for (const CommandRule& rule : kCommandRules) {
+            if (!optionsEnded && rule.command != Command::kSearch &&
+                (rule.takesId ? IsOption(arg, rule.option) : arg == rule.option)) {
+                named = &rule;
+            }
+        }
+        if (named) {
+            if (command && command != named) return {std::nullopt, kOneCommand};
+            command = named;
+            if (named->takesId && !TakeValue(named->option, args, i, idText, error)) {
+                return {std::nullopt, error};
+            }
+        } else if (!optionsEnded && arg == "--") {
             optionsEnded = true;
         } else if (!optionsEnded && (arg == "--help" || arg == "-h")) {
             options.help = true;
+        } else if (!optionsEnded && arg == "--no-journal") {
+            options.noJournal = true;
         } else if (!optionsEnded && IsOption(arg, "--site")) {
             if (!TakeValue("--site", args, i, options.site, error)) return {std::nullopt, error};
         } else if (!optionsEnded && IsOption(arg, "--export")) {
@@ -63,8 +114,29 @@ ParseResult ParseOptions(const std::vector<std::string_view>& args) {
         }
     }
     if (options.help) return {options, {}};
-    if (!keyword) return {std::nullopt, "a keyword is needed"};
-    options.keyword = std::move(*keyword);
+    if (keyword && command) return {std::nullopt, kOneCommand};
+    if (!keyword && !command) return {std::nullopt, "a keyword is needed"};
+    if (keyword) command = &kCommandRules[0];
+
+    options.command = command->command;
+    if (command->takesId) {
+        const std::optional<std::int64_t> id =
+            ParseSearchId(*idText, command->command == Command::kForget);
+        if (!id) {
+            return {std::nullopt,
+                    std::string(command->option) + " needs a search's ID, as --history lists it"};
+        }
+        options.searchId = *id;
+    }
+    const std::pair<bool, const char*> misplaced[] = {
+        {options.site && !command->takesSite, "--site"},
+        {options.exportFile && !command->takesExport, "--export"},
+        {options.noJournal && !command->takesNoJournal, "--no-journal"}};
+    for (const auto& [given, name] : misplaced) {
+        if (given)
+            return {std::nullopt, std::string(name) + " does not go with " + command->option};
+    }
+    if (keyword) options.keyword = std::move(*keyword);
     return {options, {}};
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // velmora-cli's command line.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,30 +10,57 @@
 namespace velmora::cli {
 
 inline constexpr const char* kUsage =
-    "Usage: velmora-cli [--site URL] [--export FILE] KEYWORD\n"
+    "Usage: velmora-cli [--site URL] [--export FILE] [--no-journal] KEYWORD\n"
+    "       velmora-cli --history\n"
+    "       velmora-cli --rows ID [--export FILE]\n"
+    "       velmora-cli --resume ID [--site URL] [--export FILE]\n"
+    "       velmora-cli --forget ID|all\n"
     "Runs one search of the directory site for KEYWORD (UTF-8), as the window's start button\n"
     "does. Rows go to standard output, one line each: seven tab-separated fields in UTF-8. What\n"
     "the window would show goes to standard error. On both, backslash, tab, CR and LF are\n"
     "written as \\\\, \\t, \\r and \\n, every other control character as \\xHH (U+0000 to\n"
     "U+001F and U+007F) or \\u00HH (U+0080 to U+009F), so nothing from the site reaches the\n"
     "terminal raw. Ctrl-C ends the search and keeps the rows so far.\n"
-    "  --site URL     directory base URL, as VELMORA_SITE sets it (e.g. http://127.0.0.1:8080)\n"
-    "  --export FILE  save the rows as a spreadsheet when the search ends (FILE without an\n"
-    "                 extension gets .xlsx)\n"
-    "  --help         this text\n"
+    "The search and every row, as it completes, are kept in a journal shared with the window,\n"
+    "so that rows outlive a crash and a search cut short can be gone on with.\n"
+    "  --site URL       directory base URL, as VELMORA_SITE sets it (e.g. http://127.0.0.1:8080);\n"
+    "                   with --resume, in place of the one the search used\n"
+    "  --export FILE    save the rows as a spreadsheet when the search ends (FILE without an\n"
+    "                   extension gets .xlsx); with --rows, in place of printing them\n"
+    "  --no-journal     keep nothing of this search\n"
+    "  --history        list the kept searches, oldest first, one line each, tab-separated:\n"
+    "                   ID, start time (ISO 8601, local time), state, row count, keyword (escaped\n"
+    "                   as a field is). The state is running, finished, no-hits, stopped, or\n"
+    "                   interrupted: its program ended while it ran (killed, crashed, power cut)\n"
+    "  --rows ID        print the kept rows of search ID, in order\n"
+    "  --resume ID      go on with search ID, stopped or interrupted: its kept rows are printed\n"
+    "                   first, then its keyword is searched again and only the companies whose\n"
+    "                   rows are missing are fetched; at the end the search is finished\n"
+    "  --forget ID|all  remove search ID, or every search, with its rows (a running one stays)\n"
+    "  --help           this text\n"
     "Without --site or VELMORA_SITE, a line site=URL in $XDG_CONFIG_HOME/velmora/velmora.conf\n"
     "(~/.config/velmora/velmora.conf) names the directory, as it does for the window.\n"
+    "The journal is the file VELMORA_JOURNAL names, else $XDG_DATA_HOME/velmora/journal.sqlite3\n"
+    "(~/.local/share/velmora/journal.sqlite3). When it cannot be used, a search goes on and\n"
+    "standard error says once that its rows are not kept.\n"
     "Exit status:\n"
-    "  0    the search ended (with or without hits)\n"
+    "  0    done: the search ended (with or without hits), or the journal did what was asked\n"
     "  1    usage error\n"
     "  2    --export saved nothing, or no row with a company name\n"
     "  3    the directory site could not be reached (nothing is exported then)\n"
+    "  4    the journal cannot do what was asked (no such search, nothing to resume, the\n"
+    "       journal unusable)\n"
     "  130  interrupted (nothing is exported then)\n";
 
+enum class Command { kSearch, kHistory, kRows, kResume, kForget };
+
 struct Options {
-    std::string keyword;  // UTF-8
+    Command command = Command::kSearch;
+    std::string keyword;  // UTF-8; a search's
     std::optional<std::string> site;
     std::optional<std::string> exportFile;
+    std::int64_t searchId = 0;  // --rows, --resume, --forget; 0 for --forget all
+    bool noJournal = false;
     bool help = false;
 };
 

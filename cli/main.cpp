@@ -5,14 +5,17 @@
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 #include "cli/CliOptions.h"
 #include "cli/CliWindow.h"
+#include "cli/JournalCommands.h"
 #include "export/Export.h"
 #include "http/HttpClient.h"
+#include "journal/JournalFiles.h"
 #include "platform/FatalError.h"
 #include "search/DirectorySite.h"
 #include "search/SearchSession.h"
@@ -24,6 +27,7 @@ constexpr int kExitDone = 0;
 constexpr int kExitUsage = 1;
 constexpr int kExitNotExported = 2;
 constexpr int kExitSiteUnreachable = 3;
+constexpr int kExitJournal = 4;
 // 128 + SIGINT, as shells report a command ended by Ctrl-C.
 constexpr int kExitInterrupted = 130;
 // Sent by the main thread to end the signal watcher.
@@ -38,21 +42,37 @@ sigset_t WatchedSignals() {
     return signals;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The full export of the front end's rows, its messages on standard error.
+int Export(velmora::Frontend& frontend, const std::string& fileName) {
     using namespace velmora;
-    InstallAsTextFatalHandler();
-    std::vector<std::string_view> args(argv + 1, argv + argc);
-    const cli::ParseResult parsed = cli::ParseOptions(args);
-    if (!parsed.options) {
-        std::cerr << "velmora-cli: " << cli::EscapeField(parsed.error) << '\n' << cli::kUsage;
-        return kExitUsage;
-    }
-    const cli::Options& options = *parsed.options;
-    if (options.help) {
-        std::cout << cli::kUsage;
-        return kExitDone;
+    Exporter exporter(frontend, Text());
+    const ExportResult exported = exporter.ExportAllToFile(Utf8ToSystem(fileName));
+    return exported.outcome == ExportOutcome::kExported ? kExitDone : kExitNotExported;
+}
+
+int ShowRows(const velmora::cli::Options& options) {
+    using namespace velmora;
+    Journal journal(JournalPath());
+    // With --export the rows go to the workbook only.
+    std::ostream nowhere(nullptr);
+    cli::CliWindow window(Text(), options.exportFile ? nowhere : std::cout, std::cerr);
+    if (!cli::ShowSearchRows(journal, options.searchId, window, std::cerr)) return kExitJournal;
+    return options.exportFile ? Export(window, *options.exportFile) : kExitDone;
+}
+
+// A search, or the resumption of one.
+int RunSearch(const velmora::cli::Options& options) {
+    using namespace velmora;
+    Text keyword = Utf8ToSystem(options.keyword);
+    Text siteOverride = options.site.value_or("");
+    std::unique_ptr<Journal> resumed;
+    if (options.command == cli::Command::kResume) {
+        resumed = std::make_unique<Journal>(JournalPath());
+        const std::optional<StoredSearch> search =
+            cli::TakeOverSearch(*resumed, options.searchId, std::cerr);
+        if (!search) return kExitJournal;
+        keyword = search->keyword;
+        if (!options.site) siteOverride = search->site;
     }
 
     // Blocked before any thread starts, so every thread inherits the mask and the signals reach
@@ -60,15 +80,20 @@ int main(int argc, char** argv) {
     const sigset_t watched = WatchedSignals();
     pthread_sigmask(SIG_BLOCK, &watched, nullptr);
 
-    cli::CliWindow window(Utf8ToSystem(options.keyword), std::cout, std::cerr);
-    const DirectorySite site = FindDirectorySite(options.site.value_or(""));
+    cli::CliWindow window(keyword, std::cout, std::cerr);
+    const DirectorySite site = FindDirectorySite(siteOverride);
     if (!site.settingsProblem.empty())
         window.SetStatusText(kNoticeStatusField, site.settingsProblem);
     HttpClient client;
     client.Open(Text(kDefaultUserAgent));
-    SearchSession session(window, client, site.baseUrl);
+    SearchSession session(window, client, site.baseUrl,
+                          {options.noJournal ? std::string() : JournalPath(), SearchOrigin::kCli});
 
-    StartSearch(session);
+    if (resumed) {
+        ContinueSearch(session, std::move(resumed), options.searchId);
+    } else {
+        StartSearch(session);
+    }
     // The stop button acts only during a batch of two or more workers; Ctrl-C must end the
     // search whatever it is doing, so it runs the stop routine itself rather than pressing the
     // button. Rows already complete have been printed; an unfinished one is not. The watcher
@@ -90,11 +115,40 @@ int main(int argc, char** argv) {
     std::cout.flush();
     if (interrupted) return kExitInterrupted;
     if (session.siteUnreachable) return kExitSiteUnreachable;
-    if (options.exportFile) {
-        // The full export of this search's rows, its messages on standard error.
-        Exporter exporter(window, Text());
-        const ExportResult exported = exporter.ExportAllToFile(Utf8ToSystem(*options.exportFile));
-        if (exported.outcome != ExportOutcome::kExported) return kExitNotExported;
+    return options.exportFile ? Export(window, *options.exportFile) : kExitDone;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace velmora;
+    InstallAsTextFatalHandler();
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    const cli::ParseResult parsed = cli::ParseOptions(args);
+    if (!parsed.options) {
+        std::cerr << "velmora-cli: " << cli::EscapeField(parsed.error) << '\n' << cli::kUsage;
+        return kExitUsage;
     }
-    return kExitDone;
+    const cli::Options& options = *parsed.options;
+    if (options.help) {
+        std::cout << cli::kUsage;
+        return kExitDone;
+    }
+    switch (options.command) {
+        case cli::Command::kHistory: {
+            Journal journal(JournalPath());
+            return cli::PrintHistory(journal, std::cout, std::cerr) ? kExitDone : kExitJournal;
+        }
+        case cli::Command::kRows:
+            return ShowRows(options);
+        case cli::Command::kForget: {
+            Journal journal(JournalPath());
+            return cli::ForgetSearches(journal, options.searchId, std::cerr) ? kExitDone
+                                                                             : kExitJournal;
+        }
+        case cli::Command::kSearch:
+        case cli::Command::kResume:
+            break;
+    }
+    return RunSearch(options);
 }
