@@ -33,13 +33,20 @@ if(VELMORA_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
 
+# Every test's journal, unless the test names its own: never the user's.
+function(velmora_test_journal name out)
+  set(${out} "VELMORA_JOURNAL=${CMAKE_CURRENT_BINARY_DIR}/${name}-journal/journal.sqlite3"
+      PARENT_SCOPE)
+endfunction()
+
 # velmora_add_test(NAME SOURCES... [LIBS ...]): one GoogleTest binary, registered with CTest.
 include(GoogleTest)
 function(velmora_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   velmora_use_layers(${name} GTest::gtest_main ${ARG_LIBS})
-  set(properties TIMEOUT 300)
+  velmora_test_journal(${name} journal)
+  set(properties TIMEOUT 300 ENVIRONMENT "${journal}")
   if(ARG_LABELS)
     list(APPEND properties LABELS "${ARG_LABELS}")
   endif()
@@ -61,6 +68,7 @@ function(velmora_add_qt_test name)
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
   velmora_use_layers(${name} Qt6::Test ${ARG_LIBS})
   add_test(NAME ${name} COMMAND ${name})
+  velmora_test_journal(${name} journal)
   set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300
-                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${journal}")
 endfunction()

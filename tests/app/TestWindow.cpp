@@ -33,7 +33,8 @@ QString UsePrivateTemporaryDirectory() {
     return directory.path();
 }
 
-TestWindow::TestWindow(const Text& siteBaseUrl) : session(port, client, siteBaseUrl) {
+TestWindow::TestWindow(const Text& siteBaseUrl, JournalSettings journal)
+    : session(port, client, siteBaseUrl, std::move(journal)) {
     client.Open(Text(kDefaultUserAgent));
     window = std::make_unique<MainWindow>(port, session, skin);
 }

@@ -38,7 +38,8 @@ public:
 QString UsePrivateTemporaryDirectory();
 
 struct TestWindow {
-    explicit TestWindow(const Text& siteBaseUrl = "http://127.0.0.1:9");
+    explicit TestWindow(const Text& siteBaseUrl = "http://127.0.0.1:9",
+                        JournalSettings journal = {});
     ~TestWindow();
 
     MainWindowPort port;

@@ -1,11 +1,7 @@
 // velmora-cli: its command line, its lines, and whole runs of the program against the sample site.
 
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "SavedWorkbook.h"
 #include "cli/CliOptions.h"
 #include "cli/CliWindow.h"
@@ -24,8 +21,6 @@
 #include "text/CodePage.h"
 #include "tools/SampleSite.h"
 #include "tools/SiteContent.h"
-
-extern char** environ;
 
 namespace velmora::cli {
 namespace {
@@ -36,6 +31,9 @@ struct OptionsCase {
     std::string keyword;
     std::string site;
     std::string exportFile;
+    Command command = Command::kSearch;
+    std::int64_t searchId = 0;
+    bool noJournal = false;
 };
 
 void PrintTo(const OptionsCase& c, std::ostream* out) {
@@ -55,27 +53,46 @@ TEST_P(ParseOptionsTest, ReadsOrRefusesTheCommandLine) {
     EXPECT_EQ(result.options->keyword, c.keyword);
     EXPECT_EQ(result.options->site.value_or(""), c.site);
     EXPECT_EQ(result.options->exportFile.value_or(""), c.exportFile);
+    EXPECT_EQ(result.options->command, c.command);
+    EXPECT_EQ(result.options->searchId, c.searchId);
+    EXPECT_EQ(result.options->noJournal, c.noJournal);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ParseOptionsTest,
-    ::testing::Values(OptionsCase{{"机械"}, true, "机械", "", ""},
-                      OptionsCase{{"--site", "http://h:1", "机械"}, true, "机械", "http://h:1", ""},
-                      OptionsCase{{"机械", "--site=http://h:1", "--export", "a.xlsx"},
-                                  true,
-                                  "机械",
-                                  "http://h:1",
-                                  "a.xlsx"},
-                      OptionsCase{
-                          {"--", "-x"}, true, "-x", "", ""},       // a keyword beginning with "-"
-                      OptionsCase{{""}, true, "", "", ""},         // an empty box is not refused
-                      OptionsCase{{}, false, "", "", ""},          // no keyword
-                      OptionsCase{{"a", "b"}, false, "", "", ""},  // two keywords
-                      OptionsCase{{"--site"}, false, "", "", ""},  // value missing
-                      OptionsCase{{"--site=", "a"}, false, "", "", ""},  // value empty
-                      OptionsCase{{"--site", "u", "--site", "v", "a"}, false, "", "", ""},
-                      OptionsCase{{"--sites", "a"}, false, "", "", ""},  // unknown option
-                      OptionsCase{{"-v", "a"}, false, "", "", ""}));
+    ::testing::Values(
+        OptionsCase{{"机械"}, true, "机械", "", ""},
+        OptionsCase{{"--site", "http://h:1", "机械"}, true, "机械", "http://h:1", ""},
+        OptionsCase{{"机械", "--site=http://h:1", "--export", "a.xlsx"},
+                    true,
+                    "机械",
+                    "http://h:1",
+                    "a.xlsx"},
+        OptionsCase{{"--", "-x"}, true, "-x", "", ""},     // a keyword beginning with "-"
+        OptionsCase{{""}, true, "", "", ""},               // an empty box is not refused
+        OptionsCase{{}, false, "", "", ""},                // no keyword
+        OptionsCase{{"a", "b"}, false, "", "", ""},        // two keywords
+        OptionsCase{{"--site"}, false, "", "", ""},        // value missing
+        OptionsCase{{"--site=", "a"}, false, "", "", ""},  // value empty
+        OptionsCase{{"--site", "u", "--site", "v", "a"}, false, "", "", ""},
+        OptionsCase{{"--sites", "a"}, false, "", "", ""},  // unknown option
+        OptionsCase{{"-v", "a"}, false, "", "", ""},
+        OptionsCase{{"--no-journal", "a"}, true, "a", "", "", Command::kSearch, 0, true},
+        OptionsCase{{"--history"}, true, "", "", "", Command::kHistory},
+        OptionsCase{{"--rows=12", "--export", "f"}, true, "", "", "f", Command::kRows, 12},
+        OptionsCase{{"--resume", "7", "--site", "u"}, true, "", "u", "", Command::kResume, 7},
+        OptionsCase{{"--forget", "all"}, true, "", "", "", Command::kForget, 0},
+        OptionsCase{{"--forget", "3"}, true, "", "", "", Command::kForget, 3},
+        OptionsCase{{"--rows", "all"}, false, "", "", ""},  // all: --forget only
+        OptionsCase{{"--resume", "0"}, false, "", "", ""},  // not an ID
+        OptionsCase{{"--rows", "-1"}, false, "", "", ""},
+        OptionsCase{{"--rows", "1x"}, false, "", "", ""},
+        OptionsCase{{"--rows", "1234567890123456789"}, false, "", "", ""},
+        OptionsCase{{"--history", "a"}, false, "", "", ""},  // two commands
+        OptionsCase{{"--rows", "1", "--resume", "1"}, false, "", "", ""},
+        OptionsCase{{"--rows", "1", "--site", "u"}, false, "", "", ""},
+        OptionsCase{{"--resume", "1", "--no-journal"}, false, "", "", ""},
+        OptionsCase{{"--forget", "1", "--export", "f"}, false, "", "", ""}));
 
 TEST(ParseOptionsTest, HelpNeedsNoKeyword) {
     const ParseResult result = ParseOptions({"--help"});
@@ -166,76 +183,6 @@ TEST(CliWindowTest, PrintsARowOnceWhenItsLastCellArrives) {
     EXPECT_TRUE(window.SetClipboardText(Utf8ToSystem("页")));
     EXPECT_EQ(messages.str(),
               "status[2]: 成功获取：4条\ntimer: 0\nmessage: 搜索完毕！\nclipboard: 2 bytes\n");
-}
-
-// One run of the program: its exit status and what it wrote.
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-// Starts velmora-cli; `whileRunning` gets its process id before the output is collected.
-CliRun RunCli(std::vector<std::string> args, const std::function<void(pid_t)>& whileRunning = {}) {
-    int outPipe[2];
-    int errPipe[2];
-    CliRun run;
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return run;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-    posix_spawn_file_actions_addclose(&actions, errPipe[0]);
-    args.insert(args.begin(), VELMORA_CLI_PATH);
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(outPipe[1]);
-    close(errPipe[1]);
-    if (spawned == 0 && whileRunning) whileRunning(child);
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&run.out, &run.err};
-    for (int open = 2; open > 0;) {
-        if (poll(fds, 2, -1) < 0) break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-            char buffer[4096];
-            const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-            if (got > 0) {
-                sinks[i]->append(buffer, static_cast<std::size_t>(got));
-            } else {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    int status = 0;
-    if (spawned == 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
-        run.exitCode = WEXITSTATUS(status);
-    }
-    return run;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-std::string RowLine(const site::CompanyRecord& c) {
-    std::string line;
-    for (const std::string* field :
-         {&c.companyName, &c.contact, &c.telephone, &c.mobile, &c.fax, &c.email, &c.address}) {
-        if (!line.empty() || field != &c.companyName) line += '\t';
-        line += EscapeField(*field);
-    }
-    return line;
 }
 
 TEST(VelmoraCliTest, PrintsEveryRowAndWhatTheWindowWouldShow) {
@@ -396,11 +343,13 @@ TEST(VelmoraCliTest, InterruptEndsTheSearchAndKeepsTheRowsSoFar) {
     };
     site::SampleSite site(options);
     ASSERT_TRUE(site.Start()) << site.Error();
-    const CliRun run = RunCli({"--site", site.BaseUrl(), "机械"}, [&](pid_t child) {
+    CliSpawn spawn;
+    spawn.whileRunning = [&](pid_t child) {
         if (held.get_future().wait_for(std::chrono::seconds(60)) == std::future_status::ready) {
             kill(child, SIGINT);
         }
-    });
+    };
+    const CliRun run = RunCli({"--site", site.BaseUrl(), "机械"}, spawn);
     site.ReleaseHeld();
     EXPECT_EQ(run.exitCode, 130) << run.err;
     const std::vector<std::string> shown = Lines(run.err);

@@ -69,6 +69,7 @@ void RecordingWindow::SetCell(int row, int column, const Text& text) {
         events_.push_back({WindowEvent::Kind::SetCell, row, column, SystemToUtf8(text)});
     }
     changed_.notify_all();
+    if (afterSetCell) afterSetCell(row, column);
 }
 
 int RecordingWindow::ShowMessage(const Text& text, const Text& /*caption*/, unsigned /*flags*/) {

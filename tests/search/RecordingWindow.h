@@ -31,6 +31,8 @@ class RecordingWindow : public TableFrontend {
 public:
     explicit RecordingWindow(std::string keywordUtf8);
     void SetKeyword(std::string keywordUtf8);
+    // Called on the writing thread after each cell is recorded. Set before a search starts.
+    std::function<void(int row, int column)> afterSetCell;
 
     Text ReadKeyword() override;
     void SetStatusText(int field, const Text& text) override;

@@ -22,11 +22,12 @@ site::SiteOptions SearchFixture::SmallSite(int pages, int linksPerPage) {
     return options;
 }
 
-void SearchFixture::Open(site::SiteOptions options) {
+void SearchFixture::Open(site::SiteOptions options, JournalSettings journal) {
     site_ = std::make_unique<site::SampleSite>(std::move(options));
     ASSERT_TRUE(site_->Start()) << site_->Error();
     client_.Open(Text(kDefaultUserAgent));
-    session_ = std::make_unique<SearchSession>(window_, client_, site_->BaseUrl());
+    session_ =
+        std::make_unique<SearchSession>(window_, client_, site_->BaseUrl(), std::move(journal));
 }
 
 void SearchFixture::TearDown() {

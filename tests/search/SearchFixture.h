@@ -22,7 +22,7 @@ protected:
     static site::SiteOptions SmallSite(int pages, int linksPerPage);
 
     // Starts the site and a session over it; the window's keyword is kKeyword.
-    void Open(site::SiteOptions options);
+    void Open(site::SiteOptions options, JournalSettings journal = {});
     void TearDown() override;
 
     // Paths and queries of the requests the site has seen, in arrival order.

@@ -1,0 +1,331 @@
+// velmora-cli and the journal: rows kept through a kill, a search resumed, the history, the rows
+// of a search, forgetting, a journal that cannot be used, two programs at once. Every run uses
+// a journal of its own in a scratch folder.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "CliRun.h"
+#include "SavedWorkbook.h"
+#include "cli/CliWindow.h"
+#include "cli/JournalCommands.h"
+#include "journal/Journal.h"
+#include "search/SearchTexts.h"
+#include "text/CodePage.h"
+#include "tools/SampleSite.h"
+
+namespace velmora::cli {
+namespace {
+
+constexpr const char* kKeyword = "机械";
+// What standard error says when the journal cannot be used.
+const std::string kNotKeptLine =
+    "status[" + std::to_string(kJournalField) + "]: " + search_text::kRowsNotKept;
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> lines) {
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+class CliJournalTest : public ::testing::Test {
+protected:
+    // Small company pages keep the sanitizer runs quick.
+    void StartSite(int pages, int linksPerPage, std::vector<site::FaultRule> faults = {}) {
+        site::SiteOptions options;
+        options.pages = pages;
+        options.linksPerPage = linksPerPage;
+        options.companyPageBytes = 3000;
+        options.faults = std::move(faults);
+        site_ = std::make_unique<site::SampleSite>(options);
+        ASSERT_TRUE(site_->Start()) << site_->Error();
+    }
+
+    CliRun Run(std::vector<std::string> args, CliSpawn spawn = {}) {
+        spawn.environment.push_back("VELMORA_JOURNAL=" + journal_.string());
+        return RunCli(std::move(args), spawn);
+    }
+
+    CliRun Search(const std::string& keyword = kKeyword, CliSpawn spawn = {}) {
+        return Run({"--site", site_->BaseUrl(), keyword}, std::move(spawn));
+    }
+
+    std::vector<std::string> ExpectedRows(int count, const std::string& keyword = kKeyword) {
+        std::vector<std::string> rows;
+        for (int number = 1; number <= count; ++number) {
+            rows.push_back(RowLine(site::GenerateCompany(site::KeywordSeed(keyword), number)));
+        }
+        return rows;
+    }
+
+    // The search's stored rows as velmora-cli prints rows.
+    std::vector<std::string> StoredRows(SearchId id) {
+        std::vector<std::string> lines;
+        for (const StoredRow& stored : Journal(journal_.string()).Rows(id)) {
+            std::string line;
+            for (const Text* cell : stored.row.Columns()) {
+                line += (line.empty() && cell == &stored.row.companyName ? "" : "\t") +
+                        EscapeField(SystemToUtf8(*cell));
+            }
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    // Runs a search of `pages` x `linksPerPage` companies (the last one never answered) and
+    // kills it once it has printed a random number of rows; its search id and what it printed.
+    std::pair<SearchId, std::vector<std::string>> KilledSearch(std::mt19937& random,
+                                                               int firstBatchRows) {
+        const std::size_t killAfter =
+            std::uniform_int_distribution<std::size_t>(1, firstBatchRows)(random);
+        bool killed = false;
+        CliSpawn spawn;
+        spawn.onOutput = [&](pid_t child, const std::string& out) {
+            if (!killed && Lines(out).size() >= killAfter) killed = kill(child, SIGKILL) == 0;
+        };
+        const CliRun run = Search(kKeyword, spawn);
+        EXPECT_TRUE(killed);
+        EXPECT_EQ(run.exitCode, -1);
+        const std::vector<StoredSearch> history = Journal(journal_.string()).History();
+        return {history.empty() ? 0 : history.back().id, Lines(run.out)};
+    }
+
+    test::ScratchFolder folder_;
+    std::filesystem::path journal_ = folder_.path() / "journal" / "journal.sqlite3";
+    std::unique_ptr<site::SampleSite> site_;
+};
+
+// 3 pages of 8: the first batch, 16 companies, always completes; the last company is held, so
+// the search is still running whenever the kill comes.
+constexpr int kPages = 3;
+constexpr int kLinksPerPage = 8;
+constexpr int kCompanies = kPages * kLinksPerPage;
+constexpr int kFirstBatch = 2 * kLinksPerPage;
+
+TEST_F(CliJournalTest, EveryRowPrintedBeforeAKillIsKept) {
+    StartSite(kPages, kLinksPerPage,
+              {{site::FaultKind::Hold, site::FaultScope::Company, {kCompanies}}});
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    for (int round = 1; round <= 3; ++round) {
+        const auto [id, printed] = KilledSearch(random, kFirstBatch);
+        const std::vector<std::string> stored = StoredRows(id);
+        ASSERT_GE(stored.size(), printed.size());
+        // One row may have been stored but not yet printed when the kill came.
+        EXPECT_LE(stored.size(), printed.size() + 1);
+        EXPECT_EQ(std::vector(stored.begin(), stored.begin() + printed.size()), printed);
+
+        const std::vector<std::string> history = Lines(Run({"--history"}).out);
+        ASSERT_EQ(history.size(), static_cast<std::size_t>(round));
+        EXPECT_NE(history.back().find("\tinterrupted\t" + std::to_string(stored.size()) + "\t"),
+                  std::string::npos)
+            << history.back();
+    }
+}
+
+TEST_F(CliJournalTest, ResumeFetchesOnlyTheMissingCompaniesAndEndsWithTheWholeSearch) {
+    StartSite(kPages, kLinksPerPage,
+              {{site::FaultKind::Hold, site::FaultScope::Company, {kCompanies}}});
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    const auto [id, printed] = KilledSearch(random, kFirstBatch);
+    const std::vector<std::string> storedBefore = StoredRows(id);
+    site_->ReleaseHeld();
+
+    const std::size_t requestsBefore = site_->Requests().size();
+    const CliRun resumed = Run({"--resume", std::to_string(id), "--site", site_->BaseUrl()});
+    ASSERT_EQ(resumed.exitCode, 0) << resumed.err;
+    const std::vector<std::string> out = Lines(resumed.out);
+    ASSERT_GE(out.size(), storedBefore.size());
+    EXPECT_EQ(std::vector(out.begin(), out.begin() + storedBefore.size()), storedBefore)
+        << "the stored rows come first";
+    EXPECT_EQ(Sorted(out), Sorted(ExpectedRows(kCompanies)));
+    EXPECT_EQ(Sorted(StoredRows(id)), Sorted(ExpectedRows(kCompanies)));
+
+    // Each company fetched again is one whose row was missing, and only once.
+    std::multiset<std::string> fetched;
+    const std::vector<site::RecordedRequest> requests = site_->Requests();
+    for (std::size_t i = requestsBefore; i < requests.size(); ++i) {
+        if (requests[i].target.rfind(std::string(site::kCompanyPath), 0) == 0) {
+            fetched.insert(requests[i].target);
+        }
+    }
+    std::multiset<std::string> missing;
+    const std::vector<std::string> all = ExpectedRows(kCompanies);
+    for (int number = 1; number <= kCompanies; ++number) {
+        if (std::find(storedBefore.begin(), storedBefore.end(), all[number - 1]) ==
+            storedBefore.end()) {
+            missing.insert(site::CompanyTarget(site::KeywordSeed(kKeyword), number));
+        }
+    }
+    EXPECT_EQ(fetched, missing);
+
+    const std::optional<StoredSearch> search = Journal(journal_.string()).FindSearch(id);
+    ASSERT_TRUE(search);
+    EXPECT_EQ(search->state, SearchState::kFinished);
+    EXPECT_EQ(search->rowCount, kCompanies);
+    const CliRun again = Run({"--resume", std::to_string(id)});
+    EXPECT_EQ(again.exitCode, 3) << "a finished search has nothing left to resume";
+    EXPECT_EQ(Run({"--resume", "999"}).exitCode, 3);
+}
+
+TEST_F(CliJournalTest, HistoryRowsAndForget) {
+    StartSite(1, 3);
+    const CliRun first = Search();
+    const std::string oddKeyword = "钢\t材\x01";
+    ASSERT_EQ(Search(oddKeyword).exitCode, 0);
+    ASSERT_EQ(Run({"--no-journal", "--site", site_->BaseUrl(), "不留"}).exitCode, 0);
+
+    const std::vector<std::string> history = Lines(Run({"--history"}).out);
+    ASSERT_EQ(history.size(), 2u) << "a search run with --no-journal is not kept";
+    const std::regex historyLine(
+        R"((\d+)\t\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d\tfinished\t3\t(.*))");
+    std::smatch fields;
+    ASSERT_TRUE(std::regex_match(history[0], fields, historyLine)) << history[0];
+    EXPECT_EQ(fields[2], kKeyword);
+    const std::string firstId = fields[1];
+    ASSERT_TRUE(std::regex_match(history[1], fields, historyLine)) << history[1];
+    EXPECT_EQ(fields[2], EscapeField(oddKeyword)) << "the keyword stays on its line";
+
+    const CliRun rows = Run({"--rows", firstId});
+    EXPECT_EQ(rows.exitCode, 0);
+    EXPECT_EQ(rows.out, first.out) << "the rows as the search printed them, in order";
+    const std::filesystem::path book = folder_.path() / "rows.xlsx";
+    const CliRun exported = Run({"--rows", firstId, "--export", book.string()});
+    EXPECT_EQ(exported.exitCode, 0) << exported.err;
+    EXPECT_TRUE(exported.out.empty());
+    const auto saved = test::ReadSavedWorkbook(book);
+    ASSERT_TRUE(saved);
+    std::vector<std::string> savedRows;
+    for (int row = 2; row <= 4; ++row) {
+        std::string line;
+        for (char column = 'A'; column <= 'G'; ++column) {
+            line += (column == 'A' ? "" : "\t") +
+                    EscapeField(saved->Text(column + std::to_string(row)));
+        }
+        savedRows.push_back(line);
+    }
+    EXPECT_EQ(savedRows, Lines(first.out));
+    EXPECT_EQ(Run({"--rows", "99"}).exitCode, 3);
+
+    EXPECT_EQ(Run({"--forget", firstId}).exitCode, 0);
+    ASSERT_EQ(Lines(Run({"--history"}).out).size(), 1u);
+    EXPECT_EQ(Run({"--forget", firstId}).exitCode, 3) << "gone already";
+    EXPECT_EQ(Run({"--forget", "all"}).exitCode, 0);
+    EXPECT_TRUE(Run({"--history"}).out.empty());
+}
+
+TEST_F(CliJournalTest, ASearchGoesOnWhenItsRowsCannotBeKept) {
+    constexpr int kRows = 40;
+    StartSite(2, kRows / 2);
+    struct Case {
+        const char* name;
+        std::function<void()> spoil;
+        std::vector<std::string> wrapper;
+        bool fileUnchanged;
+    };
+    const std::filesystem::path folder = journal_.parent_path();
+    const Case cases[] = {
+        {"read-only",
+         [&] {
+             std::filesystem::permissions(journal_, std::filesystem::perms::owner_read |
+                                                        std::filesystem::perms::group_read |
+                                                        std::filesystem::perms::others_read);
+             chmod(folder.c_str(), 0555);
+             chmod(folder_.path().c_str(), 0755);
+         },
+         // Permissions bind root only as another user.
+         geteuid() == 0 ? std::vector<std::string>{"setpriv", "--reuid=65534", "--regid=65534",
+                                                   "--clear-groups"}
+                        : std::vector<std::string>{},
+         true},
+        // Files may not grow past 64 KiB: the journal fills up in mid-search.
+        {"full",
+         [] {},
+         {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 128; exec \"$0\" \"$@\""},
+         false},
+        {"corrupt", [&] { std::ofstream(journal_) << std::string(8192, 'Z'); }, {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        chmod(folder.c_str(), 0700);
+        std::filesystem::remove_all(folder);
+        ASSERT_EQ(Search("前").exitCode, 0);
+        c.spoil();
+        const std::string before = ReadFile(journal_);
+
+        CliSpawn spawn;
+        spawn.wrapper = c.wrapper;
+        const CliRun run = Search(kKeyword, spawn);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(Sorted(Lines(run.out)), Sorted(ExpectedRows(kRows)));
+        const std::vector<std::string> said = Lines(run.err);
+        EXPECT_EQ(std::count(said.begin(), said.end(), kNotKeptLine), 1) << run.err;
+        if (c.fileUnchanged) {
+            EXPECT_EQ(ReadFile(journal_), before);
+        } else {
+            chmod(folder.c_str(), 0700);
+            Journal journal(journal_.string());
+            EXPECT_EQ(journal.fault(), JournalFault::kNone);
+            ASSERT_FALSE(journal.History().empty());
+            EXPECT_EQ(journal.History().front().rowCount, kRows) << "the earlier search is whole";
+        }
+    }
+    chmod(folder.c_str(), 0700);
+}
+
+TEST_F(CliJournalTest, TwoProgramsAtOnceKeepAllTheirRows) {
+    StartSite(2, 10);
+    CliRun runs[2];
+    std::thread other([&] { runs[1] = Search("钢材"); });
+    runs[0] = Search(kKeyword);
+    other.join();
+    const std::vector<StoredSearch> history = Journal(journal_.string()).History();
+    ASSERT_EQ(history.size(), 2u);
+    for (const StoredSearch& search : history) {
+        const CliRun& run = runs[SystemToUtf8(search.keyword) == kKeyword ? 0 : 1];
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(search.state, SearchState::kFinished);
+        EXPECT_EQ(StoredRows(search.id), Lines(run.out)) << "every row, in its order";
+        EXPECT_EQ(search.rowCount, 20);
+    }
+}
+
+TEST(HistoryLineTest, TellsTheStartInLocalTimeWithItsOffset) {
+    const char* zone = std::getenv("TZ");
+    const std::string saved = zone ? zone : "";
+    setenv("TZ", "UTC-8", 1);  // POSIX signs: eight hours east of UTC
+    tzset();
+    // 2026-12-07 12:48:19.5 UTC
+    EXPECT_EQ(LocalIsoTime(1796647699500), "2026-12-07T20:48:19+08:00");
+    StoredSearch search;
+    search.id = 42;
+    search.startedMs = 1796647699500;
+    search.state = SearchState::kNoHits;
+    search.rowCount = 0;
+    search.keyword = Utf8ToSystem("a\nb");
+    EXPECT_EQ(HistoryLine(search), "42\t2026-12-07T20:48:19+08:00\tno-hits\t0\ta\\nb");
+    zone ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
+    tzset();
+}
+
+}  // namespace
+}  // namespace velmora::cli

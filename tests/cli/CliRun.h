@@ -1,0 +1,40 @@
+#pragma once
+// Runs of velmora-cli as a separate program, and its output read back.
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tools/SiteContent.h"
+
+namespace velmora::cli {
+
+// One run of the program: its exit status (-1 when a signal ended it) and what it wrote.
+struct CliRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+struct CliSpawn {
+    // NAME=value entries over the test's own environment.
+    std::vector<std::string> environment;
+    // A command that runs the program given after it (e.g. a shell that sets a limit first).
+    std::vector<std::string> wrapper;
+    // Gets the process id before the output is collected.
+    std::function<void(pid_t)> whileRunning;
+    // Gets the process id and the standard output so far, each time more of it arrives.
+    std::function<void(pid_t, const std::string&)> onOutput;
+};
+
+CliRun RunCli(std::vector<std::string> args, const CliSpawn& spawn = {});
+
+// The complete lines of a text, without their ends.
+std::vector<std::string> Lines(const std::string& text);
+
+// A company's row as velmora-cli prints it.
+std::string RowLine(const site::CompanyRecord& company);
+
+}  // namespace velmora::cli
