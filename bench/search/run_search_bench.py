@@ -8,6 +8,9 @@ memory. At both latencies it also runs reference_crawler.py, a plain serial keep
 making the same requests and matches, and reports velmora-cli's time as a share of its time.
 The two take turns run by run, so that both meet the same machine state, after one search that
 is not measured: the site keeps the pages it has rendered, and every measured run finds them.
+At 0 ms it also pairs velmora-cli keeping its rows in the journal against --no-journal, run by
+run, and reports the median of the pairs' ratios. Every run's journal is a fresh temporary file
+of the script's own, never the user's.
 
 Usage: run_search_bench.py [BUILD_DIR] [--runs N]   (BUILD_DIR defaults to ./build)
 """
@@ -16,6 +19,7 @@ import os
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 PAGES = 10
@@ -64,13 +68,26 @@ def summary(results):
 
 
 def alternating_runs(commands, runs):
-    """Runs the commands in turn RUNS times, after one unmeasured run of the first."""
+    """Each command's RUNS results, the commands taking turns after one unmeasured run of the
+    first."""
     measure(commands[0])
     results = [[] for _ in commands]
     for _ in range(runs):
         for command, result in zip(commands, results):
             result.append(measure(command))
-    return [summary(result) for result in results]
+    return results
+
+
+def journal_cost(cli, url, runs):
+    """velmora-cli with the journal against --no-journal at 0 ms: medians and pair ratios."""
+    with_journal, without = alternating_runs(
+        [[cli, "--site", url, KEYWORD], [cli, "--no-journal", "--site", url, KEYWORD]], runs)
+    wall_ratio = statistics.median(a[0] / b[0] for a, b in zip(with_journal, without))
+    cpu_ratio = statistics.median(a[1] / b[1] for a, b in zip(with_journal, without))
+    (wall, cpu, _), (bare_wall, bare_cpu, _) = summary(with_journal), summary(without)
+    print("latency  0 ms: with the journal %.3f s, CPU %.3f s; with --no-journal %.3f s, CPU "
+          "%.3f s; median of the pairs: wall %+.1f %%, CPU %+.1f %%" % (
+              wall, cpu, bare_wall, bare_cpu, (wall_ratio - 1) * 100, (cpu_ratio - 1) * 100))
 
 
 def main():
@@ -88,12 +105,15 @@ def main():
           "median of %d runs" % (PAGES, LINKS_PER_PAGE, COMPANY_PAGE_BYTES // 1000, REQUESTS, runs))
     # Other work on the machine shows in every figure; the load average says how much.
     print("load average before: %.2f %.2f %.2f" % os.getloadavg())
+    journal_folder = tempfile.TemporaryDirectory()
+    os.environ["VELMORA_JOURNAL"] = os.path.join(journal_folder.name, "journal.sqlite3")
     for latency_ms in (0, 20):
         site, url = start_site(build, latency_ms)
         try:
             reference = [sys.executable, os.path.join(HERE, "reference_crawler.py"), url, KEYWORD]
-            (wall, cpu, peak), (ref_wall, ref_cpu, ref_peak) = alternating_runs(
-                [[cli, "--site", url, KEYWORD], reference], runs)
+            (wall, cpu, peak), (ref_wall, ref_cpu, ref_peak) = (
+                summary(result) for result in alternating_runs(
+                    [[cli, "--site", url, KEYWORD], reference], runs))
             floor = REQUESTS * latency_ms / 1000
             line = "latency %2d ms: velmora-cli %.3f s" % (latency_ms, wall)
             if floor > 0:
@@ -105,6 +125,8 @@ def main():
                   "page, peak memory %.1f MiB; velmora-cli takes %.2f of its time" % (
                       latency_ms, ref_wall, ref_cpu * 1000 / companies, ref_peak / 1024,
                       wall / ref_wall))
+            if latency_ms == 0:
+                journal_cost(cli, url, runs)
         finally:
             site.terminate()
             site.wait()
