@@ -28,6 +28,7 @@ struct sqlite3_stmt;
 
 namespace velmora {
 
+class Checkpointer;
 class RunningSearchLocks;
 
 using SearchId = std::int64_t;
@@ -157,6 +158,9 @@ private:
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insertRow_ = nullptr;
     std::unique_ptr<RunningSearchLocks> locks_;
+    // Destroyed after the connection is closed, so that a checkpoint still asked for sees every
+    // commit.
+    std::unique_ptr<Checkpointer> checkpointer_;
     std::map<SearchId, Held> held_;
 };
 
