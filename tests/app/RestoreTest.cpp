@@ -23,10 +23,6 @@ using velmora::test::TestWindow;
 
 namespace {
 
-QString Utf8(const char* text) {
-    return QString::fromUtf8(text);
-}
-
 ResultRow Row(int number) {
     const Text n = std::to_string(number);
     return {Utf8ToSystem("公司") + n, "c" + n, "t" + n, "m" + n, "f" + n, "e" + n, "a" + n};
@@ -55,6 +51,21 @@ class RestoreTest : public QObject {
 
     static int ListedRows(TestWindow& test) {
         return test.window->超级列表框1->model()->rowCount();
+    }
+
+    // A sample site of two companies, with small pages.
+    static site::SiteOptions TwoCompanies() {
+        site::SiteOptions options;
+        options.pages = 1;
+        options.linksPerPage = 2;
+        options.companyPageBytes = 3000;
+        return options;
+    }
+
+    static void SearchToTheEnd(TestWindow& test) {
+        test.window->编辑框_搜索内容->setText(QString::fromUtf8("机械"));
+        QTest::mouseClick(test.window->按钮_开始, Qt::LeftButton);
+        WaitForSearchEnd(test.session);
     }
 
     // Start-up exactly as without a journal: empty list, no journal field.
@@ -93,9 +104,9 @@ private slots:
             }
         }
         QTRY_VERIFY(!test->window->journalField->isHidden());
-        QCOMPARE(test->window->journalField->text(), Utf8(search_text::kRowsRestoredBefore) +
-                                                         QString::number(kRows) +
-                                                         Utf8(search_text::kCountAfter));
+        QCOMPARE(test->window->journalField->text(),
+                 QString::fromUtf8(search_text::kRowsRestoredBefore) + QString::number(kRows) +
+                     QString::fromUtf8(search_text::kCountAfter));
 
         // They export as any rows do.
         dialogs->saveAs = Utf8ToSystem(folder.filePath(QStringLiteral("r.xlsx")).toStdString());
@@ -109,16 +120,10 @@ private slots:
     }
 
     void startsPlainAfterASearchThatEndedNormally() {
-        site::SiteOptions options;
-        options.pages = 1;
-        options.linksPerPage = 2;
-        options.companyPageBytes = 3000;
-        site::SampleSite site(options);
+        site::SampleSite site(TwoCompanies());
         QVERIFY2(site.Start(), site.Error().c_str());
         std::unique_ptr<TestWindow> test = OpenWindow(site.BaseUrl());
-        test->window->编辑框_搜索内容->setText(Utf8("机械"));
-        QTest::mouseClick(test->window->按钮_开始, Qt::LeftButton);
-        WaitForSearchEnd(test->session);
+        SearchToTheEnd(*test);
         test.reset();
 
         test = OpenWindow();
@@ -132,19 +137,14 @@ private slots:
 
     void aJournalThatCannotBeUsedIsToldOnceAndTheSearchGoesOn() {
         std::ofstream(JournalFile()) << std::string(8192, 'Z');
-        site::SiteOptions options;
-        options.pages = 1;
-        options.linksPerPage = 2;
-        options.companyPageBytes = 3000;
-        site::SampleSite site(options);
+        site::SampleSite site(TwoCompanies());
         QVERIFY2(site.Start(), site.Error().c_str());
         std::unique_ptr<TestWindow> test = OpenWindow(site.BaseUrl());
         VerifyPlainStartUp(*test);
-        test->window->编辑框_搜索内容->setText(Utf8("机械"));
-        QTest::mouseClick(test->window->按钮_开始, Qt::LeftButton);
-        WaitForSearchEnd(test->session);
+        SearchToTheEnd(*test);
         QTRY_COMPARE(ListedRows(*test), 2);
-        QTRY_COMPARE(test->window->journalField->text(), Utf8(search_text::kRowsNotKept));
+        QTRY_COMPARE(test->window->journalField->text(),
+                     QString::fromUtf8(search_text::kRowsNotKept));
     }
 };
 

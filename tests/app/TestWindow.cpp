@@ -3,6 +3,7 @@
 #include <QTemporaryDir>
 
 #include "app/ShellOpen.h"
+#include "journal/JournalFiles.h"
 
 namespace velmora::test {
 
@@ -30,6 +31,7 @@ DialogRecorder::~DialogRecorder() {
 QString UsePrivateTemporaryDirectory() {
     static QTemporaryDir directory;
     qputenv("TMPDIR", QFile::encodeName(directory.path()));
+    qputenv(kJournalVariable, QFile::encodeName(directory.filePath(QStringLiteral("j.sqlite3"))));
     return directory.path();
 }
 

@@ -34,7 +34,8 @@ public:
     std::vector<QUrl> openedLinks;
 };
 
-// Points the temporary directory of this process at a fresh directory of its own.
+// Points the temporary directory of this process, and its journal, at a fresh directory of its
+// own.
 QString UsePrivateTemporaryDirectory();
 
 struct TestWindow {

@@ -44,6 +44,13 @@ std::vector<std::string> Sorted(std::vector<std::string> lines) {
     return lines;
 }
 
+// 3 pages of 8: the first batch, 16 companies, always completes; the last company is held, so
+// the search is still running whenever the kill comes.
+constexpr int kPages = 3;
+constexpr int kLinksPerPage = 8;
+constexpr int kCompanies = kPages * kLinksPerPage;
+constexpr int kFirstBatch = 2 * kLinksPerPage;
+
 class CliJournalTest : public ::testing::Test {
 protected:
     // Small company pages keep the sanitizer runs quick.
@@ -88,12 +95,17 @@ protected:
         return lines;
     }
 
-    // Runs a search of `pages` x `linksPerPage` companies (the last one never answered) and
-    // kills it once it has printed a random number of rows; its search id and what it printed.
-    std::pair<SearchId, std::vector<std::string>> KilledSearch(std::mt19937& random,
-                                                               int firstBatchRows) {
+    // The site of kPages x kLinksPerPage companies whose last company is never answered.
+    void StartHeldSite() {
+        StartSite(kPages, kLinksPerPage,
+                  {{site::FaultKind::Hold, site::FaultScope::Company, {kCompanies}}});
+    }
+
+    // Runs a search of the held site and kills it once it has printed a random number of rows
+    // of the first batch; its search id and what it printed.
+    std::pair<SearchId, std::vector<std::string>> KilledSearch() {
         const std::size_t killAfter =
-            std::uniform_int_distribution<std::size_t>(1, firstBatchRows)(random);
+            std::uniform_int_distribution<std::size_t>(1, kFirstBatch)(random_);
         bool killed = false;
         CliSpawn spawn;
         spawn.onOutput = [&](pid_t child, const std::string& out) {
@@ -109,23 +121,16 @@ protected:
     test::ScratchFolder folder_;
     std::filesystem::path journal_ = folder_.path() / "journal" / "journal.sqlite3";
     std::unique_ptr<site::SampleSite> site_;
+    // The kills come at random moments; a failure names the seed that made them.
+    const unsigned seed_ = std::random_device{}();
+    const ::testing::ScopedTrace seedTrace_{__FILE__, __LINE__, "seed " + std::to_string(seed_)};
+    std::mt19937 random_{seed_};
 };
 
-// 3 pages of 8: the first batch, 16 companies, always completes; the last company is held, so
-// the search is still running whenever the kill comes.
-constexpr int kPages = 3;
-constexpr int kLinksPerPage = 8;
-constexpr int kCompanies = kPages * kLinksPerPage;
-constexpr int kFirstBatch = 2 * kLinksPerPage;
-
 TEST_F(CliJournalTest, EveryRowPrintedBeforeAKillIsKept) {
-    StartSite(kPages, kLinksPerPage,
-              {{site::FaultKind::Hold, site::FaultScope::Company, {kCompanies}}});
-    const unsigned seed = std::random_device{}();
-    SCOPED_TRACE("seed " + std::to_string(seed));
-    std::mt19937 random(seed);
+    StartHeldSite();
     for (int round = 1; round <= 3; ++round) {
-        const auto [id, printed] = KilledSearch(random, kFirstBatch);
+        const auto [id, printed] = KilledSearch();
         const std::vector<std::string> stored = StoredRows(id);
         ASSERT_GE(stored.size(), printed.size());
         // One row may have been stored but not yet printed when the kill came.
@@ -141,12 +146,8 @@ TEST_F(CliJournalTest, EveryRowPrintedBeforeAKillIsKept) {
 }
 
 TEST_F(CliJournalTest, ResumeFetchesOnlyTheMissingCompaniesAndEndsWithTheWholeSearch) {
-    StartSite(kPages, kLinksPerPage,
-              {{site::FaultKind::Hold, site::FaultScope::Company, {kCompanies}}});
-    const unsigned seed = std::random_device{}();
-    SCOPED_TRACE("seed " + std::to_string(seed));
-    std::mt19937 random(seed);
-    const auto [id, printed] = KilledSearch(random, kFirstBatch);
+    StartHeldSite();
+    const auto [id, printed] = KilledSearch();
     const std::vector<std::string> storedBefore = StoredRows(id);
     site_->ReleaseHeld();
 
@@ -214,16 +215,7 @@ TEST_F(CliJournalTest, HistoryRowsAndForget) {
     EXPECT_TRUE(exported.out.empty());
     const auto saved = test::ReadSavedWorkbook(book);
     ASSERT_TRUE(saved);
-    std::vector<std::string> savedRows;
-    for (int row = 2; row <= 4; ++row) {
-        std::string line;
-        for (char column = 'A'; column <= 'G'; ++column) {
-            line += (column == 'A' ? "" : "\t") +
-                    EscapeField(saved->Text(column + std::to_string(row)));
-        }
-        savedRows.push_back(line);
-    }
-    EXPECT_EQ(savedRows, Lines(first.out));
+    EXPECT_EQ(SavedRowLines(*saved, 2, 4), Lines(first.out));
     EXPECT_EQ(Run({"--rows", "99"}).exitCode, 3);
 
     EXPECT_EQ(Run({"--forget", firstId}).exitCode, 0);

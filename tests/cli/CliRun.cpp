@@ -5,7 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "cli/CliWindow.h"
+#include "journal/JournalFiles.h"
 
 extern char** environ;
 
@@ -13,8 +16,15 @@ namespace velmora::cli {
 
 namespace {
 
-// The test's environment with `entries` (NAME=value) put over it.
-std::vector<std::string> Environment(const std::vector<std::string>& entries) {
+// The test's environment with `entries` (NAME=value) put over it, and the test process's own
+// journal unless they name one.
+std::vector<std::string> Environment(std::vector<std::string> entries) {
+    static const test::ScratchFolder folder;
+    const std::string journal = std::string(kJournalVariable) + "=";
+    if (std::none_of(entries.begin(), entries.end(),
+                     [&](const std::string& entry) { return entry.rfind(journal, 0) == 0; })) {
+        entries.push_back(journal + (folder.path() / "journal.sqlite3").string());
+    }
     std::vector<std::string> environment;
     for (char** entry = environ; *entry; ++entry) {
         const std::string inherited(*entry);
@@ -100,6 +110,19 @@ std::string RowLine(const site::CompanyRecord& c) {
         line += EscapeField(*field);
     }
     return line;
+}
+
+std::vector<std::string> SavedRowLines(const test::SavedWorkbook& saved, int first, int last) {
+    std::vector<std::string> lines;
+    for (int row = first; row <= last; ++row) {
+        std::string line;
+        for (char column = 'A'; column <= 'G'; ++column) {
+            line +=
+                (column == 'A' ? "" : "\t") + EscapeField(saved.Text(column + std::to_string(row)));
+        }
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 }  // namespace velmora::cli

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "SavedWorkbook.h"
 #include "tools/SiteContent.h"
 
 namespace velmora::cli {
@@ -19,7 +20,8 @@ struct CliRun {
 };
 
 struct CliSpawn {
-    // NAME=value entries over the test's own environment.
+    // NAME=value entries over the test's own environment. Without a VELMORA_JOURNAL entry the
+    // program keeps its searches in a journal of the test process's own.
     std::vector<std::string> environment;
     // A command that runs the program given after it (e.g. a shell that sets a limit first).
     std::vector<std::string> wrapper;
@@ -36,5 +38,9 @@ std::vector<std::string> Lines(const std::string& text);
 
 // A company's row as velmora-cli prints it.
 std::string RowLine(const site::CompanyRecord& company);
+
+// Rows first..last (1-based) of a saved workbook's sheet, columns A to G, as velmora-cli prints
+// rows.
+std::vector<std::string> SavedRowLines(const test::SavedWorkbook& saved, int first, int last);
 
 }  // namespace velmora::cli

@@ -309,15 +309,7 @@ TEST(VelmoraCliTest, ExportSavesTheSearchsRowsAndReportsOnStandardError) {
     const auto saved = test::ReadSavedWorkbook(folder.path() / "机械.xlsx");
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->Text("F1"), "邮件");
-    std::vector<std::string> exported;
-    for (int row = 2; row <= 7; ++row) {
-        std::string line;
-        for (char column = 'A'; column <= 'G'; ++column) {
-            line += (column == 'A' ? "" : "\t") +
-                    EscapeField(saved->Text(column + std::to_string(row)));
-        }
-        exported.push_back(line);
-    }
+    std::vector<std::string> exported = SavedRowLines(*saved, 2, 7);
     std::vector<std::string> printed = Lines(run.out);
     std::sort(exported.begin(), exported.end());
     std::sort(printed.begin(), printed.end());
