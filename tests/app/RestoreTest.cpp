@@ -99,7 +99,8 @@ private slots:
         QTRY_COMPARE(ListedRows(*test), kRows);
         for (int row = 0; row < kRows; ++row) {
             int column = 0;
-            for (const Text* cell : Row(row + 1).Columns()) {
+            const ResultRow stored = Row(row + 1);
+            for (const Text* cell : stored.Columns()) {
                 QCOMPARE(test->port.ReadCell(row, column++), *cell);
             }
         }
