@@ -27,6 +27,8 @@ namespace velmora::cli {
 namespace {
 
 constexpr const char* kKeyword = "机械";
+// velmora-cli's exit status when the journal cannot do what was asked.
+constexpr int kExitJournal = 4;
 // What standard error says when the journal cannot be used.
 const std::string kNotKeptLine =
     "status[" + std::to_string(kJournalField) + "]: " + search_text::kRowsNotKept;
@@ -183,8 +185,8 @@ TEST_F(CliJournalTest, ResumeFetchesOnlyTheMissingCompaniesAndEndsWithTheWholeSe
     EXPECT_EQ(search->state, SearchState::kFinished);
     EXPECT_EQ(search->rowCount, kCompanies);
     const CliRun again = Run({"--resume", std::to_string(id)});
-    EXPECT_EQ(again.exitCode, 3) << "a finished search has nothing left to resume";
-    EXPECT_EQ(Run({"--resume", "999"}).exitCode, 3);
+    EXPECT_EQ(again.exitCode, kExitJournal) << "a finished search has nothing left to resume";
+    EXPECT_EQ(Run({"--resume", "999"}).exitCode, kExitJournal);
 }
 
 TEST_F(CliJournalTest, HistoryRowsAndForget) {
@@ -217,11 +219,11 @@ TEST_F(CliJournalTest, HistoryRowsAndForget) {
     const auto saved = test::ReadSavedWorkbook(book);
     ASSERT_TRUE(saved);
     EXPECT_EQ(SavedRowLines(*saved, 2, 4), Lines(first.out));
-    EXPECT_EQ(Run({"--rows", "99"}).exitCode, 3);
+    EXPECT_EQ(Run({"--rows", "99"}).exitCode, kExitJournal);
 
     EXPECT_EQ(Run({"--forget", firstId}).exitCode, 0);
     ASSERT_EQ(Lines(Run({"--history"}).out).size(), 1u);
-    EXPECT_EQ(Run({"--forget", firstId}).exitCode, 3) << "gone already";
+    EXPECT_EQ(Run({"--forget", firstId}).exitCode, kExitJournal) << "gone already";
     EXPECT_EQ(Run({"--forget", "all"}).exitCode, 0);
     EXPECT_TRUE(Run({"--history"}).out.empty());
 }

@@ -76,6 +76,14 @@ TEST_F(RecordTest, StoresTheRowsShownAndHowEachSearchEnded) {
     EXPECT_EQ(window_.RowCount(), firstRow + 2);
     ASSERT_EQ(kept.size(), 1u) << "the row cut short is not kept";
     EXPECT_EQ(kept[0], window_.RowsUtf8()[firstRow]);
+
+    // A site that cannot be reached leaves the search to be gone on with later.
+    window_.afterSetCell = {};
+    site_->Stop();
+    StartSearch(*session_);
+    WaitForSearchEnd(*session_);
+    ASSERT_TRUE(session_->siteUnreachable);
+    EXPECT_EQ(LastSearch().first.state, SearchState::kStopped);
 }
 
 }  // namespace
