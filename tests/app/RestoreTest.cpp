@@ -105,6 +105,10 @@ private slots:
             }
         }
         QTRY_VERIFY(!test->window->journalField->isHidden());
+        // It takes its room from the last field, right after it.
+        QCOMPARE(test->window->statusParts[3]->width() + test->window->journalField->width(), 380);
+        QCOMPARE(test->window->journalField->x(),
+                 test->window->statusParts[3]->geometry().right() + 1);
         QCOMPARE(test->window->journalField->text(),
                  QString::fromUtf8(search_text::kRowsRestoredBefore) + QString::number(kRows) +
                      QString::fromUtf8(search_text::kCountAfter));
