@@ -25,9 +25,12 @@ Checkpointer::~Checkpointer() {
     if (thread_.joinable()) thread_.join();
 }
 
-void Checkpointer::Request() {
+void Checkpointer::WalGrew(int pages) {
     {
         std::lock_guard lock(mutex_);
+        if (pages < pagesAtLastRequest_) pagesAtLastRequest_ = 0;  // the WAL started again
+        if (pages - pagesAtLastRequest_ < kCheckpointPages) return;
+        pagesAtLastRequest_ = pages;
         requested_ = true;
         if (!thread_.joinable()) {
             try {

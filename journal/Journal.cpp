@@ -24,9 +24,6 @@ constexpr const char* kLockFileSuffix = "-running";
 constexpr const char* kSqliteCompanionSuffixes[] = {"-wal", "-shm"};
 // The WAL is cut back to this size after a checkpoint rather than left at its largest.
 constexpr int kWalSizeLimitBytes = 4 * 1024 * 1024;
-// A WAL of this many pages is copied back into the file (SQLite's own default); a row takes
-// one or two.
-constexpr int kCheckpointPages = 1000;
 // The WAL starts again from its beginning only once it is copied back whole; while rows come
 // without a pause the checkpointer never catches up, so at this many pages (about 40 MiB) the
 // writer copies it back itself.
@@ -177,12 +174,12 @@ private:
     int code_;
 };
 
-// After each commit: a long WAL asks the journal's checkpointer for a checkpoint.
+// After each commit: the checkpointer learns how long the WAL is.
 int AfterCommit(void* checkpointer, sqlite3* db, const char* /*database*/, int pages) {
     if (pages >= kWalPagesCap) {
         sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-    } else if (pages >= kCheckpointPages) {
-        static_cast<Checkpointer*>(checkpointer)->Request();
+    } else {
+        static_cast<Checkpointer*>(checkpointer)->WalGrew(pages);
     }
     return SQLITE_OK;
 }

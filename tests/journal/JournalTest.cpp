@@ -411,7 +411,7 @@ TEST_F(JournalTest, TheCheckpointerCopiesTheWalBackIntoTheFile) {
     EXPECT_EQ(rowsInTheFileAlone(), -1) << "all in the WAL so far";
     {
         Checkpointer checkpointer(path_);
-        checkpointer.Request();
+        checkpointer.WalGrew(Checkpointer::kCheckpointPages);
     }  // a checkpoint asked for is done before the checkpointer goes
     EXPECT_EQ(rowsInTheFileAlone(), kRows);
     sqlite3_close(writer);
