@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "http/HttpError.h"
+#include "text/CodePage.h"
 #include "text/Text.h"
 #include "text/TextOps.h"
 
@@ -116,6 +117,8 @@ public:
     Text ReadBodyText(int maxChunks = 0);
     // The body decoded as UTF-8 into the system code page, whatever charset it declares.
     Text ReadBodyTextUtf8(int maxChunks = 0);
+    // The same text kept in UTF-8.
+    SystemUtf8 ReadBodyUtf8(int maxChunks = 0);
 
     Text GetResponseHeader(const Text& name);
     // The raw header text of the final response: status line, header lines, empty line, CR LF.

@@ -294,6 +294,12 @@ Text HttpClient::ReadBodyTextUtf8(int maxChunks) {
     return Utf8ToAnsi(LoadBody(maxChunks));
 }
 
+SystemUtf8 HttpClient::ReadBodyUtf8(int maxChunks) {
+    const Bytes& body = LoadBody(maxChunks);
+    return SystemUtf8::FromUtf8(
+        std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
+}
+
 Text HttpClient::ResolveLocation() const {
     return ResolveLocation(responseHeaders, currentUrl);
 }

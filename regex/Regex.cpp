@@ -250,6 +250,16 @@ void Regex::Clear() {
 
 bool Regex::Create(const Text& pattern, const Text& subject, bool caseSensitive, bool multiline,
                    bool global) {
+    return CreateOnUtf8(pattern, SystemToUtf8(subject), caseSensitive, multiline, global);
+}
+
+bool Regex::Create(const Text& pattern, const SystemUtf8& subject, bool caseSensitive,
+                   bool multiline, bool global) {
+    return CreateOnUtf8(pattern, subject.utf8(), caseSensitive, multiline, global);
+}
+
+bool Regex::CreateOnUtf8(const Text& pattern, std::string utf8, bool caseSensitive, bool multiline,
+                         bool global) {
     Clear();
     pattern_ = pattern;
     created_ = true;
@@ -270,7 +280,7 @@ bool Regex::Create(const Text& pattern, const Text& subject, bool caseSensitive,
 
     uint32_t groups = 0;
     pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &groups);
-    subject_ = SystemToUtf8(subject);
+    subject_ = std::move(utf8);
     groupCount_ = groups;
     searched_ = true;
 

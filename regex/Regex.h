@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "text/CodePage.h"
 #include "text/Text.h"
 
 namespace velmora {
@@ -27,6 +28,9 @@ public:
     // rejected (the readers then give 0 or the empty text) or when a work or memory bound ended
     // the search before the end of the subject: the matches found before it stay readable.
     bool Create(const Text& pattern, const Text& subject, bool caseSensitive = false,
+                bool multiline = true, bool global = true);
+    // The same over a subject already in UTF-8, with the same results as over its system text.
+    bool Create(const Text& pattern, const SystemUtf8& subject, bool caseSensitive = false,
                 bool multiline = true, bool global = true);
 
     // The pattern of the last Create (also one that failed); empty before the first.
@@ -61,6 +65,9 @@ private:
     };
     static constexpr size_t kUnset = static_cast<size_t>(-1);
 
+    // `utf8` is well-formed.
+    bool CreateOnUtf8(const Text& pattern, std::string utf8, bool caseSensitive, bool multiline,
+                      bool global);
     void Clear();
     const Span* FindSpan(int matchIndex, int groupIndex) const;
     std::string_view Slice(size_t begin, size_t end) const;

@@ -67,6 +67,10 @@ const Text& CompanyDetailPattern() {
 }
 
 std::optional<ResultRow> MatchCompanyPage(const Text& page) {
+    return MatchCompanyPage(SystemUtf8::FromSystem(page));
+}
+
+std::optional<ResultRow> MatchCompanyPage(const SystemUtf8& page) {
     Regex regex;
     regex.Create(CompanyDetailPattern(), page);
     if (regex.MatchCount() == 0) return std::nullopt;
@@ -83,10 +87,10 @@ void ExtractCompany(SearchSession& session, int linkIndex) {
     if (!turn.held()) return;
 
     const Text link = LinkAt(session, linkIndex);
-    const Text page = FetchText(session, RequestedLink(link));
+    const SystemUtf8 page = FetchPage(session, RequestedLink(link));
     if (!Proceed(session)) return;
     const std::optional<ResultRow> matched = MatchCompanyPage(page);
-    if (!matched) session.window.SetClipboardText(page);
+    if (!matched) session.window.SetClipboardText(page.ToSystem());
     // No match gives a row of empty cells, as the match's groups read then.
     AppendCompanyRow(session, link, matched.value_or(ResultRow{}));
 }

@@ -5,6 +5,7 @@
 
 #include "results/ResultRow.h"
 #include "search/SearchSession.h"
+#include "text/CodePage.h"
 #include "text/Text.h"
 
 namespace velmora {
@@ -13,6 +14,7 @@ namespace velmora {
 const Text& CompanyDetailPattern();
 
 // The row of the page's first contact block; nothing when the page has none.
+std::optional<ResultRow> MatchCompanyPage(const SystemUtf8& page);
 std::optional<ResultRow> MatchCompanyPage(const Text& page);
 
 // Appends the row of company `link` (as listed) to the window's list and fills it cell by cell,

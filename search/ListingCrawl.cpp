@@ -135,6 +135,10 @@ Text EncodeKeyword(const Text& keyword, bool keepUnreserved) {
 }
 
 std::vector<Text> CompanyLinksOnPage(Regex& regex, const Text& page) {
+    return CompanyLinksOnPage(regex, SystemUtf8::FromSystem(page));
+}
+
+std::vector<Text> CompanyLinksOnPage(Regex& regex, const SystemUtf8& page) {
     regex.Create(CompanyLinkPattern(), page);
     std::vector<Text> links;
     for (int match = 1; match <= regex.MatchCount(); ++match) {
@@ -165,6 +169,12 @@ Text FetchText(SearchSession& session, const Text& url) {
     session.client.Get(url);
     if (Stopped(session)) return {};
     return session.client.ReadBodyTextUtf8();
+}
+
+SystemUtf8 FetchPage(SearchSession& session, const Text& url) {
+    session.client.Get(url);
+    if (Stopped(session)) return {};
+    return session.client.ReadBodyUtf8();
 }
 
 void DispatchBatch(SearchSession& session, int& dispatchedCount) {
@@ -258,9 +268,10 @@ SearchState CrawlListing(SearchSession& session, const Text& keyword) {
         window.SetStatusText(kNoticeStatusField, Utf8ToSystem(pageNumber % kNoticePeriod == 0
                                                                   ? search_text::kNoticeNetwork
                                                                   : search_text::kNoticeMenu));
-        page = FetchText(session, searchUrl + kPageParameter + ToText(pageNumber));
+        const SystemUtf8 resultPage =
+            FetchPage(session, searchUrl + kPageParameter + ToText(pageNumber));
         if (Stopped(session)) return SearchState::kStopped;
-        std::vector<Text> links = CompanyLinksOnPage(regex, page);
+        std::vector<Text> links = CompanyLinksOnPage(regex, resultPage);
         emptyPagesInARow = links.empty() && pageNumber > 1 ? emptyPagesInARow + 1 : 0;
         if (emptyPagesInARow == kMaxEmptyPagesInARow && pageNumber < pageCount) {
             pageCount = pageNumber;

@@ -6,6 +6,7 @@
 
 #include "regex/Regex.h"
 #include "search/SearchSession.h"
+#include "text/CodePage.h"
 #include "text/Text.h"
 
 namespace velmora {
@@ -42,6 +43,7 @@ Text EncodeKeyword(const Text& keyword, bool keepUnreserved);
 
 // The company links of a result page in page order, repeats included; a link that is empty
 // or all blanks is left out, others keep their blanks. `regex` is the crawl's own.
+std::vector<Text> CompanyLinksOnPage(Regex& regex, const SystemUtf8& page);
 std::vector<Text> CompanyLinksOnPage(Regex& regex, const Text& page);
 
 // The page count of the search's first page, at most kMaxPageCount; 0 without its marker.
@@ -57,6 +59,8 @@ Text LinkAt(SearchSession& session, int linkIndex);
 // of it when the request failed partway, and empty when no response came or the search was
 // stopped. The client's LastError tells why a request failed.
 Text FetchText(SearchSession& session, const Text& url);
+// The same page kept in UTF-8, for matching.
+SystemUtf8 FetchPage(SearchSession& session, const Text& url);
 
 // The crawl thread's routine. `keyword` is the search box's text as it was at the start: every
 // request of the search and its no-hits message use it, whatever the box holds meanwhile.

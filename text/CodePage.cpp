@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bitset>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -207,8 +208,9 @@ CharacterTable* TableFor(Encoding from, Encoding to) {
 
 class Converter {
 public:
-    Converter(Encoding from, Encoding to)
-        : from_(from), to_(to), handle_(OpenIconv(from, to)), table_(TableFor(from, to)) {}
+    // Without a table, iconv converts every character.
+    Converter(Encoding from, Encoding to, CharacterTable* table)
+        : from_(from), to_(to), handle_(OpenIconv(from, to)), table_(table) {}
     ~Converter() { iconv_close(handle_); }
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
@@ -320,13 +322,128 @@ private:
 Converter& ConverterFor(Encoding from, Encoding to) {
     thread_local std::unique_ptr<Converter> cache[kEncodingCount][kEncodingCount];
     auto& slot = cache[static_cast<int>(from)][static_cast<int>(to)];
-    if (!slot) slot = std::make_unique<Converter>(from, to);
+    if (!slot) slot = std::make_unique<Converter>(from, to, TableFor(from, to));
     return *slot;
 }
 
 std::string Convert(std::string_view input, Encoding from, Encoding to) {
     if (input.empty()) return {};
     return ConverterFor(from, to).Convert(input);
+}
+
+constexpr unsigned kMaxCodePoint = 0x10FFFF;
+
+bool IsSurrogate(unsigned codePoint) {
+    return codePoint >= 0xD800 && codePoint <= 0xDFFF;
+}
+
+void AppendUtf8(unsigned codePoint, std::string& out) {
+    if (codePoint < 0x800) {
+        out += static_cast<char>(0xC0 | codePoint >> 6);
+    } else if (codePoint < 0x10000) {
+        out += static_cast<char>(0xE0 | codePoint >> 12);
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | codePoint >> 18);
+        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    }
+    out += static_cast<char>(0x80 | (codePoint & 0x3F));
+}
+
+// Which characters of U+0080..U+10FFFF come back as themselves from UTF-8 through the system
+// code page (private-use ones, for one, need not), one bit each. A block of 256 is worked out
+// the first time it is met, all of it in one pass each way through iconv, each character on
+// a line of its own. Shared by all threads.
+class RoundTripTable {
+public:
+    bool ComesBack(unsigned codePoint) { return BlockAt(codePoint >> 8).test(codePoint & 0xFF); }
+
+private:
+    static constexpr std::size_t kBlockCount = (kMaxCodePoint + 1) >> 8;
+    using Block = std::bitset<256>;
+
+    const Block& BlockAt(unsigned block) {
+        if (const Block* ready = blocks_[block].load(std::memory_order_acquire)) return *ready;
+        std::lock_guard lock(mutex_);
+        if (const Block* ready = blocks_[block].load(std::memory_order_relaxed)) return *ready;
+        std::string lines;
+        for (unsigned low = 0; low < 256; ++low) {
+            const unsigned codePoint = block << 8 | low;
+            if (codePoint >= 0x80 && !IsSurrogate(codePoint)) AppendUtf8(codePoint, lines);
+            lines += '\n';
+        }
+        const std::string back = toUtf8_.Convert(toSystem_.Convert(lines));
+        auto made = std::make_unique<Block>();
+        std::size_t from = 0;
+        std::size_t backFrom = 0;
+        for (unsigned low = 0; low < 256; ++low) {
+            const std::size_t end = lines.find('\n', from);
+            const std::size_t backEnd = back.find('\n', backFrom);
+            if (backEnd == std::string::npos) break;  // cannot happen: ASCII goes through as is
+            const std::string_view line = std::string_view(lines).substr(from, end - from);
+            made->set(low, !line.empty() &&
+                               line == std::string_view(back).substr(backFrom, backEnd - backFrom));
+            from = end + 1;
+            backFrom = backEnd + 1;
+        }
+        blocks_[block].store(made.get(), std::memory_order_release);
+        return *owned_.emplace_back(std::move(made));
+    }
+
+    std::mutex mutex_;
+    Converter toSystem_{Encoding::kUtf8, Encoding::kSystem, nullptr};
+    Converter toUtf8_{Encoding::kSystem, Encoding::kUtf8, nullptr};
+    std::array<std::atomic<const Block*>, kBlockCount> blocks_{};
+    std::vector<std::unique_ptr<Block>> owned_;
+};
+
+// True when `utf8` is well-formed and every character of it comes back as itself through the
+// system code page, so that converting it there and back changes nothing.
+bool ComesBackWhole(std::string_view utf8) {
+    static RoundTripTable table;
+    auto byte = [&](std::size_t i) {
+        return static_cast<unsigned>(static_cast<unsigned char>(utf8[i]));
+    };
+    auto continuation = [&](std::size_t i) { return i < utf8.size() && (byte(i) & 0xC0) == 0x80; };
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        constexpr std::uint64_t kHighBits = 0x8080808080808080;
+        std::uint64_t word = 0;
+        if (i + sizeof word <= utf8.size()) {
+            std::memcpy(&word, utf8.data() + i, sizeof word);
+            if ((word & kHighBits) == 0) {
+                i += sizeof word;
+                continue;
+            }
+        }
+        const unsigned lead = byte(i);
+        unsigned codePoint = 0;
+        std::size_t length = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        if (lead >= 0xC2 && lead <= 0xDF && continuation(i + 1)) {
+            codePoint = (lead & 0x1Fu) << 6 | (byte(i + 1) & 0x3Fu);
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF && continuation(i + 1) && continuation(i + 2)) {
+            codePoint = (lead & 0x0Fu) << 12 | (byte(i + 1) & 0x3Fu) << 6 | (byte(i + 2) & 0x3Fu);
+            if (codePoint < 0x800 || IsSurrogate(codePoint)) return false;
+            length = 3;
+        } else if (lead >= 0xF0 && lead <= 0xF4 && continuation(i + 1) && continuation(i + 2) &&
+                   continuation(i + 3)) {
+            codePoint = (lead & 0x07u) << 18 | (byte(i + 1) & 0x3Fu) << 12 |
+                        (byte(i + 2) & 0x3Fu) << 6 | (byte(i + 3) & 0x3Fu);
+            if (codePoint < 0x10000 || codePoint > kMaxCodePoint) return false;
+            length = 4;
+        } else {
+            return false;
+        }
+        if (!table.ComesBack(codePoint)) return false;
+        i += length;
+    }
+    return true;
 }
 
 }  // namespace
@@ -344,6 +461,15 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
     std::u16string units(bytes.size() / 2, u'\0');
     std::memcpy(units.data(), bytes.data(), units.size() * 2);
     return units;
+}
+
+SystemUtf8 SystemUtf8::FromUtf8(std::string_view bytes) {
+    if (ComesBackWhole(bytes)) return SystemUtf8(std::string(bytes));
+    return SystemUtf8(SystemToUtf8(Utf8ToSystem(bytes)));
+}
+
+SystemUtf8 SystemUtf8::FromSystem(std::string_view text) {
+    return SystemUtf8(SystemToUtf8(text));
 }
 
 std::string Utf16ToUtf8(std::u16string_view utf16) {

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "text/Text.h"
 
@@ -13,5 +14,25 @@ Text Utf8ToSystem(std::string_view utf8);
 std::string SystemToUtf8(std::string_view text);
 std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view utf16);
+
+// UTF-8 text exactly as the system code page holds it: what Utf8ToSystem and then SystemToUtf8
+// make of the bytes it was made from (malformed ones as U+FFFD), so that a page can be searched
+// in UTF-8 and only the parts kept converted. Made without converting when the bytes are
+// well-formed and every character of them comes back as itself, which is what pages hold.
+class SystemUtf8 {
+public:
+    SystemUtf8() = default;
+    static SystemUtf8 FromUtf8(std::string_view bytes);
+    static SystemUtf8 FromSystem(std::string_view text);
+
+    // Well-formed UTF-8.
+    [[nodiscard]] const std::string& utf8() const { return utf8_; }
+    // The text in the system code page: Utf8ToSystem of the bytes it was made from.
+    [[nodiscard]] Text ToSystem() const { return Utf8ToSystem(utf8_); }
+
+private:
+    explicit SystemUtf8(std::string utf8) : utf8_(std::move(utf8)) {}
+    std::string utf8_;
+};
 
 }  // namespace velmora

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <optional>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "search/ListingCrawl.h"
 #include "tests/ScopedVariable.h"
 #include "text/CodePage.h"
+#include "tools/SiteContent.h"
 
 namespace velmora {
 namespace {
@@ -104,6 +106,39 @@ struct CompanyFields {
     std::string address = "浙江省杭州市余杭区文一西路1号";
     bool withFaxRow = true;
 };
+
+// Matching the page in UTF-8 gives what matching its system-code-page text gives: the sample
+// site's pages of every markup, and the same pages with malformed bytes and characters the
+// system code page does not hold put in at random places (seeded).
+TEST(MatchInUtf8Test, GivesWhatMatchingTheSystemTextGives) {
+    const std::uint64_t seed = site::KeywordSeed("机械");
+    std::vector<std::string> pages;
+    for (const site::Markup markup : {site::Markup::Regular, site::Markup::Changed,
+                                      site::Markup::TwoBlocks, site::Markup::ControlBytes}) {
+        for (int number = 1; number <= 8; ++number) {
+            pages.push_back(site::RenderCompanyPage({seed, number, 30000, markup}));
+        }
+        pages.push_back(site::RenderResultPage({"机械", 2, 10, 20, "http://s", markup}));
+    }
+    std::mt19937 random(0xFA6Eu);
+    const std::vector<std::string> strays = {"\xFF",         "\xE4\xB8",         "\xED\xA0\x80",
+                                             "\xEE\x80\x80", "\xF0\x9F\x98\x80", "\xC0\xAF"};
+    for (std::size_t i = 0, count = pages.size(); i < count; ++i) {
+        std::string page = pages[i];
+        for (int k = 0; k < 40; ++k)
+            page.insert(random() % page.size(), strays[random() % strays.size()]);
+        pages.push_back(page);
+    }
+    Regex regex;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        SCOPED_TRACE("page " + std::to_string(i));
+        const Text system = Utf8ToSystem(pages[i]);
+        const SystemUtf8 utf8 = SystemUtf8::FromUtf8(pages[i]);
+        EXPECT_EQ(MatchCompanyPage(utf8), MatchCompanyPage(system));
+        EXPECT_EQ(CompanyLinksOnPage(regex, utf8), CompanyLinksOnPage(regex, system));
+        EXPECT_EQ(utf8.ToSystem(), system);
+    }
+}
 
 // One contact block in the site's markup, CR LF and tabs between its rows.
 std::string ContactBlock(const CompanyFields& f) {

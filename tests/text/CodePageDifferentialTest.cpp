@@ -99,6 +99,12 @@ std::string Utf8Of(unsigned codePoint) {
         return {static_cast<char>(0xC0 | codePoint >> 6),
                 static_cast<char>(0x80 | (codePoint & 0x3F))};
     }
+    if (codePoint >= 0x10000) {
+        return {static_cast<char>(0xF0 | codePoint >> 18),
+                static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)),
+                static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)),
+                static_cast<char>(0x80 | (codePoint & 0x3F))};
+    }
     return {static_cast<char>(0xE0 | codePoint >> 12),
             static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)),
             static_cast<char>(0x80 | (codePoint & 0x3F))};
@@ -134,6 +140,39 @@ TEST(CodePageDifferentialTest, PieceWiseConversionEqualsWholeInputConversion) {
                   Show(WholeInputConversion(input, "UTF-8", "GB18030", "\x84\x31\xA4\x37")));
         ASSERT_EQ(Show(SystemToUtf8(input)),
                   Show(WholeInputConversion(input, "GB18030", "UTF-8", "\xEF\xBF\xBD")));
+    }
+}
+
+// SystemUtf8 stands for the round trip through the system code page: every character of every
+// plane between ASCII letters (private-use ones and those the system code page reads back as
+// another included), and the random inputs above with their malformed pieces.
+TEST(CodePageDifferentialTest, SystemUtf8IsTheRoundTripThroughTheSystemCodePage) {
+    auto check = [](const std::string& input) {
+        const SystemUtf8 text = SystemUtf8::FromUtf8(input);
+        ASSERT_EQ(Show(text.utf8()), Show(SystemToUtf8(Utf8ToSystem(input))));
+        ASSERT_EQ(Show(text.ToSystem()), Show(Utf8ToSystem(input)));
+    };
+    for (unsigned block = 0; block <= 0x10FF; ++block) {
+        std::vector<std::string> characters;
+        std::string utf8;
+        for (unsigned low = 0; low < 256; ++low) {
+            const unsigned codePoint = block << 8 | low;
+            if (codePoint < 0x80 || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) continue;
+            characters.push_back(Utf8Of(codePoint));
+            utf8 += characters.back() + "a";
+        }
+        SCOPED_TRACE("block " + std::to_string(block));
+        check(utf8);
+        // A block that does not come back whole is checked character by character, so that
+        // each one's own verdict is tried.
+        if (SystemToUtf8(Utf8ToSystem(utf8)) == utf8) continue;
+        for (const std::string& character : characters) check(character);
+    }
+    std::mt19937 random(0x5EED17u);
+    for (int round = 0; round < 20000; ++round) {
+        const std::string input = RandomInput(random);
+        SCOPED_TRACE("round " + std::to_string(round) + " input " + Show(input));
+        check(input);
     }
 }
 
