@@ -56,20 +56,27 @@ bool NamedMutex::TryLockFile() {
 }
 
 bool NamedMutex::Lock(std::stop_token stop) {
+    // Registered before the lock is taken, since it runs at once when the stop came already;
+    // destroyed after it is given back, since it takes the lock itself.
+    const std::stop_callback wake(stop, [this] { WakeAll(); });
     std::unique_lock lock(mutex_);
-    if (!released_.wait(lock, stop, [&] { return !held_; })) return false;
-    held_ = true;
-    // Another process may hold the file; this object's other threads wait on held_ meanwhile.
-    while (!TryLockFile()) {
-        released_.wait_for(lock, stop, kOtherProcessRetry, [] { return false; });
-        if (stop.stop_requested()) {
-            held_ = false;
-            lock.unlock();
-            released_.notify_one();
-            return false;
+    released_.wait(lock, [&] { return !held_ || stop.stop_requested(); });
+    if (!stop.stop_requested()) {
+        held_ = true;
+        // Another process may hold the file; this object's other threads wait on held_ meanwhile.
+        while (!TryLockFile()) {
+            released_.wait_for(lock, kOtherProcessRetry, [&] { return stop.stop_requested(); });
+            if (stop.stop_requested()) {
+                held_ = false;
+                break;
+            }
         }
+        if (held_) return true;
     }
-    return true;
+    // The wake-up this waiter may have taken goes on to the next one.
+    lock.unlock();
+    released_.notify_one();
+    return false;
 }
 
 void NamedMutex::Unlock() {
@@ -78,7 +85,14 @@ void NamedMutex::Unlock() {
         if (fd_ >= 0) flock(fd_, LOCK_UN);
         held_ = false;
     }
+    // Outside the lock: the waiter woken runs at once on a busy processor and must not find the
+    // lock still taken.
     released_.notify_one();
+}
+
+void NamedMutex::WakeAll() {
+    { std::lock_guard lock(mutex_); }
+    released_.notify_all();
 }
 
 }  // namespace velmora

@@ -30,11 +30,14 @@ public:
 
 private:
     bool TryLockFile();
+    // Wakes every waiter, to look at its stop request.
+    void WakeAll();
 
     std::string path_;
     int fd_ = -1;
     std::mutex mutex_;
-    std::condition_variable_any released_;
+    // Wakes one waiter when the lock is given back.
+    std::condition_variable released_;
     bool held_ = false;
 };
 

@@ -70,11 +70,14 @@ bool EndedUnreachable(SearchSession& session) {
 std::thread StartWorker(SearchSession& session, int linkIndex) {
     return session.startThread([&session, linkIndex] {
         ExtractCompany(session, linkIndex);
+        bool crawlWaits = false;
         {
             std::lock_guard lock(session.control->mutex);
             session.control->endedWorkers.push_back(std::this_thread::get_id());
+            crawlWaits = session.control->crawlWaitsForRoom;
         }
-        session.control->changed.notify_all();
+        // Only a crawl waiting for room cares; waking it for every worker cost two switches.
+        if (crawlWaits) session.control->changed.notify_all();
     });
 }
 
@@ -86,13 +89,14 @@ bool MakeRoomForWorker(SearchSession& session) {
     {
         const std::stop_token stop = control.stop.get_token();
         std::unique_lock lock(control.mutex);
+        control.crawlWaitsForRoom = true;
         // Only the crawl thread changes workerThreads, so it reads the size unguarded.
-        if (!control.changed.wait(lock, stop, [&] {
-                return session.workerThreads.size() - control.endedWorkers.size() <
-                       static_cast<std::size_t>(kMaxWorkerThreads);
-            })) {
-            return false;
-        }
+        const bool room = control.changed.wait(lock, stop, [&] {
+            return session.workerThreads.size() - control.endedWorkers.size() <
+                   static_cast<std::size_t>(kMaxWorkerThreads);
+        });
+        control.crawlWaitsForRoom = false;
+        if (!room) return false;
         ended.swap(control.endedWorkers);
     }
     std::vector<std::thread> finished;

@@ -22,13 +22,15 @@ struct SearchSession::Control {
     // Replaced at each start, while no search thread runs.
     std::stop_source stop;
 
-    // Guards crawlRunning and endedWorkers; `changed` announces the crawl's end and every
-    // worker's end.
+    // Guards crawlRunning, endedWorkers and crawlWaitsForRoom; `changed` announces the crawl's
+    // end, the batch's last worker's end, and to a crawl waiting for room every worker's end.
     std::mutex mutex;
     std::condition_variable_any changed;
     bool crawlRunning = false;
     // Workers of the running batch whose routine has returned, for the crawl to join.
     std::vector<std::thread::id> endedWorkers;
+    // The crawl waits for a worker to end before it starts another.
+    bool crawlWaitsForRoom = false;
 
     // The control thread of the last accepted press; each one first joins the one before it, so
     // presses take effect in the order made.
