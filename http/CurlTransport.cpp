@@ -186,6 +186,60 @@ HttpError ErrorOf(CURLcode result, CURL* easy, bool secure) {
     }
 }
 
+// Every option but those each request sets for itself (URL, request target, header lines,
+// the POST body and the callbacks' data).
+void ConfigureHandle(HttpClient::Session& session, const HandleSetup& setup) {
+    CURL* easy = session.easy;
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, kMaxConnectionAgeSeconds);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(setup.connectTimeout.count()));
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    // An empty proxy means direct, whatever http_proxy in the environment says.
+    curl_easy_setopt(easy, CURLOPT_PROXY, setup.proxy.c_str());
+    if (!setup.proxy.empty()) {
+        curl_easy_setopt(easy, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
+        curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        if (setup.proxyUser)
+            curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, setup.proxyUser->c_str());
+        if (setup.proxyPassword) {
+            curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, setup.proxyPassword->c_str());
+        }
+    }
+    if (setup.user || setup.password) {
+        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
+        if (setup.user) curl_easy_setopt(easy, CURLOPT_USERNAME, setup.user->c_str());
+        if (setup.password) curl_easy_setopt(easy, CURLOPT_PASSWORD, setup.password->c_str());
+    }
+    if (setup.decoding) {
+        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+    } else {
+        curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    }
+
+    if (setup.verb == "GET") {
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    } else if (setup.verb == "HEAD") {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    } else if (setup.verb == "POST") {
+        curl_easy_setopt(easy, CURLOPT_POST, 1L);
+    } else {
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, setup.verb.c_str());
+    }
+
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, HeaderCallback);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, BodyCallback);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, OpenSocket);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &session);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, CloseSocket);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, &session);
+}
+
 }  // namespace
 
 HttpClient::Session::Session() {
@@ -232,9 +286,18 @@ bool HttpClient::Transfer::Start(Session& session, const TransferSetup& setup, B
         return false;
     }
     CURL* easy = session.easy;
-    curl_easy_reset(easy);
-
     const bool viaProxy = !session.proxy.empty();
+    HandleSetup wanted{verb_,          session.proxy,         setup.user,
+                       setup.password, setup.proxyUser,       setup.proxyPassword,
+                       setup.decoding, session.connectTimeout};
+    if (session.configured != wanted) {
+        // Anything set for another kind of request goes; a handle kept for requests of one
+        // kind only changes what each request has of its own.
+        curl_easy_reset(easy);
+        ConfigureHandle(session, wanted);
+        session.configured = std::move(wanted);
+    }
+
     connectUrl_ = target_.scheme + target_.host + ":" + std::to_string(target_.port) + "/";
     // A plain-HTTP proxy wants the absolute form; everything else the path as composed.
     requestTarget_ = EscapeRequestTarget(target_.path);
@@ -243,62 +306,16 @@ bool HttpClient::Transfer::Start(Session& session, const TransferSetup& setup, B
     }
     curl_easy_setopt(easy, CURLOPT_URL, connectUrl_.c_str());
     curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, requestTarget_.c_str());
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, kMaxConnectionAgeSeconds);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(session.connectTimeout.count()));
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    // An empty proxy means direct, whatever http_proxy in the environment says.
-    curl_easy_setopt(easy, CURLOPT_PROXY, session.proxy.c_str());
-    if (viaProxy) {
-        curl_easy_setopt(easy, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
-        curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-        if (setup.proxyUser)
-            curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, setup.proxyUser->c_str());
-        if (setup.proxyPassword) {
-            curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, setup.proxyPassword->c_str());
-        }
-    }
-    if (setup.user || setup.password) {
-        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
-        if (setup.user) curl_easy_setopt(easy, CURLOPT_USERNAME, setup.user->c_str());
-        if (setup.password) curl_easy_setopt(easy, CURLOPT_PASSWORD, setup.password->c_str());
-    }
-    if (setup.decoding) {
-        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
-    } else {
-        curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-    }
-
-    if (verb_ == "GET") {
-        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-    } else if (verb_ == "HEAD") {
-        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-    } else if (verb_ == "POST") {
+    if (verb_ == "POST") {
         requestBody_ = setup.body;
-        curl_easy_setopt(easy, CURLOPT_POST, 1L);
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
                          static_cast<curl_off_t>(requestBody_.size()));
         curl_easy_setopt(easy, CURLOPT_POSTFIELDS, requestBody_.data());
-    } else {
-        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, verb_.c_str());
     }
-
     headerList_ = BuildHeaderList(setup, verb_, viaProxy);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList_);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, HeaderCallback);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, BodyCallback);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, OpenSocket);
-    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &session);
-    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, CloseSocket);
-    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, &session);
     // No transfer of this session runs now, so every connection it holds is idle.
     session.ShutDownConnectionsWithInput();
 
@@ -370,6 +387,7 @@ std::size_t HttpClient::Transfer::OnHeader(const char* data, std::size_t size) {
 }
 
 std::size_t HttpClient::Transfer::OnBody(const char* data, std::size_t size) {
+    if (!bodyStarted_) ReserveBody();
     bodyStarted_ = true;
     headersDone_ = true;
     bodyBytes_ += size;
@@ -382,6 +400,18 @@ std::size_t HttpClient::Transfer::OnBody(const char* data, std::size_t size) {
     }
     sink_->insert(sink_->end(), bytes, bytes + size);
     return size;
+}
+
+void HttpClient::Transfer::ReserveBody() {
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(session_->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) !=
+            CURLE_OK ||
+        length <= 0) {
+        return;
+    }
+    const std::size_t room =
+        std::min({static_cast<std::size_t>(length), limit_, kMaxBodyReserveBytes});
+    if (room > sink_->size()) sink_->reserve(room);
 }
 
 bool HttpClient::Transfer::PhaseDone(Phase phase) const {

@@ -20,6 +20,9 @@ namespace velmora {
 
 // A hostile server must not exhaust memory; no page of a directory site comes near this.
 inline constexpr std::size_t kMaxBodyBytes = std::size_t{64} << 20;
+// A body's Content-Length is the server's word: room for the body is set aside up front up to
+// this size only (a directory page is well within it), beyond it the buffer grows as bytes come.
+inline constexpr std::size_t kMaxBodyReserveBytes = std::size_t{1} << 20;
 // Far above any real header block; bounds what a hostile server makes us hold and scan.
 inline constexpr std::size_t kMaxResponseHeaderBytes = std::size_t{64} << 10;
 // A redirect's body is read and dropped up to this size so its connection serves the next hop.
@@ -42,6 +45,21 @@ inline constexpr std::chrono::milliseconds kMaxPollWait{1000};
 inline constexpr long kMaxConnectionAgeSeconds = 60;
 inline constexpr long kDefaultConnectionsPerServer = 50;
 
+// What the easy handle is set up for: requests alike in all of it differ only in their URL,
+// header lines, POST body and callbacks' data.
+struct HandleSetup {
+    Text verb;
+    Text proxy;
+    std::optional<Text> user;
+    std::optional<Text> password;
+    std::optional<Text> proxyUser;
+    std::optional<Text> proxyPassword;
+    bool decoding = false;
+    std::chrono::milliseconds connectTimeout{};
+
+    bool operator==(const HandleSetup&) const = default;
+};
+
 struct HttpClient::Session {
     Session();
     ~Session();
@@ -57,6 +75,8 @@ struct HttpClient::Session {
     std::chrono::milliseconds lowSpeedWindow = kDefaultLowSpeedWindow;
     std::chrono::milliseconds requestDeadline = kDefaultRequestDeadline;
     Text proxy;  // empty: direct, whatever the environment says
+    // What the easy handle was last set up for; none before the first request.
+    std::optional<HandleSetup> configured;
 
     // Sockets libcurl opened for this session and has not closed: the pooled connections.
     std::vector<curl_socket_t> sockets;
@@ -117,6 +137,8 @@ public:
 private:
     enum class Phase { kHeaders, kBody };
     TransferOutcome Drive(Phase phase, TransferControl* control);
+    // Room in the sink for the body its Content-Length announces, before its first bytes.
+    void ReserveBody();
     bool PhaseDone(Phase phase) const;
     std::chrono::milliseconds StallLimit() const;
     bool TooSlow(std::uint64_t moved);

@@ -184,6 +184,18 @@ TEST_F(RequestHeadersTest, VerbsAreTrimmedAndUpperCasedAndOnlyPostCarriesABody) 
     EXPECT_FALSE(client.Send({}));
 }
 
+// One client's requests of every kind in turn: none carries anything of the kind before it (a
+// POST's body, a HEAD's want of a body).
+TEST_F(RequestHeadersTest, EachKindOfRequestAfterAnotherIsSentAsOnAFreshClient) {
+    Bytes body;
+    ASSERT_TRUE(client.Post(Url("/p"), Text("a=1"), body));
+    EXPECT_EQ(GetAndCapture("/g"), Request("GET /g HTTP/1.1", StandardGetLines(Url("/g"))));
+    ASSERT_TRUE(client.Head(Url("/h")));
+    EXPECT_EQ(GetAndCapture("/g2"), Request("GET /g2 HTTP/1.1", StandardGetLines(Url("/g2"))));
+    ASSERT_TRUE(client.Post(Url("/p2"), Text("bb"), body));
+    EXPECT_TRUE(server->WaitForRequest(4).ends_with("Content-Length: 2\r\n\r\nbb"));
+}
+
 TEST_F(RequestHeadersTest, SendingAnOpenedRequestAgainRepeatsIt) {
     ASSERT_TRUE(client.OpenRequest("GET", Url("/twice")));
     ASSERT_TRUE(client.Send({}));
