@@ -20,6 +20,7 @@
 #include "http/HttpClient.h"
 #include "journal/JournalFiles.h"
 #include "platform/FatalError.h"
+#include "platform/ThreadStack.h"
 #include "search/DirectorySite.h"
 #include "search/SearchSession.h"
 #include "text/CodePage.h"
@@ -141,6 +142,8 @@ bool InstallQtTranslations() {
 }
 
 int StartUp(int& argc, char** argv) {
+    // Before any thread starts; without it the threads keep the system's stack size.
+    static_cast<void>(UseThreadStackSize());
     InstallAsTextFatalHandler();
     QApplication application(argc, argv);
     QDir::setCurrent(QCoreApplication::applicationDirPath());

@@ -17,6 +17,7 @@
 #include "http/HttpClient.h"
 #include "journal/JournalFiles.h"
 #include "platform/FatalError.h"
+#include "platform/ThreadStack.h"
 #include "search/DirectorySite.h"
 #include "search/SearchSession.h"
 #include "text/CodePage.h"
@@ -122,6 +123,8 @@ int RunSearch(const velmora::cli::Options& options) {
 
 int main(int argc, char** argv) {
     using namespace velmora;
+    // Before any thread starts; without it the threads keep the system's stack size.
+    static_cast<void>(UseThreadStackSize());
     InstallAsTextFatalHandler();
     std::vector<std::string_view> args(argv + 1, argv + argc);
     const cli::ParseResult parsed = cli::ParseOptions(args);

@@ -1,6 +1,7 @@
-// The cross-process worker lock and the processor binding.
+// The cross-process worker lock, the processor binding and the threads' stack size.
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,6 +16,7 @@
 
 #include "platform/NamedMutex.h"
 #include "platform/ProcessorAffinity.h"
+#include "platform/ThreadStack.h"
 
 namespace velmora {
 namespace {
@@ -150,6 +152,18 @@ TEST(UserRuntimeDirectoryTest, RefusesADirectoryOthersCanWrite) {
     EXPECT_FALSE(forShared.empty());
     EXPECT_EQ(forOwn, own);
     EXPECT_EQ(forRelative, forShared) << "both fall back to the private directory in /tmp";
+}
+
+TEST(ThreadStackTest, ThreadsStartedAfterwardsHaveTheNamedStackSize) {
+    ASSERT_TRUE(UseThreadStackSize());
+    std::size_t size = 0;
+    std::thread([&] {
+        pthread_attr_t attributes;
+        ASSERT_EQ(pthread_getattr_np(pthread_self(), &attributes), 0);
+        pthread_attr_getstacksize(&attributes, &size);
+        pthread_attr_destroy(&attributes);
+    }).join();
+    EXPECT_EQ(size, kThreadStackBytes);
 }
 
 TEST(ProcessorAffinityTest, BindsThreadsStartedBeforeAndAfter) {

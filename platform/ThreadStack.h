@@ -1,0 +1,20 @@
+#pragma once
+// The stack of the threads the program starts.
+
+#include <cstddef>
+
+namespace velmora {
+
+// The stack of every thread started without a size of its own: std::thread's, the search's
+// workers among them, and the libraries'. A search worker (libcurl, SQLite, PCRE2 with a JIT
+// stack of its own) runs in under 32 KiB; this is what other systems give such threads by
+// default, so the libraries are at home in it. glibc keeps up to 40 MiB of ended threads'
+// stacks for reuse: enough for a batch of workers with stacks this size, where 8 MiB ones were
+// mapped and unmapped again for each worker.
+inline constexpr std::size_t kThreadStackBytes = std::size_t{512} << 10;
+
+// Makes kThreadStackBytes the stack of threads started from now on; called before any thread
+// starts. False when the system refuses, and the threads keep the system's size.
+bool UseThreadStackSize();
+
+}  // namespace velmora
