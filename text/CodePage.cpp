@@ -96,6 +96,26 @@ bool IsAscii(char c) {
     return static_cast<unsigned char>(c) < 0x80;
 }
 
+constexpr unsigned kMaxCodePoint = 0x10FFFF;
+
+bool IsSurrogate(unsigned codePoint) {
+    return codePoint >= 0xD800 && codePoint <= 0xDFFF;
+}
+
+void AppendUtf8(unsigned codePoint, std::string& out) {
+    if (codePoint < 0x800) {
+        out += static_cast<char>(0xC0 | codePoint >> 6);
+    } else if (codePoint < 0x10000) {
+        out += static_cast<char>(0xE0 | codePoint >> 12);
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | codePoint >> 18);
+        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    }
+    out += static_cast<char>(0x80 | (codePoint & 0x3F));
+}
+
 // Characters of U+0080..U+FFFF (from UTF-8) or of two system bytes, each converted by iconv
 // alone the first time its block of 256 is met and looked up from then on: Chinese text costs
 // a lookup per character instead of an iconv call per run. A character iconv cannot convert
@@ -156,39 +176,63 @@ private:
         if (const Block* ready = blocks_[block].load(std::memory_order_acquire)) return *ready;
         std::lock_guard lock(mutex_);
         if (const Block* ready = blocks_[block].load(std::memory_order_relaxed)) return *ready;
-        auto made = std::make_unique<Block>();
-        for (unsigned low = 0; low < made->size(); ++low) {
-            std::string character;
+        // One iconv pass over the block, a character a line, instead of a call for each.
+        std::string lines;
+        for (unsigned low = 0; low < 256; ++low) {
             if (from_ == Encoding::kSystem) {
-                if (IsTrail(low)) character = {static_cast<char>(block), static_cast<char>(low)};
+                if (IsTrail(low)) lines += {static_cast<char>(block), static_cast<char>(low)};
             } else if (const unsigned codePoint = block << 8 | low;
-                       codePoint >= 0x80 && (codePoint < 0xD800 || codePoint > 0xDFFF)) {
-                character = codePoint < 0x800
-                                ? std::string{static_cast<char>(0xC0 | codePoint >> 6),
-                                              static_cast<char>(0x80 | (codePoint & 0x3F))}
-                                : std::string{static_cast<char>(0xE0 | codePoint >> 12),
-                                              static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)),
-                                              static_cast<char>(0x80 | (codePoint & 0x3F))};
+                       codePoint >= 0x80 && !IsSurrogate(codePoint)) {
+                AppendUtf8(codePoint, lines);
             }
-            if (!character.empty()) (*made)[low] = ConvertAlone(character);
+            lines += '\n';
+        }
+        const std::string converted = ConvertLines(lines);
+        auto made = std::make_unique<Block>();
+        std::size_t from = 0;
+        for (Entry& entry : *made) {
+            const std::size_t end = converted.find('\n', from);
+            if (end == std::string::npos) break;  // cannot happen: every line ends in one
+            const std::size_t size = end - from;
+            if (size <= sizeof entry.bytes) {
+                entry.size = static_cast<std::uint8_t>(size);
+                std::memcpy(entry.bytes, converted.data() + from, size);
+            }
+            from = end + 1;
         }
         blocks_[block].store(made.get(), std::memory_order_release);
         return *owned_.emplace_back(std::move(made));
     }
 
-    Entry ConvertAlone(std::string_view character) {
-        Entry entry;
+    // Each line of `lines` converted alone: a line iconv cannot convert whole comes out empty.
+    std::string ConvertLines(std::string_view lines) {
+        std::string output(lines.size() * kOutputBytesPerInputByte + kOutputSlack, '\0');
+        std::size_t written = 0;
         iconv(handle_, nullptr, nullptr, nullptr, nullptr);
-        char* in = const_cast<char*>(character.data());
-        std::size_t inLeft = character.size();
-        char* out = entry.bytes;
-        std::size_t outLeft = sizeof entry.bytes;
-        if (iconv(handle_, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) ||
-            inLeft != 0) {
-            return {};
+        char* in = const_cast<char*>(lines.data());
+        std::size_t inLeft = lines.size();
+        while (inLeft > 0) {
+            char* out = output.data() + written;
+            std::size_t outLeft = output.size() - written;
+            const std::size_t result = iconv(handle_, &in, &inLeft, &out, &outLeft);
+            written = output.size() - outLeft;
+            if (result != static_cast<std::size_t>(-1)) break;
+            if (errno == E2BIG) {
+                output.resize(output.size() * 2);
+                continue;
+            }
+            // What the failed line gave is dropped, and the next one starts afresh.
+            const std::size_t lineStart = std::string_view(output.data(), written).rfind('\n');
+            written = lineStart == std::string_view::npos ? 0 : lineStart + 1;
+            const std::string_view rest(in, inLeft);
+            const std::size_t lineEnd = std::min(rest.find('\n'), rest.size() - 1);
+            in += lineEnd + 1;
+            inLeft -= lineEnd + 1;
+            output[written++] = '\n';
+            iconv(handle_, nullptr, nullptr, nullptr, nullptr);
         }
-        entry.size = static_cast<std::uint8_t>(sizeof entry.bytes - outLeft);
-        return entry;
+        output.resize(written);
+        return output;
     }
 
     Encoding from_;
@@ -329,26 +373,6 @@ Converter& ConverterFor(Encoding from, Encoding to) {
 std::string Convert(std::string_view input, Encoding from, Encoding to) {
     if (input.empty()) return {};
     return ConverterFor(from, to).Convert(input);
-}
-
-constexpr unsigned kMaxCodePoint = 0x10FFFF;
-
-bool IsSurrogate(unsigned codePoint) {
-    return codePoint >= 0xD800 && codePoint <= 0xDFFF;
-}
-
-void AppendUtf8(unsigned codePoint, std::string& out) {
-    if (codePoint < 0x800) {
-        out += static_cast<char>(0xC0 | codePoint >> 6);
-    } else if (codePoint < 0x10000) {
-        out += static_cast<char>(0xE0 | codePoint >> 12);
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | codePoint >> 18);
-        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-    }
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
 }
 
 // Which characters of U+0080..U+10FFFF come back as themselves from UTF-8 through the system
