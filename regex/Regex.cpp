@@ -137,31 +137,37 @@ std::unique_ptr<pcre2_code, CodeDeleter> CompileNew(const std::string& translate
 }
 
 // PCRE2 lets any number of threads match with one compiled pattern at once, JIT code included,
-// so a compiled pattern is shared by every thread; null when the pattern is rejected.
-std::shared_ptr<const pcre2_code> Compile(const std::string& translated, bool caseSensitive) {
+// so a compiled pattern is shared by every thread, found by the pattern as the caller wrote it;
+// null when the pattern is rejected.
+std::shared_ptr<const pcre2_code> Compile(const Text& pattern, bool multiline, bool caseSensitive) {
     struct Entry {
-        std::string translated;
+        Text pattern;
+        bool multiline;
         bool caseSensitive;
         std::shared_ptr<const pcre2_code> code;
     };
     static std::mutex mutex;
     static std::deque<Entry> cache;  // oldest first
     auto matches = [&](const Entry& entry) {
-        return entry.caseSensitive == caseSensitive && entry.translated == translated;
+        return entry.multiline == multiline && entry.caseSensitive == caseSensitive &&
+               entry.pattern == pattern;
     };
     {
         std::lock_guard lock(mutex);
         auto found = std::find_if(cache.begin(), cache.end(), matches);
         if (found != cache.end()) return found->code;
     }
-    std::shared_ptr<const pcre2_code> code(CompileNew(translated, caseSensitive).release(),
+    const std::optional<std::string> translated =
+        TranslatePattern(SystemToUtf8(pattern), multiline);
+    if (!translated) return nullptr;
+    std::shared_ptr<const pcre2_code> code(CompileNew(*translated, caseSensitive).release(),
                                            CodeDeleter{});
     if (!code) return nullptr;
     std::lock_guard lock(mutex);
     // Another thread may have compiled the same pattern meanwhile; either copy serves.
     if (std::find_if(cache.begin(), cache.end(), matches) == cache.end()) {
         if (cache.size() == kMaxCachedPatterns) cache.pop_front();
-        cache.push_back({translated, caseSensitive, code});
+        cache.push_back({pattern, multiline, caseSensitive, code});
     }
     return code;
 }
@@ -264,9 +270,7 @@ bool Regex::CreateOnUtf8(const Text& pattern, std::string utf8, bool caseSensiti
     pattern_ = pattern;
     created_ = true;
 
-    std::optional<std::string> translated = TranslatePattern(SystemToUtf8(pattern), multiline);
-    if (!translated) return false;
-    auto code = Compile(*translated, caseSensitive);
+    auto code = Compile(pattern, multiline, caseSensitive);
     if (!code) return false;
     const JitStackLoan jitStack;
     std::unique_ptr<pcre2_match_context, MatchContextDeleter> context(
