@@ -249,23 +249,23 @@ private:
 void Regex::Clear() {
     searched_ = false;
     complete_ = false;
-    subject_.clear();
+    subject_ = {};
     groupCount_ = 0;
     matches_.clear();
 }
 
 bool Regex::Create(const Text& pattern, const Text& subject, bool caseSensitive, bool multiline,
                    bool global) {
-    return CreateOnUtf8(pattern, SystemToUtf8(subject), caseSensitive, multiline, global);
+    return CreateOnUtf8(pattern, SystemUtf8::FromSystem(subject), caseSensitive, multiline, global);
 }
 
 bool Regex::Create(const Text& pattern, const SystemUtf8& subject, bool caseSensitive,
                    bool multiline, bool global) {
-    return CreateOnUtf8(pattern, subject.utf8(), caseSensitive, multiline, global);
+    return CreateOnUtf8(pattern, subject, caseSensitive, multiline, global);
 }
 
-bool Regex::CreateOnUtf8(const Text& pattern, std::string utf8, bool caseSensitive, bool multiline,
-                         bool global) {
+bool Regex::CreateOnUtf8(const Text& pattern, SystemUtf8 subject, bool caseSensitive,
+                         bool multiline, bool global) {
     Clear();
     pattern_ = pattern;
     created_ = true;
@@ -284,14 +284,15 @@ bool Regex::CreateOnUtf8(const Text& pattern, std::string utf8, bool caseSensiti
 
     uint32_t groups = 0;
     pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &groups);
-    subject_ = std::move(utf8);
+    subject_ = std::move(subject);
+    const std::string& utf8 = subject_.utf8();
     groupCount_ = groups;
     searched_ = true;
 
-    BoundedMatcher matcher(code.get(), subject_, context.get(), data.get());
+    BoundedMatcher matcher(code.get(), utf8, context.get(), data.get());
     const PCRE2_SIZE* offsets = pcre2_get_ovector_pointer(data.get());
     size_t start = 0;
-    while (start <= subject_.size()) {
+    while (start <= utf8.size()) {
         int rc = matcher.Next(start);
         if (rc == PCRE2_ERROR_NOMATCH) break;
         // A bound ends the search; the matches found before it stay.
@@ -305,8 +306,8 @@ bool Regex::CreateOnUtf8(const Text& pattern, std::string utf8, bool caseSensiti
         size_t end = offsets[1];
         // After an empty match the next search starts one character on, not at the same spot.
         if (end == offsets[0]) {
-            if (end >= subject_.size()) break;
-            end = NextCharacter(subject_, end);
+            if (end >= utf8.size()) break;
+            end = NextCharacter(utf8, end);
         }
         start = end;
     }
@@ -335,7 +336,7 @@ const Regex::Span* Regex::FindSpan(int matchIndex, int groupIndex) const {
 }
 
 std::string_view Regex::Slice(size_t begin, size_t end) const {
-    return std::string_view(subject_).substr(begin, end - begin);
+    return std::string_view(subject_.utf8()).substr(begin, end - begin);
 }
 
 Text Regex::TextOf(const Span* span, int* position) const {
@@ -381,7 +382,7 @@ void Regex::AppendExpansion(std::string& out, const std::string& replacement, si
             out += Slice(0, spans[0].begin);
             ++i;
         } else if (next == '\'') {
-            out += Slice(spans[0].end, subject_.size());
+            out += Slice(spans[0].end, subject_.utf8().size());
             ++i;
         } else if (int first = digit(i + 1); first >= 0) {
             // Two digits when they name a group, else one digit and a literal second ("$11"
@@ -415,7 +416,7 @@ Text Regex::ReplaceMatches(const Text& replacement) const {
         AppendExpansion(out, utf8Replacement, m);
         copied = whole.end;
     }
-    out += Slice(copied, subject_.size());
+    out += Slice(copied, subject_.utf8().size());
     return Utf8ToSystem(out);
 }
 

@@ -65,8 +65,7 @@ private:
     };
     static constexpr size_t kUnset = static_cast<size_t>(-1);
 
-    // `utf8` is well-formed.
-    bool CreateOnUtf8(const Text& pattern, std::string utf8, bool caseSensitive, bool multiline,
+    bool CreateOnUtf8(const Text& pattern, SystemUtf8 subject, bool caseSensitive, bool multiline,
                       bool global);
     void Clear();
     const Span* FindSpan(int matchIndex, int groupIndex) const;
@@ -78,7 +77,7 @@ private:
     bool created_ = false;   // a Create ran, whatever its outcome
     bool searched_ = false;  // the last Create ran the pattern: its matches are readable
     bool complete_ = false;  // ... and searched the whole subject
-    std::string subject_;    // UTF-8
+    SystemUtf8 subject_;
     size_t groupCount_ = 0;
     std::vector<Span> matches_;  // groupCount_ + 1 spans per match, the whole match first
 };

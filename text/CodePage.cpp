@@ -487,6 +487,14 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
     return units;
 }
 
+SystemUtf8::SystemUtf8(std::string utf8)
+    : utf8_(std::make_shared<const std::string>(std::move(utf8))) {}
+
+const std::string& SystemUtf8::utf8() const {
+    static const std::string empty;
+    return utf8_ ? *utf8_ : empty;
+}
+
 SystemUtf8 SystemUtf8::FromUtf8(std::string_view bytes) {
     if (ComesBackWhole(bytes)) return SystemUtf8(std::string(bytes));
     return SystemUtf8(SystemToUtf8(Utf8ToSystem(bytes)));

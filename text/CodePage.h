@@ -2,6 +2,7 @@
 // Conversions between the system code page (GB18030), UTF-8 and UTF-16: the one place where
 // texts change encoding. Undecodable input becomes U+FFFD, so nothing after it is lost.
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -19,6 +20,7 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 // make of the bytes it was made from (malformed ones as U+FFFD), so that a page can be searched
 // in UTF-8 and only the parts kept converted. Made without converting when the bytes are
 // well-formed and every character of them comes back as itself, which is what pages hold.
+// The text never changes, so copies share it.
 class SystemUtf8 {
 public:
     SystemUtf8() = default;
@@ -26,13 +28,13 @@ public:
     static SystemUtf8 FromSystem(std::string_view text);
 
     // Well-formed UTF-8.
-    [[nodiscard]] const std::string& utf8() const { return utf8_; }
+    [[nodiscard]] const std::string& utf8() const;
     // The text in the system code page: Utf8ToSystem of the bytes it was made from.
-    [[nodiscard]] Text ToSystem() const { return Utf8ToSystem(utf8_); }
+    [[nodiscard]] Text ToSystem() const { return Utf8ToSystem(utf8()); }
 
 private:
-    explicit SystemUtf8(std::string utf8) : utf8_(std::move(utf8)) {}
-    std::string utf8_;
+    explicit SystemUtf8(std::string utf8);
+    std::shared_ptr<const std::string> utf8_;
 };
 
 }  // namespace velmora
