@@ -111,8 +111,8 @@ public:
     // The body of the last response of the exchange, read once and then cached. `maxChunks` > 0
     // reads at most that many 1 024-byte chunks. A body cut short (the peer, a time-out) keeps
     // the bytes that arrived, and LastError says why it ended; one beyond the size cap keeps the
-    // bytes up to the cap.
-    Bytes ReadBody(int maxChunks = 0);
+    // bytes up to the cap. The body stays the client's, until the next request or Close.
+    const Bytes& ReadBody(int maxChunks = 0);
     // The body up to its first zero byte, unconverted.
     Text ReadBodyText(int maxChunks = 0);
     // The body decoded as UTF-8 into the system code page, whatever charset it declares.

@@ -280,7 +280,7 @@ const Bytes& HttpClient::LoadBody(int maxChunks) {
     return responseBody;
 }
 
-Bytes HttpClient::ReadBody(int maxChunks) {
+const Bytes& HttpClient::ReadBody(int maxChunks) {
     return LoadBody(maxChunks);
 }
 
