@@ -62,12 +62,29 @@ std::size_t WalkTo(std::string_view text, std::size_t walk, std::size_t target) 
 std::size_t FindFrom(std::string_view text, std::string_view searched, std::size_t from,
                      bool caseInsensitive) {
     std::size_t walk = from;
-    if (caseInsensitive) {
+    const auto first = static_cast<unsigned char>(searched.front());
+    if (caseInsensitive && IsLeadByte(first)) {
         for (; walk < text.size() && text.size() - walk >= searched.size();
              walk = NextCharacter(text, walk)) {
             if (EqualFolded(text.data() + walk, searched)) return walk;
         }
         return kNotFound;
+    }
+    if (caseInsensitive) {
+        // Candidates are the bytes that fold to the first one; those the walk lands on are tried.
+        const unsigned char folded = FoldAscii(first);
+        for (std::size_t candidate = walk;; ++candidate) {
+            while (candidate < text.size() &&
+                   FoldAscii(static_cast<unsigned char>(text[candidate])) != folded) {
+                ++candidate;
+            }
+            if (candidate >= text.size() || text.size() - candidate < searched.size()) {
+                return kNotFound;
+            }
+            walk = WalkTo(text, walk, candidate);
+            if (walk == candidate && EqualFolded(text.data() + walk, searched)) return walk;
+            if (walk > candidate) candidate = walk - 1;
+        }
     }
     // Let the library find candidates, then keep those the walk lands on.
     while (walk < text.size()) {
