@@ -3,16 +3,21 @@
 
 Starts velmora-sample-site (10 result pages x 20 companies, 30 KB company pages) at 0 ms and at
 20 ms latency per request, runs velmora-cli over it and reports, per latency, the median wall
-time of RUNS runs against the floor (requests x latency), CPU time per company page and peak
-memory. At both latencies it also runs reference_crawler.py, a plain serial keep-alive crawler
-making the same requests and matches, and reports velmora-cli's time as a share of its time.
-The two take turns run by run, so that both meet the same machine state, after one search that
-is not measured: the site keeps the pages it has rendered, and every measured run finds them.
-At 0 ms it also pairs velmora-cli keeping its rows in the journal against --no-journal, run by
-run, and reports the median of the pairs' ratios. Every run's journal is a fresh temporary file
-of the script's own, never the user's.
+time of RUNS runs against the floor (requests x latency), CPU time per company page, context
+switches per search and peak memory. CPU per company page is the search's CPU less a bare
+start-up's (the program run with --help: loading, linking, start and exit), divided by the
+company pages. At both latencies it also runs reference_crawler.py, a plain serial keep-alive
+crawler making the same requests and matches, and reports velmora-cli's wall time as a share of
+its time. Runs take turns run by run, so that all meet the same machine state, after one
+search that is not measured: the site keeps the pages it has rendered, and every measured run
+finds them. At 0 ms it also pairs velmora-cli keeping its rows in the journal against
+--no-journal, run by run, and reports the median of the pairs' ratios. With --against OTHER_CLI
+it pairs another build of velmora-cli against this one the same way, with the journal and
+without, at both latencies. The runs keep their searches in one journal of the script's own, a
+temporary file that grows as a user's does, never the user's.
 
-Usage: run_search_bench.py [BUILD_DIR] [--runs N]   (BUILD_DIR defaults to ./build)
+Usage: run_search_bench.py [BUILD_DIR] [--runs N] [--against OTHER_CLI]
+       (BUILD_DIR defaults to ./build)
 """
 
 import os
@@ -24,6 +29,7 @@ import time
 
 PAGES = 10
 LINKS_PER_PAGE = 20
+COMPANIES = PAGES * LINKS_PER_PAGE
 COMPANY_PAGE_BYTES = 30000
 KEYWORD = "机械"
 # Two probes of the search URL, the result pages, one request per company.
@@ -44,62 +50,87 @@ def start_site(build, latency_ms):
     return site, url
 
 
-def measure(command):
-    """Wall seconds, CPU seconds (user + system) and peak resident KiB of one child run."""
-    began = time.monotonic()
-    child = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    out = child.stdout.read()
-    _, status, usage = os.wait4(child.pid, 0)
-    wall = time.monotonic() - began
-    if os.waitstatus_to_exitcode(status) != 0:
-        sys.exit("failed: %s" % " ".join(command))
-    rows = out.count(b"\n")
-    if rows != PAGES * LINKS_PER_PAGE:
-        sys.exit("%s gave %d rows, not %d" % (command[0], rows, PAGES * LINKS_PER_PAGE))
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+class Run:
+    """One child run: wall and CPU seconds (user + system), context switches (voluntary and
+    involuntary), peak resident KiB."""
+
+    def __init__(self, command, rows):
+        """Runs `command`; `rows` is the number of lines it must print, None for any."""
+        began = time.monotonic()
+        child = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        out = child.stdout.read()
+        _, status, usage = os.wait4(child.pid, 0)
+        self.wall = time.monotonic() - began
+        if os.waitstatus_to_exitcode(status) != 0:
+            sys.exit("failed: %s" % " ".join(command))
+        if rows is not None and out.count(b"\n") != rows:
+            sys.exit("%s gave %d rows, not %d" % (command[0], out.count(b"\n"), rows))
+        self.cpu = usage.ru_utime + usage.ru_stime
+        self.switches = usage.ru_nvcsw + usage.ru_nivcsw
+        self.peak = usage.ru_maxrss
 
 
-def summary(results):
-    """Median wall and CPU seconds and the highest peak memory of several runs."""
-    wall = statistics.median(r[0] for r in results)
-    cpu = statistics.median(r[1] for r in results)
-    peak = max(r[2] for r in results)
-    return wall, cpu, peak
+class Program:
+    """A search command and the bare start-up its CPU is counted from."""
+
+    def __init__(self, name, search, startup):
+        self.name, self.search, self.startup = name, search, startup
+        self.runs, self.startups = [], []
+
+    def measure(self):
+        self.runs.append(Run(self.search, COMPANIES))
+        self.startups.append(Run(self.startup, None))
+
+    def wall(self):
+        return statistics.median(r.wall for r in self.runs)
+
+    def cpu_per_page_us(self):
+        cpu = statistics.median(r.cpu for r in self.runs)
+        bare = statistics.median(r.cpu for r in self.startups)
+        return (cpu - bare) * 1e6 / COMPANIES
+
+    def line(self, floor):
+        text = "%s: wall %.3f s" % (self.name, self.wall())
+        if floor > 0:
+            text += " (%+.1f %% over the floor %.3f s)" % ((self.wall() / floor - 1) * 100, floor)
+        return text + ", CPU %.0f us per company page, %d context switches per search, " \
+            "peak memory %.1f MiB" % (self.cpu_per_page_us(),
+                                      statistics.median(r.switches for r in self.runs),
+                                      max(r.peak for r in self.runs) / 1024)
 
 
-def alternating_runs(commands, runs):
-    """Each command's RUNS results, the commands taking turns after one unmeasured run of the
-    first."""
-    measure(commands[0])
-    results = [[] for _ in commands]
+def alternate(programs, runs):
+    """Each program's RUNS runs, the programs taking turns after one unmeasured search."""
+    Run(programs[0].search, COMPANIES)
     for _ in range(runs):
-        for command, result in zip(commands, results):
-            result.append(measure(command))
-    return results
+        for program in programs:
+            program.measure()
 
 
-def journal_cost(cli, url, runs):
-    """velmora-cli with the journal against --no-journal at 0 ms: medians and pair ratios."""
-    with_journal, without = alternating_runs(
-        [[cli, "--site", url, KEYWORD], [cli, "--no-journal", "--site", url, KEYWORD]], runs)
-    wall_ratio = statistics.median(a[0] / b[0] for a, b in zip(with_journal, without))
-    cpu_ratio = statistics.median(a[1] / b[1] for a, b in zip(with_journal, without))
-    (wall, cpu, _), (bare_wall, bare_cpu, _) = summary(with_journal), summary(without)
-    print("latency  0 ms: with the journal %.3f s, CPU %.3f s; with --no-journal %.3f s, CPU "
-          "%.3f s; median of the pairs: wall %+.1f %%, CPU %+.1f %%" % (
-              wall, cpu, bare_wall, bare_cpu, (wall_ratio - 1) * 100, (cpu_ratio - 1) * 100))
+def pair_ratios(a, b):
+    """Medians of the pairs' ratios a/b: wall, CPU."""
+    wall = statistics.median(x.wall / y.wall for x, y in zip(a.runs, b.runs))
+    cpu = statistics.median(x.cpu / y.cpu for x, y in zip(a.runs, b.runs))
+    return wall, cpu
+
+
+def cli_program(name, cli, url, extra=()):
+    return Program(name, [cli, *extra, "--site", url, KEYWORD], [cli, "--help"])
 
 
 def main():
     args = sys.argv[1:]
-    runs = 5
+    runs, against = 5, None
     if "--runs" in args:
         at = args.index("--runs")
         runs = int(args[at + 1])
         del args[at:at + 2]
+    if "--against" in args:
+        at = args.index("--against")
+        against = os.path.abspath(args[at + 1])
+        del args[at:at + 2]
     build = os.path.abspath(args[0] if args else "build")
     cli = os.path.join(build, "cli", "velmora-cli")
-    companies = PAGES * LINKS_PER_PAGE
 
     print("whole search: %d pages x %d companies, %d KB company pages, %d requests, "
           "median of %d runs" % (PAGES, LINKS_PER_PAGE, COMPANY_PAGE_BYTES // 1000, REQUESTS, runs))
@@ -109,24 +140,37 @@ def main():
     os.environ["VELMORA_JOURNAL"] = os.path.join(journal_folder.name, "journal.sqlite3")
     for latency_ms in (0, 20):
         site, url = start_site(build, latency_ms)
+        floor = REQUESTS * latency_ms / 1000
+        prefix = "latency %2d ms, " % latency_ms
         try:
-            reference = [sys.executable, os.path.join(HERE, "reference_crawler.py"), url, KEYWORD]
-            (wall, cpu, peak), (ref_wall, ref_cpu, ref_peak) = (
-                summary(result) for result in alternating_runs(
-                    [[cli, "--site", url, KEYWORD], reference], runs))
-            floor = REQUESTS * latency_ms / 1000
-            line = "latency %2d ms: velmora-cli %.3f s" % (latency_ms, wall)
-            if floor > 0:
-                line += ", floor %.3f s, %+.1f %% over the floor" % (floor, (wall / floor - 1) * 100)
-            line += ", CPU %.2f ms per company page, peak memory %.1f MiB" % (
-                cpu * 1000 / companies, peak / 1024)
-            print(line)
-            print("latency %2d ms: reference crawler (Python) %.3f s, CPU %.2f ms per company "
-                  "page, peak memory %.1f MiB; velmora-cli takes %.2f of its time" % (
-                      latency_ms, ref_wall, ref_cpu * 1000 / companies, ref_peak / 1024,
-                      wall / ref_wall))
+            velmora = cli_program(prefix + "velmora-cli", cli, url)
+            reference = Program(
+                prefix + "reference crawler (Python)",
+                [sys.executable, os.path.join(HERE, "reference_crawler.py"), url, KEYWORD],
+                [sys.executable, "-c", "import sys; sys.path.insert(0, %r); "
+                 "import reference_crawler" % HERE])
+            alternate([velmora, reference], runs)
+            print(velmora.line(floor))
+            print(reference.line(floor))
+            print("%svelmora-cli takes %.2f of the reference's wall time" % (
+                prefix, velmora.wall() / reference.wall()))
             if latency_ms == 0:
-                journal_cost(cli, url, runs)
+                bare = cli_program(prefix + "velmora-cli --no-journal", cli, url, ["--no-journal"])
+                journal = cli_program(prefix + "velmora-cli", cli, url)
+                alternate([journal, bare], runs)
+                print(bare.line(floor))
+                print("%sthe journal, median of the pairs: wall %+.1f %%, CPU %+.1f %%" % (
+                    prefix, *((r - 1) * 100 for r in pair_ratios(journal, bare))))
+            if against:
+                for extra in ((), ("--no-journal",)):
+                    label = " ".join(("velmora-cli",) + extra)
+                    old = cli_program(prefix + "other " + label, against, url, extra)
+                    new = cli_program(prefix + "this " + label, cli, url, extra)
+                    alternate([old, new], runs)
+                    print(old.line(floor))
+                    print(new.line(floor))
+                    print("%sthis / other %s, median of the pairs: wall %.2f, CPU %.2f" % (
+                        prefix, label, *pair_ratios(new, old)))
         finally:
             site.terminate()
             site.wait()
