@@ -426,46 +426,40 @@ private:
 // system code page, so that converting it there and back changes nothing.
 bool ComesBackWhole(std::string_view utf8) {
     static RoundTripTable table;
-    auto byte = [&](std::size_t i) {
-        return static_cast<unsigned>(static_cast<unsigned char>(utf8[i]));
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    const auto* const end = p + utf8.size();
+    auto continues = [&](std::size_t i) {
+        return end - p > static_cast<std::ptrdiff_t>(i) && (p[i] & 0xC0) == 0x80;
     };
-    auto continuation = [&](std::size_t i) { return i < utf8.size() && (byte(i) & 0xC0) == 0x80; };
-    std::size_t i = 0;
-    while (i < utf8.size()) {
+    while (p < end) {
+        // ASCII runs, most of a page, a word at a time.
         constexpr std::uint64_t kHighBits = 0x8080808080808080;
         std::uint64_t word = 0;
-        if (i + sizeof word <= utf8.size()) {
-            std::memcpy(&word, utf8.data() + i, sizeof word);
-            if ((word & kHighBits) == 0) {
-                i += sizeof word;
-                continue;
-            }
+        while (end - p >= static_cast<std::ptrdiff_t>(sizeof word)) {
+            std::memcpy(&word, p, sizeof word);
+            if ((word & kHighBits) != 0) break;
+            p += sizeof word;
         }
-        const unsigned lead = byte(i);
+        while (p < end && *p < 0x80) ++p;
+        if (p == end) break;
+        const unsigned lead = *p;
         unsigned codePoint = 0;
-        std::size_t length = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        if (lead >= 0xC2 && lead <= 0xDF && continuation(i + 1)) {
-            codePoint = (lead & 0x1Fu) << 6 | (byte(i + 1) & 0x3Fu);
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF && continuation(i + 1) && continuation(i + 2)) {
-            codePoint = (lead & 0x0Fu) << 12 | (byte(i + 1) & 0x3Fu) << 6 | (byte(i + 2) & 0x3Fu);
+        if (lead >= 0xE0 && lead <= 0xEF && continues(1) && continues(2)) {
+            codePoint = (lead & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
             if (codePoint < 0x800 || IsSurrogate(codePoint)) return false;
-            length = 3;
-        } else if (lead >= 0xF0 && lead <= 0xF4 && continuation(i + 1) && continuation(i + 2) &&
-                   continuation(i + 3)) {
-            codePoint = (lead & 0x07u) << 18 | (byte(i + 1) & 0x3Fu) << 12 |
-                        (byte(i + 2) & 0x3Fu) << 6 | (byte(i + 3) & 0x3Fu);
+            p += 3;
+        } else if (lead >= 0xC2 && lead <= 0xDF && continues(1)) {
+            codePoint = (lead & 0x1Fu) << 6 | (p[1] & 0x3Fu);
+            p += 2;
+        } else if (lead >= 0xF0 && lead <= 0xF4 && continues(1) && continues(2) && continues(3)) {
+            codePoint =
+                (lead & 0x07u) << 18 | (p[1] & 0x3Fu) << 12 | (p[2] & 0x3Fu) << 6 | (p[3] & 0x3Fu);
             if (codePoint < 0x10000 || codePoint > kMaxCodePoint) return false;
-            length = 4;
+            p += 4;
         } else {
             return false;
         }
         if (!table.ComesBack(codePoint)) return false;
-        i += length;
     }
     return true;
 }
