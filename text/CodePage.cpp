@@ -92,6 +92,31 @@ iconv_t OpenIconv(Encoding from, Encoding to) {
     return handle;
 }
 
+// Runs iconv over all of `input`, appending to output. At each point it cannot convert,
+// onError(in, inLeft, written) moves the input on and writes what stands for it (growing the
+// output as it needs); the descriptor is reset after it, and so left in its initial state.
+template <typename OnError>
+void AppendIconv(iconv_t handle, std::string_view input, std::string& output, OnError onError) {
+    std::size_t written = output.size();
+    Resize(output, written + input.size() * kOutputBytesPerInputByte + kOutputSlack);
+    char* in = const_cast<char*>(input.data());
+    std::size_t inLeft = input.size();
+    while (inLeft > 0) {
+        char* out = output.data() + written;
+        std::size_t outLeft = output.size() - written;
+        const std::size_t result = iconv(handle, &in, &inLeft, &out, &outLeft);
+        written = output.size() - outLeft;
+        if (result != static_cast<std::size_t>(-1)) break;
+        if (errno == E2BIG) {
+            Resize(output, output.size() * 2);
+            continue;
+        }
+        onError(in, inLeft, written);
+        iconv(handle, nullptr, nullptr, nullptr, nullptr);
+    }
+    output.resize(written);
+}
+
 bool IsAscii(char c) {
     return static_cast<unsigned char>(c) < 0x80;
 }
@@ -116,8 +141,30 @@ void AppendUtf8(unsigned codePoint, std::string& out) {
     out += static_cast<char>(0x80 | (codePoint & 0x3F));
 }
 
+// Blocks made by `make` the first time they are asked for, under a lock that also keeps two
+// makes apart, and read without it from then on. Shared by all threads.
+template <typename Block, std::size_t kCount>
+class LazyBlocks {
+public:
+    template <typename Make>
+    const Block& At(unsigned index, Make make) {
+        if (const Block* ready = blocks_[index].load(std::memory_order_acquire)) return *ready;
+        std::lock_guard lock(mutex_);
+        if (const Block* ready = blocks_[index].load(std::memory_order_relaxed)) return *ready;
+        auto made = std::make_unique<const Block>(make());
+        blocks_[index].store(made.get(), std::memory_order_release);
+        return *owned_.emplace_back(std::move(made));
+    }
+
+private:
+    std::mutex mutex_;
+    std::array<std::atomic<const Block*>, kCount> blocks_{};
+    std::vector<std::unique_ptr<const Block>> owned_;
+};
+
 // Characters of U+0080..U+FFFF (from UTF-8) or of two system bytes, each converted by iconv
-// alone the first time its block of 256 is met and looked up from then on: Chinese text costs
+// alone (a line of its own in one pass over its block of 256) the first time the block is met
+// and looked up from then on: Chinese text costs
 // a lookup per character instead of an iconv call per run. A character iconv cannot convert
 // alone is left to iconv in its context. Shared by all threads; at most 256 blocks of 256.
 class CharacterTable {
@@ -173,10 +220,11 @@ private:
     }
 
     const Block& BlockAt(unsigned block) {
-        if (const Block* ready = blocks_[block].load(std::memory_order_acquire)) return *ready;
-        std::lock_guard lock(mutex_);
-        if (const Block* ready = blocks_[block].load(std::memory_order_relaxed)) return *ready;
-        // One iconv pass over the block, a character a line, instead of a call for each.
+        return blocks_.At(block, [&] { return MakeBlock(block); });
+    }
+
+    // One iconv pass over the block, a character a line, instead of a call for each.
+    Block MakeBlock(unsigned block) {
         std::string lines;
         for (unsigned low = 0; low < 256; ++low) {
             if (from_ == Encoding::kSystem) {
@@ -188,9 +236,9 @@ private:
             lines += '\n';
         }
         const std::string converted = ConvertLines(lines);
-        auto made = std::make_unique<Block>();
+        Block made;
         std::size_t from = 0;
-        for (Entry& entry : *made) {
+        for (Entry& entry : made) {
             const std::size_t end = converted.find('\n', from);
             if (end == std::string::npos) break;  // cannot happen: every line ends in one
             const std::size_t size = end - from;
@@ -200,46 +248,31 @@ private:
             }
             from = end + 1;
         }
-        blocks_[block].store(made.get(), std::memory_order_release);
-        return *owned_.emplace_back(std::move(made));
+        return made;
     }
 
     // Each line of `lines` converted alone: a line iconv cannot convert whole comes out empty.
     std::string ConvertLines(std::string_view lines) {
-        std::string output(lines.size() * kOutputBytesPerInputByte + kOutputSlack, '\0');
-        std::size_t written = 0;
+        std::string output;
         iconv(handle_, nullptr, nullptr, nullptr, nullptr);
-        char* in = const_cast<char*>(lines.data());
-        std::size_t inLeft = lines.size();
-        while (inLeft > 0) {
-            char* out = output.data() + written;
-            std::size_t outLeft = output.size() - written;
-            const std::size_t result = iconv(handle_, &in, &inLeft, &out, &outLeft);
-            written = output.size() - outLeft;
-            if (result != static_cast<std::size_t>(-1)) break;
-            if (errno == E2BIG) {
-                output.resize(output.size() * 2);
-                continue;
-            }
-            // What the failed line gave is dropped, and the next one starts afresh.
-            const std::size_t lineStart = std::string_view(output.data(), written).rfind('\n');
-            written = lineStart == std::string_view::npos ? 0 : lineStart + 1;
-            const std::string_view rest(in, inLeft);
-            const std::size_t lineEnd = std::min(rest.find('\n'), rest.size() - 1);
-            in += lineEnd + 1;
-            inLeft -= lineEnd + 1;
-            output[written++] = '\n';
-            iconv(handle_, nullptr, nullptr, nullptr, nullptr);
-        }
-        output.resize(written);
+        AppendIconv(
+            handle_, lines, output, [&](char*& in, std::size_t& inLeft, std::size_t& written) {
+                // What the failed line gave is dropped; the next one starts afresh.
+                const std::size_t lineStart = std::string_view(output.data(), written).rfind('\n');
+                written = lineStart == std::string_view::npos ? 0 : lineStart + 1;
+                const std::string_view rest(in, inLeft);
+                const std::size_t lineEnd = std::min(rest.find('\n'), rest.size() - 1);
+                in += lineEnd + 1;
+                inLeft -= lineEnd + 1;
+                if (written == output.size()) Resize(output, output.size() * 2);
+                output[written++] = '\n';
+            });
         return output;
     }
 
     Encoding from_;
     iconv_t handle_;
-    std::mutex mutex_;
-    std::array<std::atomic<const Block*>, kBlockCount> blocks_{};
-    std::vector<std::unique_ptr<Block>> owned_;
+    LazyBlocks<Block, kBlockCount> blocks_;
 };
 
 CharacterTable* TableFor(Encoding from, Encoding to) {
@@ -327,33 +360,20 @@ private:
     void AppendConversion(std::string_view input, std::string& output) {
         if (input.empty()) return;
         const std::string_view replacement = Replacement(to_);
-        std::size_t written = output.size();
-        Resize(output, written + input.size() * kOutputBytesPerInputByte + kOutputSlack);
-        char* in = const_cast<char*>(input.data());
-        std::size_t inLeft = input.size();
-        while (inLeft > 0) {
-            char* out = output.data() + written;
-            std::size_t outLeft = output.size() - written;
-            const std::size_t result = iconv(handle_, &in, &inLeft, &out, &outLeft);
-            written = output.size() - outLeft;
-            if (result != static_cast<std::size_t>(-1)) break;
-            if (errno == E2BIG) {
-                Resize(output, output.size() * 2);
-                continue;
-            }
-            if (output.size() - written < replacement.size()) {
-                Resize(output, output.size() * 2 + replacement.size());
-            }
-            std::memcpy(output.data() + written, replacement.data(), replacement.size());
-            written += replacement.size();
-            // EILSEQ, or EINVAL for a sequence cut short: skip one unit only, since glibc also
-            // says EINVAL for a bad sequence near the end, and what follows it must survive.
-            const std::size_t skip = std::min(UnitSize(from_), inLeft);
-            in += skip;
-            inLeft -= skip;
-            iconv(handle_, nullptr, nullptr, nullptr, nullptr);
-        }
-        output.resize(written);
+        AppendIconv(
+            handle_, input, output, [&](char*& in, std::size_t& inLeft, std::size_t& written) {
+                if (output.size() - written < replacement.size()) {
+                    Resize(output, output.size() * 2 + replacement.size());
+                }
+                std::memcpy(output.data() + written, replacement.data(), replacement.size());
+                written += replacement.size();
+                // EILSEQ, or EINVAL for a sequence cut short: skip one unit only, since
+                // glibc also says EINVAL for a bad sequence near the end, and what
+                // follows it must survive.
+                const std::size_t skip = std::min(UnitSize(from_), inLeft);
+                in += skip;
+                inLeft -= skip;
+            });
     }
 
     Encoding from_;
@@ -381,16 +401,16 @@ std::string Convert(std::string_view input, Encoding from, Encoding to) {
 // a line of its own. Shared by all threads.
 class RoundTripTable {
 public:
-    bool ComesBack(unsigned codePoint) { return BlockAt(codePoint >> 8).test(codePoint & 0xFF); }
+    bool ComesBack(unsigned codePoint) {
+        const unsigned block = codePoint >> 8;
+        return blocks_.At(block, [&] { return MakeBlock(block); }).test(codePoint & 0xFF);
+    }
 
 private:
     static constexpr std::size_t kBlockCount = (kMaxCodePoint + 1) >> 8;
     using Block = std::bitset<256>;
 
-    const Block& BlockAt(unsigned block) {
-        if (const Block* ready = blocks_[block].load(std::memory_order_acquire)) return *ready;
-        std::lock_guard lock(mutex_);
-        if (const Block* ready = blocks_[block].load(std::memory_order_relaxed)) return *ready;
+    Block MakeBlock(unsigned block) {
         std::string lines;
         for (unsigned low = 0; low < 256; ++low) {
             const unsigned codePoint = block << 8 | low;
@@ -398,7 +418,7 @@ private:
             lines += '\n';
         }
         const std::string back = toUtf8_.Convert(toSystem_.Convert(lines));
-        auto made = std::make_unique<Block>();
+        Block made;
         std::size_t from = 0;
         std::size_t backFrom = 0;
         for (unsigned low = 0; low < 256; ++low) {
@@ -406,20 +426,17 @@ private:
             const std::size_t backEnd = back.find('\n', backFrom);
             if (backEnd == std::string::npos) break;  // cannot happen: ASCII goes through as is
             const std::string_view line = std::string_view(lines).substr(from, end - from);
-            made->set(low, !line.empty() &&
-                               line == std::string_view(back).substr(backFrom, backEnd - backFrom));
+            made.set(low, !line.empty() &&
+                              line == std::string_view(back).substr(backFrom, backEnd - backFrom));
             from = end + 1;
             backFrom = backEnd + 1;
         }
-        blocks_[block].store(made.get(), std::memory_order_release);
-        return *owned_.emplace_back(std::move(made));
+        return made;
     }
 
-    std::mutex mutex_;
     Converter toSystem_{Encoding::kUtf8, Encoding::kSystem, nullptr};
     Converter toUtf8_{Encoding::kSystem, Encoding::kUtf8, nullptr};
-    std::array<std::atomic<const Block*>, kBlockCount> blocks_{};
-    std::vector<std::unique_ptr<Block>> owned_;
+    LazyBlocks<Block, kBlockCount> blocks_;
 };
 
 // True when `utf8` is well-formed and every character of it comes back as itself through the
