@@ -5,6 +5,7 @@
 namespace velmora {
 
 bool UseThreadStackSize() {
+    if (!kThreadStackSizeSettable) return false;
     pthread_attr_t attributes;
     if (pthread_attr_init(&attributes) != 0) return false;
     const bool set = pthread_attr_setstacksize(&attributes, kThreadStackBytes) == 0 &&

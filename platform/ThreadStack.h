@@ -13,8 +13,24 @@ namespace velmora {
 // mapped and unmapped again for each worker.
 inline constexpr std::size_t kThreadStackBytes = std::size_t{512} << 10;
 
+// The thread sanitizer's thread start refuses every thread (EINVAL) once a default stack size
+// is set, so under it threads keep the system's size.
+#if defined(__SANITIZE_THREAD__)
+#define VELMORA_THREAD_SANITIZER
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VELMORA_THREAD_SANITIZER
+#endif
+#endif
+#ifdef VELMORA_THREAD_SANITIZER
+inline constexpr bool kThreadStackSizeSettable = false;
+#else
+inline constexpr bool kThreadStackSizeSettable = true;
+#endif
+
 // Makes kThreadStackBytes the stack of threads started from now on; called before any thread
-// starts. False when the system refuses, and the threads keep the system's size.
+// starts. False when the system refuses or kThreadStackSizeSettable is false, and the threads
+// keep the system's size.
 bool UseThreadStackSize();
 
 }  // namespace velmora

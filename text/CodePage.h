@@ -5,7 +5,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "text/Text.h"
 
@@ -24,12 +23,14 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 class SystemUtf8 {
 public:
     SystemUtf8() = default;
+    // From bytes read as UTF-8, as a page arrives.
     static SystemUtf8 FromUtf8(std::string_view bytes);
+    // SystemToUtf8 of a system text, the UTF-8 a match reads it in.
     static SystemUtf8 FromSystem(std::string_view text);
 
     // Well-formed UTF-8.
     [[nodiscard]] const std::string& utf8() const;
-    // The text in the system code page: Utf8ToSystem of the bytes it was made from.
+    // The text in the system code page; of one made FromUtf8, Utf8ToSystem of its bytes.
     [[nodiscard]] Text ToSystem() const { return Utf8ToSystem(utf8()); }
 
 private:
