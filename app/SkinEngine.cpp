@@ -57,12 +57,15 @@ int OpenTrustedLibrary(const QString& path) {
 }
 
 // Loads exactly the file that was checked, not whatever has its name by the time of loading.
+// A loaded library keeps its descriptor open: the name it was loaded under is how debuggers,
+// sanitizers and crash reports find its file again, and a closed or reused descriptor would
+// show them another file.
 void* LoadTrustedLibrary(const QString& path) {
     int fd = OpenTrustedLibrary(path);
     if (fd < 0) return nullptr;
     std::string opened = "/proc/self/fd/" + std::to_string(fd);
     void* library = ::dlopen(opened.c_str(), RTLD_NOW | RTLD_LOCAL);
-    ::close(fd);
+    if (library == nullptr) ::close(fd);
     return library;
 }
 

@@ -3,6 +3,7 @@
 // trusted (and, through the same child program, when a fatal error arises on another thread).
 
 #include <dlfcn.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <string_view>
 
 #include "app/SkinEngine.h"
 #include "platform/FatalError.h"
@@ -107,6 +109,25 @@ private slots:
         // Nothing but the library is left behind.
         QCOMPARE(QDir(directory.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
                  QStringList({QStringLiteral("hrttp.dll")}));
+    }
+
+    // Sanitizers and debuggers read a loaded library's file by the name it was loaded under.
+    void theLoadedLibraryStillNamesItsFile() {
+        engine.Detach();
+        struct Loaded {
+            ino_t file;
+            int namesOfIt = 0;
+        } loaded{Inode(QStringLiteral(VELMORA_SKIN_ENGINE_PATH))};
+        ::dl_iterate_phdr(
+            [](dl_phdr_info* info, size_t, void* data) {
+                auto& state = *static_cast<Loaded*>(data);
+                if (std::string_view(info->dlpi_name).starts_with("/proc/self/fd/") &&
+                    Inode(QString::fromUtf8(info->dlpi_name)) == state.file)
+                    ++state.namesOfIt;
+                return 0;
+            },
+            &loaded);
+        QCOMPARE(loaded.namesOfIt, 1);
     }
 
     void installIntoAMissingDirectoryIsSilent() {
