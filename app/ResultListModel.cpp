@@ -19,9 +19,12 @@ const ResultListModel::Column ResultListModel::kColumns[kResultColumnCount] = {
 
 ResultListModel::ResultListModel(ResultTable& table, QObject* parent)
     : QAbstractTableModel(parent), table_(table) {
-    table_.SetChangeListener([this] {
-        QMetaObject::invokeMethod(this, &ResultListModel::ApplyChanges, Qt::QueuedConnection);
-    });
+    // Through a connection, not a queued functor per change: a functor is freed by whichever
+    // thread lets go of it last, often the writer, ordered only by Qt's reference count, which
+    // the thread sanitizer cannot see.
+    connect(this, &ResultListModel::ChangesPosted, this, &ResultListModel::ApplyChanges,
+            Qt::QueuedConnection);
+    table_.SetChangeListener([this] { emit ChangesPosted(); });
     ApplyChanges();
 }
 

@@ -30,6 +30,10 @@ public:
     // Brings the view up to date with the table now (the queued notification calls it too).
     void ApplyChanges();
 
+signals:
+    // Emitted by the table's writers, on their own threads; queued to ApplyChanges.
+    void ChangesPosted();
+
 private:
     ResultTable& table_;
     int shownRows_ = 0;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEvent>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QThread>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 
 #include "app/MainWindow.h"
 #include "app/MainWindowPort.h"
@@ -60,32 +62,65 @@ void ShowFatalReport(const QString& report) {
     MessageBox::Show(report, {}, MessageBoxFlag::kOk);
 }
 
+struct FatalReportHandover {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool shown = false;
+    bool closed = false;
+
+    void Mark(bool FatalReportHandover::*flag) {
+        {
+            std::lock_guard lock(mutex);
+            this->*flag = true;
+        }
+        changed.notify_all();
+    }
+};
+
+// A report on its way to the window's thread. Once posted it belongs to that thread alone, which
+// shows it and frees it; the reporting thread keeps only the handover. (A queued functor would
+// not do: the posting thread drops its own hold on the functor after posting, so it may free it
+// after the window's thread has run it, and the thread sanitizer cannot see Qt's reference count
+// that orders the two.)
+class FatalReportEvent final : public QEvent {
+public:
+    FatalReportEvent(std::shared_ptr<FatalReportHandover> handover, QString report)
+        : QEvent(Kind()), handover_(std::move(handover)), report_(std::move(report)) {}
+
+    static QEvent::Type Kind() {
+        static const auto kind = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return kind;
+    }
+
+    void Show() const {
+        handover_->Mark(&FatalReportHandover::shown);
+        ShowFatalReport(report_);
+        handover_->Mark(&FatalReportHandover::closed);
+    }
+
+private:
+    std::shared_ptr<FatalReportHandover> handover_;
+    QString report_;
+};
+
+// Lives on the window's thread, as a child of the application object, and shows the reports
+// posted to it.
+class FatalReportDesk final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    void customEvent(QEvent* event) override {
+        if (event->type() == FatalReportEvent::Kind())
+            static_cast<FatalReportEvent*>(event)->Show();
+    }
+};
+
 // Shows the report on the window's thread while the calling thread waits for the box to close.
 // False when the window's thread did not take it up in time.
-bool ShowFatalReportOnWindowThread(const QString& report) {
-    struct Handover {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool shown = false;
-        bool closed = false;
-    };
-    auto handover = std::make_shared<Handover>();
-    QMetaObject::invokeMethod(
-        qApp,
-        [handover, report] {
-            {
-                std::lock_guard lock(handover->mutex);
-                handover->shown = true;
-            }
-            handover->changed.notify_all();
-            ShowFatalReport(report);
-            {
-                std::lock_guard lock(handover->mutex);
-                handover->closed = true;
-            }
-            handover->changed.notify_all();
-        },
-        Qt::QueuedConnection);
+bool ShowFatalReportOnWindowThread(FatalReportDesk* desk, const QString& report) {
+    auto handover = std::make_shared<FatalReportHandover>();
+    QCoreApplication::postEvent(desk, new FatalReportEvent(handover, report));
     std::unique_lock lock(handover->mutex);
     if (!handover->changed.wait_for(lock, kFatalReportPickUpTime, [&] { return handover->shown; }))
         return false;
@@ -117,14 +152,16 @@ void ExitCleanup() {
 }
 
 void InstallFatalErrorPresenter() {
-    SetFatalErrorPresenter([](const Text& report) {
+    // The desk goes with the application object, after qApp no longer names it.
+    auto* desk = new FatalReportDesk(qApp);
+    SetFatalErrorPresenter([desk](const Text& report) {
         std::string utf8 = SystemToUtf8(report);
         QString text = QString::fromStdString(utf8);
         if (qApp != nullptr && QThread::currentThread() == qApp->thread()) {
             ShowFatalReport(text);
             return;
         }
-        if (qApp == nullptr || !ShowFatalReportOnWindowThread(text))
+        if (qApp == nullptr || !ShowFatalReportOnWindowThread(desk, text))
             std::fputs(utf8.c_str(), stderr);
     });
 }

@@ -22,8 +22,8 @@ void InitGlobals();
 // Ends and joins every search thread, then frees what InitGlobals made. Does nothing when
 // there is nothing to free, so running it twice is harmless.
 void ExitCleanup();
-// Shows the fatal report as a message box from now on, always on the window's thread: a report
-// from another thread waits there until the box is closed.
+// Needs the application object. Shows the fatal report as a message box from now on, always on
+// the window's thread: a report from another thread waits there until the box is closed.
 void InstallFatalErrorPresenter();
 // Needs the application object. Qt's own texts (dialog buttons, the save dialog) in Chinese,
 // whatever the system's language; false when Qt's translations are not installed.
