@@ -53,8 +53,12 @@ constexpr size_t kMaxSpans = size_t{1} << 21;
 // Patterns beyond this many push out the oldest.
 constexpr std::size_t kMaxCachedPatterns = 32;
 
-// The charging callout sits at the pattern's start, so it runs once per start position tried.
-constexpr std::string_view kChargeCalloutPrefix = "(?C1)(?:";
+// The charging callout runs once per start position that gets past the pattern's leading
+// plain characters (at most this many bytes of them). A start position that fails within them
+// costs a few byte compares after PCRE2's own search for the first one, so it goes
+// uncharged; the cap keeps that cost per byte of the subject small whatever the pattern.
+constexpr std::string_view kChargeCallout = "(?C1)(?:";
+constexpr std::size_t kMaxUnchargedPrefixBytes = 16;
 
 struct CodeDeleter {
     void operator()(const pcre2_code* code) const {
@@ -116,6 +120,56 @@ private:
     JitStack stack_;
 };
 
+bool IsPlainPatternByte(char c) {
+    return std::string_view("\\^$.|?*+()[]{}").find(c) == std::string_view::npos;
+}
+
+bool IsQuantifierByte(char c) {
+    return std::string_view("?*+{").find(c) != std::string_view::npos;
+}
+
+// True when the translated `pattern` has an alternative outside every group, so that no part
+// of it is common to all matches. In a translated pattern a class ends at its first unescaped
+// "]" and the groups are balanced.
+bool HasOutermostAlternative(std::string_view pattern) {
+    int depth = 0;
+    bool inClass = false;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const char c = pattern[i];
+        if (c == '\\') {
+            ++i;
+        } else if (inClass) {
+            inClass = c != ']';
+        } else if (c == '[') {
+            inClass = true;
+        } else if (c == '(' || c == ')') {
+            depth += c == '(' ? 1 : -1;
+        } else if (c == '|' && depth == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Bytes of the plain characters every match of `pattern` begins with, whole UTF-8
+// characters, none of them bound to a quantifier, at most kMaxUnchargedPrefixBytes.
+std::size_t UnchargedPrefixLength(std::string_view pattern) {
+    if (HasOutermostAlternative(pattern)) return 0;
+    std::size_t length = 0;
+    std::size_t lastStart = 0;
+    while (length < pattern.size() && IsPlainPatternByte(pattern[length])) {
+        lastStart = length;
+        ++length;
+        while (length < pattern.size() &&
+               (static_cast<unsigned char>(pattern[length]) & 0xC0) == 0x80) {
+            ++length;
+        }
+        if (length > kMaxUnchargedPrefixBytes) return lastStart;
+    }
+    if (length < pattern.size() && IsQuantifierByte(pattern[length])) return lastStart;
+    return length;
+}
+
 std::unique_ptr<pcre2_code, CodeDeleter> CompileNew(const std::string& translated,
                                                     bool caseSensitive) {
     std::unique_ptr<pcre2_compile_context, CompileContextDeleter> context(
@@ -125,7 +179,10 @@ std::unique_ptr<pcre2_code, CodeDeleter> CompileNew(const std::string& translate
     uint32_t options = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_MATCH_UNSET_BACKREF |
                        PCRE2_DOLLAR_ENDONLY | PCRE2_NEVER_UCP;
     if (!caseSensitive) options |= PCRE2_CASELESS;
-    std::string wrapped = std::string(kChargeCalloutPrefix) + translated + ")";
+    const std::string_view pattern(translated);
+    const std::size_t prefix = UnchargedPrefixLength(pattern);
+    std::string wrapped = std::string(pattern.substr(0, prefix)) + std::string(kChargeCallout) +
+                          std::string(pattern.substr(prefix)) + ")";
     int error = 0;
     PCRE2_SIZE errorOffset = 0;
     std::unique_ptr<pcre2_code, CodeDeleter> code(

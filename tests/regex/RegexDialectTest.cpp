@@ -78,6 +78,16 @@ INSTANTIATE_TEST_SUITE_P(Escapes, RegexDialect,
                                          DialectCase{"a(?!b)", "ab ac", 1, "a"},
                                          DialectCase{"(?:ab)+", "ababx", 1, "abab"}));
 
+// The plain characters a pattern begins with are matched apart from the rest (cheap start
+// positions): alternatives, quantifiers and classes after them keep their meaning.
+INSTANTIATE_TEST_SUITE_P(
+    LeadingPlainCharacters, RegexDialect,
+    testing::Values(DialectCase{"abc|d", "d", 1, "d"}, DialectCase{"ab*", "a", 1, "a"},
+                    DialectCase{"电话+", "电话话", 1, "电话话"},
+                    DialectCase{"ab{2}", "abb", 1, "abb"}, DialectCase{"ab[|]c|d", "xd", 1, "d"},
+                    DialectCase{"ab(c|d)|e", "e", 1, "e"},
+                    DialectCase{"0123456789abcdefg?", "0123456789abcdef", 1, "0123456789abcdef"}));
+
 INSTANTIATE_TEST_SUITE_P(
     Anchors, RegexDialect,
     // Multi-line anchors stop at CR and at LF alike, and at both ends of the subject.
