@@ -2,6 +2,7 @@
 
 #include "http/HttpClient.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -33,13 +34,19 @@ HeaderName NormaliseHeaderName(const Text& name) {
 }
 
 // A line break inside a name or value would start a header line of its own (a URL taken from
-// a page becomes the Referer); such bytes are sent as blanks.
-Text SingleLine(std::string_view value) {
-    Text line(value);
-    for (char& c : line) {
-        if (c == '\r' || c == '\n' || c == '\0') c = ' ';
-    }
+// a page becomes the Referer); such bytes are sent as blanks. Appends `value` so to `line`.
+Text& AppendAsOneLine(Text& line, std::string_view value) {
+    const std::size_t start = line.size();
+    line.append(value);
+    std::replace_if(
+        line.begin() + static_cast<std::ptrdiff_t>(start), line.end(),
+        [](char c) { return c == '\r' || c == '\n' || c == '\0'; }, ' ');
     return line;
+}
+
+Text SingleLine(std::string_view value) {
+    Text line;
+    return AppendAsOneLine(line, value);
 }
 
 std::optional<std::int32_t> Int32Of(const Bytes& value) {
@@ -231,7 +238,7 @@ void HttpClient::MarkStandardHeader(const Text& key) {
 }
 
 void HttpClient::AppendHeaderLine(std::string_view prefix, std::string_view value) {
-    headerBlock.append(SingleLine(prefix)).append(SingleLine(value)).append(kLineEnd);
+    AppendAsOneLine(AppendAsOneLine(headerBlock, prefix), value).append(kLineEnd);
 }
 
 void HttpClient::PlaceHeaderLine(const Text& prefix, const Text& value) {

@@ -73,7 +73,12 @@ std::size_t FindFrom(std::string_view text, std::string_view searched, std::size
     if (caseInsensitive) {
         // Candidates are the bytes that fold to the first one; those the walk lands on are tried.
         const unsigned char folded = FoldAscii(first);
+        // Only a letter has another byte folding to it; any other first byte the library finds.
+        const bool findByLibrary = folded < 'a' || folded > 'z';
         for (std::size_t candidate = walk;; ++candidate) {
+            if (findByLibrary) {
+                candidate = std::min(text.find(static_cast<char>(first), candidate), text.size());
+            }
             while (candidate < text.size() &&
                    FoldAscii(static_cast<unsigned char>(text[candidate])) != folded) {
                 ++candidate;
