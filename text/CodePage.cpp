@@ -445,9 +445,7 @@ bool ComesBackWhole(std::string_view utf8) {
     static RoundTripTable table;
     const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
     const auto* const end = p + utf8.size();
-    auto continues = [&](std::size_t i) {
-        return end - p > static_cast<std::ptrdiff_t>(i) && (p[i] & 0xC0) == 0x80;
-    };
+    auto isTrail = [](unsigned char byte) { return (byte & 0xC0) == 0x80; };
     while (p < end) {
         // ASCII runs, most of a page, a word at a time.
         constexpr std::uint64_t kHighBits = 0x8080808080808080;
@@ -458,25 +456,29 @@ bool ComesBackWhole(std::string_view utf8) {
             p += sizeof word;
         }
         while (p < end && *p < 0x80) ++p;
-        if (p == end) break;
-        const unsigned lead = *p;
-        unsigned codePoint = 0;
-        if (lead >= 0xE0 && lead <= 0xEF && continues(1) && continues(2)) {
-            codePoint = (lead & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
-            if (codePoint < 0x800 || IsSurrogate(codePoint)) return false;
-            p += 3;
-        } else if (lead >= 0xC2 && lead <= 0xDF && continues(1)) {
-            codePoint = (lead & 0x1Fu) << 6 | (p[1] & 0x3Fu);
-            p += 2;
-        } else if (lead >= 0xF0 && lead <= 0xF4 && continues(1) && continues(2) && continues(3)) {
-            codePoint =
-                (lead & 0x07u) << 18 | (p[1] & 0x3Fu) << 12 | (p[2] & 0x3Fu) << 6 | (p[3] & 0x3Fu);
-            if (codePoint < 0x10000 || codePoint > kMaxCodePoint) return false;
-            p += 4;
-        } else {
-            return false;
+        // Then the characters beyond ASCII that follow one another (Chinese text).
+        while (p < end && *p >= 0x80) {
+            const unsigned lead = *p;
+            const std::ptrdiff_t left = end - p;
+            unsigned codePoint = 0;
+            if ((lead & 0xF0) == 0xE0 && left >= 3 && isTrail(p[1]) && isTrail(p[2])) {
+                codePoint = (lead & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+                if (codePoint < 0x800 || IsSurrogate(codePoint)) return false;
+                p += 3;
+            } else if (lead >= 0xC2 && lead <= 0xDF && left >= 2 && isTrail(p[1])) {
+                codePoint = (lead & 0x1Fu) << 6 | (p[1] & 0x3Fu);
+                p += 2;
+            } else if (lead >= 0xF0 && lead <= 0xF4 && left >= 4 && isTrail(p[1]) &&
+                       isTrail(p[2]) && isTrail(p[3])) {
+                codePoint = (lead & 0x07u) << 18 | (p[1] & 0x3Fu) << 12 | (p[2] & 0x3Fu) << 6 |
+                            (p[3] & 0x3Fu);
+                if (codePoint < 0x10000 || codePoint > kMaxCodePoint) return false;
+                p += 4;
+            } else {
+                return false;
+            }
+            if (!table.ComesBack(codePoint)) return false;
         }
-        if (!table.ComesBack(codePoint)) return false;
     }
     return true;
 }

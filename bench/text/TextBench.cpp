@@ -1,6 +1,7 @@
 // The searches over page-sized texts: FindText across 1 MB of mixed Chinese and ASCII, and
 // TextBetween from byte 10000 of a 100 KB result page; the conversions of a 30 KB company page
-// of the sample site between UTF-8 and the system code page, both ways.
+// of the sample site between UTF-8 and the system code page, both ways, and its check as the
+// search reads it.
 
 #include <benchmark/benchmark.h>
 
@@ -81,6 +82,15 @@ void BM_SystemToUtf8OnACompanyPage(benchmark::State& state) {
                             static_cast<std::int64_t>(page.size()));
 }
 BENCHMARK(BM_SystemToUtf8OnACompanyPage);
+
+// The page as the search matches it: checked to come back whole through the system code page.
+void BM_PageCheckOnACompanyPage(benchmark::State& state) {
+    const std::string page = SiteCompanyPage();
+    for (auto _ : state) benchmark::DoNotOptimize(SystemUtf8::FromUtf8(page));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(page.size()));
+}
+BENCHMARK(BM_PageCheckOnACompanyPage);
 
 }  // namespace
 }  // namespace velmora
