@@ -8,8 +8,10 @@ switches per search and peak memory. CPU per company page is the search's CPU le
 start-up's (the program run with --help: loading, linking, start and exit), divided by the
 company pages. At both latencies it also runs reference_crawler.py, a plain serial keep-alive
 crawler making the same requests and matches, and reports velmora-cli's wall time as a share of
-its time. Runs take turns run by run, so that all meet the same machine state, after one
-search that is not measured: the site keeps the pages it has rendered, and every measured run
+its time; at 0 ms also the floor under the CPU figure: search_plain_fetcher making the same
+requests through plain libcurl and nothing else, on one thread, and with a thread per company
+page as velmora-cli starts them. Runs take turns run by run, so that all meet the same machine
+state, after one search that is not measured: the site keeps the pages it has rendered, and every measured run
 finds them. At 0 ms it also pairs velmora-cli keeping its rows in the journal against
 --no-journal, run by run, and reports the median of the pairs' ratios. With --against OTHER_CLI
 it pairs another build of velmora-cli against this one the same way, with the journal and
@@ -155,6 +157,14 @@ def main():
             print("%svelmora-cli takes %.2f of the reference's wall time" % (
                 prefix, velmora.wall() / reference.wall()))
             if latency_ms == 0:
+                fetcher = os.path.join(build, "bench", "search", "search_plain_fetcher")
+                floors = [Program(prefix + "plain libcurl" + label, [fetcher, url, KEYWORD, *extra],
+                                  [fetcher, "--start"])
+                          for label, extra in (("", ()), (", a thread per company page",
+                                                          ("--thread-per-page",)))]
+                alternate(floors, runs)
+                for program in floors:
+                    print(program.line(floor))
                 bare = cli_program(prefix + "velmora-cli --no-journal", cli, url, ["--no-journal"])
                 journal = cli_program(prefix + "velmora-cli", cli, url)
                 alternate([journal, bare], runs)
