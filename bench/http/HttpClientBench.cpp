@@ -225,14 +225,16 @@ void BM_StopLatency(benchmark::State& state) {
 }
 BENCHMARK(BM_StopLatency)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(200);
 
-// The console report, plus the two rates kept for the ratio printed at the end.
+// The console report, plus the rates kept for the ratios printed at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
+            // With repetitions the median stands for the benchmark (it is reported last).
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
             auto rate = run.counters.find("items_per_second");
-            if (rate != run.counters.end()) rates[run.benchmark_name()] = rate->second.value;
+            if (rate != run.counters.end()) rates[run.run_name.str()] = rate->second.value;
         }
     }
     std::map<std::string, double> rates;
