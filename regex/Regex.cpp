@@ -137,7 +137,8 @@ bool HasOutermostAlternative(std::string_view pattern) {
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         const char c = pattern[i];
         if (c == '\\') {
-            ++i;
+            // An escape is skipped whole: "\cX" names a control character by any X.
+            i += i + 1 < pattern.size() && pattern[i + 1] == 'c' ? 2 : 1;
         } else if (inClass) {
             inClass = c != ']';
         } else if (c == '[') {

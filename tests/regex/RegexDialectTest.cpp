@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "regex/Regex.h"
 #include "text/CodePage.h"
@@ -85,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(DialectCase{"abc|d", "d", 1, "d"}, DialectCase{"ab*", "a", 1, "a"},
                     DialectCase{"电话+", "电话话", 1, "电话话"},
                     DialectCase{"ab{2}", "abb", 1, "abb"}, DialectCase{"ab[|]c|d", "xd", 1, "d"},
-                    DialectCase{"ab(c|d)|e", "e", 1, "e"},
+                    DialectCase{"ab(c|d)|e", "e", 1, "e"}, DialectCase{"b\\c\\|a", "a", 1, "a"},
                     DialectCase{"0123456789abcdefg?", "0123456789abcdef", 1, "0123456789abcdef"}));
 
 INSTANTIATE_TEST_SUITE_P(
@@ -100,6 +102,45 @@ INSTANTIATE_TEST_SUITE_P(CaseInsensitiveByDefault, RegexDialect,
                                                      1, "<div class=\"mp4\">"},
                                          DialectCase{"[a-c]+", "ABC", 1, "ABC"},
                                          DialectCase{"电话", "电话", 1, "电话"}));
+
+// A pattern's leading plain characters are matched apart from the rest; with its first
+// character written as a class it has none, so both must find the same matches and groups.
+TEST(RegexDialect, PatternsMatchAsTheyDoWithoutLeadingPlainCharacters) {
+    const std::vector<std::string> plain = {"a", "b", "ab", "中", "x"};
+    const std::vector<std::string> any = {
+        "a",   "b",   "中",  "|",     "(",      ")",     "(?:",  "*",     "+", "?",
+        "{2}", "[",   "]",   "[|]",   "[^a]",   "\\",    "\\|",  "\\(",   ".", "^",
+        "$",   "\\s", "\\1", "(?=a)", "\\c\\|", "\\c[|", "\\c(", "\\x41", "{", "}"};
+    const std::vector<std::string> text = {"a", "b", "A", "中", "|", "(", "x", " ", "\n", "ab"};
+    std::mt19937 random(2026);
+    auto pick = [&](const std::vector<std::string>& from) { return from[random() % from.size()]; };
+    int compared = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::string pattern;
+        for (int n = 1 + random() % 3; n > 0; --n) pattern += pick(plain);
+        for (int n = random() % 7; n > 0; --n) pattern += pick(any);
+        const std::size_t first = (pattern[0] & 0x80) != 0 ? 3 : 1;
+        const std::string asClass = "[" + pattern.substr(0, first) + "]" + pattern.substr(first);
+        std::string subject;
+        for (int n = random() % 12; n > 0; --n) subject += pick(text);
+        const bool caseSensitive = random() % 2 == 0;
+        const bool multiline = random() % 2 == 0;
+        Regex split;
+        Regex unsplit;
+        const bool created =
+            split.Create(Utf8ToSystem(pattern), Utf8ToSystem(subject), caseSensitive, multiline);
+        ASSERT_EQ(
+            unsplit.Create(Utf8ToSystem(asClass), Utf8ToSystem(subject), caseSensitive, multiline),
+            created)
+            << pattern;
+        if (!created) continue;
+        ++compared;
+        ASSERT_EQ(split.MatchCount(), unsplit.MatchCount()) << pattern << " over " << subject;
+        ASSERT_EQ(split.ReplaceMatches("<$&|$1|$2>"), unsplit.ReplaceMatches("<$&|$1|$2>"))
+            << pattern << " over " << subject;
+    }
+    EXPECT_GT(compared, 1000);
+}
 
 TEST(RegexDialect, SingleLineAnchorsStopOnlyAtTheSubjectEnds) {
     Regex regex;
