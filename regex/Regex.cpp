@@ -120,6 +120,15 @@ private:
     JitStack stack_;
 };
 
+// Index of the character after the one at `offset` in valid UTF-8.
+size_t NextCharacter(std::string_view utf8, size_t offset) {
+    ++offset;
+    while (offset < utf8.size() && (static_cast<unsigned char>(utf8[offset]) & 0xC0) == 0x80) {
+        ++offset;
+    }
+    return offset;
+}
+
 bool IsPlainPatternByte(char c) {
     return std::string_view("\\^$.|?*+()[]{}").find(c) == std::string_view::npos;
 }
@@ -160,11 +169,7 @@ std::size_t UnchargedPrefixLength(std::string_view pattern) {
     std::size_t lastStart = 0;
     while (length < pattern.size() && IsPlainPatternByte(pattern[length])) {
         lastStart = length;
-        ++length;
-        while (length < pattern.size() &&
-               (static_cast<unsigned char>(pattern[length]) & 0xC0) == 0x80) {
-            ++length;
-        }
+        length = NextCharacter(pattern, length);
         if (length > kMaxUnchargedPrefixBytes) return lastStart;
     }
     if (length < pattern.size() && IsQuantifierByte(pattern[length])) return lastStart;
@@ -228,15 +233,6 @@ std::shared_ptr<const pcre2_code> Compile(const Text& pattern, bool multiline, b
         cache.push_back({pattern, multiline, caseSensitive, code});
     }
     return code;
-}
-
-// Index of the character after the one at `offset` in valid UTF-8.
-size_t NextCharacter(std::string_view utf8, size_t offset) {
-    ++offset;
-    while (offset < utf8.size() && (static_cast<unsigned char>(utf8[offset]) & 0xC0) == 0x80) {
-        ++offset;
-    }
-    return offset;
 }
 
 // Runs one compiled pattern over one subject within one Create's step budget.
