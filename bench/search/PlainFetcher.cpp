@@ -21,13 +21,12 @@
 
 #include "platform/ProcessorAffinity.h"
 #include "platform/ThreadStack.h"
+#include "search/ListingCrawl.h"
 
 namespace {
 
-constexpr std::string_view kSearchPath =
-    "/search/index.php?_d=company&_a=company_s_search&f=search&terms=";
+// The link as the company link pattern finds it, without the pattern.
 constexpr std::string_view kLinkStart = "sup-name\"><a href=\"";
-constexpr std::string_view kPageCountStart = "页次: 1/";
 
 std::size_t Append(char* data, std::size_t size, std::size_t count, void* sink) {
     static_cast<std::string*>(sink)->append(data, size * count);
@@ -85,17 +84,18 @@ int main(int argc, char** argv) {
         return 1;
     }
     char* keyword = curl_easy_escape(nullptr, argv[2], 0);
-    const std::string search = argv[1] + std::string(kSearchPath) + keyword;
+    const std::string search = argv[1] + std::string(velmora::kSearchPathAndQuery) + keyword;
     curl_free(keyword);
 
     fetcher.Get(search);
     const std::string& first = fetcher.Get(search);
-    const std::size_t count = first.find(kPageCountStart);
+    const std::string_view marker = velmora::kPageCountMarker;
+    const std::size_t count = first.find(marker);
     const int pages =
-        count == std::string::npos ? 0 : std::atoi(first.c_str() + count + kPageCountStart.size());
+        count == std::string::npos ? 0 : std::atoi(first.c_str() + count + marker.size());
     for (int page = 1; page <= pages; ++page) {
         for (const std::string& link :
-             LinksOn(fetcher.Get(search + "&p=" + std::to_string(page)))) {
+             LinksOn(fetcher.Get(search + velmora::kPageParameter + std::to_string(page)))) {
             std::size_t size = 0;
             if (threadPerPage) {
                 std::thread([&] { size = fetcher.Get(link).size(); }).join();
