@@ -123,17 +123,6 @@ int CloseSocket(void* session, curl_socket_t socket) {
     return close(socket);
 }
 
-int StatusOfLine(std::string_view statusLine) {
-    std::size_t space = statusLine.find(' ');
-    if (space == std::string_view::npos) return 0;
-    int status = 0;
-    for (std::size_t i = space + 1; i < statusLine.size() && i < space + 4; ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(statusLine[i]))) return 0;
-        status = status * 10 + (statusLine[i] - '0');
-    }
-    return status;
-}
-
 // The failure a libcurl result stands for. `easy` still holds the ended transfer's details: a
 // time-out before the connection was made (for https, its handshake done) is a connect time-out.
 HttpError ErrorOf(CURLcode result, CURL* easy, bool secure) {
@@ -143,8 +132,11 @@ HttpError ErrorOf(CURLcode result, CURL* easy, bool secure) {
         case CURLE_FAILED_INIT:
             return HttpError::kNotOpen;
         case CURLE_URL_MALFORMAT:
-        case CURLE_UNSUPPORTED_PROTOCOL:
             return HttpError::kInvalidRequest;
+        // Only http and https URLs are ever asked for: libcurl says this of a reply that does
+        // not begin as HTTP (it takes it for HTTP/0.9).
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return HttpError::kBadResponse;
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_RESOLVE_PROXY:
             return HttpError::kHostNotResolved;
@@ -242,6 +234,17 @@ void ConfigureHandle(HttpClient::Session& session, const HandleSetup& setup) {
 
 }  // namespace
 
+int StatusOfLine(std::string_view statusLine) {
+    std::size_t space = statusLine.find(' ');
+    if (space == std::string_view::npos) return 0;
+    int status = 0;
+    for (std::size_t i = space + 1; i < statusLine.size() && i < space + 4; ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(statusLine[i]))) return 0;
+        status = status * 10 + (statusLine[i] - '0');
+    }
+    return status;
+}
+
 HttpClient::Session::Session() {
     if (!InitialiseCurlOnce()) return;
     easy = curl_easy_init();
@@ -305,6 +308,7 @@ bool HttpClient::Transfer::Start(Session& session, const TransferSetup& setup, B
         requestTarget_ = connectUrl_.substr(0, connectUrl_.size() - 1) + requestTarget_;
     }
     curl_easy_setopt(easy, CURLOPT_URL, connectUrl_.c_str());
+    curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, setup.freshConnection ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, requestTarget_.c_str());
     if (verb_ == "POST") {
         requestBody_ = setup.body;
@@ -471,6 +475,16 @@ void HttpClient::Transfer::Finish(CURLcode result) {
     result_ = result;
     error_ = ErrorOf(result, session_->easy, target_.scheme == "https://");
     if (result == CURLE_OK && !finalHeaders_.empty()) headersDone_ = true;
+    long connectionsMade = 0;
+    curl_easy_getinfo(session_->easy, CURLINFO_NUM_CONNECTS, &connectionsMade);
+    reusedConnection_ = connectionsMade == 0;
+}
+
+bool HttpClient::Transfer::MayRetryOnFreshConnection() const {
+    // libcurl itself sends again a request whose kept-alive connection closed without a byte;
+    // a reply that does not begin as HTTP it takes for a failure of the server.
+    return verb_ == "GET" && finished_ && reusedConnection_ && !stopped_ && headerBytes_ == 0 &&
+           (error_ == HttpError::kConnectionLost || error_ == HttpError::kBadResponse);
 }
 
 TransferOutcome HttpClient::Transfer::OutcomeOfResult() const {

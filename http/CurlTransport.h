@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "http/HttpClient.h"
@@ -96,7 +97,12 @@ struct TransferSetup {
     std::optional<Text> proxyPassword;
     // What is left of the request's deadline: earlier hops of a redirect chain used the rest.
     std::chrono::milliseconds timeLeft = kDefaultRequestDeadline;
+    // On a connection of its own, never one kept from an earlier request.
+    bool freshConnection = false;
 };
+
+// The status code of a response's status line; 0 when it has none.
+int StatusOfLine(std::string_view statusLine);
 
 enum class TransferOutcome {
     kComplete,   // the response ended normally
@@ -129,6 +135,11 @@ public:
     HttpError Error() const { return error_; }
     // Time spent driving the transfer, paused time left out.
     std::chrono::milliseconds ActiveTime() const;
+    // A GET that went on a kept-alive connection and got no response from it, the connection
+    // closed or reset before the first byte or answered with bytes that are not HTTP: the
+    // server most likely dropped or garbled an idle connection, and a browser would send the
+    // request once more on a connection of its own.
+    bool MayRetryOnFreshConnection() const;
 
     // libcurl callbacks.
     std::size_t OnHeader(const char* data, std::size_t size);
@@ -158,7 +169,8 @@ private:
     bool headersDone_ = false;
     bool bodyStarted_ = false;
     bool limitReached_ = false;
-    bool stopped_ = false;  // the control stopped it
+    bool stopped_ = false;           // the control stopped it
+    bool reusedConnection_ = false;  // no connection was made for it: a pooled one served it
     bool inHeaderBlock_ = false;
     Text pendingHeaders_;
     Text finalHeaders_;

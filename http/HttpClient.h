@@ -96,6 +96,9 @@ public:
     // Requests. False when no request could be opened or no response arrived; HTTP error
     // statuses are responses like any other. `mergeOption` is there for callers that pass one:
     // it is handed on to the cookie merge and to every redirect hop, and no rule reads it.
+    // A GET that a kept-alive connection left without a response (dropped before the first
+    // byte, or answered with bytes that are not HTTP) is sent once more on a new connection; a
+    // request on a new connection is never repeated.
     bool Get(const Text& url, int mergeOption = 0);
     // With a bodyText, its bytes replace `body` before sending.
     bool Post(const Text& url, const std::optional<Text>& bodyText, Bytes& body,
@@ -120,6 +123,8 @@ public:
     // The same text kept in UTF-8.
     SystemUtf8 ReadBodyUtf8(int maxChunks = 0);
 
+    // The status code of the last response of the exchange; 0 when none arrived.
+    int ResponseStatus() const;
     Text GetResponseHeader(const Text& name);
     // The raw header text of the final response: status line, header lines, empty line, CR LF.
     Text GetResponseHeaders();

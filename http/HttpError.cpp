@@ -25,7 +25,7 @@ const char* HttpErrorText(HttpError error) {
         case HttpError::kConnectionLost:
             return "连接中断";
         case HttpError::kBadResponse:
-            return "响应无法识别";
+            return "网站的回应无法识别";
         case HttpError::kStopped:
             return "已停止";
     }

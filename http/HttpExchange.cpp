@@ -224,6 +224,13 @@ bool HttpClient::SendHop(const Bytes& body, int mergeOption, int redirectsLeft, 
     responseBody.clear();
     readBuffer.clear();
     bool responded = requestHandle->Start(*sessionHandle, setup, readBuffer, transferControl.get());
+    if (!responded && requestHandle->MayRetryOnFreshConnection()) {
+        setup.timeLeft -= requestHandle->ActiveTime();
+        setup.freshConnection = true;
+        requestHandle = std::make_unique<Transfer>(requestHandle->Verb(), requestHandle->Target());
+        readBuffer.clear();
+        responded = requestHandle->Start(*sessionHandle, setup, readBuffer, transferControl.get());
+    }
     responseHeaders = responded ? requestHandle->ResponseHeaders() : Text();
     // A transfer that ended cleanly without a final response brought nothing usable either.
     const HttpError error = requestHandle->Error();
@@ -329,6 +336,11 @@ Text HttpClient::ResolveLocation(std::string_view responseHeaders, std::string_v
     std::size_t lastSlash = base.rfind('/');
     if (lastSlash == Text::npos || lastSlash < schemeLength) return base + "/" + location;
     return base.substr(0, lastSlash + 1) + location;
+}
+
+int HttpClient::ResponseStatus() const {
+    return StatusOfLine(
+        std::string_view(responseHeaders).substr(0, responseHeaders.find(kLineEnd)));
 }
 
 Text HttpClient::GetResponseHeader(const Text& name) {

@@ -248,5 +248,46 @@ TEST_F(BodyTest, KeepAliveConnectionServesEveryRequestUntilABodyIsLeftUnread) {
     EXPECT_EQ(server->ConnectionsAccepted(), 2);
 }
 
+TEST_F(BodyTest, AKeptAliveConnectionLeftWithoutAnAnswerIsAskedOnceMoreOnANewOne) {
+    const ScriptedReply dropped{"", ScriptedReply::Then::kClose};
+    const ScriptedReply garbled{"SSH-2.0 nothing like HTTP\r\n\r\n", ScriptedReply::Then::kClose};
+    const ScriptedReply ok{OkReply("ok")};
+    const struct {
+        const char* name;
+        std::vector<ScriptedReply> replies;  // to the requests in their order
+        bool answered;
+        int requests;
+        int connections;
+    } cases[] = {
+        {"dropped after the request", {ok, dropped, ok}, true, 3, 2},
+        {"garbled", {ok, garbled, ok}, true, 3, 2},
+        {"garbled again on the new connection", {ok, garbled, garbled}, false, 3, 2},
+        {"garbled on a new connection", {garbled, ok}, false, 1, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.reset();
+        client.Reopen();
+        Serve([&c](const std::string&, int index) {
+            return c.replies[std::min(static_cast<std::size_t>(index), c.replies.size() - 1)];
+        });
+        if (c.replies.size() == 3) {
+            ASSERT_TRUE(client.Get(Url("/first")));
+            EXPECT_EQ(client.ReadBodyTextUtf8(), "ok");
+        }
+        EXPECT_EQ(client.Get(Url("/page")), c.answered);
+        EXPECT_EQ(client.ReadBodyTextUtf8(), c.answered ? "ok" : "");
+        EXPECT_EQ(client.LastError(), c.answered ? HttpError::kNone : HttpError::kBadResponse);
+        EXPECT_EQ(server->ConnectionsAccepted(), c.connections);
+        const std::vector<std::string> requests = server->Requests();
+        ASSERT_EQ(requests.size(), static_cast<std::size_t>(c.requests));
+        if (c.requests == 3) {
+            EXPECT_EQ(requests[2], requests[1]) << "the same request again";
+        }
+    }
+    EXPECT_STREQ(HttpErrorText(HttpError::kBadResponse), "网站的回应无法识别");
+    EXPECT_FALSE(IsConnectFailure(HttpError::kBadResponse));
+}
+
 }  // namespace
 }  // namespace velmora::testing
