@@ -17,6 +17,7 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <thread>
 #include <tuple>
@@ -221,8 +222,12 @@ std::string_view ReasonOf(int status) {
             return "Method Not Allowed";
         case 413:
             return "Content Too Large";
+        case 429:
+            return "Too Many Requests";
         case 431:
             return "Request Header Fields Too Large";
+        case 500:
+            return "Internal Server Error";
         case 501:
             return "Not Implemented";
         default:
@@ -268,7 +273,8 @@ struct SampleSite::Impl {
     bool PauseUnlessStopped(Clock::time_point until);
     bool HoldUnlessStopped();
     RecordedRequest Record(RecordedRequest request, const Route& route, bool answerable);
-    std::optional<FaultKind> FaultFor(int requestNumber, const Route& route) const;
+    // Under `mutex`: a rule that fires once per number remembers the numbers it has fired for.
+    std::optional<FaultKind> FaultFor(int requestNumber, const Route& route);
     Response Answer(const RecordedRequest& request, const Route& route) const;
     // The page a route names for a request with this fault, rendered once and then taken from
     // the cache.
@@ -296,6 +302,8 @@ struct SampleSite::Impl {
     bool stopping = false;
     bool released = false;
     std::size_t lateBytesSent = 0;
+    // (rule index, number) of the once-only faults that have fired.
+    std::set<std::pair<std::size_t, int>> firedOnce;
     std::list<Connection> connections;
 
     // Search pages by keyword and page, company pages by seed and number; markup last.
@@ -499,26 +507,35 @@ RecordedRequest SampleSite::Impl::Record(RecordedRequest request, const Route& r
     return request;
 }
 
-std::optional<FaultKind> SampleSite::Impl::FaultFor(int requestNumber, const Route& route) const {
-    for (const FaultRule& rule : options.faults) {
-        bool covered = false;
+std::optional<FaultKind> SampleSite::Impl::FaultFor(int requestNumber, const Route& route) {
+    for (std::size_t index = 0; index < options.faults.size(); ++index) {
+        const FaultRule& rule = options.faults[index];
+        int number = 0;
         switch (rule.scope) {
             case FaultScope::Request:
-                covered = rule.Covers(requestNumber);
+                number = requestNumber;
                 break;
             case FaultScope::Company:
-                covered = route.kind == Route::Kind::Company && rule.Covers(route.number);
+                if (route.kind != Route::Kind::Company) continue;
+                number = route.number;
                 break;
             case FaultScope::ResultPage:
-                covered = route.kind == Route::Kind::Search && rule.Covers(route.page);
+                if (route.kind != Route::Kind::Search) continue;
+                number = route.page;
                 break;
         }
-        if (covered) return rule.kind;
+        if (!rule.Covers(number)) continue;
+        if (rule.once && !firedOnce.emplace(index, number).second) continue;
+        return rule.kind;
     }
     return std::nullopt;
 }
 
 Response SampleSite::Impl::Answer(const RecordedRequest& request, const Route& route) const {
+    if (request.fault == FaultKind::ServerError || request.fault == FaultKind::TooManyRequests) {
+        const int status = request.fault == FaultKind::ServerError ? 500 : 429;
+        return {status, ReasonOf(status), RenderServerErrorPage(status, ReasonOf(status))};
+    }
     if (request.method != "GET" && request.method != "HEAD") {
         return {405, ReasonOf(405), RenderNotFoundPage()};
     }
@@ -659,9 +676,7 @@ bool SampleSite::Impl::Serve(Connection& connection) {
         }
         if (!Discard(fd, buffer, parsed.bodyBytes)) return true;
         // The answer is made during the latency, as a remote server's work is part of its.
-        Response response = request.fault == FaultKind::ServerError
-                                ? Response{500, "Internal Server Error", RenderServerErrorPage()}
-                                : Answer(request, route);
+        Response response = Answer(request, route);
         if (options.latencyMs > 0 && !PauseUnlessStopped(due)) return true;
         if (request.fault == FaultKind::Hold && !HoldUnlessStopped()) return true;
         if (request.fault == FaultKind::Reset) {

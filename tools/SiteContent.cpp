@@ -596,11 +596,14 @@ std::string RenderNotFoundPage() {
     return std::move(page.Text());
 }
 
-std::string RenderServerErrorPage() {
+std::string RenderServerErrorPage(int status, std::string_view reason) {
+    const std::string code = std::to_string(status);
     Page page;
     page << "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />"
-            "<title>500 服务器错误</title></head>"
-         << "<body><h1>500 Internal Server Error</h1><p>服务器繁忙，请稍后再试。</p></body></html>";
+            "<title>" +
+                code + " 服务器错误</title></head>"
+         << "<body><h1>" + code + " " + std::string(reason) +
+                "</h1><p>服务器繁忙，请稍后再试。</p></body></html>";
     return std::move(page.Text());
 }
 

@@ -91,7 +91,8 @@ EmailMarkup EmailMarkupOf(std::uint64_t seed, int number);
 std::string RenderResultPage(const ResultPageParams& params);
 std::string RenderCompanyPage(const CompanyPageParams& params);
 std::string RenderNotFoundPage();
-std::string RenderServerErrorPage();
+// The page of a server-side error, "500 Internal Server Error" or "429 Too Many Requests".
+std::string RenderServerErrorPage(int status, std::string_view reason);
 
 // Path of company `number` of the keyword whose seed is given.
 std::string CompanyTarget(std::uint64_t seed, int number);

@@ -11,10 +11,11 @@ namespace {
 // Bounds a rule's list so that a command line cannot make the site hold an endless one.
 constexpr std::size_t kMaxRuleNumbers = 10000;
 
-constexpr std::array<std::pair<std::string_view, FaultKind>, 14> kKindNames{{
+constexpr std::array<std::pair<std::string_view, FaultKind>, 15> kKindNames{{
     {"slow", FaultKind::Slow},
     {"reset", FaultKind::Reset},
     {"500", FaultKind::ServerError},
+    {"429", FaultKind::TooManyRequests},
     {"nomatch", FaultKind::NoMatch},
     {"nocount", FaultKind::NoPageCount},
     {"short", FaultKind::ShortPage},
@@ -77,7 +78,12 @@ bool FaultRule::Covers(int number) const {
 }
 
 std::optional<FaultRule> ParseFaultRule(std::string_view text) {
+    constexpr std::string_view kOnce = ":once";
     FaultRule rule;
+    if (text.ends_with(kOnce)) {
+        rule.once = true;
+        text.remove_suffix(kOnce.size());
+    }
     std::size_t colon = text.find(':');
     std::optional<FaultKind> kind = Lookup(kKindNames, text.substr(0, colon));
     if (!kind) return std::nullopt;

@@ -11,17 +11,18 @@
 namespace velmora::site {
 
 enum class FaultKind {
-    Slow,          // the body trickles out in pieces over SiteOptions::slowMs
-    Reset,         // the connection is reset instead of answered
-    ServerError,   // "500 Internal Server Error" with a short error page
-    NoMatch,       // a page in changed markup: no markers, links or contact block to find
-    NoPageCount,   // a result page with the total but without the page-count marker
-    ShortPage,     // a result page whose markers lie before the byte the crawl searches from
-    TwoBlocks,     // a company page with a second company's contact block after its own
-    Hold,          // no answer until SampleSite::ReleaseHeld() or the site stops
-    Trickle,       // header lines, then body bytes, one each SiteOptions::trickleMs
-    EndlessCount,  // a result page whose pager claims kEndlessPageCount pages
-    ManyLinks,     // a result page of SiteOptions::manyLinks links, one line each
+    Slow,             // the body trickles out in pieces over SiteOptions::slowMs
+    Reset,            // the connection is reset instead of answered
+    ServerError,      // "500 Internal Server Error" with a short error page
+    TooManyRequests,  // "429 Too Many Requests" with a short error page
+    NoMatch,          // a page in changed markup: no markers, links or contact block to find
+    NoPageCount,      // a result page with the total but without the page-count marker
+    ShortPage,        // a result page whose markers lie before the byte the crawl searches from
+    TwoBlocks,        // a company page with a second company's contact block after its own
+    Hold,             // no answer until SampleSite::ReleaseHeld() or the site stops
+    Trickle,          // header lines, then body bytes, one each SiteOptions::trickleMs
+    EndlessCount,     // a result page whose pager claims kEndlessPageCount pages
+    ManyLinks,        // a result page of SiteOptions::manyLinks links, one line each
     Huge,          // a company page of SiteOptions::hugePageBytes, its contact block near the top
     ControlBytes,  // terminal control characters in the total and in every company cell
     LateBytes,     // a keep-alive answer followed SiteOptions::lateMs later by a stray response
@@ -40,14 +41,16 @@ struct FaultRule {
     std::vector<int> numbers;  // exact numbers that get the fault
     int every = 0;             // > 0: numbers every, 2 * every, ... get it too
     bool all = false;          // every request of the scope gets it
+    bool once = false;         // only the first request for each number gets it
 
     [[nodiscard]] bool Covers(int number) const;
 };
 
-// Parses "KIND[:SCOPE[=WHICH]]": KIND is slow, reset, 500, nomatch, nocount, short, twoblocks,
-// hold, trickle, endless, manylinks, huge, control or late; SCOPE is request, company or page;
-// WHICH is a comma-separated list of numbers or "every-N". Without WHICH the whole scope gets the
-// fault, without a scope every request. Returns nothing for anything else.
+// Parses "KIND[:SCOPE[=WHICH]][:once]": KIND is slow, reset, 500, 429, nomatch, nocount, short,
+// twoblocks, hold, trickle, endless, manylinks, huge, control or late; SCOPE is request, company
+// or page; WHICH is a comma-separated list of numbers or "every-N". Without WHICH the whole scope
+// gets the fault, without a scope every request; with "once" only the first request for each
+// number does. Returns nothing for anything else.
 [[nodiscard]] std::optional<FaultRule> ParseFaultRule(std::string_view text);
 
 std::string_view FaultKindName(FaultKind kind);

@@ -195,7 +195,8 @@ TEST_F(CrawlTest, UnreadableCompanyPagesGoToTheClipboardAndLeaveEmptyRows) {
     std::vector<std::string> clipboard = window_.Texts(Kind::Clipboard);
     std::sort(clipboard.begin(), clipboard.end());
     std::vector<std::string> expected{site::RenderCompanyPage(changed),
-                                      site::RenderServerErrorPage(), ""};
+                                      site::RenderServerErrorPage(500, "Internal Server Error"),
+                                      ""};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(clipboard, expected);
 

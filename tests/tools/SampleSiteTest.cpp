@@ -349,20 +349,37 @@ TEST(SampleSiteFaults, RepeatedPagesStayTheSameAndFaultsStillChangeThem) {
     EXPECT_EQ(bodies[4].find("sup-name\"><a href=\""), std::string::npos);
 }
 
-TEST(SampleSiteFaults, EveryNthRequestIsStruck) {
-    SiteOptions options = SmallSite();
-    options.faults = {*ParseFaultRule("500:request=every-3")};
-    SampleSite site(options);
-    ASSERT_TRUE(site.Start());
-    LoopbackClient client(site.Port());
-    std::vector<int> statuses;
-    for (int i = 0; i < 7; ++i) {
-        ASSERT_TRUE(client.Send(GetRequest(SearchTarget("a"))));
-        std::optional<Reply> reply = client.Receive();
-        ASSERT_TRUE(reply);
-        statuses.push_back(reply->status);
+TEST(SampleSiteFaults, StatusFaultsStrikeEveryNthOrOnlyTheFirstRequestOfANumber) {
+    const std::string page1 = SearchTarget("a", 1);
+    const std::string page2 = SearchTarget("a", 2);
+    const std::string company = CompanyPath("a", 3);
+    const struct {
+        const char* rule;
+        std::vector<std::string> targets;
+        std::vector<int> statuses;
+    } cases[] = {
+        {"500:request=every-3",
+         std::vector<std::string>(7, page1),
+         {200, 200, 500, 200, 200, 500, 200}},
+        {"429:page=1,2:once", {page1, page1, page2, page2, page1}, {429, 200, 429, 200, 200}},
+        {"500:company=3:once", {company, page1, company}, {500, 200, 200}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        SiteOptions options = SmallSite();
+        options.faults = {*ParseFaultRule(c.rule)};
+        SampleSite site(options);
+        ASSERT_TRUE(site.Start());
+        LoopbackClient client(site.Port());
+        std::vector<int> statuses;
+        for (const std::string& target : c.targets) {
+            ASSERT_TRUE(client.Send(GetRequest(target)));
+            std::optional<Reply> reply = client.Receive();
+            ASSERT_TRUE(reply);
+            statuses.push_back(reply->status);
+        }
+        EXPECT_EQ(statuses, c.statuses);
     }
-    EXPECT_EQ(statuses, (std::vector<int>{200, 200, 500, 200, 200, 500, 200}));
 }
 
 TEST(SampleSiteFaults, SlowAnswersAndLatencyDelayButDoNotChangeThePage) {
@@ -522,7 +539,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"manylinks:page=1", FaultKind::ManyLinks, FaultScope::ResultPage, {1}, {2}},
         ParseCase{"huge:company", FaultKind::Huge, FaultScope::Company, {1, 9}, {}},
         ParseCase{"control", FaultKind::ControlBytes, FaultScope::Request, {1}, {}},
-        ParseCase{"late:request=every-2", FaultKind::LateBytes, FaultScope::Request, {2}, {1}}),
+        ParseCase{"late:request=every-2", FaultKind::LateBytes, FaultScope::Request, {2}, {1}},
+        ParseCase{"429:page=1:once", FaultKind::TooManyRequests, FaultScope::ResultPage, {1}, {2}}),
     [](const ::testing::TestParamInfo<ParseCase>& param) {
         return "Rule" + std::to_string(param.index);
     });
@@ -531,7 +549,7 @@ TEST(FaultRuleParse, RejectsWhatItCannotRead) {
     for (const char* text :
          {"slow:", "reset:company=", "reset:company=1,,2", "reset:company=-1", "reset:company=1,",
           "reset:request=every-0", "reset:request=every-x", "crash", "500:site=1", "", "Reset",
-          "500:company=1x", "500:company=99999999999"}) {
+          "500:company=1x", "500:company=99999999999", "500:once:page=1", ":once"}) {
         EXPECT_FALSE(ParseFaultRule(text)) << text;
     }
 }
