@@ -29,6 +29,7 @@ constexpr int kExitUsage = 1;
 constexpr int kExitNotExported = 2;
 constexpr int kExitSiteUnreachable = 3;
 constexpr int kExitJournal = 4;
+constexpr int kExitIncomplete = 5;
 // 128 + SIGINT, as shells report a command ended by Ctrl-C.
 constexpr int kExitInterrupted = 130;
 // Sent by the main thread to end the signal watcher.
@@ -116,7 +117,9 @@ int RunSearch(const velmora::cli::Options& options) {
     std::cout.flush();
     if (interrupted) return kExitInterrupted;
     if (session.siteUnreachable) return kExitSiteUnreachable;
-    return options.exportFile ? Export(window, *options.exportFile) : kExitDone;
+    const int exported = options.exportFile ? Export(window, *options.exportFile) : kExitDone;
+    if (exported != kExitDone) return exported;
+    return session.lastEnd == SearchState::kIncomplete ? kExitIncomplete : kExitDone;
 }
 
 }  // namespace

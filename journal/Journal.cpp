@@ -65,10 +65,62 @@ CREATE TABLE result_row (
     address BLOB NOT NULL
 );
 )sql",
+    // Version 2: what a search walked and what it failed to fetch, so that a resumed search asks
+    // only for what is missing; each row's place in the listing; the state `incomplete`, which
+    // the state's CHECK must learn, so the table is made anew (keeping the id sequence: ids are
+    // never given twice, a forgotten search's included).
+    R"sql(
+CREATE TABLE search_v2 (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    keyword BLOB NOT NULL,
+    site BLOB NOT NULL,
+    origin TEXT NOT NULL CHECK (origin IN ('window', 'cli')),
+    pid INTEGER NOT NULL,
+    started_ms INTEGER NOT NULL,
+    ended_ms INTEGER,
+    state TEXT NOT NULL
+        CHECK (state IN ('running', 'finished', 'no-hits', 'stopped', 'incomplete')),
+    closed_after_restore INTEGER NOT NULL DEFAULT 0,
+    page_count INTEGER,
+    total BLOB
+);
+INSERT INTO search_v2 (id, keyword, site, origin, pid, started_ms, ended_ms, state,
+                       closed_after_restore)
+    SELECT id, keyword, site, origin, pid, started_ms, ended_ms, state, closed_after_restore
+    FROM search;
+DELETE FROM sqlite_sequence WHERE name = 'search_v2';
+INSERT INTO sqlite_sequence (name, seq) SELECT 'search_v2', seq FROM sqlite_sequence
+    WHERE name = 'search';
+DROP TABLE search;
+ALTER TABLE search_v2 RENAME TO search;
+ALTER TABLE result_row ADD COLUMN listing_page INTEGER;
+ALTER TABLE result_row ADD COLUMN listing_position INTEGER;
+CREATE TABLE walked_page (
+    search_id INTEGER NOT NULL,
+    page INTEGER NOT NULL,
+    PRIMARY KEY (search_id, page)
+) WITHOUT ROWID;
+CREATE TABLE listed_link (
+    search_id INTEGER NOT NULL,
+    page INTEGER NOT NULL,
+    position INTEGER NOT NULL,
+    link BLOB NOT NULL,
+    PRIMARY KEY (search_id, page, position)
+) WITHOUT ROWID;
+CREATE TABLE failed_page (
+    search_id INTEGER NOT NULL,
+    page INTEGER NOT NULL,
+    position INTEGER NOT NULL,
+    url BLOB NOT NULL,
+    reason TEXT NOT NULL,
+    PRIMARY KEY (search_id, page, position)
+) WITHOUT ROWID;
+)sql",
 };
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
 
-constexpr const char* kStateNames[] = {"running", "finished", "no-hits", "stopped", "interrupted"};
+constexpr const char* kStateNames[] = {"running", "finished",    "no-hits",
+                                       "stopped", "interrupted", "incomplete"};
 
 constexpr const char* kSearchColumns =
     "SELECT id, keyword, site, origin, pid, started_ms, ended_ms, state,"
@@ -189,6 +241,17 @@ void BindBytes(sqlite3_stmt* stmt, int index, const Text& bytes) {
     sqlite3_bind_blob64(stmt, index, bytes.data(), bytes.size(), SQLITE_STATIC);
 }
 
+// A place as two columns; NULL for one not known.
+void BindPlace(sqlite3_stmt* stmt, int pageIndex, ListingPlace place) {
+    if (place == ListingPlace{}) {
+        sqlite3_bind_null(stmt, pageIndex);
+        sqlite3_bind_null(stmt, pageIndex + 1);
+        return;
+    }
+    sqlite3_bind_int(stmt, pageIndex, place.page);
+    sqlite3_bind_int(stmt, pageIndex + 1, place.position);
+}
+
 }  // namespace
 
 const char* SearchStateName(SearchState state) {
@@ -219,12 +282,6 @@ const char* JournalFaultText(JournalFault fault) {
             return "the journal cannot be read or written";
     }
     return "unknown fault";
-}
-
-std::map<Text, int> CountLinks(const std::vector<StoredRow>& rows) {
-    std::map<Text, int> counts;
-    for (const StoredRow& row : rows) ++counts[row.link];
-    return counts;
 }
 
 Journal::Journal(const std::string& path, int busyTimeoutMs) {
@@ -329,7 +386,8 @@ JournalFault Journal::BringSchemaUpToDate(int busyTimeoutMs) {
     const int prepared = sqlite3_prepare_v3(
         db_,
         "INSERT INTO result_row (key, link, company_name, contact, telephone, mobile, fax,"
-        " email, address) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)",
+        " email, address, listing_page, listing_position)"
+        " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)",
         -1, SQLITE_PREPARE_PERSISTENT, &insertRow_, nullptr);
     if (prepared != SQLITE_OK) Fail(prepared);
     return fault_;
@@ -374,6 +432,24 @@ bool Journal::SwitchToWal(int busyTimeoutMs) {
 bool Journal::Exec(const char* sql) {
     const int code = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
     return code == SQLITE_OK || Fail(code);
+}
+
+bool Journal::Done(int step) {
+    return step == SQLITE_DONE || Fail(step);
+}
+
+template <typename Steps>
+bool Journal::InTransaction(Steps steps) {
+    // A failed step has closed the connection, which rolls the transaction back.
+    return Exec("BEGIN IMMEDIATE") && steps() && Exec("COMMIT");
+}
+
+bool Journal::ClearFailure(SearchId id, Held& held, ListingPlace place) {
+    if (held.failedPlaces.erase(place) == 0) return true;
+    Statement remove(
+        db_, "DELETE FROM failed_page WHERE search_id = ?1 AND page = ?2 AND position = ?3");
+    remove.Bind(1, id).Bind(2, place.page).Bind(3, place.position);
+    return Done(remove.Step());
 }
 
 SearchState Journal::EffectiveState(SearchId id, SearchState stored) const {
@@ -425,7 +501,8 @@ ResumeOutcome Journal::ResumeSearch(SearchId id) {
             return ResumeOutcome::kFault;
         }
         const std::optional<SearchState> state = StoredState(select.String(0));
-        return state == SearchState::kRunning || state == SearchState::kStopped
+        return state == SearchState::kRunning || state == SearchState::kStopped ||
+                       state == SearchState::kIncomplete
                    ? ResumeOutcome::kResumed
                    : ResumeOutcome::kNotResumable;
     };
@@ -438,7 +515,7 @@ ResumeOutcome Journal::ResumeSearch(SearchId id) {
     // forgotten between the look above and the lock.
     Statement update(db_,
                      "UPDATE search SET state = 'running', pid = ?1, ended_ms = NULL"
-                     " WHERE id = ?2 AND state IN ('running', 'stopped')");
+                     " WHERE id = ?2 AND state IN ('running', 'stopped', 'incomplete')");
     update.Bind(1, getpid()).Bind(2, id);
     if (const int step = update.Step(); step != SQLITE_DONE) {
         locks_->Release(id);
@@ -458,22 +535,94 @@ ResumeOutcome Journal::ResumeSearch(SearchId id) {
         Fail(step);
         return ResumeOutcome::kFault;
     }
-    held_[id] = Held{last.Int(0) + 1};
+    Held held{last.Int(0) + 1, {}};
+    Statement failed(db_, "SELECT page, position FROM failed_page WHERE search_id = ?1");
+    failed.Bind(1, id);
+    int step = SQLITE_ROW;
+    while ((step = failed.Step()) == SQLITE_ROW) {
+        held.failedPlaces.insert(
+            {static_cast<int>(failed.Int(0)), static_cast<int>(failed.Int(1))});
+    }
+    if (step != SQLITE_DONE) {
+        locks_->Release(id);
+        Fail(step);
+        return ResumeOutcome::kFault;
+    }
+    held_[id] = std::move(held);
     return ResumeOutcome::kResumed;
 }
 
-bool Journal::AddRow(SearchId id, const Text& link, const ResultRow& row) {
+bool Journal::AddRow(SearchId id, const Text& link, const ResultRow& row, ListingPlace place) {
     std::lock_guard lock(mutex_);
     const auto held = held_.find(id);
     if (!db_ || held == held_.end() || held->second.nextOrdinal >= kKeysPerSearch) return false;
-    sqlite3_bind_int64(insertRow_, 1, id * kKeysPerSearch + held->second.nextOrdinal);
-    BindBytes(insertRow_, 2, link);
-    int parameter = 3;
-    for (const Text* cell : row.Columns()) BindBytes(insertRow_, parameter++, *cell);
-    const int step = sqlite3_step(insertRow_);
-    if (step != SQLITE_DONE) return Fail(step);
-    sqlite3_reset(insertRow_);
-    ++held->second.nextOrdinal;
+    const auto insert = [&] {
+        sqlite3_bind_int64(insertRow_, 1, id * kKeysPerSearch + held->second.nextOrdinal);
+        BindBytes(insertRow_, 2, link);
+        int parameter = 3;
+        for (const Text* cell : row.Columns()) BindBytes(insertRow_, parameter++, *cell);
+        BindPlace(insertRow_, parameter, place);
+        const int step = sqlite3_step(insertRow_);
+        sqlite3_reset(insertRow_);
+        return Done(step);
+    };
+    // Most rows clear nothing and go in one statement, without a transaction of their own.
+    const bool clears = held->second.failedPlaces.count(place) != 0;
+    const bool stored =
+        clears ? InTransaction([&] { return insert() && ClearFailure(id, held->second, place); })
+               : insert();
+    if (stored) ++held->second.nextOrdinal;
+    return stored;
+}
+
+bool Journal::RecordProbe(SearchId id, int pageCount, const Text& total) {
+    std::lock_guard lock(mutex_);
+    if (!db_ || held_.count(id) == 0) return false;
+    Statement update(db_, "UPDATE search SET page_count = ?1, total = ?2 WHERE id = ?3");
+    update.Bind(1, pageCount);
+    BindBytes(update.get(), 2, total);
+    update.Bind(3, id);
+    return Done(update.Step());
+}
+
+bool Journal::RecordWalkedPage(SearchId id, int page, const std::vector<Text>& links) {
+    std::lock_guard lock(mutex_);
+    const auto held = held_.find(id);
+    if (!db_ || held == held_.end()) return false;
+    return InTransaction([&] {
+        Statement walked(db_,
+                         "INSERT OR REPLACE INTO walked_page (search_id, page) VALUES (?1, ?2)");
+        walked.Bind(1, id).Bind(2, page);
+        if (!Done(walked.Step())) return false;
+        Statement unlisted(db_, "DELETE FROM listed_link WHERE search_id = ?1 AND page = ?2");
+        unlisted.Bind(1, id).Bind(2, page);
+        if (!Done(unlisted.Step())) return false;
+        Statement listed(db_,
+                         "INSERT OR REPLACE INTO listed_link (search_id, page, position, link)"
+                         " VALUES (?1, ?2, ?3, ?4)");
+        int position = 0;
+        for (const Text& link : links) {
+            listed.Bind(1, id).Bind(2, page).Bind(3, ++position);
+            BindBytes(listed.get(), 4, link);
+            if (!Done(listed.Step())) return false;
+            sqlite3_reset(listed.get());
+        }
+        return ClearFailure(id, held->second, {page, 0});
+    });
+}
+
+bool Journal::RecordFailedPage(SearchId id, const FailedPage& failed) {
+    std::lock_guard lock(mutex_);
+    const auto held = held_.find(id);
+    if (!db_ || held == held_.end()) return false;
+    Statement insert(db_,
+                     "INSERT OR REPLACE INTO failed_page (search_id, page, position, url, reason)"
+                     " VALUES (?1, ?2, ?3, ?4, ?5)");
+    insert.Bind(1, id).Bind(2, failed.place.page).Bind(3, failed.place.position);
+    BindBytes(insert.get(), 4, failed.url);
+    insert.Bind(5, failed.reason.c_str());
+    if (!Done(insert.Step())) return false;
+    held->second.failedPlaces.insert(failed.place);
     return true;
 }
 
@@ -484,7 +633,7 @@ bool Journal::EndSearch(SearchId id, SearchState state) {
     held_.erase(held);
     bool recorded = false;
     if (db_ && (state == SearchState::kFinished || state == SearchState::kNoHits ||
-                state == SearchState::kStopped)) {
+                state == SearchState::kStopped || state == SearchState::kIncomplete)) {
         Statement update(db_, "UPDATE search SET state = ?1, ended_ms = ?2 WHERE id = ?3");
         update.Bind(1, SearchStateName(state)).Bind(2, NowMs()).Bind(3, id);
         const int step = update.Step();
@@ -539,21 +688,78 @@ std::vector<StoredRow> Journal::Rows(SearchId id) {
     std::vector<StoredRow> rows;
     if (!db_) return rows;
     Statement select(db_,
-                     "SELECT link, company_name, contact, telephone, mobile, fax, email, address"
-                     " FROM result_row WHERE key > ?1 AND key < ?2 ORDER BY key");
+                     "SELECT link, company_name, contact, telephone, mobile, fax, email, address,"
+                     " coalesce(listing_page, 0), coalesce(listing_position, 0)"
+                     " FROM result_row WHERE key > ?1 AND key < ?2"
+                     " ORDER BY listing_page, listing_position, key");
     select.Bind(1, id * kKeysPerSearch).Bind(2, (id + 1) * kKeysPerSearch);
     int step = SQLITE_ROW;
     while ((step = select.Step()) == SQLITE_ROW) {
         // The row's fields are declared in column order, as the columns are selected.
         rows.push_back({select.Bytes(0),
                         {select.Bytes(1), select.Bytes(2), select.Bytes(3), select.Bytes(4),
-                         select.Bytes(5), select.Bytes(6), select.Bytes(7)}});
+                         select.Bytes(5), select.Bytes(6), select.Bytes(7)},
+                        {static_cast<int>(select.Int(8)), static_cast<int>(select.Int(9))}});
     }
     if (step != SQLITE_DONE) {
         Fail(step);
         rows.clear();
     }
     return rows;
+}
+
+StoredListing Journal::Listing(SearchId id) {
+    std::lock_guard lock(mutex_);
+    StoredListing listing;
+    if (!db_) return listing;
+    const auto fail = [&](int step) {
+        Fail(step);
+        return StoredListing{};
+    };
+    Statement probe(db_, "SELECT page_count, total FROM search WHERE id = ?1");
+    probe.Bind(1, id);
+    int step = probe.Step();
+    if (step == SQLITE_ROW && !probe.IsNull(0)) {
+        listing.pageCount = static_cast<int>(probe.Int(0));
+        listing.total = probe.Bytes(1);
+    } else if (step != SQLITE_ROW && step != SQLITE_DONE) {
+        return fail(step);
+    }
+    Statement walked(db_, "SELECT page FROM walked_page WHERE search_id = ?1");
+    walked.Bind(1, id);
+    while ((step = walked.Step()) == SQLITE_ROW)
+        listing.walkedPages[static_cast<int>(walked.Int(0))];
+    if (step != SQLITE_DONE) return fail(step);
+    Statement links(db_,
+                    "SELECT page, link FROM listed_link WHERE search_id = ?1"
+                    " ORDER BY page, position");
+    links.Bind(1, id);
+    while ((step = links.Step()) == SQLITE_ROW) {
+        listing.walkedPages[static_cast<int>(links.Int(0))].push_back(links.Bytes(1));
+    }
+    if (step != SQLITE_DONE) return fail(step);
+    Statement failed(db_,
+                     "SELECT page, position, url, reason FROM failed_page WHERE search_id = ?1"
+                     " ORDER BY page, position");
+    failed.Bind(1, id);
+    while ((step = failed.Step()) == SQLITE_ROW) {
+        listing.failedPages.push_back(
+            {{static_cast<int>(failed.Int(0)), static_cast<int>(failed.Int(1))},
+             failed.Bytes(2),
+             std::string(failed.String(3))});
+    }
+    if (step != SQLITE_DONE) return fail(step);
+    return listing;
+}
+
+std::optional<StoredSearch> Journal::LatestResumableSearch() {
+    std::lock_guard lock(mutex_);
+    const std::vector<StoredSearch> candidates =
+        SelectSearches("WHERE state IN ('running', 'stopped', 'incomplete')", nullptr);
+    for (auto search = candidates.rbegin(); search != candidates.rend(); ++search) {
+        if (search->state != SearchState::kRunning) return *search;
+    }
+    return std::nullopt;
 }
 
 ForgetResult Journal::ForgetWhere(const SearchId* id) {
@@ -582,10 +788,16 @@ ForgetResult Journal::ForgetWhere(const SearchId* id) {
     }
     Statement deleteRows(db_, "DELETE FROM result_row WHERE key > ?1 AND key < ?2");
     Statement deleteSearch(db_, "DELETE FROM search WHERE id = ?1");
+    Statement deleteWalked(db_, "DELETE FROM walked_page WHERE search_id = ?1");
+    Statement deleteListed(db_, "DELETE FROM listed_link WHERE search_id = ?1");
+    Statement deleteFailed(db_, "DELETE FROM failed_page WHERE search_id = ?1");
     for (const SearchId found : forget) {
         deleteRows.Bind(1, found * kKeysPerSearch).Bind(2, (found + 1) * kKeysPerSearch);
-        deleteSearch.Bind(1, found);
-        for (Statement* statement : {&deleteRows, &deleteSearch}) {
+        for (Statement* statement : {&deleteSearch, &deleteWalked, &deleteListed, &deleteFailed}) {
+            statement->Bind(1, found);
+        }
+        for (Statement* statement :
+             {&deleteRows, &deleteSearch, &deleteWalked, &deleteListed, &deleteFailed}) {
             if (const int step = statement->Step(); step != SQLITE_DONE) {
                 Fail(step);
                 return {};

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,9 @@ class RunningSearchLocks;
 
 using SearchId = std::int64_t;
 
-enum class SearchState { kRunning, kFinished, kNoHits, kStopped, kInterrupted };
-// "running", "finished", "no-hits", "stopped", "interrupted".
+// kIncomplete: the search ended with pages it could not fetch, which a resume fetches.
+enum class SearchState { kRunning, kFinished, kNoHits, kStopped, kInterrupted, kIncomplete };
+// "running", "finished", "no-hits", "stopped", "interrupted", "incomplete".
 const char* SearchStateName(SearchState state);
 
 // Which program started a search.
@@ -67,13 +69,40 @@ struct StoredSearch {
     std::int64_t rowCount = 0;
 };
 
+// Where a company link stood in a search's listing: its result page and its 1-based place on
+// that page. {0, 0} when not known (rows kept before places were).
+struct ListingPlace {
+    int page = 0;
+    int position = 0;
+
+    bool operator==(const ListingPlace&) const = default;
+    auto operator<=>(const ListingPlace&) const = default;
+};
+
 struct StoredRow {
     Text link;  // the company link the row came from
     ResultRow row;
+    ListingPlace place;
 };
 
-// How often each link occurs among the rows: what a resumed search need not fetch again.
-std::map<Text, int> CountLinks(const std::vector<StoredRow>& rows);
+// A page of a search that could not be fetched: a result page (position 0; page 0 stands for
+// the search's first two requests) or a company page (at the place that listed it).
+struct FailedPage {
+    ListingPlace place;
+    Text url;            // the result page's URL, or the company link as listed
+    std::string reason;  // why, in a few words for the user (UTF-8)
+
+    bool operator==(const FailedPage&) const = default;
+    [[nodiscard]] bool IsResultPage() const { return place.position == 0; }
+};
+
+// What a search knows of its listing: what a resumed search need not ask the site for again.
+struct StoredListing {
+    std::optional<int> pageCount;  // with the total, once the first two requests were answered
+    Text total;
+    std::map<int, std::vector<Text>> walkedPages;  // result page -> the links it listed, in order
+    std::vector<FailedPage> failedPages;           // in listing order
+};
 
 enum class ResumeOutcome {
     kResumed,  // the search is `running` again, held by this journal
@@ -110,22 +139,34 @@ public:
     // A new search, `running` and held by this journal until EndSearch.
     [[nodiscard]] std::optional<SearchId> BeginSearch(const Text& keyword, const Text& site,
                                                       SearchOrigin origin);
-    // Takes over a stopped or interrupted search: `running` again, held by this journal, new
-    // rows numbered after the stored ones. The process is recorded; the origin stays.
+    // Takes over an incomplete, stopped or interrupted search: `running` again, held by this
+    // journal, new rows numbered after the stored ones. The process is recorded; the origin stays.
     [[nodiscard]] ResumeOutcome ResumeSearch(SearchId id);
-    // Stores a completed row of a search this journal holds, after its rows so far. When it
-    // returns true the row is in the file: it outlives the process, though not a power cut
-    // before the next checkpoint (synchronous=NORMAL).
-    [[nodiscard]] bool AddRow(SearchId id, const Text& link, const ResultRow& row);
-    // Records the end (kFinished, kNoHits or kStopped) and lets the search go; it is let go
-    // also when the end cannot be recorded, and then reads as interrupted.
+    // Stores a completed row of a search this journal holds, after its rows so far; a failure
+    // recorded at its place goes. When it returns true the row is in the file: it outlives the
+    // process, though not a power cut before the next checkpoint (synchronous=NORMAL).
+    [[nodiscard]] bool AddRow(SearchId id, const Text& link, const ResultRow& row,
+                              ListingPlace place = {});
+    // The page count and total of the search's first result page.
+    [[nodiscard]] bool RecordProbe(SearchId id, int pageCount, const Text& total);
+    // A result page walked, with the company links it listed in order; a failure recorded for
+    // it goes.
+    [[nodiscard]] bool RecordWalkedPage(SearchId id, int page, const std::vector<Text>& links);
+    // A page that could not be fetched, in place of an earlier record of the same place.
+    [[nodiscard]] bool RecordFailedPage(SearchId id, const FailedPage& failed);
+    // Records the end (kFinished, kNoHits, kStopped or kIncomplete) and lets the search go; it
+    // is let go also when the end cannot be recorded, and then reads as interrupted.
     [[nodiscard]] bool EndSearch(SearchId id, SearchState state);
 
     // Every search, oldest first.
     std::vector<StoredSearch> History();
     std::optional<StoredSearch> FindSearch(SearchId id);
-    // The rows of a search in their order.
+    // The rows of a search in listing order (rows kept without a place first, as stored).
     std::vector<StoredRow> Rows(SearchId id);
+    StoredListing Listing(SearchId id);
+    // The latest search that is incomplete, stopped or interrupted: what a resume would go on
+    // with.
+    std::optional<StoredSearch> LatestResumableSearch();
 
     // Removes searches with their rows, and wipes their bytes from the file.
     ForgetResult Forget(SearchId id);
@@ -140,6 +181,8 @@ public:
 private:
     struct Held {
         std::int64_t nextOrdinal = 1;
+        // Places with a failure recorded, which a row or a walked page stored there clears.
+        std::set<ListingPlace> failedPlaces;
     };
 
     JournalFault OpenDatabase(int busyTimeoutMs);
@@ -148,6 +191,12 @@ private:
     bool Fail(int sqliteCode);
     void Close();
     bool Exec(const char* sql);
+    // True when a statement's step is done; else the fault, false.
+    bool Done(int step);
+    // Runs `steps` (true when they all went well) in one transaction.
+    template <typename Steps>
+    bool InTransaction(Steps steps);
+    bool ClearFailure(SearchId id, Held& held, ListingPlace place);
     SearchState EffectiveState(SearchId id, SearchState stored) const;
     std::vector<StoredSearch> SelectSearches(const char* whereClause, const SearchId* id);
     ForgetResult ForgetWhere(const SearchId* id);

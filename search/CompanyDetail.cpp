@@ -86,16 +86,20 @@ void ExtractCompany(SearchSession& session, int linkIndex) {
     ActiveWorkerRelease release(session);
     if (!turn.held()) return;
 
-    const Text link = LinkAt(session, linkIndex);
-    const SystemUtf8 page = FetchPage(session, RequestedLink(link));
+    const ListedLink listed = LinkAt(session, linkIndex);
+    const Fetched<SystemUtf8> page = FetchPage(session, RequestedLink(listed.link));
     if (!Proceed(session)) return;
-    const std::optional<ResultRow> matched = MatchCompanyPage(page);
-    if (!matched) session.window.SetClipboardText(page.ToSystem());
+    // A page that could not be fetched still gives its row, as the match reads it, but the
+    // record keeps the failure instead, for a resume to fetch it again.
+    if (page.failure) NoteFailedPage(session, {listed.place, listed.link, *page.failure});
+    const std::optional<ResultRow> matched = MatchCompanyPage(page.body);
+    if (!matched) session.window.SetClipboardText(page.body.ToSystem());
     // No match gives a row of empty cells, as the match's groups read then.
-    AppendCompanyRow(session, link, matched.value_or(ResultRow{}));
+    AppendCompanyRow(session, listed, matched.value_or(ResultRow{}), !page.failure);
 }
 
-void AppendCompanyRow(SearchSession& session, const Text& link, const ResultRow& row) {
+void AppendCompanyRow(SearchSession& session, const ListedLink& listed, const ResultRow& row,
+                      bool storeInRecord) {
     // Looked at again here: a stop or pause may have come during the match.
     if (!Proceed(session)) return;
     Frontend& window = session.window;
@@ -106,7 +110,9 @@ void AppendCompanyRow(SearchSession& session, const Text& link, const ResultRow&
         if (!Proceed(session)) return;
         // Stored before the last cell completes the row where it is shown, so that every row
         // shown complete is in the journal.
-        if (column == kResultColumnCount - 1) session.record->StoreRow(link, row);
+        if (storeInRecord && column == kResultColumnCount - 1) {
+            session.record->StoreRow(listed, row);
+        }
         window.SetCell(rowIndex, column++, *cell);
     }
 }

@@ -17,15 +17,17 @@ const Text& CompanyDetailPattern();
 std::optional<ResultRow> MatchCompanyPage(const SystemUtf8& page);
 std::optional<ResultRow> MatchCompanyPage(const Text& page);
 
-// Appends the row of company `link` (as listed) to the window's list and fills it cell by cell,
-// unless the search has been stopped (a pause holds it first): no row is begun after a stop, and
-// a stop between cells leaves the cells written so far. The search's record stores the row
-// before its last cell is written; a row a stop cuts short is not stored.
-void AppendCompanyRow(SearchSession& session, const Text& link, const ResultRow& row);
+// Appends the row of a listed company to the window's list and fills it cell by cell, unless
+// the search has been stopped (a pause holds it first): no row is begun after a stop, and a stop
+// between cells leaves the cells written so far. With storeInRecord, the search's record stores
+// the row before its last cell is written; a row a stop cuts short is not stored.
+void AppendCompanyRow(SearchSession& session, const ListedLink& listed, const ResultRow& row,
+                      bool storeInRecord = true);
 
 // A worker thread's routine: fetches companyLinks entry linkIndex (1-based) without the blanks
 // before and after it, appends its row and fills it cell by cell, taking its turn on
-// workerMutex. Lowers activeWorkers once, however it ends.
+// workerMutex; a page that could not be fetched is kept in the record as failed, its row is
+// shown but not stored. Lowers activeWorkers once, however it ends.
 void ExtractCompany(SearchSession& session, int linkIndex);
 
 }  // namespace velmora

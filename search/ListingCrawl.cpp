@@ -22,10 +22,51 @@ namespace {
 
 // A batch's wait wakes at least this often, also when no worker announces its end.
 constexpr auto kBatchCheckPeriod = std::chrono::milliseconds(500);
+// Answers that say the site could not serve the page now: any server error, and "too many
+// requests".
+constexpr int kFirstServerErrorStatus = 500;
+constexpr int kTooManyRequestsStatus = 429;
 
 bool IsUnreserved(unsigned char byte) {
     return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
            (byte >= '0' && byte <= '9') || byte == '-' || byte == '.';
+}
+
+// Why the page the client has just fetched counts as not fetched; nothing when it was.
+std::optional<std::string> FailureOf(const HttpClient& client) {
+    if (const HttpError error = client.LastError(); error != HttpError::kNone) {
+        return HttpErrorText(error);
+    }
+    const int status = client.ResponseStatus();
+    if (status >= kFirstServerErrorStatus || status == kTooManyRequestsStatus) {
+        return search_text::kSiteAnsweredBefore + std::to_string(status);
+    }
+    return std::nullopt;
+}
+
+template <typename Body, typename ReadBody>
+Fetched<Body> Fetch(SearchSession& session, const Text& url, ReadBody readBody) {
+    // The client holds the request while paused and refuses it once stopped.
+    session.client.Get(url);
+    if (Stopped(session)) return {};
+    Body body = readBody(session.client);
+    // A stop during the body's transfer ends it as a failure, which is the stop's.
+    if (Stopped(session)) return {};
+    return {std::move(body), FailureOf(session.client)};
+}
+
+// The search would end as `end`: it is incomplete when pages could not be fetched, and the
+// notice field then says how many and that they can be fetched again.
+SearchState EndAs(SearchSession& session, SearchState end) {
+    const int resultPages = session.failedResultPages;
+    const int companyPages = session.failedCompanyPages;
+    if (resultPages == 0 && companyPages == 0) return end;
+    session.window.SetStatusText(
+        kNoticeStatusField,
+        ConcatText(Utf8ToSystem(search_text::kFailedPagesBefore), ToText(resultPages),
+                   Utf8ToSystem(search_text::kFailedResultPagesAfter), ToText(companyPages),
+                   Utf8ToSystem(search_text::kFailedCompanyPagesAfter)));
+    return SearchState::kIncomplete;
 }
 
 bool BatchRunsAfter(int page, int pageCount) {
@@ -162,23 +203,24 @@ Text SearchUrl(const Text& siteBaseUrl, const Text& encodedKeyword) {
     return siteBaseUrl + kSearchPathAndQuery + encodedKeyword;
 }
 
-Text LinkAt(SearchSession& session, int linkIndex) {
+ListedLink LinkAt(SearchSession& session, int linkIndex) {
     std::lock_guard lock(session.listLock);
     if (linkIndex < 1 || linkIndex > static_cast<int>(session.companyLinks.size())) return {};
     return session.companyLinks[static_cast<std::size_t>(linkIndex - 1)];
 }
 
-Text FetchText(SearchSession& session, const Text& url) {
-    // The client holds the request while paused and refuses it once stopped.
-    session.client.Get(url);
-    if (Stopped(session)) return {};
-    return session.client.ReadBodyTextUtf8();
+Fetched<Text> FetchText(SearchSession& session, const Text& url) {
+    return Fetch<Text>(session, url, [](HttpClient& client) { return client.ReadBodyTextUtf8(); });
 }
 
-SystemUtf8 FetchPage(SearchSession& session, const Text& url) {
-    session.client.Get(url);
-    if (Stopped(session)) return {};
-    return session.client.ReadBodyUtf8();
+Fetched<SystemUtf8> FetchPage(SearchSession& session, const Text& url) {
+    return Fetch<SystemUtf8>(session, url,
+                             [](HttpClient& client) { return client.ReadBodyUtf8(); });
+}
+
+void NoteFailedPage(SearchSession& session, const FailedPage& failed) {
+    ++(failed.IsResultPage() ? session.failedResultPages : session.failedCompanyPages);
+    session.record->StoreFailedPage(failed);
 }
 
 void DispatchBatch(SearchSession& session, int& dispatchedCount) {
@@ -243,17 +285,31 @@ void DispatchBatch(SearchSession& session, int& dispatchedCount) {
 
 SearchState CrawlListing(SearchSession& session, const Text& keyword) {
     Frontend& window = session.window;
+    SearchRecord& record = *session.record;
+    const StoredListing& stored = record.Listing();
     Regex regex;
     const Text searchUrl = SearchUrl(session.siteBaseUrl, EncodeKeyword(keyword, true));
 
-    Text page = FetchText(session, searchUrl);
-    if (EndedUnreachable(session)) return SearchState::kStopped;
-    int pageCount = PageCountOf(page);
-
-    page = FetchText(session, searchUrl);
-    if (EndedUnreachable(session)) return SearchState::kStopped;
-    const Text total =
-        TextBetween(page, Utf8ToSystem(kTotalMarker), kCountEndMarker, kMarkerSearchStart);
+    int pageCount = 0;
+    Text total;
+    if (stored.pageCount) {
+        pageCount = *stored.pageCount;
+        total = stored.total;
+    } else {
+        const Fetched<Text> first = FetchText(session, searchUrl);
+        if (EndedUnreachable(session)) return SearchState::kStopped;
+        pageCount = PageCountOf(first.body);
+        const Fetched<Text> second = FetchText(session, searchUrl);
+        if (EndedUnreachable(session)) return SearchState::kStopped;
+        total = TextBetween(second.body, Utf8ToSystem(kTotalMarker), kCountEndMarker,
+                            kMarkerSearchStart);
+        // Both requests stand for the search's first page: its count and total go together.
+        if (const auto& failure = first.failure ? first.failure : second.failure) {
+            NoteFailedPage(session, {{0, 0}, searchUrl, *failure});
+        } else if (!Stopped(session)) {
+            record.StoreProbe(pageCount, total);
+        }
+    }
     if (!Proceed(session)) return SearchState::kStopped;
     window.SetStatusText(1, Utf8ToSystem(search_text::kResultsBefore) + total +
                                 Utf8ToSystem(search_text::kCountAfter));
@@ -262,7 +318,7 @@ SearchState CrawlListing(SearchSession& session, const Text& keyword) {
         window.ShowMessage(Utf8ToSystem(search_text::kNoHitsBefore) + keyword +
                            Utf8ToSystem(search_text::kNoHitsAfter));
         window.SetStatusText(0, Utf8ToSystem(search_text::kStatusNoHits));
-        return SearchState::kNoHits;
+        return EndAs(session, SearchState::kNoHits);
     }
 
     int dispatchedCount = 0;
@@ -272,11 +328,25 @@ SearchState CrawlListing(SearchSession& session, const Text& keyword) {
         window.SetStatusText(kNoticeStatusField, Utf8ToSystem(pageNumber % kNoticePeriod == 0
                                                                   ? search_text::kNoticeNetwork
                                                                   : search_text::kNoticeMenu));
-        const SystemUtf8 resultPage =
-            FetchPage(session, searchUrl + kPageParameter + ToText(pageNumber));
-        if (Stopped(session)) return SearchState::kStopped;
-        std::vector<Text> links = CompanyLinksOnPage(regex, resultPage);
-        emptyPagesInARow = links.empty() && pageNumber > 1 ? emptyPagesInARow + 1 : 0;
+        std::vector<Text> links;
+        bool walked = true;
+        if (const auto walkedBefore = stored.walkedPages.find(pageNumber);
+            walkedBefore != stored.walkedPages.end()) {
+            links = walkedBefore->second;
+        } else {
+            const Text url = searchUrl + kPageParameter + ToText(pageNumber);
+            const Fetched<SystemUtf8> resultPage = FetchPage(session, url);
+            if (Stopped(session)) return SearchState::kStopped;
+            walked = !resultPage.failure;
+            if (walked) {
+                links = CompanyLinksOnPage(regex, resultPage.body);
+                record.StoreWalkedPage(pageNumber, links);
+            } else {
+                NoteFailedPage(session, {{pageNumber, 0}, url, *resultPage.failure});
+            }
+        }
+        // A page that could not be fetched says nothing of how many pages the site has.
+        if (walked) emptyPagesInARow = links.empty() && pageNumber > 1 ? emptyPagesInARow + 1 : 0;
         if (emptyPagesInARow == kMaxEmptyPagesInARow && pageNumber < pageCount) {
             pageCount = pageNumber;
             window.SetStatusText(kNoticeStatusField,
@@ -286,14 +356,18 @@ SearchState CrawlListing(SearchSession& session, const Text& keyword) {
         }
         {
             std::lock_guard lock(session.listLock);
-            for (Text& link : links) session.companyLinks.push_back(std::move(link));
+            int position = 0;
+            for (Text& link : links) {
+                session.companyLinks.push_back({std::move(link), {pageNumber, ++position}});
+            }
         }
         if (BatchRunsAfter(pageNumber, pageCount)) DispatchBatch(session, dispatchedCount);
     }
     if (!Proceed(session)) return SearchState::kStopped;
     window.SetTimerPeriod(0);
+    const SearchState end = EndAs(session, SearchState::kFinished);
     window.ShowMessage(Utf8ToSystem(search_text::kSearchFinished));
-    return SearchState::kFinished;
+    return end;
 }
 
 }  // namespace velmora

@@ -2,6 +2,8 @@
 // The body of one keyword search: probe the first result page for the page count and the total,
 // walk the result pages, gather the company links and hand them to workers in batches.
 
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "regex/Regex.h"
@@ -52,20 +54,30 @@ int PageCountOf(const Text& firstPage);
 // siteBaseUrl + the search path and query + the encoded keyword.
 Text SearchUrl(const Text& siteBaseUrl, const Text& encodedKeyword);
 
-// companyLinks entry linkIndex (1-based) as listed; the empty text outside the list.
-Text LinkAt(SearchSession& session, int linkIndex);
+// companyLinks entry linkIndex (1-based) as listed; an empty link outside the list.
+ListedLink LinkAt(SearchSession& session, int linkIndex);
 
-// GET on the session's client; the body decoded from UTF-8, whatever the status: what arrived
-// of it when the request failed partway, and empty when no response came or the search was
-// stopped. The client's LastError tells why a request failed.
-Text FetchText(SearchSession& session, const Text& url);
+// A page as a GET on the session's client brought it: the body decoded from UTF-8, whatever
+// the status (what arrived of it when the request failed partway; empty when no response came
+// or the search was stopped), and why the page counts as not fetched, when it does.
+template <typename Body>
+struct Fetched {
+    Body body;
+    // The request failed (no complete response: refused, reset, timed out, cut short) or the
+    // site answered 5xx or 429: a few words saying which (UTF-8). Nothing for a stopped search.
+    std::optional<std::string> failure;
+};
+Fetched<Text> FetchText(SearchSession& session, const Text& url);
 // The same page kept in UTF-8, for matching.
-SystemUtf8 FetchPage(SearchSession& session, const Text& url);
+Fetched<SystemUtf8> FetchPage(SearchSession& session, const Text& url);
+// Keeps a page that could not be fetched in the search's record, and counts it.
+void NoteFailedPage(SearchSession& session, const FailedPage& failed);
 
 // The crawl thread's routine. `keyword` is the search box's text as it was at the start: every
 // request of the search and its no-hits message use it, whatever the box holds meanwhile.
-// Returns how the search ended: kFinished, kNoHits, or kStopped (also when the site could not
-// be reached, so that it can be resumed).
+// Returns how the search ended: kFinished, kNoHits, kIncomplete (pages could not be fetched:
+// the notice field says how many), or kStopped (also when the site could not be reached, so
+// that it can be resumed). A resumed search asks only for what its record's listing lacks.
 SearchState CrawlListing(SearchSession& session, const Text& keyword);
 
 // Hands every gathered link to a worker of its own, but a link whose row a resumed search has

@@ -1,6 +1,7 @@
 #include "search/SearchRecord.h"
 
 #include "results/Frontend.h"
+#include "search/SearchSession.h"
 #include "search/SearchTexts.h"
 #include "text/CodePage.h"
 
@@ -27,27 +28,52 @@ SearchRecord::SearchRecord(Frontend& frontend, const std::string& path, const Te
     id_ = *id;
 }
 
-SearchRecord::SearchRecord(Frontend& frontend, std::unique_ptr<Journal> journal, SearchId id)
+SearchRecord::SearchRecord(Frontend& frontend, std::unique_ptr<Journal> journal, SearchId id,
+                           bool showStoredRows)
     : frontend_(frontend), journal_(std::move(journal)), id_(id) {
     const std::vector<StoredRow> rows = journal_->Rows(id_);
+    listing_ = journal_->Listing(id_);
     if (journal_->fault() != JournalFault::kNone) {
+        listing_ = {};
         TellFault();
         return;
     }
-    storedLinks_ = CountLinks(rows);
-    ShowStoredRows(frontend_, rows);
+    for (const StoredRow& stored : rows) {
+        if (stored.place == ListingPlace{}) {
+            ++unplacedLinks_[stored.link];
+        } else {
+            storedPlaces_.insert(stored.place);
+        }
+    }
+    if (showStoredRows) ShowStoredRows(frontend_, rows);
 }
 
-bool SearchRecord::TakeStoredLink(const Text& link) {
-    const auto stored = storedLinks_.find(link);
-    if (stored == storedLinks_.end()) return false;
-    if (--stored->second == 0) storedLinks_.erase(stored);
+bool SearchRecord::TakeStoredLink(const ListedLink& listed) {
+    if (storedPlaces_.count(listed.place) != 0) return true;
+    const auto stored = unplacedLinks_.find(listed.link);
+    if (stored == unplacedLinks_.end()) return false;
+    if (--stored->second == 0) unplacedLinks_.erase(stored);
     return true;
 }
 
-void SearchRecord::StoreRow(const Text& link, const ResultRow& row) {
+void SearchRecord::StoreRow(const ListedLink& listed, const ResultRow& row) {
     if (!journal_ || faultTold_) return;
-    if (!journal_->AddRow(id_, link, row)) TellFault();
+    if (!journal_->AddRow(id_, listed.link, row, listed.place)) TellFault();
+}
+
+void SearchRecord::StoreProbe(int pageCount, const Text& total) {
+    if (!journal_ || faultTold_) return;
+    if (!journal_->RecordProbe(id_, pageCount, total)) TellFault();
+}
+
+void SearchRecord::StoreWalkedPage(int page, const std::vector<Text>& links) {
+    if (!journal_ || faultTold_) return;
+    if (!journal_->RecordWalkedPage(id_, page, links)) TellFault();
+}
+
+void SearchRecord::StoreFailedPage(const FailedPage& failed) {
+    if (!journal_ || faultTold_) return;
+    if (!journal_->RecordFailedPage(id_, failed)) TellFault();
 }
 
 void SearchRecord::End(SearchState state) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "journal/Journal.h"
@@ -16,6 +17,7 @@
 namespace velmora {
 
 class Frontend;
+struct ListedLink;
 
 // Appends stored rows to the front end's list in their order, each filled at once.
 void ShowStoredRows(Frontend& frontend, const std::vector<StoredRow>& rows);
@@ -27,18 +29,29 @@ public:
     // Opens the journal at `path` and begins a search there.
     SearchRecord(Frontend& frontend, const std::string& path, const Text& keyword, const Text& site,
                  SearchOrigin origin);
-    // Goes on with search `id`, which `journal` has taken over: its stored rows are shown now,
-    // and their links are the ones TakeStoredLink counts off.
-    SearchRecord(Frontend& frontend, std::unique_ptr<Journal> journal, SearchId id);
+    // Goes on with search `id`, which `journal` has taken over: its stored rows are shown now
+    // (unless showStoredRows is false) and are the ones TakeStoredLink counts off; its stored
+    // listing is what Listing() gives.
+    SearchRecord(Frontend& frontend, std::unique_ptr<Journal> journal, SearchId id,
+                 bool showStoredRows = true);
     SearchRecord(const SearchRecord&) = delete;
     SearchRecord& operator=(const SearchRecord&) = delete;
 
-    // True when a row of this link is stored from before and not yet counted off; it is then.
-    // So a link listed k times and stored j times is let through k - j times. Crawl thread only.
-    [[nodiscard]] bool TakeStoredLink(const Text& link);
+    // The search's id in the journal; 0 when nothing is kept.
+    SearchId id() const { return id_; }
+    // What a resumed search knows of its listing; empty for a new one.
+    const StoredListing& Listing() const { return listing_; }
+
+    // True when a row of this listed link is stored from before: one stored at its place, or,
+    // for rows stored without a place, one of its link not yet counted off (a link listed k
+    // times and stored j times so is let through k - j times). Crawl thread only.
+    [[nodiscard]] bool TakeStoredLink(const ListedLink& listed);
     // Stores a completed row. Called by one thread at a time (the worker holding its turn).
-    void StoreRow(const Text& link, const ResultRow& row);
-    // Records how the search ended (kFinished, kNoHits or kStopped) and lets it go.
+    void StoreRow(const ListedLink& listed, const ResultRow& row);
+    void StoreProbe(int pageCount, const Text& total);
+    void StoreWalkedPage(int page, const std::vector<Text>& links);
+    void StoreFailedPage(const FailedPage& failed);
+    // Records how the search ended (kFinished, kNoHits, kStopped or kIncomplete) and lets it go.
     void End(SearchState state);
 
 private:
@@ -48,7 +61,9 @@ private:
     Frontend& frontend_;
     std::unique_ptr<Journal> journal_;  // nothing when none is kept
     SearchId id_ = 0;
-    std::map<Text, int> storedLinks_;
+    StoredListing listing_;
+    std::set<ListingPlace> storedPlaces_;
+    std::map<Text, int> unplacedLinks_;
     std::atomic<bool> faultTold_{false};
 };
 

@@ -59,6 +59,9 @@ void StartCrawl(SearchSession& session, MakeRecord makeRecord) {
     EndSearchThreads(session);
     session.activeWorkers = 0;
     session.siteUnreachable = false;
+    session.failedResultPages = 0;
+    session.failedCompanyPages = 0;
+    session.lastEnd = SearchState::kRunning;
     control.transfers->Reset();
     control.stop = std::stop_source();
 
@@ -77,11 +80,16 @@ void StartCrawl(SearchSession& session, MakeRecord makeRecord) {
         session.crawlThread = std::thread([&session, keyword = session.window.ReadKeyword(),
                                            makeRecord = std::move(makeRecord)]() mutable {
             session.record = makeRecord(keyword);
+            if (const SearchId id = session.record->id(); id != 0) {
+                std::lock_guard lists(session.listLock);
+                session.shownSearches.insert(id);
+            }
             const SearchState end = CrawlListing(session, keyword);
             // Recorded before the crawl counts as ended: a program that waits for the end and
             // then exits leaves the end in the journal.
             session.record->End(end);
             session.record = std::make_unique<SearchRecord>(session.window);
+            session.lastEnd = end;
             {
                 // A stopped crawl may leave links it had gathered; the next one starts empty.
                 std::lock_guard lists(session.listLock);
@@ -148,9 +156,24 @@ void StartSearch(SearchSession& session) {
 }
 
 void ContinueSearch(SearchSession& session, std::unique_ptr<Journal> journal, SearchId id) {
-    StartCrawl(session, [&session, journal = std::move(journal), id](const Text&) mutable {
-        return std::make_unique<SearchRecord>(session.window, std::move(journal), id);
+    bool shown = false;
+    {
+        std::lock_guard lists(session.listLock);
+        shown = session.shownSearches.count(id) != 0;
+    }
+    StartCrawl(session, [&session, journal = std::move(journal), id, shown](const Text&) mutable {
+        return std::make_unique<SearchRecord>(session.window, std::move(journal), id, !shown);
     });
+}
+
+std::optional<TakenOverSearch> TakeOverLatestSearch(const SearchSession& session) {
+    if (session.journal.path.empty()) return std::nullopt;
+    auto journal = std::make_unique<Journal>(session.journal.path);
+    const std::optional<StoredSearch> latest = journal->LatestResumableSearch();
+    if (!latest || journal->ResumeSearch(latest->id) != ResumeOutcome::kResumed) {
+        return std::nullopt;
+    }
+    return TakenOverSearch{std::move(journal), *latest};
 }
 
 void RestoreInterruptedSearch(SearchSession& session) {
@@ -165,6 +188,10 @@ void RestoreInterruptedSearch(SearchSession& session) {
             if (journal.fault() != JournalFault::kNone) return;
             ShowStoredRows(session.window, rows);
             session.restoredSearch = *restored;
+            {
+                std::lock_guard lists(session.listLock);
+                session.shownSearches.insert(*restored);
+            }
             session.window.SetStatusText(kJournalField,
                                          Utf8ToSystem(search_text::kRowsRestoredBefore) +
                                              ToText(static_cast<std::int64_t>(rows.size())) +

@@ -15,6 +15,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -36,6 +38,14 @@ inline constexpr const char* kWorkerMutexName = "限制线程访问";
 struct JournalSettings {
     std::string path;
     SearchOrigin origin = SearchOrigin::kWindow;
+};
+
+// A company link as a result page lists it, and where.
+struct ListedLink {
+    Text link;
+    ListingPlace place;
+
+    bool operator==(const ListedLink&) const = default;
 };
 
 // Starts a thread running the routine; throws std::system_error when none can be started.
@@ -64,11 +74,17 @@ public:
     // Links handed out in the running batch, 0 between batches. Guarded by listLock.
     std::size_t batchLinks = 0;
     // Links gathered and not yet handed out; emptied after each batch. Guarded by listLock.
-    std::vector<Text> companyLinks;
+    std::vector<ListedLink> companyLinks;
     // Workers started and not yet finished.
     std::atomic<int> activeWorkers{0};
     // Set when the last search ended because its site could not be reached at all.
     std::atomic<bool> siteUnreachable{false};
+    // Pages of the running (or last) search that could not be fetched: result pages (the
+    // first two requests counting as one) and company pages.
+    std::atomic<int> failedResultPages{0};
+    std::atomic<int> failedCompanyPages{0};
+    // How the last search ended; kRunning while it runs.
+    std::atomic<SearchState> lastEnd{SearchState::kRunning};
     // Guards the raise of activeWorkers.
     std::mutex counterLock;
     // The cross-process lock "限制线程访问": one worker at a time fetches, matches and fills.
@@ -85,6 +101,8 @@ public:
     std::unique_ptr<SearchRecord> record;
     // The search whose rows the window put back at start-up; 0 for none.
     std::atomic<SearchId> restoredSearch{0};
+    // Searches whose rows this session has shown: run here or put back. Guarded by listLock.
+    std::set<SearchId> shownSearches;
 
     // The state behind pause and stop, shared with the HTTP client's transfers.
     struct Control;
@@ -96,9 +114,18 @@ public:
 void StartSearch(SearchSession& session);
 // Starts search `id` again where it stopped, as StartSearch starts a search: `journal` has
 // taken it over (Journal::ResumeSearch), and the front end reads its stored keyword. Its stored
-// rows are shown first; the listing is crawled again and a link is fetched only as often as it
-// is listed beyond the rows stored of it.
+// rows are shown first, unless this session has shown them already; then only what is missing
+// is fetched: the result pages not walked (failed or not reached) and the company pages
+// without a stored row.
 void ContinueSearch(SearchSession& session, std::unique_ptr<Journal> journal, SearchId id);
+// The journal's latest incomplete, stopped or interrupted search, taken over for a resume
+// (ContinueSearch): what the window's resume goes on with. Nothing when the session keeps no
+// journal, there is no such search, or another program runs it.
+struct TakenOverSearch {
+    std::unique_ptr<Journal> journal;
+    StoredSearch search;
+};
+std::optional<TakenOverSearch> TakeOverLatestSearch(const SearchSession& session);
 
 // The window's start-up: when the window's last search was cut short (the window ended
 // abnormally), its stored rows go back into the list in their order and the journal's status

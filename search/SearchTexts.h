@@ -26,6 +26,15 @@ inline constexpr const char* kNoticeMenu =
 inline constexpr const char* kEmptyPagesBefore = "温馨提醒：【连续";
 inline constexpr const char* kEmptyPagesAfter = "页没有找到公司，到此结束翻页！】";
 
+// The notice field when a search ends with pages it could not fetch: before the number of
+// result pages, between it and the number of company pages, after that. A resume fetches them.
+inline constexpr const char* kFailedPagesBefore = "注意：";
+inline constexpr const char* kFailedResultPagesAfter = " 个结果页、";
+inline constexpr const char* kFailedCompanyPagesAfter = " 个公司页未能获取，可续抓补齐";
+// Why a page counts as not fetched when the site answered it with an error status: before the
+// status code.
+inline constexpr const char* kSiteAnsweredBefore = "网站回应 ";
+
 inline constexpr const char* kNoHitsBefore = "没有搜索到关于 ";
 inline constexpr const char* kNoHitsAfter = " 的结果！！";
 inline constexpr const char* kSearchFinished = "搜索完毕！";

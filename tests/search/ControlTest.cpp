@@ -170,11 +170,11 @@ TEST_F(ControlTest, ClosingWhileTheCrawlFetchesEndsItToo) {
 TEST_F(ControlTest, NoRowIsBegunOnceTheSearchIsStopped) {
     Open(SmallSite(1, 1));
     const ResultRow row{"公司", "联系人", "电话", "手机", "传真", "邮件", "地址"};
-    AppendCompanyRow(*session_, "link", row);
+    AppendCompanyRow(*session_, {"link", {1, 1}}, row);
     ASSERT_EQ(window_.CompleteRows(), 1);
     // A stop that lands after the worker's fetch, while it matches the page.
     RequestStop(*session_);
-    AppendCompanyRow(*session_, "link", row);
+    AppendCompanyRow(*session_, {"link", {1, 1}}, row);
     EXPECT_EQ(window_.RowCount(), 1);
 }
 

@@ -271,9 +271,9 @@ TEST_F(CrawlTest, UnreachableSiteIsToldAsSuchAndAnsweringOnesAreNot) {
 TEST_F(CrawlTest, PaddedCompanyLinkIsFetchedWithoutItsBlanks) {
     Open(SmallSite(1, 3));
     session_->workerMutex = std::make_unique<NamedMutex>(kWorkerMutexName);
-    const std::vector<Text> links{" " + site_->CompanyUrl(kKeyword, 1),
-                                  site_->CompanyUrl(kKeyword, 2) + "\t ",
-                                  "  " + site_->CompanyUrl(kKeyword, 3) + " "};
+    const std::vector<ListedLink> links{{" " + site_->CompanyUrl(kKeyword, 1), {1, 1}},
+                                        {site_->CompanyUrl(kKeyword, 2) + "\t ", {1, 2}},
+                                        {"  " + site_->CompanyUrl(kKeyword, 3) + " ", {1, 3}}};
     session_->companyLinks = links;
     for (int linkIndex = 1; linkIndex <= 3; ++linkIndex) ExtractCompany(*session_, linkIndex);
 
