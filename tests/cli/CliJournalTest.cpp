@@ -22,6 +22,7 @@
 #include "search/SearchTexts.h"
 #include "text/CodePage.h"
 #include "tools/SampleSite.h"
+#include "tools/SiteFaults.h"
 
 namespace velmora::cli {
 namespace {
@@ -190,6 +191,45 @@ TEST_F(CliJournalTest, ResumeFetchesOnlyTheMissingCompaniesAndEndsWithTheWholeSe
     const CliRun again = Run({"--resume", std::to_string(id)});
     EXPECT_EQ(again.exitCode, kExitJournal) << "a finished search has nothing left to resume";
     EXPECT_EQ(Run({"--resume", "999"}).exitCode, kExitJournal);
+}
+
+TEST_F(CliJournalTest, PagesThatFailEndTheSearchIncompleteAndAResumeFetchesExactlyThose) {
+    // 4 pages of 3: result page 3 (companies 7 to 9) and companies 2 and 11 fail, once each.
+    StartSite(
+        4, 3,
+        {*site::ParseFaultRule("500:page=3:once"), *site::ParseFaultRule("500:company=2:once"),
+         *site::ParseFaultRule("429:company=11:once")});
+    const CliRun first = Search();
+    EXPECT_EQ(first.exitCode, 5) << first.err;
+    const std::vector<std::string> said = Lines(first.err);
+    EXPECT_NE(std::find(said.begin(), said.end(),
+                        "status[3]: 注意：1 个结果页、2 个公司页未能获取，可续抓补齐"),
+              said.end())
+        << first.err;
+    EXPECT_NE(std::find(said.begin(), said.end(), "message: 搜索完毕！"), said.end());
+    const std::vector<StoredSearch> history = Journal(journal_.string()).History();
+    ASSERT_EQ(history.size(), 1u);
+    const SearchId id = history[0].id;
+    EXPECT_EQ(history[0].state, SearchState::kIncomplete);
+    std::vector<std::string> kept = ExpectedRows(12);
+    for (const int missing : {11, 9, 8, 7, 2}) kept.erase(kept.begin() + missing - 1);
+    EXPECT_EQ(StoredRows(id), kept) << "the rows fetched, in listing order";
+    EXPECT_NE(Run({"--history"}).out.find("\tincomplete\t7\t"), std::string::npos);
+
+    const std::size_t requestsBefore = site_->Requests().size();
+    const CliRun resumed = Run({"--resume", std::to_string(id), "--site", site_->BaseUrl()});
+    EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+    std::multiset<std::string> asked;
+    const std::vector<site::RecordedRequest> requests = site_->Requests();
+    for (std::size_t i = requestsBefore; i < requests.size(); ++i) asked.insert(requests[i].target);
+    const std::uint64_t seed = site::KeywordSeed(kKeyword);
+    EXPECT_EQ(asked, (std::multiset<std::string>{
+                         site::SearchTarget(kKeyword, 3), site::CompanyTarget(seed, 2),
+                         site::CompanyTarget(seed, 7), site::CompanyTarget(seed, 8),
+                         site::CompanyTarget(seed, 9), site::CompanyTarget(seed, 11)}))
+        << "the failed result page with its companies and the failed companies, nothing else";
+    EXPECT_EQ(Journal(journal_.string()).FindSearch(id)->state, SearchState::kFinished);
+    EXPECT_EQ(Lines(Run({"--rows", std::to_string(id)}).out), ExpectedRows(12));
 }
 
 TEST_F(CliJournalTest, HistoryRowsAndForget) {

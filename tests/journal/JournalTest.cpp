@@ -302,6 +302,85 @@ TEST_F(JournalTest, ResumeGoesOnAfterTheStoredRows) {
     EXPECT_EQ(StateOf(window, interrupted), SearchState::kRunning);
 }
 
+TEST_F(JournalTest, KeepsWhatASearchWalkedAndFailedUntilAResumeFetchesIt) {
+    const FailedPage failedResultPage{{3, 0}, "http://site/p3", "网站回应 500"};
+    const FailedPage failedCompany{{1, 2}, "b", "连接中断"};
+    SearchId id = 0;
+    {
+        Journal journal(path_);
+        id = *journal.BeginSearch("k", "http://site", SearchOrigin::kCli);
+        ASSERT_TRUE(journal.RecordProbe(id, 4, "80"));
+        ASSERT_TRUE(journal.RecordWalkedPage(id, 1, {"a", "b"}));
+        ASSERT_TRUE(journal.RecordWalkedPage(id, 2, {}));
+        ASSERT_TRUE(journal.RecordFailedPage(id, failedResultPage));
+        ASSERT_TRUE(journal.RecordFailedPage(id, failedCompany));
+        ASSERT_TRUE(journal.AddRow(id, "a", Cells("a"), {1, 1}));
+        ASSERT_TRUE(journal.EndSearch(id, SearchState::kIncomplete));
+        EXPECT_FALSE(journal.RecordWalkedPage(id, 4, {})) << "an ended search takes nothing";
+    }
+    Journal journal(path_);
+    EXPECT_EQ(StateOf(journal, id), SearchState::kIncomplete);
+    EXPECT_EQ(journal.LatestResumableSearch()->id, id);
+    StoredListing listing = journal.Listing(id);
+    EXPECT_EQ(listing.pageCount, 4);
+    EXPECT_EQ(listing.total, "80");
+    EXPECT_EQ(listing.walkedPages, (std::map<int, std::vector<Text>>{{1, {"a", "b"}}, {2, {}}}));
+    EXPECT_EQ(listing.failedPages, (std::vector<FailedPage>{failedCompany, failedResultPage}))
+        << "in listing order";
+
+    // The resume fetches the failed pages; what it stores in their places clears them.
+    ASSERT_EQ(journal.ResumeSearch(id), ResumeOutcome::kResumed);
+    ASSERT_TRUE(journal.RecordWalkedPage(id, 3, {"c"}));
+    ASSERT_TRUE(journal.AddRow(id, "c", Cells("c"), {3, 1}));
+    ASSERT_TRUE(journal.AddRow(id, "b", Cells("b"), {1, 2}));
+    EXPECT_TRUE(journal.Listing(id).failedPages.empty());
+    ASSERT_TRUE(journal.EndSearch(id, SearchState::kFinished));
+    EXPECT_FALSE(journal.LatestResumableSearch());
+    std::vector<Text> links;
+    for (const StoredRow& row : journal.Rows(id)) links.push_back(row.link);
+    EXPECT_EQ(links, (std::vector<Text>{"a", "b", "c"})) << "listing order, not stored order";
+
+    ASSERT_EQ(journal.Forget(id).forgotten, 1);
+    listing = journal.Listing(id);
+    EXPECT_FALSE(listing.pageCount);
+    EXPECT_TRUE(listing.walkedPages.empty());
+}
+
+TEST_F(JournalTest, BringsAJournalOfTheFirstSchemaUpToDate) {
+    // The first schema as it was written, with two searches of which the later one is forgotten.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, R"sql(
+        CREATE TABLE search (
+            id INTEGER PRIMARY KEY AUTOINCREMENT, keyword BLOB NOT NULL, site BLOB NOT NULL,
+            origin TEXT NOT NULL CHECK (origin IN ('window', 'cli')), pid INTEGER NOT NULL,
+            started_ms INTEGER NOT NULL, ended_ms INTEGER,
+            state TEXT NOT NULL CHECK (state IN ('running', 'finished', 'no-hits', 'stopped')),
+            closed_after_restore INTEGER NOT NULL DEFAULT 0);
+        CREATE TABLE result_row (
+            key INTEGER PRIMARY KEY, link BLOB NOT NULL, company_name BLOB NOT NULL,
+            contact BLOB NOT NULL, telephone BLOB NOT NULL, mobile BLOB NOT NULL,
+            fax BLOB NOT NULL, email BLOB NOT NULL, address BLOB NOT NULL);
+        INSERT INTO search VALUES (1, 'old', 'http://site', 'cli', 1, 5, 6, 'stopped', 0);
+        INSERT INTO search VALUES (2, 'gone', 'http://site', 'cli', 1, 7, 8, 'finished', 0);
+        DELETE FROM search WHERE id = 2;
+        INSERT INTO result_row VALUES (4294967297, 'x', 'n', 'c', 't', 'm', 'f', 'e', 'a');
+        PRAGMA user_version = 1;
+        PRAGMA application_id = 1447841098;)sql",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+
+    Journal journal(path_);
+    ASSERT_EQ(journal.fault(), JournalFault::kNone);
+    EXPECT_EQ(StateOf(journal, 1), SearchState::kStopped);
+    ASSERT_EQ(journal.Rows(1).size(), 1u);
+    EXPECT_EQ(journal.Rows(1)[0].place, ListingPlace{}) << "kept before places were";
+    EXPECT_EQ(StoreSearch(journal, "new", 0, SearchState::kIncomplete), 3)
+        << "a forgotten search's id is not given again";
+    EXPECT_EQ(StateOf(journal, 3), SearchState::kIncomplete);
+}
+
 TEST_F(JournalTest, ForgetsSearchesAndWipesTheirBytes) {
     const Text secret = "secret-contact-13800138000";
     Journal journal(path_);

@@ -7,6 +7,7 @@
 #include "search/SearchControl.h"
 #include "search/SearchTexts.h"
 #include "text/CodePage.h"
+#include "tools/SiteFaults.h"
 
 namespace velmora::testing {
 namespace {
@@ -85,6 +86,35 @@ TEST_F(RecordTest, StoresTheRowsShownAndHowEachSearchEnded) {
     WaitForSearchEnd(*session_);
     ASSERT_TRUE(session_->siteUnreachable);
     EXPECT_EQ(LastSearch().first.state, SearchState::kStopped);
+}
+
+TEST_F(RecordTest, AFirstPageThatFailsLeavesTheSearchIncompleteAndTheResumeAsksAgain) {
+    // The first request of the search URL fails, the second is answered: the page count is
+    // not known, so no result page is walked.
+    site::SiteOptions options = SmallSite(2, 2);
+    options.faults = {*site::ParseFaultRule("500:page=0:once")};
+    Open(options, Settings());
+    StartSearch(*session_);
+    WaitForSearchEnd(*session_);
+    EXPECT_EQ(LastSearch().first.state, SearchState::kIncomplete);
+    EXPECT_EQ(window_.Texts(WindowEvent::Kind::Status, kNoticeStatusField).back(),
+              "注意：1 个结果页、0 个公司页未能获取，可续抓补齐");
+    EXPECT_EQ(window_.Texts(WindowEvent::Kind::Message),
+              std::vector<std::string>{search_text::kSearchFinished});
+
+    // Resumed in the session that showed it: its rows are not shown a second time.
+    std::optional<TakenOverSearch> taken = TakeOverLatestSearch(*session_);
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(SystemToUtf8(taken->search.keyword), kKeyword);
+    site_->ClearRequests();
+    ContinueSearch(*session_, std::move(taken->journal), taken->search.id);
+    WaitForSearchEnd(*session_);
+    EXPECT_EQ(Targets().size(), 2u + 2u + 4u) << "the first page twice, two pages, four companies";
+    const auto [resumed, rows] = LastSearch();
+    EXPECT_EQ(resumed.state, SearchState::kFinished);
+    EXPECT_EQ(rows, ExpectedRows(1, 4));
+    EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(rows));
+    EXPECT_FALSE(TakeOverLatestSearch(*session_)) << "nothing is left to resume";
 }
 
 }  // namespace
