@@ -6,8 +6,10 @@
 #include <QCursor>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -43,6 +45,10 @@ constexpr QPoint kWindowPosition{50, 50};
 constexpr QRect kListRect{0, 40, 712, 383};
 constexpr QRect kStatusBarRect{0, 421, 713, 20};
 constexpr QRect kElapsedLabelRect{573, 12, 152, 24};
+// The journal's field, while it has something to say, is a line of its own above the status
+// bar, whose fields all stay as they are; the list gives up this much of its height for it.
+constexpr QRect kJournalFieldRect{0, 401, 713, 20};
+constexpr int kListHeightForJournalField = kStatusBarRect.top() - kJournalFieldRect.top();
 // The popup menu opens this far right of and below the cursor.
 constexpr QPoint kMenuOffset{3, 3};
 
@@ -59,8 +65,11 @@ constexpr StatusPart kStatusParts[kStatusPartCount] = {
 // The status bar's last field is drawn raised, the others sunken; it takes the room a larger
 // window gives the status bar.
 constexpr int kRaisedStatusPart = 3;
-// The journal's field, once shown, takes this much of the last field's width.
-constexpr int kJournalFieldWidth = 190;
+// A notice longer than its field is drawn this much smaller at most, so that a tip shows whole
+// whatever font the locale brings (a Chinese one is wider); beyond that it is cut, and its
+// tooltip holds it whole.
+constexpr qreal kSmallestNoticeScale = 0.8;
+constexpr qreal kNoticeScaleStep = 0.05;
 
 constexpr const char* kAboutCaption = "爱自己是最大的帮助！";
 constexpr const char* kNoContactHandlerMessage =
@@ -76,9 +85,38 @@ QString ElapsedText(int hours, int minutes, int seconds) {
     return Utf8("已运行:%1小时%2分钟%3秒").arg(hours).arg(minutes).arg(seconds);
 }
 
+// The user's desktop as the desktop environment names it (~/桌面 under a Chinese one); the
+// program's folder when there is none.
 Text DesktopFolder() {
     QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (desktop.isEmpty() || !QFileInfo(desktop).isDir()) {
+        desktop = QCoreApplication::applicationDirPath();
+    }
     return Utf8ToSystem((QDir(desktop).absolutePath() + QLatin1Char('/')).toStdString());
+}
+
+// Room for text inside a label, as QLabel lays it out: its frame and, for a framed label, an
+// indent of half an "x" on each side.
+int TextRoom(const QLabel* label, const QFontMetrics& metrics) {
+    const int frame = label->frameWidth();
+    const int indent = label->indent() >= 0 ? label->indent()
+                       : frame > 0          ? metrics.horizontalAdvance(u'x') / 2
+                                            : 0;
+    return label->width() - 2 * frame - 2 * indent;
+}
+
+// Draws a label's text smaller, down to kSmallestNoticeScale, when it would not fit whole.
+void FitTextToWidth(QLabel* label) {
+    QFont font = label->parentWidget()->font();
+    const qreal designed = font.pointSizeF();
+    for (qreal scale = 1.0; scale > kSmallestNoticeScale - kNoticeScaleStep / 2;
+         scale -= kNoticeScaleStep) {
+        font.setPointSizeF(designed * scale);
+        const QFontMetrics metrics(font);
+        if (metrics.boundingRect(label->text()).right() + 1 <= TextRoom(label, metrics)) break;
+    }
+    label->setFont(font);
+    label->setToolTip(label->text());
 }
 
 template <typename Control>
@@ -118,6 +156,7 @@ MainWindow::MainWindow(MainWindowPort& port, SearchSession& session, SkinEngine&
                 }) {
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(Utf8(kMainWindowCaption));
+    setWindowIcon(QIcon(QStringLiteral(":/velmora.svg")));
     setMinimumSize(kClientSize);
     resize(kClientSize);
     move(kWindowPosition);
@@ -125,6 +164,7 @@ MainWindow::MainWindow(MainWindowPort& port, SearchSession& session, SkinEngine&
     BuildMenu();
     ConnectPort();
     port_.AttachWindow(this);
+    编辑框_搜索内容->setFocus();
     OnMainWindowCreated();
 }
 
@@ -157,9 +197,9 @@ void MainWindow::BuildControls() {
     超级列表框1->setContextMenuPolicy(Qt::CustomContextMenu);
     QHeaderView* header = 超级列表框1->horizontalHeader();
     header->setHighlightSections(false);
-    header->setStretchLastSection(false);
     for (int column = 0; column < kResultColumnCount; ++column)
         header->resizeSection(column, ResultListModel::kColumns[column].width);
+    header->setStretchLastSection(false);
 
     状态条1 = Place<QStatusBar>(this, "状态条1", kStatusBarRect);
     状态条1->setSizeGripEnabled(false);
@@ -171,7 +211,7 @@ void MainWindow::BuildControls() {
                              (part == kRaisedStatusPart ? QFrame::Raised : QFrame::Sunken));
         statusParts[part] = label;
     }
-    journalField = PlaceLabel(状态条1, "journalField", {}, {});
+    journalField = PlaceLabel(this, "journalField", kJournalFieldRect, {});
     journalField->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     journalField->hide();
     LayOutStatusParts();
@@ -183,7 +223,10 @@ void MainWindow::BuildControls() {
         port_.SetKeywordCopy(Utf8ToSystem(keyword.toStdString()));
     });
     connect(编辑框_搜索内容, &QLineEdit::returnPressed, 按钮_开始, &QPushButton::click);
-    connect(按钮_开始, &QPushButton::clicked, this, [this] { StartSearch(session_); });
+    connect(按钮_开始, &QPushButton::clicked, this, [this] {
+        HideJournalText();
+        StartSearch(session_);
+    });
     connect(按钮_暂停搜索, &QPushButton::clicked, this, [this] { PauseSearch(session_); });
     connect(按钮_继续搜索, &QPushButton::clicked, this, [this] { ResumeSearch(session_); });
     connect(按钮_停止搜索, &QPushButton::clicked, this, [this] { StopSearch(session_); });
@@ -206,6 +249,9 @@ void MainWindow::BuildMenu() {
         exportMenu->addAction(Utf8(title), this,
                               [this, exporting = variant] { RunExport(exporting); });
     }
+    resumeAction_ =
+        程序菜单->addAction(Utf8(kResumeMenuText), this, &MainWindow::ResumeUnfinishedSearch);
+    resumeAction_->setVisible(false);
     程序菜单->addAction(Utf8("关于"), this, &MainWindow::ShowAbout);
 }
 
@@ -215,6 +261,7 @@ void MainWindow::ConnectPort() {
         &port_, &MainWindowPort::StatusTextPosted, this,
         [this](int part, const QString& text) {
             if (part >= 0 && part < kStatusPartCount) statusParts[part]->setText(text);
+            if (part == kRaisedStatusPart) FitTextToWidth(statusParts[part]);
             if (part == kJournalField) ShowJournalText(text);
         },
         Qt::QueuedConnection);
@@ -244,8 +291,19 @@ void MainWindow::SetTimerPeriod(int milliseconds) {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    LayOut();
+}
+
+void MainWindow::LayOut() {
     const QSize extra = size() - kClientSize;
-    超级列表框1->setGeometry(kListRect.adjusted(0, 0, extra.width(), extra.height()));
+    const int journalHeight = journalField->isHidden() ? 0 : kListHeightForJournalField;
+    超级列表框1->setGeometry(
+        kListRect.adjusted(0, 0, extra.width(), extra.height() - journalHeight));
+    // The address takes the room a wider window gives; the other columns keep their widths.
+    超级列表框1->horizontalHeader()->resizeSection(
+        kAddressColumn, ResultListModel::kColumns[kAddressColumn].width + extra.width());
+    journalField->setGeometry(
+        kJournalFieldRect.translated(0, extra.height()).adjusted(0, 0, extra.width(), 0));
     状态条1->setGeometry(
         kStatusBarRect.translated(0, extra.height()).adjusted(0, 0, extra.width(), 0));
     标签2->setGeometry(kElapsedLabelRect.translated(extra.width(), 0));
@@ -254,15 +312,13 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 
 void MainWindow::LayOutStatusParts() {
     const int extra = 状态条1->width() - kStatusBarRect.width();
-    const int journalWidth = journalField->isHidden() ? 0 : kJournalFieldWidth;
     int left = 0;
     for (int part = 0; part < kStatusPartCount; ++part) {
-        int width =
-            kStatusParts[part].width + (part == kRaisedStatusPart ? extra - journalWidth : 0);
+        int width = kStatusParts[part].width + (part == kRaisedStatusPart ? extra : 0);
         statusParts[part]->setGeometry(left, 0, width, 状态条1->height());
         left += width;
     }
-    journalField->setGeometry(left, 0, journalWidth, 状态条1->height());
+    FitTextToWidth(statusParts[kRaisedStatusPart]);
 }
 
 void MainWindow::ShowJournalText(const QString& text) {
@@ -270,7 +326,13 @@ void MainWindow::ShowJournalText(const QString& text) {
     journalField->setToolTip(text);
     if (!journalField->isHidden()) return;
     journalField->show();
-    LayOutStatusParts();
+    LayOut();
+}
+
+void MainWindow::HideJournalText() {
+    if (journalField->isHidden()) return;
+    journalField->hide();
+    LayOut();
 }
 
 void MainWindow::OnMainWindowCreated() {
@@ -313,7 +375,23 @@ void MainWindow::OnElapsedTick() {
 }
 
 void MainWindow::ShowListMenu() {
+    resumeAction_->setVisible(HasResumableSearch());
     程序菜单->popup(QCursor::pos() + kMenuOffset);
+}
+
+bool MainWindow::HasResumableSearch() const {
+    if (session_.journal.path.empty()) return false;
+    Journal journal(session_.journal.path);
+    return journal.LatestResumableSearch().has_value();
+}
+
+void MainWindow::ResumeUnfinishedSearch() {
+    std::optional<TakenOverSearch> taken = TakeOverLatestSearch(session_);
+    if (!taken) return;  // resumed or forgotten meanwhile, by another program
+    HideJournalText();
+    // The search goes on with the keyword it was started with, shown where every search's is.
+    编辑框_搜索内容->setText(QString::fromStdString(SystemToUtf8(taken->search.keyword)));
+    ContinueSearch(session_, std::move(taken->journal), taken->search.id);
 }
 
 void MainWindow::ShowAbout() {

@@ -10,6 +10,7 @@
 #include "app/FileDialog.h"
 #include "export/Export.h"
 
+class QAction;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -32,6 +33,8 @@ inline constexpr const char* kAuthorCredit = "Velmora 开发组";
 inline constexpr const char* kContactLink = "xmpp:author@velmora.example?message";
 inline constexpr const char* kAuthorWebPage = "https://velmora.example/";
 inline constexpr int kStatusPartCount = 4;
+// The popup menu's entry that goes on with the journal's latest unfinished search.
+inline constexpr const char* kResumeMenuText = "续抓未完成的搜索";
 
 class MainWindow final : public QWidget {
     Q_OBJECT
@@ -49,6 +52,10 @@ public:
     void ShowListMenu();
     void ShowAbout();
     void ContactAuthor();
+    // The popup menu's resume: the journal's latest incomplete, stopped or interrupted search
+    // goes on, its keyword in the keyword box; its rows are shown first unless the list shows
+    // them already.
+    void ResumeUnfinishedSearch();
 
     QLabel* 标签1;
     QLineEdit* 编辑框_搜索内容;
@@ -61,7 +68,8 @@ public:
     QTableView* 超级列表框1;
     QStatusBar* 状态条1;
     QLabel* statusParts[kStatusPartCount];
-    // kJournalField, hidden until the journal has something to say.
+    // kJournalField, hidden until the journal has something to say, and again when a search
+    // starts.
     QLabel* journalField;
     QTimer* 时钟1;
     FileDialog 通用对话框1;
@@ -81,10 +89,13 @@ protected:
 private:
     void BuildControls();
     void BuildMenu();
+    void LayOut();
     void LayOutStatusParts();
     void ConnectPort();
     void SetTimerPeriod(int milliseconds);
     void ShowJournalText(const QString& text);
+    void HideJournalText();
+    bool HasResumableSearch() const;
     void RunExport(ExportResult (Exporter::*variant)());
     void ShowExportProgress(ExportPhase phase, int done, int total);
     void EndExportProgress();
@@ -96,6 +107,7 @@ private:
     Exporter exporter_;                          // holds Excel程序1 and Excel工作簿1
     QElapsedTimer exportClock_;                  // from the running export's first report
     QProgressDialog* exportProgress_ = nullptr;  // while an export past the delay runs
+    QAction* resumeAction_ = nullptr;            // shown while there is a search to resume
     bool closing_ = false;
     bool closeHeldForExport_ = false;
 };

@@ -103,6 +103,35 @@ private slots:
         QCOMPARE(window->size(), QSize(713, 441));
         QVERIFY(window->findChildren<QMenuBar*>().isEmpty());
         QVERIFY(!window->程序菜单->isVisible());
+        QVERIFY(!window->windowIcon().isNull());
+        QVERIFY2(!window->windowIcon().pixmap(32).isNull(), "the icon can be drawn");
+        QCOMPARE(window->focusWidget(), window->编辑框_搜索内容);
+    }
+
+    // The desktop as the desktop environment names it; the program's folder without one.
+    void saveDialogOpensOnTheDesktop() {
+        QTemporaryDir home;
+        const QString desktop = home.filePath(Utf8("桌面"));
+        QVERIFY(QDir().mkpath(desktop));
+        QFile dirs(home.filePath(QStringLiteral("user-dirs.dirs")));
+        QVERIFY(dirs.open(QIODevice::WriteOnly));
+        dirs.write(("XDG_DESKTOP_DIR=\"" + desktop + "\"\n").toUtf8());
+        dirs.close();
+        const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+        for (const bool withDesktop : {true, false}) {
+            if (!withDesktop) QVERIFY(QDir(desktop).removeRecursively());
+            qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
+            test = std::make_unique<TestWindow>();
+            test->port.SetCell(test->port.AppendRow(), 0, Utf8ToSystem("甲公司"));
+            test->window->程序菜单->actions()[0]->menu()->actions()[0]->trigger();
+            qputenv("XDG_CONFIG_HOME", saved);
+            QCOMPARE(dialogs->saveRequests.size(), size_t(1));
+            const QString expected = withDesktop ? desktop : QCoreApplication::applicationDirPath();
+            QCOMPARE(QString::fromStdString(SystemToUtf8(dialogs->saveRequests[0].initialFolder)),
+                     expected + QLatin1Char('/'));
+            dialogs->saveRequests.clear();
+            dialogs->messages.clear();
+        }
     }
 
     void controls_data() {
@@ -162,6 +191,12 @@ private slots:
                  QRect(0, 421 + extra.height(), 713 + extra.width(), 20));
         QCOMPARE(window->标签2->geometry(), QRect(573 + extra.width(), 12, 152, 24));
         QCOMPARE(window->按钮_联系作者->geometry(), QRect(432, 5, 58, 29));
+        // The address column takes the new room, the others keep their widths.
+        const int columnWidths[] = {150, 50, 84, 78, 84, 115, 130 + extra.width()};
+        for (int column = 0; column < kResultColumnCount; ++column) {
+            QCOMPARE(window->超级列表框1->horizontalHeader()->sectionSize(column),
+                     columnWidths[column]);
+        }
         // The status fields side by side, the last one taking the new room.
         const int widths[] = {90, 120, 120, 380 + extra.width()};
         for (int part = 0, left = 0; part < kStatusPartCount; left += widths[part++])
@@ -292,10 +327,15 @@ private slots:
 
     void popupMenuEntries() {
         QList<QAction*> top = window->程序菜单->actions();
-        QCOMPARE(top.size(), 2);
+        QCOMPARE(top.size(), 3);
         QCOMPARE(top[0]->text(), Utf8("导出excel"));
         QVERIFY(top[0]->menu() != nullptr);
-        QCOMPARE(top[1]->text(), Utf8("关于"));
+        // Shown only while the journal holds a search to go on with; this window keeps none.
+        QCOMPARE(top[1]->text(), Utf8("续抓未完成的搜索"));
+        window->ShowListMenu();
+        QVERIFY(!top[1]->isVisible());
+        window->程序菜单->hide();
+        QCOMPARE(top[2]->text(), Utf8("关于"));
         QStringList exports;
         for (QAction* action : top[0]->menu()->actions()) exports << action->text();
         QCOMPARE(exports,
@@ -404,7 +444,7 @@ private slots:
         QFETCH(int, answer);
         QFETCH(bool, opensWebPage);
         dialogs->answer = answer;
-        window->程序菜单->actions()[1]->trigger();
+        window->程序菜单->actions().back()->trigger();
         QCOMPARE(dialogs->messages.size(), size_t(1));
         const MessageRequest& box = dialogs->messages[0];
         QCOMPARE(box.caption, Utf8("爱自己是最大的帮助！"));

@@ -16,6 +16,7 @@
 #include "search/SearchTexts.h"
 #include "text/CodePage.h"
 #include "tools/SampleSite.h"
+#include "tools/SiteFaults.h"
 
 using namespace velmora;
 using velmora::test::DialogRecorder;
@@ -65,7 +66,16 @@ class RestoreTest : public QObject {
     static void SearchToTheEnd(TestWindow& test) {
         test.window->编辑框_搜索内容->setText(QString::fromUtf8("机械"));
         QTest::mouseClick(test.window->按钮_开始, Qt::LeftButton);
+        // A new search clears what the journal had to say.
+        QVERIFY(test.window->journalField->isHidden());
+        QCOMPARE(test.window->超级列表框1->height(), 383);
         WaitForSearchEnd(test.session);
+    }
+
+    static QAction* ResumeEntry(TestWindow& test) {
+        test.window->ShowListMenu();
+        test.window->程序菜单->hide();
+        return test.window->程序菜单->actions()[1];
     }
 
     // Start-up exactly as without a journal: empty list, no journal field.
@@ -105,10 +115,11 @@ private slots:
             }
         }
         QTRY_VERIFY(!test->window->journalField->isHidden());
-        // It takes its room from the last field, right after it.
-        QCOMPARE(test->window->statusParts[3]->width() + test->window->journalField->width(), 380);
-        QCOMPARE(test->window->journalField->x(),
-                 test->window->statusParts[3]->geometry().right() + 1);
+        // A line of its own above the status bar, whose fields keep their widths: the list gives
+        // up the room.
+        QCOMPARE(test->window->journalField->geometry(), QRect(0, 401, 713, 20));
+        QCOMPARE(test->window->超级列表框1->geometry(), QRect(0, 40, 712, 363));
+        QCOMPARE(test->window->statusParts[3]->width(), 380);
         QCOMPARE(test->window->journalField->text(),
                  QString::fromUtf8(search_text::kRowsRestoredBefore) + QString::number(kRows) +
                      QString::fromUtf8(search_text::kCountAfter));
@@ -138,6 +149,34 @@ private slots:
         QCOMPARE(history[0].state, SearchState::kFinished);
         QCOMPARE(history[0].origin, SearchOrigin::kWindow);
         QCOMPARE(history[0].rowCount, std::int64_t(2));
+    }
+
+    void theMenuResumesTheLatestUnfinishedSearch() {
+        site::SiteOptions options = TwoCompanies();
+        options.faults = {*site::ParseFaultRule("500:company=2:once")};
+        site::SampleSite site(options);
+        QVERIFY2(site.Start(), site.Error().c_str());
+        std::unique_ptr<TestWindow> test = OpenWindow(site.BaseUrl());
+        QVERIFY(!ResumeEntry(*test)->isVisible());
+        SearchToTheEnd(*test);
+        QCOMPARE(Journal(JournalFile()).History().back().state, SearchState::kIncomplete);
+        QTRY_COMPARE(ListedRows(*test), 2);  // the failed company's row is shown empty
+
+        test->window->编辑框_搜索内容->setText(QString::fromUtf8("别的"));
+        QAction* resume = ResumeEntry(*test);
+        QVERIFY(resume->isVisible());
+        QCOMPARE(resume->text(), QString::fromUtf8("续抓未完成的搜索"));
+        site.ClearRequests();
+        resume->trigger();
+        QCOMPARE(test->window->编辑框_搜索内容->text(), QString::fromUtf8("机械"));
+        WaitForSearchEnd(test->session);
+        // Only the failed company is asked for, and the rows shown before are not shown again.
+        QCOMPARE(site.RequestCount(), size_t(1));
+        QTRY_COMPARE(ListedRows(*test), 3);
+        const StoredSearch resumed = Journal(JournalFile()).History().back();
+        QCOMPARE(resumed.state, SearchState::kFinished);
+        QCOMPARE(resumed.rowCount, std::int64_t(2));
+        QVERIFY(!ResumeEntry(*test)->isVisible());
     }
 
     void aJournalThatCannotBeUsedIsToldOnceAndTheSearchGoesOn() {
