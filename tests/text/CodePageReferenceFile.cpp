@@ -2,8 +2,8 @@
 // VELMORA_CODE_PAGE_REFERENCE relative to the test's working folder (CTest runs it in its
 // build folder, where the file is made).
 
+#include <algorithm>
 #include <fstream>
-#include <iterator>
 
 #include "tests/text/CodePageReference.h"
 
@@ -11,9 +11,10 @@ namespace velmora::test {
 
 std::vector<std::string> ReferenceOutputs(const std::vector<CodePageCase>& cases) {
     const char* const path = VELMORA_CODE_PAGE_REFERENCE;
-    std::ifstream in(path, std::ios::binary);
-    const std::string contents{std::istreambuf_iterator<char>(in),
-                               std::istreambuf_iterator<char>()};
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::string contents(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
+    in.seekg(0);
+    in.read(contents.data(), static_cast<std::streamsize>(contents.size()));
     if (!in) throw std::runtime_error(std::string("cannot read ") + path);
     std::string_view file = contents;
     std::vector<std::string> outputs;
