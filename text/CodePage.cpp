@@ -1,6 +1,7 @@
 #include "text/CodePage.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -79,13 +80,20 @@ const unsigned char* BytesOf(std::string_view text) {
     return reinterpret_cast<const unsigned char*>(text.data());
 }
 
-// The end of the ASCII run that `p` starts, a word at a time.
+// The end of the ASCII run that `p` starts, a word at a time; in the word that ends it, the
+// first high bit says where (the first byte is the lowest one in little-endian order).
 const unsigned char* AsciiRunEnd(const unsigned char* p, const unsigned char* end) {
     constexpr std::uint64_t kHighBits = 0x8080808080808080;
+    constexpr int kBitsPerByte = 8;
     std::uint64_t word = 0;
     while (end - p >= static_cast<std::ptrdiff_t>(sizeof word)) {
         std::memcpy(&word, p, sizeof word);
-        if ((word & kHighBits) != 0) break;
+        if (const std::uint64_t high = word & kHighBits; high != 0) {
+            if constexpr (std::endian::native == std::endian::little) {
+                return p + std::countr_zero(high) / kBitsPerByte;
+            }
+            break;
+        }
         p += sizeof word;
     }
     while (p < end && *p < 0x80) ++p;
