@@ -7,13 +7,18 @@ namespace velmora::test {
 namespace {
 
 constexpr char32_t kMaxCodePoint = 0x10FFFF;
+// Characters per text of the exhaustive cases: one text per block keeps the cases few.
 constexpr unsigned kBlockSize = 256;
+// Enough random strings that every pair of pieces meets, in either order and across an ASCII
+// run of each length, many times over.
 constexpr std::uint32_t kMixedSeed = 0xC0DE9A6u;
 constexpr int kMixedInputs = 20000;
 constexpr std::uint32_t kUnitSeed = 0x0DD5u;
 constexpr int kMixedUnitStrings = 5000;
-// Pieces or runs in one random string.
+// Pieces or runs in one random string: long enough for a piece to meet several others, short
+// enough that a failure's input can be read.
 constexpr std::uint32_t kMaxPieces = 12;
+// A lone ASCII byte may be read as a GB18030 trail; two or more in a row never are.
 constexpr std::uint32_t kMaxAsciiRun = 3;
 
 bool IsSurrogate(char32_t codePoint) {
