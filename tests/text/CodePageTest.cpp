@@ -28,6 +28,8 @@ const std::vector<KnownText>& KnownTexts() {
         {"euro sign", "€", "\xA2\xE3", u"\u20AC"},
         {"beyond the BMP, not in CP936", "𠮷", "\x95\x34\xB2\x35", u"\U00020BB7"},
         {"emoji", "😀", "\x94\x39\xFC\x36", u"\U0001F600"},
+        {"beyond the BMP, with a two-byte code", "𠂇", "\xFE\x51", u"\U00020087"},
+        {"BMP, with a four-byte code", "©", "\x81\x30\x84\x38", u"\u00A9"},
         {"mixed", "a中😀b",
          "a\xD6\xD0\x94\x39\xFC\x36"
          "b",

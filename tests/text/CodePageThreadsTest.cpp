@@ -1,4 +1,4 @@
-// Conversions from several threads at once: each thread has converters of its own.
+// Conversions from several threads at once, all reading the same tables.
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ TEST(CodePageThreadsTest, ConcurrentConversionsDoNotDisturbEachOther) {
     std::vector<int> failures(kThreads, 0);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t, &failures] {
-            // Each thread converts a different text, with a malformed byte to reset state.
+            // Each thread converts a different text, with a malformed byte in it.
             const std::string utf8 = std::string(static_cast<std::size_t>(t + 1), 'x') +
                                      "联系人😀\xFF" + std::to_string(t);
             const std::string expected = std::string(static_cast<std::size_t>(t + 1), 'x') +
