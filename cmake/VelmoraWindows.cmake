@@ -1,0 +1,17 @@
+# The Windows cross build: MinGW-w64 (cmake/MinGW-w64-x86_64.cmake), the static libraries of
+# scripts/windows-deps, tests under Wine (cmake/wine-run).
+if(NOT VELMORA_WINDOWS_DEPS)
+  message(FATAL_ERROR "The Windows build needs -DVELMORA_WINDOWS_DEPS=PREFIX, the prefix "
+                      "that scripts/windows-deps prints (scripts/test-windows passes it).")
+endif()
+
+# <windows.h> arrives through curl.h and others; unchecked it defines min and max and renames
+# names of ours that are also Win32 functions (FindText, from the common dialogs). Our code
+# calls the wide functions only, so the plain names mean those.
+target_compile_definitions(velmora_flags INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE)
+
+# Folders that do not build for Windows yet, with everything that links them (tests included):
+# text needs iconv, which MinGW-w64 lacks, and every other folder sits on text. Each port
+# takes its folder off this list.
+set(VELMORA_LEAVE_OUT "text;platform;regex;http;results;journal;search;export;cli;tools"
+    CACHE STRING "Layers (folders) to leave out of the build")
