@@ -13,7 +13,6 @@
 #include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
@@ -25,6 +24,7 @@
 #include "app/ShellOpen.h"
 #include "app/SkinEngine.h"
 #include "platform/NamedMutex.h"
+#include "platform/UserDirectories.h"
 #include "results/Frontend.h"
 #include "search/SearchSession.h"
 #include "text/CodePage.h"
@@ -77,7 +77,7 @@ QString ElapsedText(int hours, int minutes, int seconds) {
 }
 
 Text DesktopFolder() {
-    QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    const QString desktop = QString::fromStdString(UserDesktopDirectory());
     return Utf8ToSystem((QDir(desktop).absolutePath() + QLatin1Char('/')).toStdString());
 }
 

@@ -10,9 +10,9 @@ namespace velmora {
 inline constexpr const char* kJournalVariable = "VELMORA_JOURNAL";
 inline constexpr const char* kJournalFileName = "journal.sqlite3";
 
-// $VELMORA_JOURNAL when set and not empty; else $XDG_DATA_HOME/velmora/journal.sqlite3 when
-// that variable holds an absolute path; else ~/.local/share/velmora/journal.sqlite3 (the home
-// folder from $HOME, else from the user database). Empty when there is no home folder.
+// $VELMORA_JOURNAL when set and not empty; else journal.sqlite3 in the program's folder of the
+// user's data (DataFilePath: ~/.local/share/velmora by the XDG rules, %LOCALAPPDATA%\velmora on
+// Windows). UTF-8; empty when there is no home folder.
 std::string JournalPath();
 
 // Makes the folders missing on the way to `folder`, each 0700; existing ones stay as they are.
