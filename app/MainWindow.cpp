@@ -15,7 +15,6 @@
 #include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
@@ -27,6 +26,7 @@
 #include "app/ShellOpen.h"
 #include "app/SkinEngine.h"
 #include "platform/NamedMutex.h"
+#include "platform/UserDirectories.h"
 #include "results/Frontend.h"
 #include "search/SearchSession.h"
 #include "text/CodePage.h"
@@ -88,7 +88,7 @@ QString ElapsedText(int hours, int minutes, int seconds) {
 // The user's desktop as the desktop environment names it (~/桌面 under a Chinese one); the
 // program's folder when there is none.
 Text DesktopFolder() {
-    QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    QString desktop = QString::fromStdString(UserDesktopDirectory());
     if (desktop.isEmpty() || !QFileInfo(desktop).isDir()) {
         desktop = QCoreApplication::applicationDirPath();
     }

@@ -10,6 +10,7 @@
 
 #include "platform/FatalError.h"
 #include "platform/ReplaceFile.h"
+#include "platform/Utf8Path.h"
 #include "text/CodePage.h"
 
 namespace velmora {
@@ -18,8 +19,8 @@ namespace {
 using AttachExFunction = int (*)(const char*, const char*);
 using DetachFunction = int (*)();
 
-constexpr mode_t kLibraryMode = 0755;
-constexpr mode_t kSkinFileMode = 0600;
+constexpr FileAccess kLibraryAccess = FileAccess::kOwnerWritesAll;
+constexpr FileAccess kSkinFileAccess = FileAccess::kOwnerOnly;
 
 QByteArray ReadResource(const QString& name) {
     QFile file(name);
@@ -28,10 +29,10 @@ QByteArray ReadResource(const QString& name) {
 }
 
 // The carried blocks are written whole or not at all.
-bool WriteCarried(const QString& path, const QByteArray& bytes, mode_t mode) {
-    return ReplaceFile(QFile::encodeName(path).toStdString(),
-                       std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
-                       mode);
+bool WriteCarried(const QString& path, const QByteArray& bytes, FileAccess access) {
+    return ReplaceFileContents(
+        PathFromUtf8(path.toStdString()),
+        std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), access);
 }
 
 // An entry under that name that belongs to someone else: another user's skin file, or a link
@@ -108,7 +109,7 @@ void* SkinEngine::Function(const char* name) {
 
 void InstallSkinEngine(const QString& runDirectory) {
     (void)WriteCarried(runDirectory + QLatin1Char('/') + QLatin1String(kSkinEngineFileName),
-                       CarriedSkinEngineImage(), kLibraryMode);
+                       CarriedSkinEngineImage(), kLibraryAccess);
 }
 
 void AttachSkin(SkinEngine& engine, int number, const SkinFolders& folders) {
@@ -118,10 +119,10 @@ void AttachSkin(SkinEngine& engine, int number, const SkinFolders& folders) {
     // The temporary folder is shared by the machine's users: where it holds someone else's skin
     // file, or the write there fails, the user's own folder takes the skin.
     bool usable = !HeldByAnotherUser(path) &&
-                  (!carried || WriteCarried(path, CarriedSkin(number), kSkinFileMode));
+                  (!carried || WriteCarried(path, CarriedSkin(number), kSkinFileAccess));
     if (!usable && !folders.own.isEmpty()) {
         path = folders.own + name;
-        if (carried) (void)WriteCarried(path, CarriedSkin(number), kSkinFileMode);
+        if (carried) (void)WriteCarried(path, CarriedSkin(number), kSkinFileAccess);
     }
     engine.AttachEx(path);
 }

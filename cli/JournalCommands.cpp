@@ -1,9 +1,12 @@
 #include "cli/JournalCommands.h"
 
-#include <ctime>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include "cli/CliWindow.h"
+#include "platform/LocalTime.h"
 #include "search/SearchRecord.h"
 #include "text/CodePage.h"
 
@@ -12,7 +15,7 @@ namespace velmora::cli {
 namespace {
 
 constexpr std::int64_t kMsPerSecond = 1000;
-constexpr std::size_t kOffsetMinuteDigits = 2;
+constexpr int kMinutesPerHour = 60;
 
 // Whatever failed is the journal's fault, when it has one.
 bool TellFault(const Journal& journal, std::ostream& messages) {
@@ -33,14 +36,17 @@ std::optional<StoredSearch> FindOrTell(Journal& journal, std::int64_t id, std::o
 }  // namespace
 
 std::string LocalIsoTime(std::int64_t unixMs) {
-    const std::time_t seconds = static_cast<std::time_t>(unixMs / kMsPerSecond);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char stamp[sizeof "2026-12-07T20:48:19+0800"];
-    std::string iso(stamp, std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S%z", &local));
-    // strftime gives the offset as +hhmm; ISO 8601's extended form, as the rest, is +hh:mm.
-    if (iso.size() >= kOffsetMinuteDigits) iso.insert(iso.size() - kOffsetMinuteDigits, ":");
-    return iso;
+    const std::optional<LocalTime> local = LocalTimeAt(unixMs / kMsPerSecond);
+    if (!local) return {};
+    // ISO 8601's extended form, the offset as +hh:mm.
+    const int offset = std::abs(local->utcOffsetMinutes);
+    char stamp[sizeof "-2147483648-12-07T20:48:19+99:59"];
+    const int length =
+        std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", local->year,
+                      local->month, local->day, local->hour, local->minute, local->second,
+                      local->utcOffsetMinutes < 0 ? '-' : '+', offset / kMinutesPerHour,
+                      offset % kMinutesPerHour);
+    return std::string(stamp, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
 std::string HistoryLine(const StoredSearch& search) {

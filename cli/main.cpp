@@ -1,13 +1,9 @@
 // velmora-cli: one search of the directory site without a window, on the same engine.
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "cli/CliOptions.h"
@@ -17,6 +13,8 @@
 #include "http/HttpClient.h"
 #include "journal/JournalFiles.h"
 #include "platform/FatalError.h"
+#include "platform/InterruptWatcher.h"
+#include "platform/ThisProcess.h"
 #include "platform/ThreadStack.h"
 #include "search/DirectorySite.h"
 #include "search/SearchSession.h"
@@ -30,19 +28,8 @@ constexpr int kExitNotExported = 2;
 constexpr int kExitSiteUnreachable = 3;
 constexpr int kExitJournal = 4;
 constexpr int kExitIncomplete = 5;
-// 128 + SIGINT, as shells report a command ended by Ctrl-C.
+// 128 + SIGINT, as shells report a command ended by Ctrl-C; the same on every system.
 constexpr int kExitInterrupted = 130;
-// Sent by the main thread to end the signal watcher.
-constexpr int kWatcherQuitSignal = SIGUSR1;
-
-sigset_t WatchedSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, kWatcherQuitSignal);
-    return signals;
-}
 
 // The full export of the front end's rows, its messages on standard error.
 int Export(velmora::Frontend& frontend, const std::string& fileName) {
@@ -77,10 +64,8 @@ int RunSearch(const velmora::cli::Options& options) {
         if (!options.site) siteOverride = search->site;
     }
 
-    // Blocked before any thread starts, so every thread inherits the mask and the signals reach
-    // only the watcher's sigwait.
-    const sigset_t watched = WatchedSignals();
-    pthread_sigmask(SIG_BLOCK, &watched, nullptr);
+    // Made before any thread starts, so that the interrupts reach only the watcher.
+    InterruptWatcher watcher;
 
     cli::CliWindow window(keyword, std::cout, std::cerr);
     const DirectorySite site = FindDirectorySite(siteOverride);
@@ -101,18 +86,13 @@ int RunSearch(const velmora::cli::Options& options) {
     // button. Rows already complete have been printed; an unfinished one is not. The watcher
     // starts after the search, so that an early Ctrl-C, held pending, cannot precede the start.
     bool interrupted = false;
-    std::thread watcher([&] {
-        for (;;) {
-            int signal = 0;
-            if (sigwait(&watched, &signal) != 0 || signal == kWatcherQuitSignal) return;
-            interrupted = true;
-            TerminateSearchThreads(session);
-        }
+    watcher.Start([&] {
+        interrupted = true;
+        TerminateSearchThreads(session);
     });
 
     WaitForSearchEnd(session);
-    pthread_kill(watcher.native_handle(), kWatcherQuitSignal);
-    watcher.join();
+    watcher.Stop();
     EndSearchThreads(session);
     std::cout.flush();
     if (interrupted) return kExitInterrupted;
@@ -129,7 +109,10 @@ int main(int argc, char** argv) {
     // Before any thread starts; without it the threads keep the system's stack size.
     static_cast<void>(UseThreadStackSize());
     InstallAsTextFatalHandler();
-    std::vector<std::string_view> args(argv + 1, argv + argc);
+    UseUtf8StandardStreams();
+    const std::vector<std::string> arguments = CommandLineArguments(argc, argv);
+    std::vector<std::string_view> args(arguments.begin() + (arguments.empty() ? 0 : 1),
+                                       arguments.end());
     const cli::ParseResult parsed = cli::ParseOptions(args);
     if (!parsed.options) {
         std::cerr << "velmora-cli: " << cli::EscapeField(parsed.error) << '\n' << cli::kUsage;

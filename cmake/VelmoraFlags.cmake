@@ -14,6 +14,11 @@ target_compile_options(velmora_flags INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast
   -Wcast-align -Wunused -Woverloaded-virtual -Wnull-dereference -Wformat=2
   -Werror)
+if(WIN32)
+  # windows.h, which libcurl's header brings in, would otherwise define macros over names of
+  # ours (FindText) and the standard library's (min, max).
+  target_compile_definitions(velmora_flags INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX)
+endif()
 
 if(VELMORA_SANITIZE)
   if(VELMORA_SANITIZE MATCHES "thread" AND VELMORA_SANITIZE MATCHES "address")

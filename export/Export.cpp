@@ -2,7 +2,9 @@
 
 #include <ctime>
 #include <iterator>
+#include <optional>
 
+#include "platform/LocalTime.h"
 #include "text/CodePage.h"
 
 namespace velmora {
@@ -51,11 +53,9 @@ const ExportVariant kExportMobiles{"手机号  ", kMobileColumns, false};
 const ExportVariant kExportEmails{"邮箱  ", kEmailColumns, false};
 
 DateTime LocalDateTimeNow() {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-            local.tm_hour,        local.tm_min,     local.tm_sec};
+    const std::optional<LocalTime> local = LocalTimeAt(std::time(nullptr));
+    if (!local) return {};
+    return {local->year, local->month, local->day, local->hour, local->minute, local->second};
 }
 
 Text ColumnLetter(int column) {

@@ -1,15 +1,13 @@
 #include "export/Workbook.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <xlsxwriter.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
 #include "platform/ReplaceFile.h"
+#include "platform/Utf8Path.h"
 #include "text/CodePage.h"
 
 namespace velmora {
@@ -66,14 +64,6 @@ std::string Escape(char32_t c) {
     char buffer[kEscapeLength + 1];
     std::snprintf(buffer, sizeof buffer, "_x%04X_", static_cast<unsigned>(c));
     return buffer;
-}
-
-// Flushes the finished file to the disk, so a write error the kernel reports late still counts.
-bool SyncFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool synced = ::fsync(fd) == 0;
-    return (::close(fd) == 0) && synced;
 }
 
 }  // namespace
@@ -168,25 +158,20 @@ Text Workbook::StartCellValue() const {
 
 SaveResult Workbook::SaveAs(const Text& fileName) const {
     if (!HasSheet()) return {SaveStatus::kNoWorkbook, {}};
-    std::filesystem::path target(SystemToUtf8(fileName));
+    std::filesystem::path target = PathFromUtf8(SystemToUtf8(fileName));
     if (!target.has_filename()) return {SaveStatus::kNoFileName, {}};
     if (!target.has_extension()) target += kDefaultExtension;
-    const std::string path = target.string();
 
-    // libxlsxwriter opens the file by name; ours only reserves it.
-    TemporaryFile reserved = CreateTemporaryBeside(path, 0666);
-    if (reserved.fd < 0) return {SaveStatus::kCannotCreate, {}};
-    ::close(reserved.fd);
-    const std::string& temporary = reserved.path;
-    auto fail = [&](SaveStatus status) {
-        std::remove(temporary.c_str());
-        return SaveResult{status, {}};
-    };
+    // libxlsxwriter writes the fresh file itself, opening it by a char name.
+    FileReplacement replacement(target, FileAccess::kUsual);
+    if (!replacement.created()) return {SaveStatus::kCannotCreate, {}};
+    const std::string temporary = replacement.NameForLibrary();
+    if (temporary.empty()) return {SaveStatus::kCannotCreate, {}};
 
     lxw_workbook_options options{};
     options.constant_memory = storage_ == StringStorage::kInline ? LXW_TRUE : LXW_FALSE;
     lxw_workbook* file = workbook_new_opt(temporary.c_str(), &options);
-    if (file == nullptr) return fail(SaveStatus::kCannotWrite);
+    if (file == nullptr) return {SaveStatus::kCannotWrite, {}};
     lxw_worksheet* sheet = workbook_add_worksheet(file, nullptr);
     bool written = sheet != nullptr;
     // Row by row, left to right: the order inline strings are streamed in.
@@ -200,11 +185,18 @@ SaveResult Workbook::SaveAs(const Text& fileName) const {
     }
     // workbook_close frees the workbook whatever it reports.
     written = (workbook_close(file) == LXW_NO_ERROR) && written;
-    if (!written || !SyncFile(temporary)) return fail(SaveStatus::kCannotWrite);
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        return fail(SaveStatus::kCannotReplace);
+    if (!written) return {SaveStatus::kCannotWrite, {}};
+    switch (replacement.Commit()) {
+        case ReplaceOutcome::kReplaced:
+            return {SaveStatus::kSaved, Utf8FromPath(target)};
+        case ReplaceOutcome::kCannotCreate:
+            return {SaveStatus::kCannotCreate, {}};
+        case ReplaceOutcome::kCannotWrite:
+            break;
+        case ReplaceOutcome::kCannotReplace:
+            return {SaveStatus::kCannotReplace, {}};
     }
-    return {SaveStatus::kSaved, path};
+    return {SaveStatus::kCannotWrite, {}};
 }
 
 void Workbook::CloseWorkbooks() {

@@ -71,9 +71,9 @@ public:
     [[nodiscard]] Text StartCellValue() const;
 
     // Writes the workbook under fileName (system code page). A name without an extension gets
-    // ".xlsx", as the spreadsheet application's SaveAs does. The file is written beside the
-    // target under a temporary name and then renamed, so a failed save leaves an existing file
-    // as it was.
+    // ".xlsx", as the spreadsheet application's SaveAs does. The file is written under a
+    // temporary name and then takes the target's (platform/ReplaceFile.h), so a failed save
+    // leaves an existing file as it was.
     [[nodiscard]] SaveResult SaveAs(const Text& fileName) const;
 
     // close (the Workbooks collection), release workbook, quit, release application.

@@ -1,17 +1,13 @@
 #include "http/CurlTransport.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <utility>
 
 #include "http/TransferControl.h"
+#include "platform/Sockets.h"
 
 namespace velmora {
 namespace {
@@ -108,19 +104,18 @@ size_t BodyCallback(char* data, size_t size, size_t count, void* transfer) {
     return static_cast<HttpClient::Transfer*>(transfer)->OnBody(data, size * count);
 }
 
-curl_socket_t OpenSocket(void* session, curlsocktype, curl_sockaddr* address) {
-    curl_socket_t socket =
-        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    if (socket != CURL_SOCKET_BAD) {
-        static_cast<HttpClient::Session*>(session)->sockets.push_back(socket);
-    }
+curl_socket_t OpenSessionSocket(void* session, curlsocktype, curl_sockaddr* address) {
+    const SocketHandle opened = OpenSocket(address->family, address->socktype, address->protocol);
+    if (opened == kNoSocket) return CURL_SOCKET_BAD;
+    const auto socket = static_cast<curl_socket_t>(opened);
+    static_cast<HttpClient::Session*>(session)->sockets.push_back(socket);
     return socket;
 }
 
-int CloseSocket(void* session, curl_socket_t socket) {
+int CloseSessionSocket(void* session, curl_socket_t socket) {
     auto& sockets = static_cast<HttpClient::Session*>(session)->sockets;
     sockets.erase(std::remove(sockets.begin(), sockets.end(), socket), sockets.end());
-    return close(socket);
+    return CloseSocket(static_cast<SocketHandle>(socket)) ? 0 : 1;
 }
 
 // The failure a libcurl result stands for. `easy` still holds the ended transfer's details: a
@@ -143,7 +138,8 @@ HttpError ErrorOf(CURLcode result, CURL* easy, bool secure) {
         case CURLE_COULDNT_CONNECT: {
             long osError = 0;
             curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError);
-            return osError == ECONNREFUSED ? HttpError::kConnectionRefused : HttpError::kNoRoute;
+            return IsConnectionRefused(osError) ? HttpError::kConnectionRefused
+                                                : HttpError::kNoRoute;
         }
         case CURLE_OPERATION_TIMEDOUT: {
             curl_off_t connected = 0;
@@ -226,9 +222,9 @@ void ConfigureHandle(HttpClient::Session& session, const HandleSetup& setup) {
 
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, HeaderCallback);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, BodyCallback);
-    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, OpenSocket);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, OpenSessionSocket);
     curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &session);
-    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, CloseSocket);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, CloseSessionSocket);
     curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, &session);
 }
 
@@ -261,8 +257,9 @@ HttpClient::Session::~Session() {
 
 void HttpClient::Session::ShutDownConnectionsWithInput() const {
     for (curl_socket_t socket : sockets) {
-        pollfd idle{socket, POLLIN, 0};
-        if (poll(&idle, 1, 0) > 0) shutdown(socket, SHUT_RDWR);
+        if (HasInputOrHangUp(static_cast<SocketHandle>(socket))) {
+            ShutDownSocket(static_cast<SocketHandle>(socket));
+        }
     }
 }
 

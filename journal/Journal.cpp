@@ -1,9 +1,7 @@
 #include "journal/Journal.h"
 
 #include <sqlite3.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <iterator>
@@ -13,6 +11,10 @@
 #include "journal/Checkpointer.h"
 #include "journal/JournalFiles.h"
 #include "journal/RunningSearchLocks.h"
+#include "platform/PrivateFiles.h"
+#include "platform/SystemError.h"
+#include "platform/ThisProcess.h"
+#include "platform/Utf8Path.h"
 
 namespace velmora {
 
@@ -143,22 +145,19 @@ std::int64_t NowMs() {
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-JournalFault FaultOfErrno(int error) {
-    switch (error) {
-        case EACCES:
-        case EPERM:
-        case EROFS:
+JournalFault FaultOfSystemError(int error) {
+    switch (KindOfStorageError(error)) {
+        case StorageErrorKind::kNotWritable:
             return JournalFault::kReadOnly;
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG:
+        case StorageErrorKind::kFull:
             return JournalFault::kFull;
-        default:
-            return JournalFault::kCannotOpen;
+        case StorageErrorKind::kOther:
+            break;
     }
+    return JournalFault::kCannotOpen;
 }
 
-JournalFault FaultOf(int code, int systemErrno) {
+JournalFault FaultOf(int code, int systemError) {
     switch (code & 0xff) {
         case SQLITE_CANTOPEN:
         case SQLITE_PERM:
@@ -175,8 +174,8 @@ JournalFault FaultOf(int code, int systemErrno) {
         case SQLITE_NOTADB:
             return JournalFault::kCorrupt;
         case SQLITE_IOERR: {
-            const JournalFault fromErrno = FaultOfErrno(systemErrno);
-            return fromErrno == JournalFault::kCannotOpen ? JournalFault::kIoError : fromErrno;
+            const JournalFault fromSystem = FaultOfSystemError(systemError);
+            return fromSystem == JournalFault::kCannotOpen ? JournalFault::kIoError : fromSystem;
         }
         default:
             return JournalFault::kIoError;
@@ -290,7 +289,7 @@ Journal::Journal(const std::string& path, int busyTimeoutMs) {
         return;
     }
     std::error_code error;
-    path_ = std::filesystem::absolute(path, error).lexically_normal().string();
+    path_ = Utf8FromPath(std::filesystem::absolute(PathFromUtf8(path), error).lexically_normal());
     fault_ = error ? JournalFault::kCannotOpen : OpenDatabase(busyTimeoutMs);
     if (fault_ != JournalFault::kNone) Close();
 }
@@ -305,16 +304,16 @@ JournalFault Journal::fault() const {
 }
 
 JournalFault Journal::OpenDatabase(int busyTimeoutMs) {
-    if (const int error = MakePrivateFolders(path_.substr(0, path_.find_last_of('/')));
-        error != 0) {
-        return FaultOfErrno(error);
+    const std::filesystem::path file = PathFromUtf8(path_);
+    if (const int error = MakePrivateFolders(file.parent_path()); error != 0) {
+        return FaultOfSystemError(error);
     }
-    if (const int error = MakePrivateFile(path_); error != 0) return FaultOfErrno(error);
-    KeepPrivate(path_);
-    for (const char* suffix : kSqliteCompanionSuffixes) KeepPrivate(path_ + suffix);
+    if (const int error = MakePrivateFile(file); error != 0) return FaultOfSystemError(error);
+    KeepPrivate(file);
+    for (const char* suffix : kSqliteCompanionSuffixes) KeepPrivate(PathFromUtf8(path_ + suffix));
     locks_ = std::make_unique<RunningSearchLocks>(path_ + kLockFileSuffix);
-    if (locks_->error() != 0) return FaultOfErrno(locks_->error());
-    KeepPrivate(path_ + kLockFileSuffix);
+    if (locks_->error() != 0) return FaultOfSystemError(locks_->error());
+    KeepPrivate(PathFromUtf8(path_ + kLockFileSuffix));
 
     const int opened = sqlite3_open_v2(
         path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
@@ -395,9 +394,9 @@ JournalFault Journal::BringSchemaUpToDate(int busyTimeoutMs) {
 
 bool Journal::Fail(int sqliteCode) {
     // SQLite keeps the system's error only for some failures; right after the failed call the
-    // thread's errno still holds it.
+    // thread's last error still holds it.
     const int systemError =
-        db_ && sqlite3_system_errno(db_) != 0 ? sqlite3_system_errno(db_) : errno;
+        db_ && sqlite3_system_errno(db_) != 0 ? sqlite3_system_errno(db_) : LastSystemError();
     if (fault_ == JournalFault::kNone) {
         fault_ = FaultOf(sqliteCode, systemError);
     }
@@ -468,7 +467,7 @@ std::optional<SearchId> Journal::BeginSearch(const Text& keyword, const Text& si
                      " VALUES (?1, ?2, ?3, ?4, ?5, 'running')");
     BindBytes(insert.get(), 1, keyword);
     BindBytes(insert.get(), 2, site);
-    insert.Bind(3, OriginName(origin)).Bind(4, getpid()).Bind(5, NowMs());
+    insert.Bind(3, OriginName(origin)).Bind(4, ProcessId()).Bind(5, NowMs());
     if (const int step = insert.Step(); step != SQLITE_DONE) {
         Fail(step);
         return std::nullopt;
@@ -516,7 +515,7 @@ ResumeOutcome Journal::ResumeSearch(SearchId id) {
     Statement update(db_,
                      "UPDATE search SET state = 'running', pid = ?1, ended_ms = NULL"
                      " WHERE id = ?2 AND state IN ('running', 'stopped', 'incomplete')");
-    update.Bind(1, getpid()).Bind(2, id);
+    update.Bind(1, ProcessId()).Bind(2, id);
     if (const int step = update.Step(); step != SQLITE_DONE) {
         locks_->Release(id);
         Fail(step);

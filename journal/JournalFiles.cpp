@@ -1,83 +1,13 @@
 #include "journal/JournalFiles.h"
 
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <vector>
+#include "platform/ThisProcess.h"
+#include "platform/UserDirectories.h"
 
 namespace velmora {
 
-namespace {
-
-constexpr mode_t kPrivateFolderMode = 0700;
-constexpr mode_t kPrivateFileMode = 0600;
-constexpr mode_t kGroupAndOthers = 077;
-// Enough for any entry of the user database; getpwuid_r says ERANGE otherwise.
-constexpr std::size_t kUserEntryBuffer = 16 * 1024;
-
-std::string Variable(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? std::string(value) : std::string();
-}
-
-std::string HomeFolder() {
-    if (std::string home = Variable("HOME"); !home.empty()) return home;
-    passwd entry{};
-    passwd* found = nullptr;
-    std::vector<char> buffer(kUserEntryBuffer);
-    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
-        !found->pw_dir) {
-        return {};
-    }
-    return found->pw_dir;
-}
-
-}  // namespace
-
 std::string JournalPath() {
-    if (std::string named = Variable(kJournalVariable); !named.empty()) return named;
-    const std::string tail = std::string("/velmora/") + kJournalFileName;
-    // A relative XDG_DATA_HOME is invalid and ignored, as the base-directory rules say.
-    if (std::string data = Variable("XDG_DATA_HOME"); !data.empty() && data.front() == '/') {
-        return data + tail;
-    }
-    const std::string home = HomeFolder();
-    return home.empty() ? std::string() : home + "/.local/share" + tail;
-}
-
-int MakePrivateFolders(const std::string& folder) {
-    if (folder.empty()) return 0;
-    struct stat info {};
-    if (stat(folder.c_str(), &info) == 0) return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
-    const std::size_t slash = folder.find_last_of('/');
-    if (slash != std::string::npos && slash > 0) {
-        if (const int error = MakePrivateFolders(folder.substr(0, slash)); error != 0) {
-            return error;
-        }
-    }
-    // Another process may make it meanwhile.
-    if (mkdir(folder.c_str(), kPrivateFolderMode) != 0 && errno != EEXIST) return errno;
-    return 0;
-}
-
-int MakePrivateFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
-    if (fd >= 0) {
-        close(fd);
-        return 0;
-    }
-    return errno == EEXIST ? 0 : errno;
-}
-
-void KeepPrivate(const std::string& path) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0 || info.st_uid != geteuid()) return;
-    if ((info.st_mode & kGroupAndOthers) != 0)
-        chmod(path.c_str(), (info.st_mode & 07777) & ~kGroupAndOthers);
+    if (std::string named = EnvironmentVariable(kJournalVariable); !named.empty()) return named;
+    return DataFilePath(kJournalFileName);
 }
 
 }  // namespace velmora

@@ -1,60 +1,34 @@
 #include "journal/RunningSearchLocks.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include "platform/FileByteLocks.h"
+#include "platform/Utf8Path.h"
 
 namespace velmora {
 
-namespace {
+RunningSearchLocks::RunningSearchLocks(const std::string& path)
+    : file_(std::make_unique<FileByteLocks>(PathFromUtf8(path))) {}
 
-constexpr mode_t kPrivateFileMode = 0600;
+RunningSearchLocks::~RunningSearchLocks() = default;
 
-struct flock ByteOf(std::int64_t id, short type) {
-    struct flock lock {};
-    lock.l_type = type;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = static_cast<off_t>(id);
-    lock.l_len = 1;
-    return lock;
-}
-
-}  // namespace
-
-RunningSearchLocks::RunningSearchLocks(const std::string& path) {
-    // Close-on-exec: a program the window starts must not keep a search running.
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kPrivateFileMode);
-    if (fd_ < 0) error_ = errno;
-}
-
-RunningSearchLocks::~RunningSearchLocks() {
-    if (fd_ >= 0) close(fd_);
+int RunningSearchLocks::error() const {
+    return file_->error();
 }
 
 bool RunningSearchLocks::Take(std::int64_t id) {
-    if (fd_ < 0 || id < 0) return false;
-    struct flock lock = ByteOf(id, F_WRLCK);
-    int result = 0;
-    do {
-        result = fcntl(fd_, F_OFD_SETLK, &lock);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) return false;
+    if (id < 0 || !file_->TryLock(static_cast<std::uint64_t>(id))) return false;
     held_.insert(id);
     return true;
 }
 
 void RunningSearchLocks::Release(std::int64_t id) {
     if (held_.erase(id) == 0) return;
-    struct flock lock = ByteOf(id, F_UNLCK);
-    fcntl(fd_, F_OFD_SETLK, &lock);
+    file_->Unlock(static_cast<std::uint64_t>(id));
 }
 
 bool RunningSearchLocks::HeldElsewhere(std::int64_t id) const {
-    if (fd_ < 0 || id < 0) return false;
-    struct flock lock = ByteOf(id, F_WRLCK);
-    if (fcntl(fd_, F_OFD_GETLK, &lock) != 0) return false;
-    return lock.l_type != F_UNLCK;
+    // A search held here is held nowhere else.
+    if (id < 0 || HeldHere(id)) return false;
+    return file_->LockedElsewhere(static_cast<std::uint64_t>(id));
 }
 
 }  // namespace velmora

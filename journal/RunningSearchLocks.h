@@ -1,27 +1,31 @@
 #pragma once
 // Which searches are running: the process that runs a search holds a lock on byte `id` of a
-// file beside the journal. The kernel drops the lock when the process ends, killed or crashed
-// included, and a lock never outlives a reboot, so a reused process id cannot pass for the
-// search's process. The locks are open-file-description locks: two openings of the file, in
-// one process or in two, exclude each other, and closing one opening leaves the other's locks.
+// file beside the journal (FileByteLocks). The system drops the lock when the process ends,
+// killed or crashed included, and a lock never outlives a reboot, so a reused process id cannot
+// pass for the search's process. Two openings of the file, in one process or in two, exclude
+// each other, and closing one opening leaves the other's locks.
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 
 namespace velmora {
 
+class FileByteLocks;
+
 class RunningSearchLocks {
 public:
-    // Opens the lock file, making it 0600 when missing; errno() tells why when it cannot.
+    // Opens the lock file (UTF-8 path), making it 0600 when missing; error() tells why when it
+    // cannot.
     explicit RunningSearchLocks(const std::string& path);
     // Lets every search held here go.
     ~RunningSearchLocks();
     RunningSearchLocks(const RunningSearchLocks&) = delete;
     RunningSearchLocks& operator=(const RunningSearchLocks&) = delete;
 
-    // 0 when the file is open.
-    int error() const { return error_; }
+    // 0 when the file is open, else the system's error (platform/SystemError.h).
+    int error() const;
 
     // Holds search `id` for this opening; false when another one holds it (or the file is not
     // open).
@@ -32,8 +36,7 @@ public:
     bool HeldElsewhere(std::int64_t id) const;
 
 private:
-    int fd_ = -1;
-    int error_ = 0;
+    std::unique_ptr<FileByteLocks> file_;
     std::set<std::int64_t> held_;
 };
 

@@ -14,7 +14,9 @@ namespace velmora {
 inline constexpr std::size_t kThreadStackBytes = std::size_t{512} << 10;
 
 // The thread sanitizer's thread start refuses every thread (EINVAL) once a default stack size
-// is set, so under it threads keep the system's size.
+// is set, so under it threads keep the system's size. Windows gives every thread the stack size
+// written in the executable and has no default to change at run time; it reserves that size
+// and commits pages only as they are touched.
 #if defined(__SANITIZE_THREAD__)
 #define VELMORA_THREAD_SANITIZER
 #elif defined(__has_feature)
@@ -22,7 +24,7 @@ inline constexpr std::size_t kThreadStackBytes = std::size_t{512} << 10;
 #define VELMORA_THREAD_SANITIZER
 #endif
 #endif
-#ifdef VELMORA_THREAD_SANITIZER
+#if defined(VELMORA_THREAD_SANITIZER) || defined(_WIN32)
 inline constexpr bool kThreadStackSizeSettable = false;
 #else
 inline constexpr bool kThreadStackSizeSettable = true;

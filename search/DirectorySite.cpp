@@ -1,12 +1,13 @@
 #include "search/DirectorySite.h"
 
 #include <cctype>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 
+#include "platform/ThisProcess.h"
+#include "platform/UserDirectories.h"
+#include "platform/Utf8Path.h"
 #include "search/SearchTexts.h"
 #include "text/CodePage.h"
 #include "text/TextOps.h"
@@ -14,7 +15,7 @@
 namespace velmora {
 namespace {
 
-constexpr std::string_view kSettingsFileName = "/velmora/velmora.conf";
+constexpr std::string_view kSettingsFileName = "velmora.conf";
 constexpr std::string_view kBlanks = " \t\r";
 constexpr std::string_view kHttpScheme = "http://";
 constexpr std::string_view kHttpsScheme = "https://";
@@ -67,12 +68,17 @@ enum class ReadResult { kRead, kMissing, kUnreadable };
 // The whole file into `text`; kMissing when there is none, kUnreadable when it cannot be read
 // or is bigger than kMaxSettingsFileBytes.
 ReadResult ReadSettingsFile(const std::string& path, std::string& text) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                         std::fclose);
-    if (!file) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kUnreadable;
+    const std::filesystem::path file = PathFromUtf8(path);
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        std::error_code error;
+        return std::filesystem::exists(file, error) || error ? ReadResult::kUnreadable
+                                                             : ReadResult::kMissing;
+    }
     text.resize(kMaxSettingsFileBytes + 1);
-    const std::size_t got = std::fread(text.data(), 1, text.size(), file.get());
-    if (std::ferror(file.get()) != 0 || got > kMaxSettingsFileBytes) return ReadResult::kUnreadable;
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (in.bad() || got > kMaxSettingsFileBytes) return ReadResult::kUnreadable;
     text.resize(got);
     return ReadResult::kRead;
 }
@@ -102,11 +108,7 @@ Text SettingsProblem(const std::string& path, const Text& what) {
 }  // namespace
 
 std::string SettingsFilePath() {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] == '/') return std::string(config).append(kSettingsFileName);
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] == '\0') return {};
-    return std::string(home).append("/.config").append(kSettingsFileName);
+    return ConfigFilePath(kSettingsFileName);
 }
 
 bool IsUsableSiteUrl(std::string_view url) {
@@ -133,8 +135,9 @@ bool IsUsableSiteUrl(std::string_view url) {
 
 DirectorySite FindDirectorySite(std::string_view override) {
     if (!override.empty()) return {WithoutTrailingSlashes(override), {}};
-    const char* variable = std::getenv(kSiteVariable);
-    if (variable != nullptr && variable[0] != '\0') return {WithoutTrailingSlashes(variable), {}};
+    if (const std::string variable = EnvironmentVariable(kSiteVariable); !variable.empty()) {
+        return {WithoutTrailingSlashes(variable), {}};
+    }
 
     const std::string path = SettingsFilePath();
     std::string text;

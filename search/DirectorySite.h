@@ -31,8 +31,9 @@ struct DirectorySite {
 // settingsProblem; no file, or one without a site line, gives it silently.
 DirectorySite FindDirectorySite(std::string_view override = {});
 
-// $XDG_CONFIG_HOME/velmora/velmora.conf, or ~/.config/velmora/velmora.conf when XDG_CONFIG_HOME
-// is unset or not an absolute path; empty when neither can be formed (no HOME).
+// velmora.conf in the program's folder of the user's settings (ConfigFilePath:
+// $XDG_CONFIG_HOME/velmora/ or ~/.config/velmora/, %APPDATA%\velmora\ on Windows); UTF-8, empty
+// when there is no home folder.
 std::string SettingsFilePath();
 
 // An http or https URL (scheme in any letter case) of a host name or IPv4 address, with an

@@ -272,6 +272,30 @@ TEST_F(CliJournalTest, HistoryRowsAndForget) {
     EXPECT_TRUE(Run({"--history"}).out.empty());
 }
 
+// Names the system's narrow calls cannot spell on Windows: they reach it through the wide calls,
+// given on the command line and in the environment.
+TEST_F(CliJournalTest, AJournalAndAnExportUnderChineseNamesWork) {
+    const auto utf8 = [](const std::filesystem::path& path) {
+        const std::u8string name = path.u8string();
+        return std::string(name.begin(), name.end());
+    };
+    StartSite(1, 3);
+    journal_ = folder_.path() / u8"日志" / u8"记录.sqlite3";
+    const std::filesystem::path book = folder_.path() / u8"导出" / u8"全部数据.xlsx";
+    std::filesystem::create_directory(book.parent_path());
+
+    const CliRun run = Run({"--site", site_->BaseUrl(), "--export", utf8(book), kKeyword});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const auto saved = test::ReadSavedWorkbook(book);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(Sorted(SavedRowLines(*saved, 2, 4)), Sorted(Lines(run.out)));
+
+    const std::vector<std::string> history = Lines(Run({"--history"}).out);
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_NE(history[0].find(std::string("\tfinished\t3\t") + kKeyword), std::string::npos);
+    EXPECT_EQ(Journal(utf8(journal_)).History().size(), 1u);
+}
+
 TEST_F(CliJournalTest, ASearchGoesOnWhenItsRowsCannotBeKept) {
     constexpr int kRows = 40;
     StartSite(2, kRows / 2);

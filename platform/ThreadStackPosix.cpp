@@ -1,6 +1,6 @@
-#include "platform/ThreadStack.h"
-
 #include <pthread.h>
+
+#include "platform/ThreadStack.h"
 
 namespace velmora {
 

@@ -1,10 +1,10 @@
-#include "platform/ProcessorAffinity.h"
-
 #include <dirent.h>
 #include <sched.h>
 
 #include <cstdlib>
 #include <string>
+
+#include "platform/ProcessorAffinity.h"
 
 namespace velmora {
 

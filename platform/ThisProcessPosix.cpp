@@ -1,0 +1,26 @@
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/ThisProcess.h"
+
+namespace velmora {
+
+std::int64_t ProcessId() {
+    return getpid();
+}
+
+std::string EnvironmentVariable(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+void UseUtf8StandardStreams() {
+    // Bytes pass through unchanged already, and the terminal's locale decides how they show.
+}
+
+}  // namespace velmora
