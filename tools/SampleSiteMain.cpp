@@ -1,9 +1,6 @@
 // velmora-sample-site: runs the sample directory site until interrupted, printing its base URL
 // on standard output once it accepts connections.
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <charconv>
 #include <cstdio>
 #include <iostream>
@@ -12,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/BinaryStreams.h"
+#include "platform/InterruptWait.h"
 #include "tools/SampleSite.h"
 
 namespace {
@@ -102,6 +101,7 @@ int UsageError(std::string_view message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::UseBinaryStandardStreams();
     SiteOptions options;
     bool log = false;
     for (int i = 1; i < argc; ++i) {
@@ -145,12 +145,8 @@ int main(int argc, char** argv) {
         };
     }
 
-    // Interrupts are taken by sigwait below, so every thread of the site must block them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Before the site's threads start, which must leave interrupts to the wait below.
+    velmora::HoldInterrupts();
 
     SampleSite site(options);
     if (!site.Start()) {
@@ -158,8 +154,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::cout << site.BaseUrl() << std::endl;
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    velmora::WaitForInterrupt();
     site.Stop();
     return 0;
 }
