@@ -39,12 +39,13 @@ function(velmora_test_journal name out)
       PARENT_SCOPE)
 endfunction()
 
-# velmora_add_test(NAME SOURCES... [LIBS ...]): one GoogleTest binary, registered with CTest.
+# velmora_add_test(NAME SOURCES... [LIBS ...]): one GoogleTest binary, registered with CTest. Its
+# main is tests/TestMain.cpp, which also runs the child modes a test may start it in.
 include(GoogleTest)
 function(velmora_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  velmora_use_layers(${name} GTest::gtest_main ${ARG_LIBS})
+  velmora_use_layers(${name} velmora_test_main ${ARG_LIBS})
   velmora_test_journal(${name} journal)
   set(properties TIMEOUT 300 ENVIRONMENT "${journal}")
   if(ARG_LABELS)
