@@ -100,6 +100,11 @@ private:
 // This program's own file, to start it again in a child mode.
 std::filesystem::path ThisProgram();
 
+// Whether a child's raw status, as the system reports its end (a wait status on POSIX, the exit
+// code on Windows; what GoogleTest's death tests hand their predicates), is that of std::abort:
+// SIGABRT, or Windows' exit code 3.
+bool EndedByAbort(int status);
+
 // This process's id, as the system numbers processes.
 std::int64_t ThisProcessId();
 

@@ -271,6 +271,10 @@ std::filesystem::path ThisProgram() {
     return std::filesystem::read_symlink("/proc/self/exe", error);
 }
 
+bool EndedByAbort(int status) {
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT;
+}
+
 std::int64_t ThisProcessId() {
     return getpid();
 }

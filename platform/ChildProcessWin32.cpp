@@ -388,6 +388,11 @@ std::filesystem::path ThisProgram() {
     }
 }
 
+bool EndedByAbort(int status) {
+    // The C runtime's abort exits with 3 once it has reported.
+    return status == 3;
+}
+
 std::int64_t ThisProcessId() {
     return GetCurrentProcessId();
 }
