@@ -8,8 +8,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/BinaryStreams.h"
+#include "platform/ChildProcess.h"
 #include "platform/InterruptWait.h"
 #include "tools/SampleSite.h"
 
@@ -102,10 +104,12 @@ int UsageError(std::string_view message) {
 
 int main(int argc, char** argv) {
     velmora::UseBinaryStandardStreams();
+    // UTF-8, as keywords are, whatever the system's code page.
+    const std::vector<std::string> arguments = velmora::ProgramArguments(argc, argv);
     SiteOptions options;
     bool log = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view option = argv[i];
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        std::string_view option = arguments[i];
         if (option == "--help") {
             std::cout << kUsage;
             return 0;
@@ -122,8 +126,8 @@ int main(int argc, char** argv) {
         if (!numeric && option != "--no-hits" && option != "--fault") {
             return UsageError("unknown option " + std::string(option));
         }
-        if (i + 1 >= argc) return UsageError(std::string(option) + " needs a value");
-        std::string_view value = argv[++i];
+        if (i + 1 >= arguments.size()) return UsageError(std::string(option) + " needs a value");
+        std::string_view value = arguments[++i];
         if (numeric) {
             std::optional<long long> number = ParseCount(value, numeric->maximum);
             if (!number) return UsageError("bad value for " + std::string(option));

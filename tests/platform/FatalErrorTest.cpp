@@ -17,14 +17,8 @@ namespace {
 
 using ::testing::StrEq;
 
-// Exit code -1 as the system reports it: 255 on POSIX, whose exit statuses have 8 bits; -1 on
-// Windows.
-bool IsMinusOne(int exitCode) {
-    return exitCode == 255 || exitCode == -1;
-}
-
-// The death tests' predicate for it, which gets a wait status on POSIX and the exit code on
-// Windows.
+// Exit code -1 as a death test sees it: 255 in a wait status on POSIX, whose exit statuses have
+// 8 bits; the exit code -1 on Windows.
 bool ExitedWithMinusOne(int status) {
     return ::testing::ExitedWithCode(255)(status) || ::testing::ExitedWithCode(-1)(status);
 }
@@ -119,7 +113,7 @@ TEST(FatalErrorDeathTest, AllocationFailureNamesTheByteCount) {
             report += output->bytes;
         }
         const ChildExit exit = child.Wait();
-        EXPECT_TRUE(exit.exited && IsMinusOne(exit.code)) << exit.code;
+        EXPECT_TRUE(exit.exited && (exit.code == 255 || exit.code == -1)) << exit.code;
         EXPECT_EQ(report, c.report);
     }
 #endif
