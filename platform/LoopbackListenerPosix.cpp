@@ -74,21 +74,6 @@ void Waker::Wake() {
     }
 }
 
-LoopbackConnection::~LoopbackConnection() {
-    Close();
-}
-
-LoopbackConnection::LoopbackConnection(LoopbackConnection&& other) noexcept
-    : socket_(std::exchange(other.socket_, -1)) {}
-
-LoopbackConnection& LoopbackConnection::operator=(LoopbackConnection&& other) noexcept {
-    if (this != &other) {
-        Close();
-        socket_ = std::exchange(other.socket_, -1);
-    }
-    return *this;
-}
-
 LoopbackConnection LoopbackConnection::Connect(std::uint16_t port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return {};
@@ -162,10 +147,6 @@ void LoopbackConnection::ResetOnClose() {
 
 void LoopbackConnection::Close() {
     if (socket_ != -1) close(Fd(std::exchange(socket_, -1)));
-}
-
-LoopbackListener::~LoopbackListener() {
-    Close();
 }
 
 bool LoopbackListener::Listen(std::uint16_t port, int backlog) {

@@ -106,21 +106,6 @@ void Waker::Wake() {
     if (poked_ != -1) send(Socket(poked_), "x", 1, 0);
 }
 
-LoopbackConnection::~LoopbackConnection() {
-    Close();
-}
-
-LoopbackConnection::LoopbackConnection(LoopbackConnection&& other) noexcept
-    : socket_(std::exchange(other.socket_, -1)) {}
-
-LoopbackConnection& LoopbackConnection::operator=(LoopbackConnection&& other) noexcept {
-    if (this != &other) {
-        Close();
-        socket_ = std::exchange(other.socket_, -1);
-    }
-    return *this;
-}
-
 LoopbackConnection LoopbackConnection::Connect(std::uint16_t port) {
     const SOCKET socket = NewSocket();
     if (socket == INVALID_SOCKET) return {};
@@ -207,10 +192,6 @@ void LoopbackConnection::ResetOnClose() {
 
 void LoopbackConnection::Close() {
     if (socket_ != -1) closesocket(Socket(std::exchange(socket_, -1)));
-}
-
-LoopbackListener::~LoopbackListener() {
-    Close();
 }
 
 bool LoopbackListener::Listen(std::uint16_t port, int backlog) {
