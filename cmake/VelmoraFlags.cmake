@@ -44,7 +44,8 @@ function(velmora_test_journal name out)
       PARENT_SCOPE)
 endfunction()
 
-# velmora_add_test(NAME SOURCES... [LIBS ...]): one GoogleTest binary, registered with CTest.
+# velmora_add_test(NAME SOURCES... [LIBS ...]): one GoogleTest binary, registered with CTest. Its
+# main is tests/TestMain.cpp, which also runs the child modes a test may start it in.
 include(GoogleTest)
 function(velmora_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
@@ -53,7 +54,7 @@ function(velmora_add_test name)
     return()
   endif()
   add_executable(${name} ${ARG_SOURCES})
-  velmora_use_layers(${name} GTest::gtest_main ${ARG_LIBS})
+  velmora_use_layers(${name} velmora_test_main ${ARG_LIBS})
   velmora_test_journal(${name} journal)
   if(CMAKE_CROSSCOMPILING)
     # Under the emulator (Wine) every process starts slower; the list is taken when ctest

@@ -5,25 +5,17 @@
 #include <optional>
 #include <string>
 
+#include "platform/ChildProcess.h"
+
 namespace velmora::testing {
 
 class ScopedVariable {
 public:
     ScopedVariable(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name)) saved_ = old;
-        if (value != nullptr) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
+        SetEnvironmentValue(name, value);
     }
-    ~ScopedVariable() {
-        if (saved_) {
-            setenv(name_, saved_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
+    ~ScopedVariable() { SetEnvironmentValue(name_, saved_ ? saved_->c_str() : nullptr); }
     ScopedVariable(const ScopedVariable&) = delete;
     ScopedVariable& operator=(const ScopedVariable&) = delete;
 

@@ -1,19 +1,8 @@
 #include "tools/SampleSite.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <condition_variable>
-#include <cstring>
 #include <list>
 #include <map>
 #include <mutex>
@@ -22,6 +11,8 @@
 #include <thread>
 #include <tuple>
 
+#include "platform/LoopbackListener.h"
+#include "platform/TimerSlack.h"
 #include "tools/SiteContent.h"
 
 namespace velmora::site {
@@ -35,10 +26,10 @@ constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
 // Each connection holds a thread; more than this at once are closed on arrival.
 constexpr std::size_t kMaxConnections = 256;
 // An idle keep-alive connection is closed after this long, so a forgotten one frees its thread.
-constexpr int kIdleTimeoutMs = 60 * 1000;
+constexpr std::chrono::milliseconds kIdleTimeout{60 * 1000};
 // Input still read after an answer that ends a connection, and for how long it is waited for.
 constexpr std::size_t kMaxDrainBytes = 1024 * 1024;
-constexpr int kDrainTimeoutMs = 2000;
+constexpr std::chrono::milliseconds kDrainTimeout{2000};
 // A slow answer's body goes out in this many pieces spread over SiteOptions::slowMs.
 constexpr int kSlowPieces = 10;
 // What follows a late-bytes answer: a whole response of its own, which a client that reuses
@@ -49,9 +40,6 @@ constexpr std::size_t kReceiveChunk = 16 * 1024;
 // Pages are generated from their request alone, so they are kept once rendered, up to this
 // many bytes: a whole search of 10 pages x 20 companies of 30 KB is about 6.5 MB.
 constexpr std::size_t kMaxCachedPageBytes = 64 * 1024 * 1024;
-// Timed waits end within this many nanoseconds of their deadline instead of the default
-// 50 us, which every request's latency would otherwise gain.
-constexpr unsigned long kTimerSlackNs = 1;
 
 using Clock = std::chrono::steady_clock;
 constexpr std::string_view kLoopback = "127.0.0.1";
@@ -249,7 +237,7 @@ std::optional<std::string> RecordedRequest::Header(std::string_view name) const 
 
 struct SampleSite::Impl {
     struct Connection {
-        int fd = -1;
+        LoopbackConnection socket;
         int number = 0;
         bool finished = false;
         std::thread thread;
@@ -266,10 +254,12 @@ struct SampleSite::Impl {
     void JoinFinished();
     // False when the connection is to be reset rather than closed in order.
     bool Serve(Connection& connection);
-    void DrainBeforeClose(int fd);
-    ReadResult ReadHead(int fd, std::string& buffer, std::size_t& headEnd);
-    bool Discard(int fd, std::string& buffer, std::size_t bytes);
-    bool WaitReadable(int fd, int timeoutMs);
+    void DrainBeforeClose(LoopbackConnection& socket);
+    ReadResult ReadHead(LoopbackConnection& socket, std::string& buffer, std::size_t& headEnd);
+    bool Discard(LoopbackConnection& socket, std::string& buffer, std::size_t bytes);
+    // Appends what arrives next; false at the end, after a time-out or once the site stops.
+    bool ReceiveMore(LoopbackConnection& socket, std::string& buffer,
+                     std::chrono::milliseconds timeout);
     bool PauseUnlessStopped(Clock::time_point until);
     bool HoldUnlessStopped();
     RecordedRequest Record(RecordedRequest request, const Route& route, bool answerable);
@@ -282,14 +272,16 @@ struct SampleSite::Impl {
     // How the bytes of an answer go out.
     enum class Pace { AtOnce, Slow, Trickle };
     // extraHeaders: whole header lines, each ended by CR LF.
-    bool Send(int fd, const Response& response, bool keepAlive, bool withBody, Pace pace,
-              std::string_view extraHeaders = {});
-    bool SendLateBytes(int fd);
+    bool Send(LoopbackConnection& socket, const Response& response, bool keepAlive, bool withBody,
+              Pace pace, std::string_view extraHeaders = {});
+    bool SendLateBytes(LoopbackConnection& socket);
 
     SiteOptions options;
     std::string error;
-    int listenFd = -1;
-    int wakePipe[2] = {-1, -1};
+    bool started = false;
+    LoopbackListener listener;
+    // Woken at the stop, for good: every wait on a socket ends.
+    Waker waker;
     std::uint16_t port = 0;
     std::string baseUrl;
     std::thread acceptThread;
@@ -314,7 +306,7 @@ struct SampleSite::Impl {
 };
 
 bool SampleSite::Impl::Start() {
-    if (listenFd >= 0 || stopping) {
+    if (started || stopping) {
         error = "the site was started before";
         return false;
     }
@@ -328,29 +320,17 @@ bool SampleSite::Impl::Start() {
         error = "an option is out of range";
         return false;
     }
-    auto fail = [&](std::string_view what) {
-        error = std::string(what) + ": " + std::strerror(errno);
-        if (listenFd >= 0) close(listenFd);
-        listenFd = -1;
+    if (!waker.valid()) {
+        error = "cannot make the stop's waker";
         return false;
-    };
-    listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd < 0) return fail("cannot open a socket");
-    int on = 1;
-    setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(options.port);
-    inet_pton(AF_INET, kLoopback.data(), &address.sin_addr);
-    if (bind(listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        return fail("cannot bind " + std::string(kLoopback) + ":" + std::to_string(options.port));
     }
-    if (listen(listenFd, SOMAXCONN) != 0) return fail("cannot listen");
-    socklen_t length = sizeof address;
-    getsockname(listenFd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
+    if (!listener.Listen(options.port)) {
+        error = listener.error();
+        return false;
+    }
+    started = true;
+    port = listener.port();
     baseUrl = "http://" + std::string(kLoopback) + ":" + std::to_string(port);
-    if (pipe2(wakePipe, O_CLOEXEC) != 0) return fail("cannot open a pipe");
     acceptThread = std::thread([this] { AcceptLoop(); });
     return true;
 }
@@ -359,15 +339,10 @@ void SampleSite::Impl::Stop() {
     {
         std::lock_guard lock(mutex);
         stopping = true;
-        for (Connection& connection : connections) {
-            if (connection.fd >= 0) shutdown(connection.fd, SHUT_RDWR);
-        }
+        for (Connection& connection : connections) connection.socket.Shutdown();
     }
     changed.notify_all();
-    if (wakePipe[1] >= 0) {
-        // The pipe is never drained, so every poll on it wakes from now on.
-        [[maybe_unused]] ssize_t written = write(wakePipe[1], "x", 1);
-    }
+    waker.Wake();
     if (acceptThread.joinable()) acceptThread.join();
     std::list<Connection> remaining;
     {
@@ -375,10 +350,7 @@ void SampleSite::Impl::Stop() {
         remaining.splice(remaining.end(), connections);
     }
     for (Connection& connection : remaining) connection.thread.join();
-    for (int* fd : {&listenFd, &wakePipe[0], &wakePipe[1]}) {
-        if (*fd >= 0) close(*fd);
-        *fd = -1;
-    }
+    listener.Close();
 }
 
 void SampleSite::Impl::JoinFinished() {
@@ -395,62 +367,49 @@ void SampleSite::Impl::JoinFinished() {
 }
 
 void SampleSite::Impl::AcceptLoop() {
-    while (true) {
-        pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
-        if (fds[1].revents != 0) return;
-        if ((fds[0].revents & POLLIN) == 0) continue;
-        int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
+    while (listener.WaitForConnection(&waker) == SocketStatus::kOk) {
+        LoopbackConnection socket = listener.Accept();
+        if (!socket.valid()) {
             // Out of descriptors: give the connections a moment to end rather than spin.
             if (!PauseUnlessStopped(Clock::now() + std::chrono::milliseconds(100))) return;
             continue;
         }
-        int on = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        socket.SetNoDelay();
         JoinFinished();
         std::lock_guard lock(mutex);
-        if (stopping || connections.size() >= kMaxConnections) {
-            close(fd);
-            continue;
-        }
+        if (stopping || connections.size() >= kMaxConnections) continue;
         Connection& connection = connections.emplace_back();
-        connection.fd = fd;
+        connection.socket = std::move(socket);
         connection.number = ++connectionsAccepted;
         try {
             connection.thread = std::thread([this, &connection] {
-                prctl(PR_SET_TIMERSLACK, kTimerSlackNs);
-                if (Serve(connection)) DrainBeforeClose(connection.fd);
+                KeepTimedWaitsPrecise();
+                if (Serve(connection)) DrainBeforeClose(connection.socket);
                 std::lock_guard finishLock(mutex);
-                close(connection.fd);
-                connection.fd = -1;
+                connection.socket.Close();
                 connection.finished = true;
             });
         } catch (const std::system_error&) {
-            close(fd);
             connections.pop_back();
         }
     }
 }
 
-bool SampleSite::Impl::WaitReadable(int fd, int timeoutMs) {
-    pollfd fds[2] = {{fd, POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
-    while (true) {
-        int ready = poll(fds, 2, timeoutMs);
-        if (ready < 0 && errno == EINTR) continue;
-        return ready > 0 && fds[1].revents == 0;
-    }
+bool SampleSite::Impl::ReceiveMore(LoopbackConnection& socket, std::string& buffer,
+                                   std::chrono::milliseconds timeout) {
+    char chunk[kReceiveChunk];
+    const LoopbackConnection::Received received =
+        socket.Receive(chunk, sizeof chunk, &waker, timeout);
+    if (received.status != SocketStatus::kOk) return false;
+    buffer.append(chunk, received.bytes);
+    return true;
 }
 
-SampleSite::Impl::ReadResult SampleSite::Impl::ReadHead(int fd, std::string& buffer,
-                                                        std::size_t& headEnd) {
+SampleSite::Impl::ReadResult SampleSite::Impl::ReadHead(LoopbackConnection& socket,
+                                                        std::string& buffer, std::size_t& headEnd) {
     while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
         if (buffer.size() > kMaxHeadBytes) return ReadResult::TooLarge;
-        if (!WaitReadable(fd, kIdleTimeoutMs)) return ReadResult::Closed;
-        char chunk[kReceiveChunk];
-        ssize_t received = recv(fd, chunk, sizeof chunk, 0);
-        if (received <= 0) return ReadResult::Closed;
-        buffer.append(chunk, static_cast<std::size_t>(received));
+        if (!ReceiveMore(socket, buffer, kIdleTimeout)) return ReadResult::Closed;
     }
     if (headEnd > kMaxHeadBytes) return ReadResult::TooLarge;
     return ReadResult::Head;
@@ -458,26 +417,21 @@ SampleSite::Impl::ReadResult SampleSite::Impl::ReadHead(int fd, std::string& buf
 
 // Closing with unread input would reset the connection and could destroy the answer before
 // the client reads it; so the sending side is closed first and the rest of the input read.
-void SampleSite::Impl::DrainBeforeClose(int fd) {
-    shutdown(fd, SHUT_WR);
+void SampleSite::Impl::DrainBeforeClose(LoopbackConnection& socket) {
+    socket.ShutdownSend();
     std::size_t drained = 0;
-    char chunk[kReceiveChunk];
-    while (drained < kMaxDrainBytes && WaitReadable(fd, kDrainTimeoutMs)) {
-        ssize_t received = recv(fd, chunk, sizeof chunk, 0);
-        if (received <= 0) return;
-        drained += static_cast<std::size_t>(received);
+    std::string chunk;
+    while (drained < kMaxDrainBytes && ReceiveMore(socket, chunk, kDrainTimeout)) {
+        drained += chunk.size();
+        chunk.clear();
     }
 }
 
-bool SampleSite::Impl::Discard(int fd, std::string& buffer, std::size_t bytes) {
+bool SampleSite::Impl::Discard(LoopbackConnection& socket, std::string& buffer, std::size_t bytes) {
     while (buffer.size() < bytes) {
         bytes -= buffer.size();
         buffer.clear();
-        if (!WaitReadable(fd, kIdleTimeoutMs)) return false;
-        char chunk[kReceiveChunk];
-        ssize_t received = recv(fd, chunk, sizeof chunk, 0);
-        if (received <= 0) return false;
-        buffer.append(chunk, static_cast<std::size_t>(received));
+        if (!ReceiveMore(socket, buffer, kIdleTimeout)) return false;
     }
     buffer.erase(0, bytes);
     return true;
@@ -582,8 +536,8 @@ std::string SampleSite::Impl::Page(const Route& route, std::optional<FaultKind> 
     return rendered;
 }
 
-bool SampleSite::Impl::Send(int fd, const Response& response, bool keepAlive, bool withBody,
-                            Pace pace, std::string_view extraHeaders) {
+bool SampleSite::Impl::Send(LoopbackConnection& socket, const Response& response, bool keepAlive,
+                            bool withBody, Pace pace, std::string_view extraHeaders) {
     std::string head =
         "HTTP/1.1 " + std::to_string(response.status) + " " + std::string(response.reason) + "\r\n";
     head += "Content-Type: text/html; charset=utf-8\r\n";
@@ -591,14 +545,8 @@ bool SampleSite::Impl::Send(int fd, const Response& response, bool keepAlive, bo
     head += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
     head += extraHeaders;
     head += "\r\n";
-    auto sendAll = [fd](std::string_view bytes) {
-        while (!bytes.empty()) {
-            ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (sent < 0 && errno == EINTR) continue;
-            if (sent <= 0) return false;
-            bytes.remove_prefix(static_cast<std::size_t>(sent));
-        }
-        return true;
+    auto sendAll = [&](std::string_view bytes) {
+        return socket.SendAll(bytes, &waker) == SocketStatus::kOk;
     };
     // Sends `bytes` in pieces of `piece` bytes, the first after `gap` and each next one `gap`
     // after the one before.
@@ -632,14 +580,11 @@ bool SampleSite::Impl::Send(int fd, const Response& response, bool keepAlive, bo
     return false;
 }
 
-bool SampleSite::Impl::SendLateBytes(int fd) {
+bool SampleSite::Impl::SendLateBytes(LoopbackConnection& socket) {
     if (!PauseUnlessStopped(Clock::now() + std::chrono::milliseconds(options.lateMs))) {
         return false;
     }
-    if (send(fd, kLateBytes.data(), kLateBytes.size(), MSG_NOSIGNAL) !=
-        static_cast<ssize_t>(kLateBytes.size())) {
-        return false;
-    }
+    if (socket.SendAll(kLateBytes, &waker) != SocketStatus::kOk) return false;
     {
         std::lock_guard lock(mutex);
         ++lateBytesSent;
@@ -649,21 +594,21 @@ bool SampleSite::Impl::SendLateBytes(int fd) {
 }
 
 bool SampleSite::Impl::Serve(Connection& connection) {
-    const int fd = connection.fd;
+    LoopbackConnection& socket = connection.socket;
     std::string buffer;
     while (true) {
         std::size_t headEnd = 0;
-        ReadResult result = ReadHead(fd, buffer, headEnd);
+        ReadResult result = ReadHead(socket, buffer, headEnd);
         if (result == ReadResult::Closed) return true;
         const Clock::time_point due = Clock::now() + std::chrono::milliseconds(options.latencyMs);
         if (result == ReadResult::TooLarge) {
-            Send(fd, {431, ReasonOf(431), {}}, false, true, Pace::AtOnce);
+            Send(socket, {431, ReasonOf(431), {}}, false, true, Pace::AtOnce);
             return true;
         }
         ParsedHead parsed = ParseHead(std::string_view(buffer).substr(0, headEnd));
         buffer.erase(0, headEnd + 4);
         if (!parsed.recordable) {
-            Send(fd, {parsed.refusal, ReasonOf(parsed.refusal), {}}, false, true, Pace::AtOnce);
+            Send(socket, {parsed.refusal, ReasonOf(parsed.refusal), {}}, false, true, Pace::AtOnce);
             return true;
         }
         parsed.request.connection = connection.number;
@@ -671,17 +616,16 @@ bool SampleSite::Impl::Serve(Connection& connection) {
         RecordedRequest request = Record(std::move(parsed.request), route, parsed.refusal == 0);
         if (options.onRequest) options.onRequest(request);
         if (parsed.refusal != 0) {
-            Send(fd, {parsed.refusal, ReasonOf(parsed.refusal), {}}, false, true, Pace::AtOnce);
+            Send(socket, {parsed.refusal, ReasonOf(parsed.refusal), {}}, false, true, Pace::AtOnce);
             return true;
         }
-        if (!Discard(fd, buffer, parsed.bodyBytes)) return true;
+        if (!Discard(socket, buffer, parsed.bodyBytes)) return true;
         // The answer is made during the latency, as a remote server's work is part of its.
         Response response = Answer(request, route);
         if (options.latencyMs > 0 && !PauseUnlessStopped(due)) return true;
         if (request.fault == FaultKind::Hold && !HoldUnlessStopped()) return true;
         if (request.fault == FaultKind::Reset) {
-            linger hard{1, 0};  // closing now sends a reset instead of an orderly end
-            setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            socket.ResetOnClose();
             return false;
         }
         std::string cookie;
@@ -691,11 +635,11 @@ bool SampleSite::Impl::Serve(Connection& connection) {
         const Pace pace = request.fault == FaultKind::Slow      ? Pace::Slow
                           : request.fault == FaultKind::Trickle ? Pace::Trickle
                                                                 : Pace::AtOnce;
-        if (!Send(fd, response, parsed.keepAlive, request.method != "HEAD", pace, cookie) ||
+        if (!Send(socket, response, parsed.keepAlive, request.method != "HEAD", pace, cookie) ||
             !parsed.keepAlive) {
             return true;
         }
-        if (request.fault == FaultKind::LateBytes && !SendLateBytes(fd)) return true;
+        if (request.fault == FaultKind::LateBytes && !SendLateBytes(socket)) return true;
     }
 }
 

@@ -1,9 +1,6 @@
 // velmora-sample-site: runs the sample directory site until interrupted, printing its base URL
 // on standard output once it accepts connections.
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <charconv>
 #include <cstdio>
 #include <iostream>
@@ -11,7 +8,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "platform/BinaryStreams.h"
+#include "platform/ChildProcess.h"
+#include "platform/InterruptWait.h"
 #include "tools/SampleSite.h"
 
 namespace {
@@ -103,10 +104,13 @@ int UsageError(std::string_view message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::UseBinaryStandardStreams();
+    // UTF-8, as keywords are, whatever the system's code page.
+    const std::vector<std::string> arguments = velmora::ProgramArguments(argc, argv);
     SiteOptions options;
     bool log = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view option = argv[i];
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        std::string_view option = arguments[i];
         if (option == "--help") {
             std::cout << kUsage;
             return 0;
@@ -123,8 +127,8 @@ int main(int argc, char** argv) {
         if (!numeric && option != "--no-hits" && option != "--fault") {
             return UsageError("unknown option " + std::string(option));
         }
-        if (i + 1 >= argc) return UsageError(std::string(option) + " needs a value");
-        std::string_view value = argv[++i];
+        if (i + 1 >= arguments.size()) return UsageError(std::string(option) + " needs a value");
+        std::string_view value = arguments[++i];
         if (numeric) {
             std::optional<long long> number = ParseCount(value, numeric->maximum);
             if (!number) return UsageError("bad value for " + std::string(option));
@@ -146,12 +150,8 @@ int main(int argc, char** argv) {
         };
     }
 
-    // Interrupts are taken by sigwait below, so every thread of the site must block them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Before the site's threads start, which must leave interrupts to the wait below.
+    velmora::HoldInterrupts();
 
     SampleSite site(options);
     if (!site.Start()) {
@@ -159,8 +159,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::cout << site.BaseUrl() << std::endl;
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    velmora::WaitForInterrupt();
     site.Stop();
     return 0;
 }

@@ -1,34 +1,36 @@
 #pragma once
 // Runs of velmora-cli as a separate program, and its output read back.
 
-#include <sys/types.h>
-
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "SavedWorkbook.h"
+#include "platform/ChildProcess.h"
 #include "tools/SiteContent.h"
 
 namespace velmora::cli {
 
-// One run of the program: its exit status (-1 when a signal ended it) and what it wrote.
+// One run of the program: its exit status (-1 when it was killed) and what it wrote.
 struct CliRun {
     int exitCode = -1;
     std::string out;
     std::string err;
+    // Why the program did not start, when it did not.
+    ChildStartError startError = ChildStartError::kNone;
+    std::string startFailure;
 };
 
 struct CliSpawn {
     // NAME=value entries over the test's own environment. Without a VELMORA_JOURNAL entry the
     // program keeps its searches in a journal of the test process's own.
     std::vector<std::string> environment;
-    // A command that runs the program given after it (e.g. a shell that sets a limit first).
-    std::vector<std::string> wrapper;
-    // Gets the process id before the output is collected.
-    std::function<void(pid_t)> whileRunning;
-    // Gets the process id and the standard output so far, each time more of it arrives.
-    std::function<void(pid_t, const std::string&)> onOutput;
+    // What the program runs under: a file size limit, an unprivileged user.
+    ChildLimits limits;
+    // Gets the running program before the output is collected.
+    std::function<void(ChildProcess&)> whileRunning;
+    // Gets the running program and the standard output so far, each time more of it arrives.
+    std::function<void(ChildProcess&, const std::string&)> onOutput;
 };
 
 CliRun RunCli(std::vector<std::string> args, const CliSpawn& spawn = {});

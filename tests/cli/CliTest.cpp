@@ -1,7 +1,6 @@
 // velmora-cli: its command line, its lines, and whole runs of the program against the sample site.
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -230,7 +229,7 @@ TEST(VelmoraCliTest, SiteComesFromTheSettingsFileUnlessNamedAndAnUnreachableOneE
     std::filesystem::create_directory(folder.path() / "velmora");
     std::ofstream(folder.path() / "velmora" / "velmora.conf")
         << "# the team's mirror\nsite=" << site.BaseUrl() << "\n";
-    const testing::ScopedVariable config("XDG_CONFIG_HOME", folder.path().c_str());
+    const testing::ScopedVariable config("XDG_CONFIG_HOME", folder.path().string().c_str());
     const testing::ScopedVariable variable("VELMORA_SITE", nullptr);
     const CliRun fromSettings = RunCli({"机械"});
     const CliRun unreachable = RunCli({"--site", goneBase, "机械"});
@@ -336,9 +335,9 @@ TEST(VelmoraCliTest, InterruptEndsTheSearchAndKeepsTheRowsSoFar) {
     site::SampleSite site(options);
     ASSERT_TRUE(site.Start()) << site.Error();
     CliSpawn spawn;
-    spawn.whileRunning = [&](pid_t child) {
+    spawn.whileRunning = [&](ChildProcess& child) {
         if (held.get_future().wait_for(std::chrono::seconds(60)) == std::future_status::ready) {
-            kill(child, SIGINT);
+            EXPECT_TRUE(child.Interrupt());
         }
     };
     const CliRun run = RunCli({"--site", site.BaseUrl(), "机械"}, spawn);

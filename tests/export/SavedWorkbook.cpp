@@ -1,15 +1,17 @@
 #include "SavedWorkbook.h"
 
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <set>
+#include <fstream>
 #include <sstream>
-#include <stdexcept>
+
+#include "platform/ChildProcess.h"
+#include "platform/LoopbackListener.h"
 
 namespace velmora::test {
 namespace {
+
+// Each step of the reader's work: long enough for a large workbook under a sanitizer, short
+// enough that a reader that never answers fails the test instead of hanging it.
+constexpr std::chrono::seconds kReaderTimeout{60};
 
 std::string Unhex(const std::string& hex) {
     std::string bytes;
@@ -19,16 +21,30 @@ std::string Unhex(const std::string& hex) {
     return bytes;
 }
 
-std::string ShellQuoted(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') {
-            quoted += "'\\''";
-        } else {
-            quoted += c;
-        }
+// What the reader says about `bytes`; empty when it could not be asked. The file's bytes and
+// the answer go over a loopback connection, not pipes or a path: a Windows build's tests run
+// under Wine, which starts the Linux python but hands it none of a child's pipes, and whose
+// paths mean nothing to it.
+std::string AskReader(const std::string& bytes) {
+    LoopbackListener listener;
+    if (!listener.Listen(0)) return {};
+    ChildProcess reader;
+    if (!reader.Start(VELMORA_PYTHON, {VELMORA_WORKBOOK_READER, std::to_string(listener.port())})) {
+        return {};
     }
-    return quoted + "'";
+    if (listener.WaitForConnection(nullptr, kReaderTimeout) != SocketStatus::kOk) return {};
+    LoopbackConnection connection = listener.Accept();
+    if (connection.SendAll(bytes) != SocketStatus::kOk) return {};
+    connection.ShutdownSend();
+    std::string answer;
+    char chunk[16384];
+    LoopbackConnection::Received received;
+    while ((received = connection.Receive(chunk, sizeof chunk, nullptr, kReaderTimeout)).status ==
+           SocketStatus::kOk) {
+        answer.append(chunk, received.bytes);
+    }
+    reader.Wait();
+    return received.status == SocketStatus::kEnd ? answer : std::string();
 }
 
 }  // namespace
@@ -39,50 +55,25 @@ std::string SavedWorkbook::Text(const std::string& address) const {
 }
 
 std::optional<SavedWorkbook> ReadSavedWorkbook(const std::filesystem::path& file) {
-    const std::string command = std::string(VELMORA_PYTHON) + " " +
-                                ShellQuoted(VELMORA_WORKBOOK_READER) + " " +
-                                ShellQuoted(file.string());
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return std::nullopt;
-    std::string output;
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
-    int status = ::pclose(pipe);
-    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
 
     SavedWorkbook workbook;
-    std::istringstream lines(output);
+    std::istringstream lines(AskReader(bytes.str()));
     std::string word;
     if (!(lines >> word) || word != "sheets" || !(lines >> workbook.sheets)) return std::nullopt;
+    // The reader ends with "end" once it has read every cell; without it, it failed midway.
     std::string address, type, hex;
-    while (lines >> address >> type) {
+    while (lines >> address) {
+        if (address == "end") return workbook;
+        lines >> type;
         std::getline(lines, hex);
         if (!hex.empty() && hex.front() == ' ') hex.erase(0, 1);
         workbook.cells[address] = {type.empty() ? '?' : type[0], Unhex(hex)};
     }
-    return workbook;
-}
-
-ScratchFolder::ScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-export-XXXXXX");
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-std::string ScratchFolder::Listing() const {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_)) {
-        names.insert(entry.path().filename().string());
-    }
-    std::string listing;
-    for (const auto& name : names) listing += (listing.empty() ? "" : " ") + name;
-    return listing;
+    return std::nullopt;
 }
 
 }  // namespace velmora::test

@@ -1,10 +1,12 @@
 #pragma once
-// A saved workbook as an independent reader (openpyxl) sees it, plus a scratch folder.
+// A saved workbook as an independent reader (openpyxl) sees it.
 
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
+
+#include "tests/ScratchFolder.h"
 
 namespace velmora::test {
 
@@ -23,20 +25,5 @@ struct SavedWorkbook {
 
 // nullopt when the reader cannot open the file as a workbook.
 std::optional<SavedWorkbook> ReadSavedWorkbook(const std::filesystem::path& file);
-
-// A fresh folder, removed with everything in it when the object goes.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    // Names of the files in the folder, sorted.
-    std::string Listing() const;
-
-private:
-    std::filesystem::path path_;
-};
 
 }  // namespace velmora::test

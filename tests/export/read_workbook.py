@@ -1,12 +1,15 @@
 #!/usr/bin/python3
 """Reads a saved workbook with openpyxl, independently of the code that wrote it.
 
-Prints "sheets N", then one line per non-empty cell of the first sheet:
+Connects to 127.0.0.1:PORT, reads the workbook's bytes to the end of that stream, and answers
+"sheets N", then one line per non-empty cell of the first sheet:
 "<address> <openpyxl data type> <hex of the UTF-8 value>", where the value has the format's
-_xHHHH_ escapes decoded as a spreadsheet application decodes them. Exits 1 when the file
-cannot be read as a workbook.
+_xHHHH_ escapes decoded as a spreadsheet application decodes them, then "end". When the bytes
+cannot be read as a workbook the answer is "unreadable: WHY" and the exit status 1.
 """
+import io
 import re
+import socket
 import sys
 
 import openpyxl
@@ -37,24 +40,30 @@ def decode(value):
     return ESCAPE.sub(lambda m: chr(int(m.group(1), 16)), value)
 
 
-def main(path):
-    try:
-        # From an open file, so the content decides, not the name (".xls" included).
-        with open(path, "rb") as file:
-            book = openpyxl.load_workbook(file)
-    except Exception as error:  # any reason the file is not a workbook
-        print(f"unreadable: {error}", file=sys.stderr)
-        return 1
-    print(f"sheets {len(book.worksheets)}")
+def listing(data):
+    # From the bytes, so the content decides, not a name (".xls" included).
+    book = openpyxl.load_workbook(io.BytesIO(data))
+    lines = [f"sheets {len(book.worksheets)}"]
     sheet = book.worksheets[0]
     for row in sheet.iter_rows():
         for cell in row:
             if cell.value is None:
                 continue
             value = decode(cell.value) if isinstance(cell.value, str) else str(cell.value)
-            print(f"{cell.coordinate} {cell.data_type} {value.encode('utf-8').hex()}")
-    return 0
+            lines.append(f"{cell.coordinate} {cell.data_type} {value.encode('utf-8').hex()}")
+    return "\n".join(lines + ["end"]) + "\n"
+
+
+def main(port):
+    with socket.create_connection(("127.0.0.1", port)) as connection:
+        data = b"".join(iter(lambda: connection.recv(65536), b""))
+        try:
+            answer, status = listing(data), 0
+        except Exception as error:  # any reason the bytes are not a workbook
+            answer, status = f"unreadable: {error}\n", 1
+        connection.sendall(answer.encode("utf-8"))
+    return status
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+    sys.exit(main(int(sys.argv[1])))

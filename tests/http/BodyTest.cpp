@@ -1,13 +1,11 @@
 // Reading bodies: caching, chunk limits, transfer and content encodings, decoding into the
 // system code page, failures and what they leave, the size cap and connection reuse.
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include "ClientFixture.h"
 #include "http/HttpClient.h"
+#include "platform/LoopbackListener.h"
 #include "text/CodePage.h"
 
 namespace velmora::testing {
@@ -30,15 +28,9 @@ std::string Gzip(std::string_view data) {
 
 // A loopback port with nothing listening on it.
 int ClosedPort() {
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t size = sizeof address;
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
-    close(probe);
-    return ntohs(address.sin_port);
+    LoopbackListener probe;
+    EXPECT_TRUE(probe.Listen(0)) << probe.error();
+    return probe.port();
 }
 
 class BodyTest : public ClientTest {};
@@ -123,31 +115,16 @@ TEST_F(BodyTest, BodyIsDecodedFromUtf8WhateverItDeclares) {
 class UnansweredPort {
 public:
     UnansweredPort() {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(listen(listener_, 0), 0);
-        socklen_t size = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
-        for (int& filler : fillers_) {
-            filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        EXPECT_TRUE(listener_.Listen(0, 0)) << listener_.error();
+        for (LoopbackConnection& filler : fillers_) {
+            filler = LoopbackConnection::StartConnecting(listener_.port());
         }
     }
-    ~UnansweredPort() {
-        for (int filler : fillers_) close(filler);
-        close(listener_);
-    }
-    UnansweredPort(const UnansweredPort&) = delete;
-    UnansweredPort& operator=(const UnansweredPort&) = delete;
-    int Port() const { return port_; }
+    int Port() const { return listener_.port(); }
 
 private:
-    int listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    int fillers_[2] = {-1, -1};
-    int port_ = 0;
+    LoopbackListener listener_;
+    LoopbackConnection fillers_[2];  // closed before the listener
 };
 
 TEST_F(BodyTest, RequestThatReachesNoServerFailsAndSaysWhy) {

@@ -1,20 +1,15 @@
 #include "LoopbackServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <stdexcept>
 
 namespace velmora::testing {
 namespace {
 
 constexpr std::size_t kReadChunk = 16 * 1024;
+// Connections the kernel holds before the accept thread takes them; tests open a few at once.
+constexpr int kBacklog = 64;
 constexpr std::size_t kFillerChunk = 64 * 1024;
 
 std::string Lower(std::string_view text) {
@@ -45,25 +40,14 @@ std::string OkReply(std::string_view body, std::string_view extraHeaders) {
 }
 
 LoopbackServer::LoopbackServer(Handler handler) : handler_(std::move(handler)) {
-    if (pipe(wakePipe_) != 0) throw std::runtime_error("pipe");
-    listenSocket_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    if (bind(listenSocket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listenSocket_, 64) != 0) {
-        throw std::runtime_error("cannot listen on loopback");
-    }
-    socklen_t size = sizeof address;
-    getsockname(listenSocket_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
+    if (!stop_.valid()) throw std::runtime_error("cannot make a waker");
+    if (!listener_.Listen(0, kBacklog)) throw std::runtime_error(listener_.error());
+    port_ = listener_.port();
     acceptThread_ = std::thread([this] { AcceptLoop(); });
 }
 
 LoopbackServer::~LoopbackServer() {
-    char wake = 1;
-    [[maybe_unused]] auto written = write(wakePipe_[1], &wake, 1);
+    stop_.Wake();
     acceptThread_.join();
     std::vector<std::thread> threads;
     {
@@ -71,9 +55,6 @@ LoopbackServer::~LoopbackServer() {
         threads.swap(connectionThreads_);
     }
     for (std::thread& thread : threads) thread.join();
-    close(listenSocket_);
-    close(wakePipe_[0]);
-    close(wakePipe_[1]);
 }
 
 std::string LoopbackServer::Url(std::string_view path) const {
@@ -101,67 +82,44 @@ int LoopbackServer::ConnectionsAccepted() const {
     return connections_;
 }
 
-// True when `socket` has bytes (or end of stream) to read; false once the server stops.
-bool LoopbackServer::WaitReadable(int socket) const {
-    pollfd fds[2] = {{socket, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-    while (true) {
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (fds[1].revents != 0) return false;
-        if (fds[0].revents != 0) return true;
-    }
-}
-
 void LoopbackServer::AcceptLoop() {
-    while (WaitReadable(listenSocket_)) {
-        int connection = accept(listenSocket_, nullptr, nullptr);
-        if (connection < 0) continue;
+    while (listener_.WaitForConnection(&stop_) == SocketStatus::kOk) {
+        LoopbackConnection connection = listener_.Accept();
+        if (!connection.valid()) continue;
         std::lock_guard lock(mutex_);
         ++connections_;
-        connectionThreads_.emplace_back([this, connection] { Serve(connection); });
+        connectionThreads_.emplace_back(
+            [this, owned = std::move(connection)]() mutable { Serve(owned); });
     }
 }
 
-bool LoopbackServer::WriteAll(int socket, std::string_view bytes) const {
-    while (!bytes.empty()) {
-        pollfd fds[2] = {{socket, POLLOUT, 0}, {wakePipe_[0], POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (fds[1].revents != 0) return false;
-        ssize_t sent = send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(sent));
-    }
-    return true;
+bool LoopbackServer::WriteAll(LoopbackConnection& socket, std::string_view bytes) const {
+    return socket.SendAll(bytes, &stop_) == SocketStatus::kOk;
 }
 
-void LoopbackServer::HoldOpen(int socket) const {
+void LoopbackServer::HoldOpen(LoopbackConnection& socket) const {
     char sink[kReadChunk];
-    while (WaitReadable(socket) && recv(socket, sink, sizeof sink, 0) > 0) {
+    while (socket.Receive(sink, sizeof sink, &stop_).status == SocketStatus::kOk) {
     }
 }
 
-void LoopbackServer::StreamForever(int socket) const {
+void LoopbackServer::StreamForever(LoopbackConnection& socket) const {
     const std::string filler(kFillerChunk, 'x');
     while (WriteAll(socket, filler)) {
     }
 }
 
-void LoopbackServer::Serve(int socket) {
+void LoopbackServer::Serve(LoopbackConnection& socket) {
     std::string buffer;
     char chunk[kReadChunk];
     bool open = true;
     while (open) {
         std::size_t length = CompleteRequestLength(buffer);
         if (length == 0) {
-            if (!WaitReadable(socket)) break;
-            ssize_t received = recv(socket, chunk, sizeof chunk, 0);
-            if (received <= 0) break;
-            buffer.append(chunk, static_cast<std::size_t>(received));
+            const LoopbackConnection::Received received =
+                socket.Receive(chunk, sizeof chunk, &stop_);
+            if (received.status != SocketStatus::kOk) break;
+            buffer.append(chunk, received.bytes);
             continue;
         }
         std::string request = buffer.substr(0, length);
@@ -201,7 +159,7 @@ void LoopbackServer::Serve(int socket) {
                 break;
         }
     }
-    close(socket);
+    socket.Close();
 }
 
 }  // namespace velmora::testing

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/LoopbackListener.h"
+
 namespace velmora::testing {
 
 struct ScriptedReply {
@@ -59,15 +61,15 @@ public:
 
 private:
     void AcceptLoop();
-    void Serve(int socket);
-    bool WaitReadable(int socket) const;
-    bool WriteAll(int socket, std::string_view bytes) const;
-    void HoldOpen(int socket) const;
-    void StreamForever(int socket) const;
+    void Serve(LoopbackConnection& socket);
+    bool WriteAll(LoopbackConnection& socket, std::string_view bytes) const;
+    void HoldOpen(LoopbackConnection& socket) const;
+    void StreamForever(LoopbackConnection& socket) const;
 
     Handler handler_;
-    int listenSocket_ = -1;
-    int wakePipe_[2] = {-1, -1};
+    LoopbackListener listener_;
+    // Woken when the server goes, for good: every wait on a socket ends.
+    Waker stop_;
     int port_ = 0;
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;

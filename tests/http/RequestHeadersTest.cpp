@@ -5,6 +5,7 @@
 
 #include "ClientFixture.h"
 #include "http/TransferControl.h"
+#include "tests/ScopedVariable.h"
 
 namespace velmora::testing {
 namespace {
@@ -225,11 +226,12 @@ TEST_F(RequestHeadersTest, LineBreaksInCookiesNeverStartAHeaderLine) {
 }
 
 TEST_F(RequestHeadersTest, EnvironmentProxyIsIgnoredAndSetProxyIsObeyed) {
-    ASSERT_EQ(setenv("http_proxy", "http://127.0.0.1:1", 1), 0);
-    ASSERT_EQ(setenv("HTTP_PROXY", "http://127.0.0.1:1", 1), 0);
-    std::string direct = GetAndCapture("/direct");
-    unsetenv("http_proxy");
-    unsetenv("HTTP_PROXY");
+    std::string direct;
+    {
+        const ScopedVariable lower("http_proxy", "http://127.0.0.1:1");
+        const ScopedVariable upper("HTTP_PROXY", "http://127.0.0.1:1");
+        direct = GetAndCapture("/direct");
+    }
     EXPECT_EQ(direct.rfind("GET /direct HTTP/1.1\r\n", 0), 0u);
 
     client.SetProxy(Url(""));

@@ -2,14 +2,9 @@
 // resume, forgetting, the window's restore, faults, and two writers at once.
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sqlite3.h>
-#include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -23,14 +18,15 @@
 #include "journal/Checkpointer.h"
 #include "journal/Journal.h"
 #include "journal/JournalFiles.h"
+#include "platform/ChildProcess.h"
+#include "tests/ChildMode.h"
+#include "tests/ScopedVariable.h"
+#include "tests/ScratchFolder.h"
 
 namespace velmora {
 namespace {
 
 namespace fs = std::filesystem;
-
-// An unprivileged user that a test run as root becomes, so that permissions bind it.
-constexpr uid_t kNobody = 65534;
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -39,27 +35,26 @@ std::string ReadFile(const std::string& path) {
     return bytes.str();
 }
 
-mode_t ModeOf(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+// The permission bits, as chmod takes them; 0 when the file cannot be looked at.
+unsigned ModeOf(const std::string& path) {
+    std::error_code error;
+    const fs::perms perms = fs::status(path, error).permissions();
+    return error ? 0 : static_cast<unsigned>(perms & fs::perms::mask);
 }
 
-// Runs `body` in a child process, which ends with what it returns.
-pid_t StartChild(const std::function<int()>& body) {
-    const pid_t child = fork();
-    if (child == 0) _exit(body());
-    return child;
+void SetMode(const std::string& path, unsigned mode) {
+    fs::permissions(path, static_cast<fs::perms>(mode));
 }
 
-// The child's exit status, or -1 when it died of a signal.
-int ExitStatusOf(pid_t child) {
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
-
-int InChild(const std::function<int()>& body) {
-    return ExitStatusOf(StartChild(body));
+// Whether files in `folder` keep permissions for group and others apart from the owner's:
+// Windows keeps a read-only attribute alone.
+bool FilesKeepModes(const std::string& folder) {
+    const std::string probe = folder + "/mode-probe";
+    std::ofstream(probe).close();
+    SetMode(probe, 0640);
+    const bool kept = ModeOf(probe) == 0640;
+    fs::remove(probe);
+    return kept;
 }
 
 ResultRow Cells(const std::string& seed) {
@@ -67,19 +62,87 @@ ResultRow Cells(const std::string& seed) {
             seed + "#4", seed + "#5", seed + "#6"};
 }
 
+// Nothing can be written, nothing is read.
+void ExpectInert(Journal& journal) {
+    EXPECT_FALSE(journal.BeginSearch("k", "s", SearchOrigin::kCli));
+    EXPECT_TRUE(journal.History().empty());
+    EXPECT_EQ(journal.ResumeSearch(1), ResumeOutcome::kFault);
+    EXPECT_EQ(journal.ForgetAll().forgotten, 0);
+}
+
+// Processes of their own, each given the journal's path first.
+
+// Adds rows to a new search until it is killed, telling "ID ROW" on a line of its own once the
+// row's AddRow has returned: every row told of must be stored.
+int AddRowsUntilKilled(const std::vector<std::string>& arguments) {
+    Journal journal(arguments.at(0));
+    const std::optional<SearchId> id =
+        journal.BeginSearch("kill", "http://site", SearchOrigin::kCli);
+    for (int i = 1; id; ++i) {
+        if (!journal.AddRow(*id, "link", Cells(std::to_string(i)))) return 1;
+        std::fputs((std::to_string(*id) + " " + std::to_string(i) + "\n").c_str(), stdout);
+        std::fflush(stdout);
+    }
+    return 1;
+}
+const testing::ChildMode kAddRowsUntilKilled("add-rows-until-killed", AddRowsUntilKilled);
+
+constexpr int kWriterRows = 300;
+// Waits at a gate, the end of its standard input, then stores a finished search of
+// kWriterRows rows; 0 when every call succeeded.
+int WriteAfterTheGate(const std::vector<std::string>& arguments) {
+    while (std::fgetc(stdin) != EOF) {
+    }
+    Journal journal(arguments.at(0));
+    const std::optional<SearchId> id = journal.BeginSearch("w", "http://site", SearchOrigin::kCli);
+    for (int i = 1; id && i <= kWriterRows; ++i) {
+        if (!journal.AddRow(*id, "l", Cells(std::to_string(i)))) return 1;
+    }
+    return id && journal.EndSearch(*id, SearchState::kFinished) ? 0 : 1;
+}
+const testing::ChildMode kWriteAfterTheGate("write-after-the-gate", WriteAfterTheGate);
+
+// What OpenRefused exits with when the journal's folder took a file it should have refused.
+constexpr int kFolderTakesFiles = 100;
+// Opens a journal that must refuse everything and exits with its fault. With a second argument
+// it first makes sure that the journal's folder takes no new file.
+int OpenRefused(const std::vector<std::string>& arguments) {
+    const fs::path path = arguments.at(0);
+    if (arguments.size() > 1) {
+        const fs::path probe = path.parent_path() / "probe";
+        if (std::ofstream(probe)) {
+            fs::remove(probe);
+            return kFolderTakesFiles;
+        }
+    }
+    Journal journal(path.string());
+    ExpectInert(journal);
+    return static_cast<int>(journal.fault());
+}
+const testing::ChildMode kOpenRefused("open-refused", OpenRefused);
+
+// Adds rows of 2000-byte cells to a new search until one fails (its files are limited), and
+// exits with the fault the journal latched.
+int FillTheDisk(const std::vector<std::string>& arguments) {
+    Journal journal(arguments.at(0));
+    const std::optional<SearchId> search = journal.BeginSearch("full", "s", SearchOrigin::kCli);
+    for (int i = 0; search && i < 100000; ++i) {
+        if (!journal.AddRow(*search, "l", Cells(std::string(2000, 'f')))) break;
+    }
+    const JournalFault latched = journal.fault();
+    ExpectInert(journal);
+    return static_cast<int>(latched);
+}
+const testing::ChildMode kFillTheDisk("fill-the-disk", FillTheDisk);
+
+// The child's exit code once it has ended, or -1 when it did not exit.
+int ExitCodeOf(ChildProcess& child) {
+    const ChildExit exit = child.Wait();
+    return exit.exited ? exit.code : -1;
+}
+
 class JournalTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = (fs::temp_directory_path() / "journal-test-XXXXXX").string();
-        ASSERT_NE(mkdtemp(folder_.data()), nullptr);
-        path_ = folder_ + "/journal.sqlite3";
-    }
-    void TearDown() override {
-        // A test may have taken the write permission away.
-        chmod(folder_.c_str(), 0700);
-        fs::remove_all(folder_);
-    }
-
     // A search with `rows` rows, ended in `end` (kRunning: left running, and so interrupted
     // once `journal` goes).
     SearchId StoreSearch(Journal& journal, const Text& keyword, int rows, SearchState end,
@@ -102,8 +165,9 @@ protected:
         return search ? search->state : SearchState::kRunning;
     }
 
-    std::string folder_;
-    std::string path_;
+    test::ScratchFolder scratch_{"journal-test"};
+    std::string folder_ = scratch_.path().string();
+    std::string path_ = folder_ + "/journal.sqlite3";
 };
 
 TEST(JournalPathTest, FollowsTheVariablesInOrder) {
@@ -120,20 +184,16 @@ TEST(JournalPathTest, FollowsTheVariablesInOrder) {
         {nullptr, nullptr, "/home/u", "/home/u/.local/share/velmora/journal.sqlite3"},
     };
     const char* names[] = {kJournalVariable, "XDG_DATA_HOME", "HOME"};
-    std::vector<std::optional<std::string>> saved;
-    for (const char* name : names) {
-        const char* value = std::getenv(name);
-        saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
-    }
+    // Put back as they were afterwards.
+    const testing::ScopedVariable kept[] = {
+        {names[0], std::getenv(names[0])},
+        {names[1], std::getenv(names[1])},
+        {names[2], std::getenv(names[2])},
+    };
     for (const Case& c : cases) {
         const char* values[] = {c.journal, c.dataHome, c.home};
-        for (std::size_t i = 0; i < std::size(names); ++i) {
-            values[i] ? setenv(names[i], values[i], 1) : unsetenv(names[i]);
-        }
+        for (std::size_t i = 0; i < std::size(names); ++i) SetEnvironmentValue(names[i], values[i]);
         EXPECT_EQ(JournalPath(), c.expected);
-    }
-    for (std::size_t i = 0; i < std::size(names); ++i) {
-        saved[i] ? setenv(names[i], saved[i]->c_str(), 1) : unsetenv(names[i]);
     }
 }
 
@@ -161,7 +221,7 @@ TEST_F(JournalTest, KeepsEverySearchAndRowByteForByte) {
     EXPECT_EQ(search.keyword, keyword);
     EXPECT_EQ(search.site, "http://127.0.0.1:1");
     EXPECT_EQ(search.origin, SearchOrigin::kWindow);
-    EXPECT_EQ(search.pid, getpid());
+    EXPECT_EQ(search.pid, ThisProcessId());
     EXPECT_EQ(search.state, SearchState::kFinished);
     EXPECT_EQ(search.rowCount, 3);
     ASSERT_TRUE(search.endedMs);
@@ -178,6 +238,10 @@ TEST_F(JournalTest, KeepsEverySearchAndRowByteForByte) {
 }
 
 TEST_F(JournalTest, MakesItsFilesPrivate) {
+    if (!FilesKeepModes(folder_)) {
+        GTEST_SKIP() << "files here keep no permissions for group and others apart from the "
+                        "owner's, so no file mode makes them private";
+    }
     const std::string nested = folder_ + "/a/b/journal.sqlite3";
     {
         Journal journal(nested);
@@ -192,9 +256,9 @@ TEST_F(JournalTest, MakesItsFilesPrivate) {
     }
     // A file made by someone else loses the group's and others' permissions; its folder, which
     // we did not make, stays as it is.
-    ASSERT_EQ(chmod(folder_.c_str(), 0755), 0);
+    SetMode(folder_, 0755);
     std::ofstream(path_).close();
-    ASSERT_EQ(chmod(path_.c_str(), 0644), 0);
+    SetMode(path_, 0644);
     Journal journal(path_);
     EXPECT_EQ(journal.fault(), JournalFault::kNone);
     EXPECT_EQ(ModeOf(path_), 0600u);
@@ -216,7 +280,7 @@ TEST_F(JournalTest, ASearchRunsWhileItsHolderLives) {
     // A process id that lives again is no sign of life: here the stored one is ours.
     sqlite3* raw = nullptr;
     ASSERT_EQ(sqlite3_open(path_.c_str(), &raw), SQLITE_OK);
-    const std::string sql = "UPDATE search SET pid = " + std::to_string(getpid());
+    const std::string sql = "UPDATE search SET pid = " + std::to_string(ThisProcessId());
     EXPECT_EQ(sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(raw);
     EXPECT_EQ(StateOf(reader, abandoned), SearchState::kInterrupted);
@@ -233,39 +297,33 @@ TEST_F(JournalTest, RowsStoredBeforeAKillSurviveIt) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
     for (int round = 0; round < 3; ++round) {
-        int reported[2];
-        ASSERT_EQ(pipe(reported), 0);
-        const pid_t child = fork();
-        if (child == 0) {
-            close(reported[0]);
-            Journal journal(path_);
-            const std::optional<SearchId> id =
-                journal.BeginSearch("kill", "http://site", SearchOrigin::kCli);
-            for (int i = 1; id; ++i) {
-                if (!journal.AddRow(*id, "link", Cells(std::to_string(i)))) _exit(1);
-                // Told only once the call has returned: every row told of must be stored.
-                const SearchId told[2] = {*id, i};
-                if (write(reported[1], told, sizeof told) != sizeof told) _exit(1);
-            }
-            _exit(1);
-        }
-        close(reported[1]);
+        ChildProcess child;
+        ChildOptions options;
+        options.output = ChildStream::kPipe;
+        ASSERT_TRUE(kAddRowsUntilKilled.Start(child, {path_}, options)) << child.error();
         const int killAfter = std::uniform_int_distribution<int>(1, 200)(random);
-        SearchId told[2] = {0, 0};
-        for (int i = 0; i < killAfter; ++i) {
-            ASSERT_EQ(read(reported[0], told, sizeof told), static_cast<ssize_t>(sizeof told));
+        SearchId id = 0;
+        int told = 0;
+        std::string lines;
+        while (told < killAfter) {
+            const std::optional<ChildOutput> output = child.ReadOutput();
+            ASSERT_TRUE(output && !output->bytes.empty()) << "it ended after " << told << " rows";
+            lines += output->bytes;
+            for (std::size_t end; told < killAfter && (end = lines.find('\n')) != lines.npos;
+                 lines.erase(0, end + 1)) {
+                std::istringstream(lines.substr(0, end)) >> id >> told;
+            }
         }
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
-        close(reported[0]);
+        child.Kill();
+        EXPECT_FALSE(child.Wait().exited);
 
         Journal journal(path_);
-        const std::vector<StoredRow> rows = journal.Rows(told[0]);
-        ASSERT_GE(rows.size(), static_cast<std::size_t>(told[1]));
+        const std::vector<StoredRow> rows = journal.Rows(id);
+        ASSERT_GE(rows.size(), static_cast<std::size_t>(told));
         for (std::size_t i = 0; i < rows.size(); ++i) {
             EXPECT_EQ(rows[i].row, Cells(std::to_string(i + 1)));
         }
-        EXPECT_EQ(StateOf(journal, told[0]), SearchState::kInterrupted);
+        EXPECT_EQ(StateOf(journal, id), SearchState::kInterrupted);
     }
 }
 
@@ -424,29 +482,17 @@ TEST_F(JournalTest, RestoresTheWindowsLastSearchOnlyWhenItWasInterrupted) {
 }
 
 TEST_F(JournalTest, TwoWritersKeepAllTheirRows) {
-    constexpr int kRows = 300;
+    constexpr int kRows = kWriterRows;
     // Both wait at a gate and then start on a file that does not exist yet, so they also race
     // to make it.
-    int gate[2];
-    ASSERT_EQ(pipe(gate), 0);
-    const auto writer = [&] {
-        close(gate[1]);
-        char none = 0;
-        if (read(gate[0], &none, 1) != 0) return 1;
-        Journal journal(path_);
-        const std::optional<SearchId> id =
-            journal.BeginSearch("w", "http://site", SearchOrigin::kCli);
-        for (int i = 1; id && i <= kRows; ++i) {
-            if (!journal.AddRow(*id, "l", Cells(std::to_string(i)))) return 1;
-        }
-        return id && journal.EndSearch(*id, SearchState::kFinished) ? 0 : 1;
-    };
-    const pid_t first = StartChild(writer);
-    const pid_t second = StartChild(writer);
-    close(gate[0]);
-    close(gate[1]);
-    EXPECT_EQ(ExitStatusOf(first), 0);
-    EXPECT_EQ(ExitStatusOf(second), 0);
+    ChildOptions gated;
+    gated.input = ChildStream::kPipe;
+    ChildProcess writers[2];
+    for (ChildProcess& writer : writers) {
+        ASSERT_TRUE(kWriteAfterTheGate.Start(writer, {path_}, gated)) << writer.error();
+    }
+    for (ChildProcess& writer : writers) writer.CloseInput();
+    for (ChildProcess& writer : writers) EXPECT_EQ(ExitCodeOf(writer), 0);
 
     Journal journal(path_);
     const std::vector<StoredSearch> history = journal.History();
@@ -520,14 +566,6 @@ protected:
     std::size_t Snapshot() {
         return std::hash<std::string>{}(ReadFile(path_) + "|" + ReadFile(path_ + "-wal"));
     }
-
-    // Nothing can be written, nothing is read.
-    static void ExpectInert(Journal& journal) {
-        EXPECT_FALSE(journal.BeginSearch("k", "s", SearchOrigin::kCli));
-        EXPECT_TRUE(journal.History().empty());
-        EXPECT_EQ(journal.ResumeSearch(1), ResumeOutcome::kFault);
-        EXPECT_EQ(journal.ForgetAll().forgotten, 0);
-    }
 };
 
 TEST_F(JournalFaultTest, LeavesFilesThatAreNotItsOwnAlone) {
@@ -575,33 +613,39 @@ TEST_F(JournalFaultTest, LeavesFilesThatAreNotItsOwnAlone) {
 
 TEST_F(JournalFaultTest, ReadOnlyFolderOrFile) {
     // As root only another user is bound by permissions; the child becomes one.
-    const auto openAsUser = [&] {
-        return InChild([&] {
-            if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) return 100;
-            Journal journal(path_);
-            ExpectInert(journal);
-            return static_cast<int>(journal.fault());
-        });
+    ChildOptions asNobody;
+    asNobody.limits.unprivileged = true;
+    const auto openRefused = [&](const std::vector<std::string>& arguments) {
+        ChildProcess child;
+        EXPECT_TRUE(kOpenRefused.Start(child, arguments, asNobody)) << child.error();
+        return ExitCodeOf(child);
     };
-    ASSERT_EQ(chmod(folder_.c_str(), 0555), 0);
-    EXPECT_EQ(openAsUser(), static_cast<int>(JournalFault::kReadOnly)) << "folder";
-    EXPECT_FALSE(fs::exists(path_));
-
-    ASSERT_EQ(chmod(folder_.c_str(), 0755), 0);
+    SetMode(folder_, 0755);
     SearchId id = 0;
     {
         Journal journal(path_);
         id = StoreSearch(journal, "kept", 2, SearchState::kFinished);
     }
     // The lock file stays open to the user, so that the journal's own refusal is what counts.
-    ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
-    ASSERT_EQ(chmod((path_ + "-running").c_str(), 0666), 0);
+    SetMode(path_, 0444);
+    SetMode(path_ + "-running", 0666);
     const std::size_t before = Snapshot();
-    EXPECT_EQ(openAsUser(), static_cast<int>(JournalFault::kReadOnly)) << "file";
+    EXPECT_EQ(openRefused({path_}), static_cast<int>(JournalFault::kReadOnly)) << "file";
     EXPECT_EQ(Snapshot(), before);
-    ASSERT_EQ(chmod(path_.c_str(), 0600), 0);
-    Journal journal(path_);
-    EXPECT_EQ(journal.Rows(id).size(), 2u);
+    SetMode(path_, 0600);
+    EXPECT_EQ(Journal(path_).Rows(id).size(), 2u);
+
+    const std::string folder = folder_ + "/read-only";
+    fs::create_directory(folder);
+    SetMode(folder, 0555);
+    const std::string inFolder = folder + "/journal.sqlite3";
+    const int folderFault = openRefused({inFolder, "probe"});
+    SetMode(folder, 0700);
+    if (folderFault == kFolderTakesFiles) {
+        GTEST_SKIP() << "the folder: a folder's read-only attribute keeps no file out (Windows)";
+    }
+    EXPECT_EQ(folderFault, static_cast<int>(JournalFault::kReadOnly)) << "folder";
+    EXPECT_FALSE(fs::exists(inFolder));
 }
 
 TEST_F(JournalFaultTest, AFullDiskStopsTheWritingAndKeepsWhatWasStored) {
@@ -612,21 +656,14 @@ TEST_F(JournalFaultTest, AFullDiskStopsTheWritingAndKeepsWhatWasStored) {
         id = StoreSearch(journal, "before", kRows, SearchState::kFinished);
     }
     // Files may not grow past this: the journal is there already; the next rows fill it.
-    constexpr rlim_t kFileLimit = 64 * 1024;
-    const int fault = InChild([&] {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{kFileLimit, kFileLimit};
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 100;
-        Journal journal(path_);
-        const std::optional<SearchId> search = journal.BeginSearch("full", "s", SearchOrigin::kCli);
-        for (int i = 0; search && i < 100000; ++i) {
-            if (!journal.AddRow(*search, "l", Cells(std::string(2000, 'f')))) break;
-        }
-        const JournalFault latched = journal.fault();
-        ExpectInert(journal);
-        return static_cast<int>(latched);
-    });
-    EXPECT_EQ(fault, static_cast<int>(JournalFault::kFull));
+    ChildOptions smallFiles;
+    smallFiles.limits.fileBytes = 64 * 1024;
+    ChildProcess child;
+    if (!kFillTheDisk.Start(child, {path_}, smallFiles)) {
+        if (child.startError() == ChildStartError::kLimitNotEnforced) GTEST_SKIP() << child.error();
+        FAIL() << child.error();
+    }
+    EXPECT_EQ(ExitCodeOf(child), static_cast<int>(JournalFault::kFull));
 
     Journal journal(path_);
     ASSERT_EQ(journal.fault(), JournalFault::kNone);

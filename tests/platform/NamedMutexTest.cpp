@@ -1,36 +1,45 @@
-// The cross-process worker lock, the processor binding and the threads' stack size.
+// The cross-process worker lock.
 
 #include <gtest/gtest.h>
-#include <pthread.h>
-#include <sched.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
+#include <cstdio>
+#include <filesystem>
 #include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/ChildProcess.h"
 #include "platform/NamedMutex.h"
-#include "platform/ProcessorAffinity.h"
-#include "platform/ThreadStack.h"
+#include "tests/ChildMode.h"
 
 namespace velmora {
 namespace {
 
+// Takes the lock named by its argument, says "L" on standard output, and ends without giving it
+// back once its standard input ends.
+int HoldUntilTheEnd(const std::vector<std::string>& arguments) {
+    NamedMutex mutex(arguments.at(0));
+    if (!mutex.Lock({})) return 2;
+    if (std::fputs("L", stdout) < 0 || std::fflush(stdout) != 0) return 3;
+    while (std::fgetc(stdin) != EOF) {
+    }
+    return 0;
+}
+const testing::ChildMode kHoldUntilTheEnd("hold-until-the-end", HoldUntilTheEnd);
+
 // A name no other test run uses, and its file removed afterwards.
 class NamedMutexTest : public ::testing::Test {
 protected:
-    std::string name_ = "velmora-test-" + std::to_string(getpid()) + "-" +
+    std::string name_ = "velmora-test-" + std::to_string(ThisProcessId()) + "-" +
                         ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::vector<std::string> files_;
 
     void Forget(const NamedMutex& mutex) { files_.push_back(mutex.path()); }
     void TearDown() override {
-        for (const std::string& file : files_) unlink(file.c_str());
+        std::error_code ignored;
+        for (const std::string& file : files_) std::filesystem::remove(file, ignored);
     }
 };
 
@@ -95,102 +104,19 @@ TEST_F(NamedMutexTest, WaiterIsReleasedByAStopRequest) {
 TEST_F(NamedMutexTest, HolderThatDiesLeavesTheLockObtainable) {
     NamedMutex mutex(name_);
     Forget(mutex);
-    int locked[2];
-    int release[2];
-    ASSERT_EQ(pipe(locked), 0);
-    ASSERT_EQ(pipe(release), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(release[1]);  // so that the parent's close reads as the end here
-        NamedMutex inChild(name_);
-        if (!inChild.Lock({})) _exit(2);
-        char byte = 'L';
-        if (write(locked[1], &byte, 1) != 1) _exit(3);
-        // Ends without unlocking once the parent has looked.
-        if (read(release[0], &byte, 1) < 0) _exit(4);
-        _exit(0);
-    }
-    char byte = 0;
-    ASSERT_EQ(read(locked[0], &byte, 1), 1);
+    ChildOptions options;
+    options.input = ChildStream::kPipe;
+    options.output = ChildStream::kPipe;
+    ChildProcess child;
+    ASSERT_TRUE(kHoldUntilTheEnd.Start(child, {name_}, options)) << child.error();
+    const std::optional<ChildOutput> locked = child.ReadOutput();
+    ASSERT_TRUE(locked && locked->bytes == "L");
     EXPECT_FALSE(mutex.Lock(StoppedToken())) << "another process holds it";
-    close(release[1]);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    child.CloseInput();  // it ends without unlocking once this one has looked
+    const ChildExit exit = child.Wait();
+    ASSERT_TRUE(exit.exited && exit.code == 0) << exit.code;
     EXPECT_TRUE(mutex.Lock({}));
     mutex.Unlock();
-    close(locked[0]);
-    close(locked[1]);
-    close(release[0]);
-}
-
-TEST(UserRuntimeDirectoryTest, RefusesADirectoryOthersCanWrite) {
-    const char* saved = std::getenv("XDG_RUNTIME_DIR");
-    const std::string savedValue = saved ? saved : "";
-    char shared[] = "/tmp/velmora-shared-XXXXXX";
-    char own[] = "/tmp/velmora-own-XXXXXX";
-    ASSERT_NE(mkdtemp(shared), nullptr);
-    ASSERT_NE(mkdtemp(own), nullptr);
-    chmod(shared, 0777);
-
-    setenv("XDG_RUNTIME_DIR", shared, 1);
-    const std::string forShared = UserRuntimeDirectory();
-    setenv("XDG_RUNTIME_DIR", own, 1);
-    const std::string forOwn = UserRuntimeDirectory();
-    setenv("XDG_RUNTIME_DIR", "relative/dir", 1);
-    const std::string forRelative = UserRuntimeDirectory();
-
-    if (saved)
-        setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);
-    else
-        unsetenv("XDG_RUNTIME_DIR");
-    rmdir(shared);
-    rmdir(own);
-
-    EXPECT_NE(forShared, shared);
-    EXPECT_FALSE(forShared.empty());
-    EXPECT_EQ(forOwn, own);
-    EXPECT_EQ(forRelative, forShared) << "both fall back to the private directory in /tmp";
-}
-
-TEST(ThreadStackTest, ThreadsStartedAfterwardsHaveTheNamedStackSize) {
-    if (!kThreadStackSizeSettable) GTEST_SKIP() << "threads keep the system's stack size here";
-    ASSERT_TRUE(UseThreadStackSize());
-    std::size_t size = 0;
-    std::thread([&] {
-        pthread_attr_t attributes;
-        ASSERT_EQ(pthread_getattr_np(pthread_self(), &attributes), 0);
-        pthread_attr_getstacksize(&attributes, &size);
-        pthread_attr_destroy(&attributes);
-    }).join();
-    EXPECT_EQ(size, kThreadStackBytes);
-}
-
-TEST(ProcessorAffinityTest, BindsThreadsStartedBeforeAndAfter) {
-    std::promise<void> bound;
-    std::promise<int> earlierCount;
-    std::thread earlier([&] {
-        bound.get_future().wait();
-        cpu_set_t set;
-        sched_getaffinity(0, sizeof set, &set);
-        earlierCount.set_value(CPU_COUNT(&set));
-    });
-    ASSERT_TRUE(RestrictProcessToFirstProcessor());
-    bound.set_value();
-    int laterCount = 0;
-    std::thread later([&] {
-        cpu_set_t set;
-        sched_getaffinity(0, sizeof set, &set);
-        laterCount = CPU_COUNT(&set);
-    });
-    later.join();
-    earlier.join();
-    cpu_set_t own;
-    sched_getaffinity(0, sizeof own, &own);
-    EXPECT_EQ(CPU_COUNT(&own), 1);
-    EXPECT_EQ(earlierCount.get_future().get(), 1);
-    EXPECT_EQ(laterCount, 1);
 }
 
 }  // namespace

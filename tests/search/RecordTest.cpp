@@ -6,6 +6,7 @@
 #include "SearchFixture.h"
 #include "search/SearchControl.h"
 #include "search/SearchTexts.h"
+#include "tests/ScratchFolder.h"
 #include "text/CodePage.h"
 #include "tools/SiteFaults.h"
 
@@ -14,19 +15,8 @@ namespace {
 
 class RecordTest : public SearchFixture {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() / "record-test-XXXXXX";
-        std::string name = folder_.string();
-        ASSERT_NE(mkdtemp(name.data()), nullptr);
-        folder_ = name;
-    }
-    void TearDown() override {
-        SearchFixture::TearDown();
-        std::filesystem::remove_all(folder_);
-    }
-
     JournalSettings Settings() const {
-        return {(folder_ / "j.sqlite3").string(), SearchOrigin::kCli};
+        return {(folder_.path() / "j.sqlite3").string(), SearchOrigin::kCli};
     }
 
     // The last search's record and its rows in UTF-8.
@@ -44,7 +34,7 @@ protected:
         return {history.back(), rows};
     }
 
-    std::filesystem::path folder_;
+    test::ScratchFolder folder_{"record-test"};
 };
 
 TEST_F(RecordTest, StoresTheRowsShownAndHowEachSearchEnded) {

@@ -17,6 +17,7 @@
 #include "search/DirectorySite.h"
 #include "search/ListingCrawl.h"
 #include "tests/ScopedVariable.h"
+#include "tests/ScratchFolder.h"
 #include "text/CodePage.h"
 #include "tools/SiteContent.h"
 
@@ -240,12 +241,9 @@ TEST(MatchCompanyPageTest, IgnoresLetterCaseOfTheMarkup) {
 class DirectorySiteTest : public ::testing::Test {
 protected:
     DirectorySiteTest() {
-        char pattern[] = "/tmp/velmora-settings-XXXXXX";
-        folder_ = mkdtemp(pattern);
-        config_.emplace("XDG_CONFIG_HOME", folder_.c_str());
+        config_.emplace("XDG_CONFIG_HOME", folder_.string().c_str());
         std::filesystem::create_directory(folder_ / "velmora");
     }
-    ~DirectorySiteTest() override { std::filesystem::remove_all(folder_); }
 
     std::filesystem::path SettingsFile() const { return folder_ / "velmora" / "velmora.conf"; }
     void WriteSettings(const std::string& text) const {
@@ -253,7 +251,8 @@ protected:
     }
 
     const Text builtIn_ = Text("http://") + kDirectoryHost;
-    std::filesystem::path folder_;
+    test::ScratchFolder scratch_{"velmora-settings"};
+    const std::filesystem::path& folder_ = scratch_.path();
     ScopedVariable site_{kSiteVariable, nullptr};
     std::optional<ScopedVariable> config_;
 };
@@ -316,7 +315,7 @@ TEST_F(DirectorySiteTest, CommandLineThenEnvironmentThenSettingsFileThenHost) {
     }
     // Not an absolute path: the file under HOME counts instead.
     ScopedVariable relative("XDG_CONFIG_HOME", "relative/folder");
-    ScopedVariable home("HOME", folder_.c_str());
+    ScopedVariable home("HOME", folder_.string().c_str());
     EXPECT_EQ(SettingsFilePath(), folder_.string() + "/.config/velmora/velmora.conf");
     EXPECT_EQ(FindDirectorySite().baseUrl, builtIn_);
 

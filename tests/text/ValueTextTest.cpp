@@ -6,13 +6,13 @@
 #include <cfenv>
 #include <climits>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "platform/ChildProcess.h"
 #include "text/CodePage.h"
 #include "text/TextOps.h"
 
@@ -201,7 +201,7 @@ TEST(NumberServicesTest, RemainderTakesTheDividendsSignAndFoldsEveryDivisor) {
 
 // With no handler installed, a fatal condition still ends the process, naming its cause.
 TEST(NumberServicesDeathTest, RemainderByZeroWithoutAHandlerAborts) {
-    EXPECT_EXIT(Remainder(5, 0), ::testing::KilledBySignal(SIGABRT),
+    EXPECT_EXIT(Remainder(5, 0), EndedByAbort,
                 ::testing::HasSubstr(Utf8ToSystem("不能求余数于零")));
 }
 

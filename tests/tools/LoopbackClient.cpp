@@ -1,57 +1,29 @@
 #include "LoopbackClient.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 
 namespace velmora::site {
 namespace {
 
 // Long enough for any answer of the site under a sanitizer, short enough to fail visibly.
-constexpr int kReadTimeoutSeconds = 30;
+constexpr std::chrono::seconds kReadTimeout{30};
 
 }  // namespace
 
-LoopbackClient::LoopbackClient(std::uint16_t port) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) return;
-    timeval timeout{kReadTimeoutSeconds, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd_);
-        fd_ = -1;
-    }
-}
-
-LoopbackClient::~LoopbackClient() {
-    if (fd_ >= 0) close(fd_);
-}
+LoopbackClient::LoopbackClient(std::uint16_t port) : socket_(LoopbackConnection::Connect(port)) {}
 
 bool LoopbackClient::Send(std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t sent = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(sent));
-    }
-    return true;
+    return socket_.SendAll(bytes) == SocketStatus::kOk;
 }
 
 bool LoopbackClient::Fill() {
     char chunk[16384];
-    ssize_t received = recv(fd_, chunk, sizeof chunk, 0);
-    if (received < 0 && errno == ECONNRESET) reset_ = true;
-    if (received == 0) closed_ = true;
-    if (received <= 0) return false;
-    buffer_.append(chunk, static_cast<std::size_t>(received));
+    const LoopbackConnection::Received received =
+        socket_.Receive(chunk, sizeof chunk, nullptr, kReadTimeout);
+    if (received.status == SocketStatus::kReset) reset_ = true;
+    if (received.status == SocketStatus::kEnd) closed_ = true;
+    if (received.status != SocketStatus::kOk) return false;
+    buffer_.append(chunk, received.bytes);
     return true;
 }
 
@@ -84,6 +56,21 @@ ConnectionEnd LoopbackClient::End() {
     }
     if (reset_) return ConnectionEnd::Reset;
     return closed_ ? ConnectionEnd::Closed : ConnectionEnd::StillOpen;
+}
+
+bool ClosingCanReset() {
+    static const bool resets = [] {
+        LoopbackListener listener;
+        if (!listener.Listen(0)) return false;
+        LoopbackConnection client = LoopbackConnection::Connect(listener.port());
+        if (listener.WaitForConnection(nullptr) != SocketStatus::kOk) return false;
+        LoopbackConnection server = listener.Accept();
+        server.ResetOnClose();
+        server.Close();
+        char byte;
+        return client.Receive(&byte, 1, nullptr, kReadTimeout).status == SocketStatus::kReset;
+    }();
+    return resets;
 }
 
 std::string GetRequest(std::string_view target, std::initializer_list<std::string_view> headers) {

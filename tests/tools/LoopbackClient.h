@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/LoopbackListener.h"
+
 namespace velmora::site {
 
 struct Reply {
@@ -21,11 +23,8 @@ enum class ConnectionEnd { Closed, Reset, StillOpen };
 class LoopbackClient {
 public:
     explicit LoopbackClient(std::uint16_t port);
-    ~LoopbackClient();
-    LoopbackClient(const LoopbackClient&) = delete;
-    LoopbackClient& operator=(const LoopbackClient&) = delete;
 
-    bool Connected() const { return fd_ >= 0; }
+    bool Connected() const { return socket_.valid(); }
     bool Send(std::string_view bytes);
     // Reads one response; HEAD answers carry no body whatever their Content-Length says.
     std::optional<Reply> Receive(bool headOnly = false);
@@ -36,11 +35,15 @@ public:
 private:
     bool Fill();
 
-    int fd_ = -1;
+    LoopbackConnection socket_;
     std::string buffer_;
     bool reset_ = false;
     bool closed_ = false;
 };
+
+// Whether closing a connection with ResetOnClose resets it for the peer; Wine 8 ends it in
+// order instead.
+bool ClosingCanReset();
 
 // A GET request of `target` with the given header lines (each without CR LF).
 std::string GetRequest(std::string_view target,

@@ -1,74 +1,49 @@
 // velmora-sample-site as a command: its options reach the site, it prints where it listens,
 // and it ends cleanly on an interrupt.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <charconv>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "LoopbackClient.h"
+#include "platform/ChildProcess.h"
 #include "tools/SiteContent.h"
-
-extern char** environ;
 
 namespace velmora::site {
 namespace {
 
+// velmora-sample-site running; killed, if it still runs, when the object goes.
 class Command {
 public:
     explicit Command(const std::vector<std::string>& options) {
-        std::vector<std::string> arguments{SAMPLE_SITE_COMMAND};
-        arguments.insert(arguments.end(), options.begin(), options.end());
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        int out[2];
-        if (pipe(out) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        output_ = fdopen(out[0], "r");
-    }
-    ~Command() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            Wait();
-        }
-        if (output_) fclose(output_);
+        ChildOptions streams;
+        streams.output = ChildStream::kPipe;
+        streams.error = ChildStream::kDiscard;
+        EXPECT_TRUE(child_.Start(SAMPLE_SITE_COMMAND, options, streams)) << child_.error();
     }
 
     // The first line of standard output, without its line end.
     std::string FirstLine() {
-        char line[256] = {};
-        if (!output_ || !fgets(line, sizeof line, output_)) return {};
-        std::string text(line);
-        if (text.ends_with('\n')) text.pop_back();
-        return text;
+        std::size_t end;
+        while ((end = output_.find('\n')) == std::string::npos) {
+            const std::optional<ChildOutput> more = child_.ReadOutput();
+            if (!more || more->bytes.empty()) return {};
+            output_ += more->bytes;
+        }
+        return output_.substr(0, end);
     }
     // The exit code, or -1 when it did not exit normally.
     int Wait() {
-        int status = 0;
-        if (pid_ <= 0 || waitpid(pid_, &status, 0) != pid_) return -1;
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const ChildExit exit = child_.Wait();
+        return exit.exited ? exit.code : -1;
     }
-    void Interrupt() { kill(pid_, SIGINT); }
+    void Interrupt() { EXPECT_TRUE(child_.Interrupt()); }
 
 private:
-    pid_t pid_ = -1;
-    FILE* output_ = nullptr;
+    ChildProcess child_;
+    std::string output_;
 };
 
 TEST(SampleSiteCommand, ServesWithItsOptionsAndEndsOnInterrupt) {

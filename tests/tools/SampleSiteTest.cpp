@@ -289,13 +289,18 @@ TEST(SampleSiteFaults, EachKindStrikesOnlyTheChosenRequests) {
     EXPECT_EQ(changed.body.find("传真："), std::string::npos);
     ASSERT_TRUE(client.Send(GetRequest(CompanyPath("机械", 4))));
     EXPECT_FALSE(client.Receive());
-    EXPECT_EQ(client.End(), ConnectionEnd::Reset);
+    const ConnectionEnd end = client.End();
 
     std::vector<std::optional<FaultKind>> faults;
     for (const RecordedRequest& request : site.Requests()) faults.push_back(request.fault);
     EXPECT_EQ(faults, (std::vector<std::optional<FaultKind>>{
                           FaultKind::NoMatch, std::nullopt, std::nullopt, FaultKind::ServerError,
                           FaultKind::NoMatch, FaultKind::Reset}));
+    if (!ClosingCanReset()) {
+        GTEST_SKIP() << "the reset itself: closing with a zero linger ends a connection in order "
+                        "on this system (Wine 8)";
+    }
+    EXPECT_EQ(end, ConnectionEnd::Reset);
 }
 
 TEST(SampleSiteFaults, PageVariantsReachOnlyTheirPages) {

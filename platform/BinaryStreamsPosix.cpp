@@ -1,0 +1,7 @@
+#include "platform/BinaryStreams.h"
+
+namespace velmora {
+
+void UseBinaryStandardStreams() {}
+
+}  // namespace velmora

@@ -1,0 +1,12 @@
+// The main of every test program: the tests, or the child mode a test started it in.
+
+#include <gtest/gtest.h>
+
+#include "ChildMode.h"
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> arguments = velmora::ProgramArguments(argc, argv);
+    if (const std::optional<int> code = velmora::testing::RunChildMode(arguments)) return *code;
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
