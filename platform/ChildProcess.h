@@ -97,24 +97,9 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// This program's own file, to start it again in a child mode.
-std::filesystem::path ThisProgram();
-
 // Whether a child's raw status, as the system reports its end (a wait status on POSIX, the exit
 // code on Windows; what GoogleTest's death tests hand their predicates), is that of std::abort:
 // SIGABRT, or Windows' exit code 3.
 bool EndedByAbort(int status);
-
-// This process's id, as the system numbers processes.
-std::int64_t ThisProcessId();
-
-// Sets a variable of this process's environment (UTF-8), or removes it given nullptr (on
-// Windows an empty value removes it too); getenv and the children started afterwards see it.
-// Not while another thread reads the environment.
-void SetEnvironmentValue(const std::string& name, const char* value);
-
-// The arguments this process was started with, in UTF-8, the program's name first: argv on
-// POSIX; on Windows the wide command line, since argv there is in the ANSI code page.
-std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 }  // namespace velmora

@@ -266,25 +266,8 @@ bool ChildProcess::Interrupt() {
     return impl_->pid > 0 && !impl_->ended && kill(impl_->pid, SIGINT) == 0;
 }
 
-std::filesystem::path ThisProgram() {
-    std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error);
-}
-
 bool EndedByAbort(int status) {
     return WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT;
-}
-
-std::int64_t ThisProcessId() {
-    return getpid();
-}
-
-void SetEnvironmentValue(const std::string& name, const char* value) {
-    value != nullptr ? setenv(name.c_str(), value, 1) : unsetenv(name.c_str());
-}
-
-std::vector<std::string> ProgramArguments(int argc, char** argv) {
-    return std::vector<std::string>(argv, argv + argc);
 }
 
 }  // namespace velmora

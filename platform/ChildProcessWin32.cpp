@@ -374,43 +374,9 @@ bool ChildProcess::Interrupt() {
            GenerateConsoleCtrlEvent(CTRL_C_EVENT, impl.id);
 }
 
-std::filesystem::path ThisProgram() {
-    std::wstring path(MAX_PATH, L'\0');
-    while (true) {
-        const DWORD length =
-            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return {};
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 bool EndedByAbort(int status) {
     // The C runtime's abort exits with 3 once it has reported.
     return status == 3;
-}
-
-std::int64_t ThisProcessId() {
-    return GetCurrentProcessId();
-}
-
-void SetEnvironmentValue(const std::string& name, const char* value) {
-    // _wputenv_s keeps the C runtime's copies, which getenv reads, and the process's own alike;
-    // an empty value removes the variable.
-    _wputenv_s(Wide(name).c_str(), value != nullptr ? Wide(value).c_str() : L"");
-}
-
-std::vector<std::string> ProgramArguments(int, char**) {
-    std::vector<std::string> arguments;
-    int count = 0;
-    if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
-        for (int i = 0; i < count; ++i) arguments.push_back(Utf8(wide[i]));
-        LocalFree(wide);
-    }
-    return arguments;
 }
 
 }  // namespace velmora

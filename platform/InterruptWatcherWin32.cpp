@@ -51,6 +51,8 @@ struct InterruptWatcher::Watch {
 
 InterruptWatcher::InterruptWatcher() : watch_(std::make_unique<Watch>()) {
     Shared();  // made before the handler can run
+    // A process started in a process group of its own starts with Ctrl-C ignored.
+    SetConsoleCtrlHandler(nullptr, FALSE);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 

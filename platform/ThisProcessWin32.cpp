@@ -23,6 +23,20 @@ std::int64_t ProcessId() {
     return static_cast<std::int64_t>(GetCurrentProcessId());
 }
 
+std::filesystem::path ThisProgram() {
+    std::wstring path(MAX_PATH, L'\0');
+    while (true) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return {};
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
 std::string EnvironmentVariable(const char* name) {
     const std::wstring wideName = PathFromUtf8(name).native();
     std::wstring value;
@@ -39,6 +53,12 @@ std::string EnvironmentVariable(const char* name) {
     return {};
 }
 
+void SetEnvironmentVariable(const std::string& name, const char* value) {
+    // _wputenv_s keeps the C runtime's copies, which getenv reads, and the process's own alike;
+    // an empty value removes the variable.
+    _wputenv_s(PathFromUtf8(name).c_str(), value != nullptr ? PathFromUtf8(value).c_str() : L"");
+}
+
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
     int count = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -51,6 +71,7 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
 }
 
 void UseUtf8StandardStreams() {
+    _setmode(_fileno(stdin), _O_BINARY);
     for (std::FILE* stream : {stdout, stderr}) {
         _setmode(_fileno(stream), _O_BINARY);
         // Buffered, so that each flush reaches the console in one write: a console given a

@@ -6,6 +6,8 @@
 #include <map>
 #include <stdexcept>
 
+#include "platform/ThisProcess.h"
+
 namespace velmora::testing {
 namespace {
 

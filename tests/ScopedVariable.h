@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/ChildProcess.h"
+#include "platform/ThisProcess.h"
 
 namespace velmora::testing {
 
@@ -13,9 +13,9 @@ class ScopedVariable {
 public:
     ScopedVariable(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name)) saved_ = old;
-        SetEnvironmentValue(name, value);
+        SetEnvironmentVariable(name, value);
     }
-    ~ScopedVariable() { SetEnvironmentValue(name_, saved_ ? saved_->c_str() : nullptr); }
+    ~ScopedVariable() { SetEnvironmentVariable(name_, saved_ ? saved_->c_str() : nullptr); }
     ScopedVariable(const ScopedVariable&) = delete;
     ScopedVariable& operator=(const ScopedVariable&) = delete;
 

@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "ChildMode.h"
+#include "platform/ThisProcess.h"
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> arguments = velmora::ProgramArguments(argc, argv);
+    const std::vector<std::string> arguments = velmora::CommandLineArguments(argc, argv);
     if (const std::optional<int> code = velmora::testing::RunChildMode(arguments)) return *code;
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -1,6 +1,7 @@
 // velmora-sample-site: runs the sample directory site until interrupted, printing its base URL
 // on standard output once it accepts connections.
 
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <iostream>
@@ -10,9 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/BinaryStreams.h"
-#include "platform/ChildProcess.h"
-#include "platform/InterruptWait.h"
+#include "platform/InterruptWatcher.h"
+#include "platform/ThisProcess.h"
 #include "tools/SampleSite.h"
 
 namespace {
@@ -104,9 +104,9 @@ int UsageError(std::string_view message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    velmora::UseBinaryStandardStreams();
+    velmora::UseUtf8StandardStreams();
     // UTF-8, as keywords are, whatever the system's code page.
-    const std::vector<std::string> arguments = velmora::ProgramArguments(argc, argv);
+    const std::vector<std::string> arguments = velmora::CommandLineArguments(argc, argv);
     SiteOptions options;
     bool log = false;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
@@ -150,8 +150,8 @@ int main(int argc, char** argv) {
         };
     }
 
-    // Before the site's threads start, which must leave interrupts to the wait below.
-    velmora::HoldInterrupts();
+    // Before the site's threads start, which must leave interrupts to the watcher.
+    velmora::InterruptWatcher interrupts;
 
     SampleSite site(options);
     if (!site.Start()) {
@@ -159,7 +159,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::cout << site.BaseUrl() << std::endl;
-    velmora::WaitForInterrupt();
+    std::atomic<bool> interrupted{false};
+    interrupts.Start([&interrupted] {
+        interrupted = true;
+        interrupted.notify_one();
+    });
+    interrupted.wait(false);
+    interrupts.Stop();
     site.Stop();
     return 0;
 }

@@ -19,6 +19,7 @@
 #include "journal/Journal.h"
 #include "journal/JournalFiles.h"
 #include "platform/ChildProcess.h"
+#include "platform/ThisProcess.h"
 #include "tests/ChildMode.h"
 #include "tests/ScopedVariable.h"
 #include "tests/ScratchFolder.h"
@@ -192,7 +193,8 @@ TEST(JournalPathTest, FollowsTheVariablesInOrder) {
     };
     for (const Case& c : cases) {
         const char* values[] = {c.journal, c.dataHome, c.home};
-        for (std::size_t i = 0; i < std::size(names); ++i) SetEnvironmentValue(names[i], values[i]);
+        for (std::size_t i = 0; i < std::size(names); ++i)
+            SetEnvironmentVariable(names[i], values[i]);
         EXPECT_EQ(JournalPath(), c.expected);
     }
 }
@@ -221,7 +223,7 @@ TEST_F(JournalTest, KeepsEverySearchAndRowByteForByte) {
     EXPECT_EQ(search.keyword, keyword);
     EXPECT_EQ(search.site, "http://127.0.0.1:1");
     EXPECT_EQ(search.origin, SearchOrigin::kWindow);
-    EXPECT_EQ(search.pid, ThisProcessId());
+    EXPECT_EQ(search.pid, ProcessId());
     EXPECT_EQ(search.state, SearchState::kFinished);
     EXPECT_EQ(search.rowCount, 3);
     ASSERT_TRUE(search.endedMs);
@@ -280,7 +282,7 @@ TEST_F(JournalTest, ASearchRunsWhileItsHolderLives) {
     // A process id that lives again is no sign of life: here the stored one is ours.
     sqlite3* raw = nullptr;
     ASSERT_EQ(sqlite3_open(path_.c_str(), &raw), SQLITE_OK);
-    const std::string sql = "UPDATE search SET pid = " + std::to_string(ThisProcessId());
+    const std::string sql = "UPDATE search SET pid = " + std::to_string(ProcessId());
     EXPECT_EQ(sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(raw);
     EXPECT_EQ(StateOf(reader, abandoned), SearchState::kInterrupted);

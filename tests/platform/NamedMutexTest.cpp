@@ -12,6 +12,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/NamedMutex.h"
+#include "platform/ThisProcess.h"
 #include "tests/ChildMode.h"
 
 namespace velmora {
@@ -32,7 +33,7 @@ const testing::ChildMode kHoldUntilTheEnd("hold-until-the-end", HoldUntilTheEnd)
 // A name no other test run uses, and its file removed afterwards.
 class NamedMutexTest : public ::testing::Test {
 protected:
-    std::string name_ = "velmora-test-" + std::to_string(ThisProcessId()) + "-" +
+    std::string name_ = "velmora-test-" + std::to_string(ProcessId()) + "-" +
                         ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::vector<std::string> files_;
 

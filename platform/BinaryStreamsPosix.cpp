@@ -1,7 +1,0 @@
-#include "platform/BinaryStreams.h"
-
-namespace velmora {
-
-void UseBinaryStandardStreams() {}
-
-}  // namespace velmora
