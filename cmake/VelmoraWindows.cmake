@@ -13,5 +13,5 @@ target_compile_definitions(velmora_flags INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX 
 # Folders that do not build for Windows yet, with everything that links them (tests included):
 # text needs iconv, which MinGW-w64 lacks, and every other folder sits on text. Each port
 # takes its folder off this list.
-set(VELMORA_LEAVE_OUT "text;platform;regex;http;results;journal;search;export;cli;tools"
+set(VELMORA_LEAVE_OUT ""
     CACHE STRING "Layers (folders) to leave out of the build")

@@ -19,7 +19,8 @@ std::string EnvironmentVariable(const char* name);
 // Sets a variable of this process's environment (UTF-8), or removes it given nullptr (on
 // Windows an empty value removes it too); getenv and the children started afterwards see it.
 // Not while another thread reads the environment.
-void SetEnvironmentVariable(const std::string& name, const char* value);
+// (Not "SetEnvironmentVariable": windows.h makes that name a macro.)
+void SetEnvironmentValue(const std::string& name, const char* value);
 
 // The program's arguments in UTF-8, the program's own name first. Windows hands main() the
 // arguments in the ANSI code page, which loses what it cannot spell, so there they are taken

@@ -20,7 +20,7 @@ std::string EnvironmentVariable(const char* name) {
     return value ? std::string(value) : std::string();
 }
 
-void SetEnvironmentVariable(const std::string& name, const char* value) {
+void SetEnvironmentValue(const std::string& name, const char* value) {
     value != nullptr ? setenv(name.c_str(), value, 1) : unsetenv(name.c_str());
 }
 

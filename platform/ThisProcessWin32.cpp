@@ -53,7 +53,7 @@ std::string EnvironmentVariable(const char* name) {
     return {};
 }
 
-void SetEnvironmentVariable(const std::string& name, const char* value) {
+void SetEnvironmentValue(const std::string& name, const char* value) {
     // _wputenv_s keeps the C runtime's copies, which getenv reads, and the process's own alike;
     // an empty value removes the variable.
     _wputenv_s(PathFromUtf8(name).c_str(), value != nullptr ? PathFromUtf8(value).c_str() : L"");

@@ -13,9 +13,9 @@ class ScopedVariable {
 public:
     ScopedVariable(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name)) saved_ = old;
-        SetEnvironmentVariable(name, value);
+        SetEnvironmentValue(name, value);
     }
-    ~ScopedVariable() { SetEnvironmentVariable(name_, saved_ ? saved_->c_str() : nullptr); }
+    ~ScopedVariable() { SetEnvironmentValue(name_, saved_ ? saved_->c_str() : nullptr); }
     ScopedVariable(const ScopedVariable&) = delete;
     ScopedVariable& operator=(const ScopedVariable&) = delete;
 
