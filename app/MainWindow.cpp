@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QStatusBar>
@@ -28,61 +29,23 @@
 #include "platform/NamedMutex.h"
 #include "platform/UserDirectories.h"
 #include "results/Frontend.h"
-#include "search/SearchSession.h"
 #include "text/CodePage.h"
 
 namespace velmora {
 namespace {
 
-// The client area left inside the window's 719 x 469 outer size by the classic frame
-// (3 pixels each side, 25 for the caption), which the control rectangles are laid out in. The
-// window opens at this size and cannot be made smaller.
-constexpr QSize kClientSize{713, 441};
-constexpr QPoint kWindowPosition{50, 50};
-// At the designed size. A larger window gives its extra room to the list and the status bar;
-// the elapsed-time label keeps its distance from the right edge, the other controls their
-// places.
-constexpr QRect kListRect{0, 40, 712, 383};
-constexpr QRect kStatusBarRect{0, 421, 713, 20};
-constexpr QRect kElapsedLabelRect{573, 12, 152, 24};
-// The journal's field, while it has something to say, is a line of its own above the status
-// bar, whose fields all stay as they are; the list gives up this much of its height for it.
-constexpr QRect kJournalFieldRect{0, 401, 713, 20};
-constexpr int kListHeightForJournalField = kStatusBarRect.top() - kJournalFieldRect.top();
-// The popup menu opens this far right of and below the cursor.
-constexpr QPoint kMenuOffset{3, 3};
-
-struct StatusPart {
-    int width;
-    const char* initialText;
-};
-constexpr StatusPart kStatusParts[kStatusPartCount] = {
-    {90, "状态："},
-    {120, "搜索结果："},
-    {120, "成功获取："},
-    {380, "→→→→→→→【【输入关键字，一键找齐联系方式】】←←←←←←←"},
-};
-// The status bar's last field is drawn raised, the others sunken; it takes the room a larger
-// window gives the status bar.
-constexpr int kRaisedStatusPart = 3;
 // A notice longer than its field is drawn this much smaller at most, so that a tip shows whole
 // whatever font the locale brings (a Chinese one is wider); beyond that it is cut, and its
 // tooltip holds it whole.
 constexpr qreal kSmallestNoticeScale = 0.8;
 constexpr qreal kNoticeScaleStep = 0.05;
 
-constexpr const char* kAboutCaption = "爱自己是最大的帮助！";
-constexpr const char* kNoContactHandlerMessage =
-    "这台电脑上没有能打开联系方式的程序，请复制下面的地址联系作者：\n";
-constexpr unsigned kAboutFlags =
-    MessageBoxFlag::kYesNo | MessageBoxFlag::kIconQuestion | MessageBoxFlag::kRightAligned;
-
-QString Utf8(const char* text) {
-    return QString::fromUtf8(text);
+QString Utf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QString ElapsedText(int hours, int minutes, int seconds) {
-    return Utf8("已运行:%1小时%2分钟%3秒").arg(hours).arg(minutes).arg(seconds);
+QRect ToQRect(Rect rect) {
+    return {rect.left, rect.top, rect.width, rect.height};
 }
 
 // The user's desktop as the desktop environment names it (~/桌面 under a Chinese one); the
@@ -119,25 +82,26 @@ void FitTextToWidth(QLabel* label) {
     label->setToolTip(label->text());
 }
 
-template <typename Control>
-Control* Place(QWidget* parent, const char* name, QRect rectangle) {
-    auto* control = new Control(parent);
-    control->setObjectName(Utf8(name));
-    control->setGeometry(rectangle);
-    return control;
+template <typename Widget>
+Widget* Place(QWidget* parent, Control control) {
+    const ControlForm& form = FormOf(control);
+    auto* widget = new Widget(parent);
+    widget->setObjectName(Utf8(form.name));
+    widget->setGeometry(ToQRect(form.rect));
+    return widget;
 }
 
 // Label texts may come from the site: never markup, and one line.
-QLabel* PlaceLabel(QWidget* parent, const char* name, QRect rectangle, const QString& text) {
-    auto* label = Place<QLabel>(parent, name, rectangle);
+QLabel* PlaceLabel(QWidget* parent, Control control) {
+    auto* label = Place<QLabel>(parent, control);
     label->setTextFormat(Qt::PlainText);
-    label->setText(text);
+    label->setText(Utf8(FormOf(control).text));
     return label;
 }
 
-QPushButton* PlaceButton(QWidget* parent, const char* name, QRect rectangle, const char* caption) {
-    auto* button = Place<QPushButton>(parent, name, rectangle);
-    button->setText(Utf8(caption));
+QPushButton* PlaceButton(QWidget* parent, Control control) {
+    auto* button = Place<QPushButton>(parent, control);
+    button->setText(Utf8(FormOf(control).text));
     button->setAutoDefault(false);
     return button;
 }
@@ -146,26 +110,22 @@ QPushButton* PlaceButton(QWidget* parent, const char* name, QRect rectangle, con
 
 MainWindow::MainWindow(MainWindowPort& port, SearchSession& session, SkinEngine& skin,
                        QWidget* parent)
-    : QWidget(parent),
-      port_(port),
-      session_(session),
-      skin_(skin),
-      exporter_(port, DesktopFolder(), LocalDateTimeNow,
-                [this](ExportPhase phase, int done, int total) {
-                    ShowExportProgress(phase, done, total);
-                }) {
+    : QWidget(parent), port_(port), skin_(skin), behaviour_(*this, session, DesktopFolder()) {
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(Utf8(kMainWindowCaption));
     setWindowIcon(QIcon(QStringLiteral(":/velmora.svg")));
-    setMinimumSize(kClientSize);
-    resize(kClientSize);
-    move(kWindowPosition);
+    const QSize clientSize(kClientSize.width, kClientSize.height);
+    setMinimumSize(clientSize);
+    resize(clientSize);
+    move(kWindowPosition.x, kWindowPosition.y);
     BuildControls();
-    BuildMenu();
+    程序菜单 = new QMenu(this);
+    程序菜单->setObjectName(QStringLiteral("程序菜单"));
+    BuildMenu(程序菜单, kProgramMenu);
     ConnectPort();
     port_.AttachWindow(this);
     编辑框_搜索内容->setFocus();
-    OnMainWindowCreated();
+    behaviour_.OnMainWindowCreated({width(), height()});
 }
 
 MainWindow::~MainWindow() {
@@ -173,18 +133,16 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::BuildControls() {
-    // Reaches the keyword box, so that its text fits on one line at the usual font.
-    标签1 = PlaceLabel(this, "标签1", {10, 8, 44, 27}, Utf8("关键字："));
-    编辑框_搜索内容 = Place<QLineEdit>(this, "编辑框_搜索内容", {54, 7, 74, 28});
-    按钮_开始 = PlaceButton(this, "按钮_开始", {140, 5, 58, 29}, "开始搜索");
-    按钮_暂停搜索 = PlaceButton(this, "按钮_暂停搜索", {212, 5, 58, 29}, "暂停搜索");
-    按钮_继续搜索 = PlaceButton(this, "按钮_继续搜索", {284, 5, 58, 29}, "继续搜索");
-    按钮_停止搜索 = PlaceButton(this, "按钮_停止搜索", {357, 5, 58, 29}, "停止搜索");
-    按钮_联系作者 = PlaceButton(this, "按钮_联系作者", {432, 5, 58, 29}, "联系作者");
-    标签2 = PlaceLabel(this, "标签2", kElapsedLabelRect,
-                       ElapsedText(elapsedHours, elapsedMinutes, elapsedSeconds));
+    标签1 = PlaceLabel(this, Control::标签1);
+    编辑框_搜索内容 = Place<QLineEdit>(this, Control::编辑框_搜索内容);
+    按钮_开始 = PlaceButton(this, Control::按钮_开始);
+    按钮_暂停搜索 = PlaceButton(this, Control::按钮_暂停搜索);
+    按钮_继续搜索 = PlaceButton(this, Control::按钮_继续搜索);
+    按钮_停止搜索 = PlaceButton(this, Control::按钮_停止搜索);
+    按钮_联系作者 = PlaceButton(this, Control::按钮_联系作者);
+    标签2 = PlaceLabel(this, Control::标签2);
 
-    超级列表框1 = Place<QTableView>(this, "超级列表框1", kListRect);
+    超级列表框1 = Place<QTableView>(this, Control::超级列表框1);
     model_ = new ResultListModel(port_.Rows(), this);
     超级列表框1->setModel(model_);
     超级列表框1->verticalHeader()->hide();
@@ -198,61 +156,53 @@ void MainWindow::BuildControls() {
     QHeaderView* header = 超级列表框1->horizontalHeader();
     header->setHighlightSections(false);
     for (int column = 0; column < kResultColumnCount; ++column)
-        header->resizeSection(column, ResultListModel::kColumns[column].width);
+        header->resizeSection(column, kListColumns[column].width);
     header->setStretchLastSection(false);
 
-    状态条1 = Place<QStatusBar>(this, "状态条1", kStatusBarRect);
+    状态条1 = Place<QStatusBar>(this, Control::状态条1);
     状态条1->setSizeGripEnabled(false);
     // The fields are placed side by side without the status bar's own spacing, which would
     // push the last one past the right edge.
     for (int part = 0; part < kStatusPartCount; ++part) {
-        QLabel* label = PlaceLabel(状态条1, "", {}, Utf8(kStatusParts[part].initialText));
+        auto* label = new QLabel(状态条1);
+        label->setTextFormat(Qt::PlainText);
+        label->setText(Utf8(kStatusParts[part].initialText));
         label->setFrameStyle(QFrame::Panel |
-                             (part == kRaisedStatusPart ? QFrame::Raised : QFrame::Sunken));
+                             (kStatusParts[part].raised ? QFrame::Raised : QFrame::Sunken));
         statusParts[part] = label;
     }
-    journalField = PlaceLabel(this, "journalField", kJournalFieldRect, {});
+    journalField = PlaceLabel(this, Control::journalField);
     journalField->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     journalField->hide();
-    LayOutStatusParts();
 
     时钟1 = new QTimer(this);
-    时钟1->setObjectName(Utf8("时钟1"));
+    时钟1->setObjectName(QStringLiteral("时钟1"));
 
     connect(编辑框_搜索内容, &QLineEdit::textChanged, this, [this](const QString& keyword) {
         port_.SetKeywordCopy(Utf8ToSystem(keyword.toStdString()));
     });
     connect(编辑框_搜索内容, &QLineEdit::returnPressed, 按钮_开始, &QPushButton::click);
-    connect(按钮_开始, &QPushButton::clicked, this, [this] {
-        HideJournalText();
-        StartSearch(session_);
-    });
-    connect(按钮_暂停搜索, &QPushButton::clicked, this, [this] { PauseSearch(session_); });
-    connect(按钮_继续搜索, &QPushButton::clicked, this, [this] { ResumeSearch(session_); });
-    connect(按钮_停止搜索, &QPushButton::clicked, this, [this] { StopSearch(session_); });
-    connect(按钮_联系作者, &QPushButton::clicked, this, &MainWindow::ContactAuthor);
-    connect(时钟1, &QTimer::timeout, this, &MainWindow::OnElapsedTick);
-    connect(超级列表框1, &QWidget::customContextMenuRequested, this, &MainWindow::ShowListMenu);
+    connect(按钮_开始, &QPushButton::clicked, this, [this] { behaviour_.OnStartClicked(); });
+    connect(按钮_暂停搜索, &QPushButton::clicked, this, [this] { behaviour_.OnPauseClicked(); });
+    connect(按钮_继续搜索, &QPushButton::clicked, this, [this] { behaviour_.OnResumeClicked(); });
+    connect(按钮_停止搜索, &QPushButton::clicked, this, [this] { behaviour_.OnStopClicked(); });
+    connect(按钮_联系作者, &QPushButton::clicked, this, [this] { behaviour_.ContactAuthor(); });
+    connect(时钟1, &QTimer::timeout, this, [this] { behaviour_.OnElapsedTick(); });
+    connect(超级列表框1, &QWidget::customContextMenuRequested, this,
+            [this] { behaviour_.ShowListMenu(); });
 }
 
-void MainWindow::BuildMenu() {
-    程序菜单 = new QMenu(this);
-    程序菜单->setObjectName(Utf8("程序菜单"));
-    QMenu* exportMenu = 程序菜单->addMenu(Utf8("导出excel"));
-    const std::pair<const char*, ExportResult (Exporter::*)()> exports[] = {
-        {"全部", &Exporter::ExportAll},
-        {"公司名", &Exporter::ExportCompanyNames},
-        {"手机号", &Exporter::ExportMobiles},
-        {"邮箱", &Exporter::ExportEmails},
-    };
-    for (const auto& [title, variant] : exports) {
-        exportMenu->addAction(Utf8(title), this,
-                              [this, exporting = variant] { RunExport(exporting); });
+void MainWindow::BuildMenu(QMenu* menu, std::span<const MenuEntry> entries) {
+    for (const MenuEntry& entry : entries) {
+        if (!entry.submenu.empty()) {
+            BuildMenu(menu->addMenu(Utf8(entry.text)), entry.submenu);
+            continue;
+        }
+        QAction* action = menu->addAction(Utf8(entry.text), this, [this, command = entry.command] {
+            behaviour_.OnMenuCommand(command);
+        });
+        menuActions_.emplace_back(entry.command, action);
     }
-    resumeAction_ =
-        程序菜单->addAction(Utf8(kResumeMenuText), this, &MainWindow::ResumeUnfinishedSearch);
-    resumeAction_->setVisible(false);
-    程序菜单->addAction(Utf8("关于"), this, &MainWindow::ShowAbout);
 }
 
 void MainWindow::ConnectPort() {
@@ -260,13 +210,13 @@ void MainWindow::ConnectPort() {
     connect(
         &port_, &MainWindowPort::StatusTextPosted, this,
         [this](int part, const QString& text) {
-            if (part >= 0 && part < kStatusPartCount) statusParts[part]->setText(text);
-            if (part == kRaisedStatusPart) FitTextToWidth(statusParts[part]);
-            if (part == kJournalField) ShowJournalText(text);
+            behaviour_.OnStatusTextPosted(part, text.toStdString());
         },
         Qt::QueuedConnection);
-    connect(&port_, &MainWindowPort::TimerPeriodPosted, this, &MainWindow::SetTimerPeriod,
-            Qt::QueuedConnection);
+    connect(
+        &port_, &MainWindowPort::TimerPeriodPosted, this,
+        [this](int milliseconds) { behaviour_.OnTimerPeriodPosted(milliseconds); },
+        Qt::QueuedConnection);
     connect(
         &port_, &MainWindowPort::MessagePosted, this,
         [](const QString& text, const QString& caption, unsigned flags) {
@@ -281,154 +231,96 @@ void MainWindow::ConnectPort() {
         Qt::QueuedConnection);
 }
 
-void MainWindow::SetTimerPeriod(int milliseconds) {
-    if (milliseconds <= 0) {
-        时钟1->stop();
-        return;
-    }
-    时钟1->start(milliseconds);
-}
-
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    LayOut();
-}
-
-void MainWindow::LayOut() {
-    const QSize extra = size() - kClientSize;
-    const int journalHeight = journalField->isHidden() ? 0 : kListHeightForJournalField;
-    超级列表框1->setGeometry(
-        kListRect.adjusted(0, 0, extra.width(), extra.height() - journalHeight));
-    // The address takes the room a wider window gives; the other columns keep their widths.
-    超级列表框1->horizontalHeader()->resizeSection(
-        kAddressColumn, ResultListModel::kColumns[kAddressColumn].width + extra.width());
-    journalField->setGeometry(
-        kJournalFieldRect.translated(0, extra.height()).adjusted(0, 0, extra.width(), 0));
-    状态条1->setGeometry(
-        kStatusBarRect.translated(0, extra.height()).adjusted(0, 0, extra.width(), 0));
-    标签2->setGeometry(kElapsedLabelRect.translated(extra.width(), 0));
-    LayOutStatusParts();
-}
-
-void MainWindow::LayOutStatusParts() {
-    const int extra = 状态条1->width() - kStatusBarRect.width();
-    int left = 0;
-    for (int part = 0; part < kStatusPartCount; ++part) {
-        int width = kStatusParts[part].width + (part == kRaisedStatusPart ? extra : 0);
-        statusParts[part]->setGeometry(left, 0, width, 状态条1->height());
-        left += width;
-    }
-    FitTextToWidth(statusParts[kRaisedStatusPart]);
-}
-
-void MainWindow::ShowJournalText(const QString& text) {
-    journalField->setText(text);
-    journalField->setToolTip(text);
-    if (!journalField->isHidden()) return;
-    journalField->show();
-    LayOut();
-}
-
-void MainWindow::HideJournalText() {
-    if (journalField->isHidden()) return;
-    journalField->hide();
-    LayOut();
-}
-
-void MainWindow::OnMainWindowCreated() {
-    AttachSkin(skin_, kMainWindowSkin,
-               {QDir::tempPath(), QFile::decodeName(UserRuntimeDirectory().c_str())});
-    RestoreInterruptedSearch(session_);
-}
-
-void MainWindow::OnMainWindowClosing() {
-    if (closing_) return;
-    closing_ = true;
-    if (StopSearch(session_)) MessageBox::Show(Utf8("欢迎使用！"), {}, MessageBoxFlag::kOk);
-    NoteWindowClosed(session_);
-    skin_.Detach();
+    behaviour_.OnResized({width(), height()});
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    // The export runs on this thread and lets events in; a close asked for meanwhile is held
-    // until it returns rather than pulling the window from under it.
-    if (exporter_.IsRunning()) {
-        closeHeldForExport_ = true;
+    if (!behaviour_.OnCloseRequested()) {
         event->ignore();
         return;
     }
-    OnMainWindowClosing();
     event->accept();
 }
 
-void MainWindow::OnElapsedTick() {
-    constexpr int kPerUnit = 60;
-    if (++elapsedSeconds == kPerUnit) {
-        elapsedSeconds = 0;
-        ++elapsedMinutes;
+void MainWindow::SetControlText(Control control, std::string_view text) {
+    if (control == Control::编辑框_搜索内容) {
+        编辑框_搜索内容->setText(Utf8(text));
+    } else if (control == Control::标签1) {
+        标签1->setText(Utf8(text));
+    } else if (control == Control::标签2) {
+        标签2->setText(Utf8(text));
     }
-    if (elapsedMinutes == kPerUnit) {
-        elapsedMinutes = 0;
-        ++elapsedHours;
+}
+
+void MainWindow::SetStatusPartText(int part, std::string_view text) {
+    statusParts[part]->setText(Utf8(text));
+    if (part == kNoticeStatusField) FitTextToWidth(statusParts[part]);
+}
+
+void MainWindow::ShowJournalField(std::string_view text) {
+    journalField->setText(Utf8(text));
+    journalField->setToolTip(journalField->text());
+    journalField->show();
+}
+
+void MainWindow::HideJournalField() {
+    journalField->hide();
+}
+
+void MainWindow::PlaceControls(const MainWindowLayout& layout) {
+    超级列表框1->setGeometry(ToQRect(layout.list));
+    超级列表框1->horizontalHeader()->resizeSection(layout.widenedColumn.column,
+                                                   layout.widenedColumn.width);
+    journalField->setGeometry(ToQRect(layout.journalField));
+    状态条1->setGeometry(ToQRect(layout.statusBar));
+    标签2->setGeometry(ToQRect(layout.elapsedLabel));
+    int left = 0;
+    for (int part = 0; part < kStatusPartCount; ++part) {
+        const int width = layout.statusPartWidths[part];
+        statusParts[part]->setGeometry(left, 0, width, 状态条1->height());
+        left += width;
     }
-    标签2->setText(ElapsedText(elapsedHours, elapsedMinutes, elapsedSeconds));
+    FitTextToWidth(statusParts[kNoticeStatusField]);
 }
 
-void MainWindow::ShowListMenu() {
-    resumeAction_->setVisible(HasResumableSearch());
-    程序菜单->popup(QCursor::pos() + kMenuOffset);
+void MainWindow::RunTimer(int periodMs) {
+    时钟1->start(periodMs);
 }
 
-bool MainWindow::HasResumableSearch() const {
-    if (session_.journal.path.empty()) return false;
-    Journal journal(session_.journal.path);
-    return journal.LatestResumableSearch().has_value();
+void MainWindow::StopTimer() {
+    时钟1->stop();
 }
 
-void MainWindow::ResumeUnfinishedSearch() {
-    std::optional<TakenOverSearch> taken = TakeOverLatestSearch(session_);
-    if (!taken) return;  // resumed or forgotten meanwhile, by another program
-    HideJournalText();
-    // The search goes on with the keyword it was started with, shown where every search's is.
-    编辑框_搜索内容->setText(QString::fromStdString(SystemToUtf8(taken->search.keyword)));
-    ContinueSearch(session_, std::move(taken->journal), taken->search.id);
+void MainWindow::PopUpMenu(Point offset, std::span<const MenuCommand> hidden) {
+    for (const auto& [command, action] : menuActions_)
+        action->setVisible(std::find(hidden.begin(), hidden.end(), command) == hidden.end());
+    程序菜单->popup(QCursor::pos() + QPoint(offset.x, offset.y));
 }
 
-void MainWindow::ShowAbout() {
-    QString text = Utf8("软件只是一时兴起，有什么bug空间留言！\r\n") + Utf8(kAuthorCredit) +
-                   Utf8("于 2014-11-09");
-    if (MessageBox::Show(text, Utf8(kAboutCaption), kAboutFlags) == kAnswerYes)
-        ShellOpen(QUrl(Utf8(kAuthorWebPage)));
+int MainWindow::ShowMessage(std::string_view text, std::string_view caption, unsigned flags) {
+    return MessageBox::Show(Utf8(text), Utf8(caption), flags);
 }
 
-void MainWindow::ContactAuthor() {
-    ShellOpen(QUrl(Utf8(kContactLink)), [] {
-        MessageBox::Show(Utf8(kNoContactHandlerMessage) + Utf8(kContactLink), {},
-                         MessageBoxFlag::kIconInformation);
+Text MainWindow::AskSaveFileName(const SaveDialogRequest& request) {
+    return 通用对话框1.AskSaveFileName(request);
+}
+
+void MainWindow::OpenWithShell(std::string_view link, std::function<void()> whenNothingOpensIt) {
+    if (!whenNothingOpensIt) {
+        ShellOpen(QUrl(Utf8(link)));
+        return;
+    }
+    // The answer may come after the window has gone.
+    ShellOpen(QUrl(Utf8(link)), [window = QPointer<MainWindow>(this),
+                                 whenNothingOpensIt = std::move(whenNothingOpensIt)] {
+        if (window) whenNothingOpensIt();
     });
 }
 
-void MainWindow::RunExport(ExportResult (Exporter::*variant)()) {
-    (exporter_.*variant)();
-    // A second export asked for meanwhile returns at once; the first one's progress stays.
-    if (!exporter_.IsRunning()) EndExportProgress();
-    QCoreApplication::processEvents();
-    if (closeHeldForExport_ && !exporter_.IsRunning()) {
-        closeHeldForExport_ = false;
-        close();
-    }
-}
-
-// An export still running after the delay shows where it stands until its work is over; a
-// short one never opens the dialog.
-void MainWindow::ShowExportProgress(ExportPhase phase, int done, int total) {
-    if (phase == ExportPhase::kSaving && done >= total) {
-        EndExportProgress();  // saved: only the result is left to show
-        return;
-    }
+void MainWindow::ShowExportProgress(std::string_view label, int done, int total) {
     if (!exportProgress_) {
-        if (!exportClock_.isValid()) exportClock_.start();
-        if (exportClock_.elapsed() < exportProgressDelayMs) return;
         exportProgress_ = new QProgressDialog(this);
         exportProgress_->setWindowTitle(Utf8(kDefaultMessageCaption));
         exportProgress_->setCancelButton(nullptr);  // an export runs to its end
@@ -437,17 +329,31 @@ void MainWindow::ShowExportProgress(ExportPhase phase, int done, int total) {
         exportProgress_->setAutoReset(false);
         exportProgress_->show();
     }
-    static constexpr const char* kPhaseLabels[] = {"正在写入表格…", "正在核对表格…",
-                                                   "正在保存文件…"};
-    exportProgress_->setLabelText(Utf8(kPhaseLabels[static_cast<int>(phase)]));
-    exportProgress_->setMaximum(std::max(total, 1));
-    exportProgress_->setValue(std::min(done, std::max(total, 1)));
+    exportProgress_->setLabelText(Utf8(label));
+    exportProgress_->setMaximum(total);
+    exportProgress_->setValue(done);
 }
 
 void MainWindow::EndExportProgress() {
-    exportClock_.invalidate();
     delete exportProgress_;
     exportProgress_ = nullptr;
+}
+
+void MainWindow::AttachSkin(int number) {
+    velmora::AttachSkin(skin_, number,
+                        {QDir::tempPath(), QFile::decodeName(UserRuntimeDirectory().c_str())});
+}
+
+void MainWindow::DetachSkin() {
+    skin_.Detach();
+}
+
+void MainWindow::Close() {
+    close();
+}
+
+void MainWindow::ProcessPendingEvents() {
+    QCoreApplication::processEvents();
 }
 
 }  // namespace velmora

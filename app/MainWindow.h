@@ -1,14 +1,14 @@
 #pragma once
-// MainWindow: the program's only window. Controls carry the names the rest of the system uses
-// for them; nothing is enabled or hidden at run time, and only a larger window moves anything
-// (the list and the status bar take the room, the elapsed-time label stays at the right).
-// Handlers are public so that tests drive them exactly as the events do.
+// MainWindow: the program's only window, a Qt view over MainWindowBehaviour. It builds the
+// form's controls under the names the rest of the system uses for them, hands their events to
+// the behaviour and carries out what the behaviour asks of a view. What stays here is Qt's:
+// widgets, geometry as drawn, notices drawn small enough to fit, the real dialogs.
 
-#include <QElapsedTimer>
 #include <QWidget>
+#include <vector>
 
 #include "app/FileDialog.h"
-#include "export/Export.h"
+#include "window/MainWindowBehaviour.h"
 
 class QAction;
 class QLabel;
@@ -27,16 +27,7 @@ class ResultListModel;
 class SearchSession;
 class SkinEngine;
 
-// What the window names but does not decide: the credit, the banner, the links.
-inline constexpr const char* kMainWindowCaption = "Velmora1.1 By【Velmora 开发组】";
-inline constexpr const char* kAuthorCredit = "Velmora 开发组";
-inline constexpr const char* kContactLink = "xmpp:author@velmora.example?message";
-inline constexpr const char* kAuthorWebPage = "https://velmora.example/";
-inline constexpr int kStatusPartCount = 4;
-// The popup menu's entry that goes on with the journal's latest unfinished search.
-inline constexpr const char* kResumeMenuText = "续抓未完成的搜索";
-
-class MainWindow final : public QWidget {
+class MainWindow final : public QWidget, private MainWindowView {
     Q_OBJECT
 public:
     // The port, the session and the skin engine outlive the window.
@@ -44,18 +35,8 @@ public:
                QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    void OnMainWindowCreated();
-    // Runs once, however often the window is asked to close. The close is never refused; one
-    // asked for while an export runs takes effect when the export returns.
-    void OnMainWindowClosing();
-    void OnElapsedTick();
-    void ShowListMenu();
-    void ShowAbout();
-    void ContactAuthor();
-    // The popup menu's resume: the journal's latest incomplete, stopped or interrupted search
-    // goes on, its keyword in the keyword box; its rows are shown first unless the list shows
-    // them already.
-    void ResumeUnfinishedSearch();
+    // Tests drive it as the events do.
+    MainWindowBehaviour& Behaviour() { return behaviour_; }
 
     QLabel* 标签1;
     QLineEdit* 编辑框_搜索内容;
@@ -68,19 +49,10 @@ public:
     QTableView* 超级列表框1;
     QStatusBar* 状态条1;
     QLabel* statusParts[kStatusPartCount];
-    // kJournalField, hidden until the journal has something to say, and again when a search
-    // starts.
     QLabel* journalField;
     QTimer* 时钟1;
     FileDialog 通用对话框1;
     QMenu* 程序菜单;
-
-    int elapsedHours = 0;
-    int elapsedMinutes = 0;
-    int elapsedSeconds = 0;
-
-    // How long an export runs before its progress is shown.
-    int exportProgressDelayMs = 400;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -88,28 +60,33 @@ protected:
 
 private:
     void BuildControls();
-    void BuildMenu();
-    void LayOut();
-    void LayOutStatusParts();
+    void BuildMenu(QMenu* menu, std::span<const MenuEntry> entries);
     void ConnectPort();
-    void SetTimerPeriod(int milliseconds);
-    void ShowJournalText(const QString& text);
-    void HideJournalText();
-    bool HasResumableSearch() const;
-    void RunExport(ExportResult (Exporter::*variant)());
-    void ShowExportProgress(ExportPhase phase, int done, int total);
-    void EndExportProgress();
+
+    void SetControlText(Control control, std::string_view text) override;
+    void SetStatusPartText(int part, std::string_view text) override;
+    void ShowJournalField(std::string_view text) override;
+    void HideJournalField() override;
+    void PlaceControls(const MainWindowLayout& layout) override;
+    void RunTimer(int periodMs) override;
+    void StopTimer() override;
+    void PopUpMenu(Point offset, std::span<const MenuCommand> hidden) override;
+    int ShowMessage(std::string_view text, std::string_view caption, unsigned flags) override;
+    Text AskSaveFileName(const SaveDialogRequest& request) override;
+    void OpenWithShell(std::string_view link, std::function<void()> whenNothingOpensIt) override;
+    void ShowExportProgress(std::string_view label, int done, int total) override;
+    void EndExportProgress() override;
+    void AttachSkin(int number) override;
+    void DetachSkin() override;
+    void Close() override;
+    void ProcessPendingEvents() override;
 
     MainWindowPort& port_;
-    SearchSession& session_;
     SkinEngine& skin_;
-    ResultListModel* model_;
-    Exporter exporter_;                          // holds Excel程序1 and Excel工作簿1
-    QElapsedTimer exportClock_;                  // from the running export's first report
-    QProgressDialog* exportProgress_ = nullptr;  // while an export past the delay runs
-    QAction* resumeAction_ = nullptr;            // shown while there is a search to resume
-    bool closing_ = false;
-    bool closeHeldForExport_ = false;
+    ResultListModel* model_ = nullptr;
+    QProgressDialog* exportProgress_ = nullptr;  // while an export past its delay runs
+    std::vector<std::pair<MenuCommand, QAction*>> menuActions_;
+    MainWindowBehaviour behaviour_;
 };
 
 }  // namespace velmora

@@ -4,18 +4,19 @@
 #include <algorithm>
 
 #include "text/CodePage.h"
+#include "window/MainWindowForm.h"
 
 namespace velmora {
+namespace {
 
-const ResultListModel::Column ResultListModel::kColumns[kResultColumnCount] = {
-    {"公司名", 150, Qt::AlignLeft | Qt::AlignVCenter},
-    {"联系人", 50, Qt::AlignLeft | Qt::AlignVCenter},
-    {"电话", 84, Qt::AlignCenter},
-    {"手机", 78, Qt::AlignCenter},
-    {"传真", 84, Qt::AlignLeft | Qt::AlignVCenter},
-    {"邮箱", 115, Qt::AlignLeft | Qt::AlignVCenter},
-    {"地址", 130, Qt::AlignLeft | Qt::AlignVCenter},
-};
+QVariant AlignmentOf(int column) {
+    const Qt::Alignment alignment = kListColumns[column].alignment == ColumnAlignment::kCentre
+                                        ? Qt::AlignCenter
+                                        : Qt::AlignLeft | Qt::AlignVCenter;
+    return QVariant(alignment);
+}
+
+}  // namespace
 
 ResultListModel::ResultListModel(ResultTable& table, QObject* parent)
     : QAbstractTableModel(parent), table_(table) {
@@ -51,14 +52,14 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
         if (role == Qt::ToolTipRole) return Qt::convertFromPlainText(shown);
         return shown;
     }
-    if (role == Qt::TextAlignmentRole) return QVariant(kColumns[index.column()].alignment);
+    if (role == Qt::TextAlignmentRole) return AlignmentOf(index.column());
     return {};
 }
 
 QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || section < 0 || section >= kResultColumnCount) return {};
-    if (role == Qt::DisplayRole) return QString::fromUtf8(kColumns[section].title);
-    if (role == Qt::TextAlignmentRole) return QVariant(kColumns[section].alignment);
+    if (role == Qt::DisplayRole) return QString::fromUtf8(kListColumns[section].title);
+    if (role == Qt::TextAlignmentRole) return AlignmentOf(section);
     return {};
 }
 

@@ -12,13 +12,6 @@ namespace velmora {
 class ResultListModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
-    struct Column {
-        const char* title;
-        int width;
-        Qt::Alignment alignment;
-    };
-    static const Column kColumns[kResultColumnCount];
-
     explicit ResultListModel(ResultTable& table, QObject* parent = nullptr);
     ~ResultListModel() override;
 

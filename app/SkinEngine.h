@@ -11,7 +11,6 @@
 namespace velmora {
 
 inline constexpr int kSkinCount = 56;
-inline constexpr int kMainWindowSkin = 19;
 inline constexpr const char* kSkinEngineFileName = "hrttp.dll";
 inline constexpr const char* kAttachedSkinFileName = "1.she";
 

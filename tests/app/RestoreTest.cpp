@@ -4,7 +4,6 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -16,7 +15,6 @@
 #include "search/SearchTexts.h"
 #include "text/CodePage.h"
 #include "tools/SampleSite.h"
-#include "tools/SiteFaults.h"
 
 using namespace velmora;
 using velmora::test::DialogRecorder;
@@ -72,12 +70,6 @@ class RestoreTest : public QObject {
         WaitForSearchEnd(test.session);
     }
 
-    static QAction* ResumeEntry(TestWindow& test) {
-        test.window->ShowListMenu();
-        test.window->程序菜单->hide();
-        return test.window->程序菜单->actions()[1];
-    }
-
     // Start-up exactly as without a journal: empty list, no journal field.
     static void VerifyPlainStartUp(TestWindow& test) {
         QCOMPARE(test.port.RowCount(), 0);
@@ -115,20 +107,18 @@ private slots:
             }
         }
         QTRY_VERIFY(!test->window->journalField->isHidden());
-        // A line of its own above the status bar, whose fields keep their widths: the list gives
-        // up the room.
-        QCOMPARE(test->window->journalField->geometry(), QRect(0, 401, 713, 20));
-        QCOMPARE(test->window->超级列表框1->geometry(), QRect(0, 40, 712, 363));
+        // Drawn where the layout puts the journal's line, with the status fields as they were.
+        const MainWindowLayout layout = LayOutMainWindow(kClientSize, true);
+        const Rect field = layout.journalField;
+        const Rect list = layout.list;
+        QCOMPARE(test->window->journalField->geometry(),
+                 QRect(field.left, field.top, field.width, field.height));
+        QCOMPARE(test->window->超级列表框1->geometry(),
+                 QRect(list.left, list.top, list.width, list.height));
         QCOMPARE(test->window->statusParts[3]->width(), 380);
         QCOMPARE(test->window->journalField->text(),
                  QString::fromUtf8(search_text::kRowsRestoredBefore) + QString::number(kRows) +
                      QString::fromUtf8(search_text::kCountAfter));
-
-        // They export as any rows do.
-        dialogs->saveAs = Utf8ToSystem(folder.filePath(QStringLiteral("r.xlsx")).toStdString());
-        test->window->程序菜单->actions()[0]->menu()->actions()[0]->trigger();
-        QCOMPARE(dialogs->messages.size(), size_t(1));
-        QVERIFY(dialogs->messages[0].text.contains(QString::number(kRows)));
 
         test.reset();  // a normal end
         test = OpenWindow();
@@ -149,34 +139,6 @@ private slots:
         QCOMPARE(history[0].state, SearchState::kFinished);
         QCOMPARE(history[0].origin, SearchOrigin::kWindow);
         QCOMPARE(history[0].rowCount, std::int64_t(2));
-    }
-
-    void theMenuResumesTheLatestUnfinishedSearch() {
-        site::SiteOptions options = TwoCompanies();
-        options.faults = {*site::ParseFaultRule("500:company=2:once")};
-        site::SampleSite site(options);
-        QVERIFY2(site.Start(), site.Error().c_str());
-        std::unique_ptr<TestWindow> test = OpenWindow(site.BaseUrl());
-        QVERIFY(!ResumeEntry(*test)->isVisible());
-        SearchToTheEnd(*test);
-        QCOMPARE(Journal(JournalFile()).History().back().state, SearchState::kIncomplete);
-        QTRY_COMPARE(ListedRows(*test), 2);  // the failed company's row is shown empty
-
-        test->window->编辑框_搜索内容->setText(QString::fromUtf8("别的"));
-        QAction* resume = ResumeEntry(*test);
-        QVERIFY(resume->isVisible());
-        QCOMPARE(resume->text(), QString::fromUtf8("续抓未完成的搜索"));
-        site.ClearRequests();
-        resume->trigger();
-        QCOMPARE(test->window->编辑框_搜索内容->text(), QString::fromUtf8("机械"));
-        WaitForSearchEnd(test->session);
-        // Only the failed company is asked for, and the rows shown before are not shown again.
-        QCOMPARE(site.RequestCount(), size_t(1));
-        QTRY_COMPARE(ListedRows(*test), 3);
-        const StoredSearch resumed = Journal(JournalFile()).History().back();
-        QCOMPARE(resumed.state, SearchState::kFinished);
-        QCOMPARE(resumed.rowCount, std::int64_t(2));
-        QVERIFY(!ResumeEntry(*test)->isVisible());
     }
 
     void aJournalThatCannotBeUsedIsToldOnceAndTheSearchGoesOn() {

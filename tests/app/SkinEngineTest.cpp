@@ -19,6 +19,7 @@
 #include "app/SkinEngine.h"
 #include "platform/FatalError.h"
 #include "text/CodePage.h"
+#include "window/MainWindowForm.h"
 
 using namespace velmora;
 
