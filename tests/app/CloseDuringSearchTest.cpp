@@ -1,6 +1,7 @@
 // Searches run from the window against the sample site on loopback: a search filling the
-// list, and the window closed at each stage of a search, which must end every search thread
-// without waiting on the window and without a second "欢迎使用！".
+// list, and the window closed during a batch or left to the program's end, which must end every
+// search thread without waiting on the window and without a second "欢迎使用！". (At which
+// stages a close stops the search is window_behaviour_test's.)
 
 #include <QLabel>
 #include <QLineEdit>
@@ -160,36 +161,6 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(window.时钟1->isActive());
         QCOMPARE(window.时钟1->interval(), 1000);
-        QVERIFY(dialogs->messages.empty());
-    }
-
-    void closeWithFewerWorkersEndsWithoutAMessage_data() {
-        QTest::addColumn<int>("pages");
-        QTest::addColumn<int>("links");
-        QTest::addColumn<int>("heldScope");
-        QTest::newRow("crawl fetching a result page")
-            << 3 << 4 << int(site::FaultScope::ResultPage);
-        QTest::newRow("batch of one worker") << 1 << 1 << int(site::FaultScope::Company);
-    }
-
-    void closeWithFewerWorkersEndsWithoutAMessage() {
-        QFETCH(int, pages);
-        QFETCH(int, links);
-        QFETCH(int, heldScope);
-        site::SiteOptions options;
-        options.pages = pages;
-        options.linksPerPage = links;
-        options.faults = {HoldAll(site::FaultScope(heldScope))};
-        Search search(options);
-        QVERIFY(search.Start());
-        QVERIFY(search.held.WaitFor(1));
-
-        search.test->window->close();
-        QVERIFY(dialogs->messages.empty());
-        // What the program's clean-up does: end and join every search thread.
-        EndSearchThreads(search.test->session);
-        search.test.reset();
-        QCoreApplication::processEvents();
         QVERIFY(dialogs->messages.empty());
     }
 

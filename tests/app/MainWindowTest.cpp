@@ -1,6 +1,7 @@
-// The main window as the user meets it: layout and texts, a window that grows, the popup menu,
-// the about box and the contact link, the elapsed-time display, how writes from other threads
-// reach it, and Qt's own dialogs as the window shows them.
+// The Qt window as the user meets it: controls, texts and geometry as drawn, a window that
+// grows, the popup menu built from the form, events reaching the behaviour, how writes from
+// other threads reach the window, and Qt's own dialogs as the window shows them. What the
+// window does with its events is window_behaviour_test's.
 
 #include <QAccessible>
 #include <QApplication>
@@ -22,7 +23,6 @@
 #include <QTest>
 #include <QTimer>
 #include <functional>
-#include <limits>
 #include <memory>
 #include <thread>
 
