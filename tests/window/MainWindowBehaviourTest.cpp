@@ -185,6 +185,10 @@ struct CloseCase {
     bool welcome;
 };
 
+void PrintTo(const CloseCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class CloseTest : public MainWindowBehaviourTest,
                   public ::testing::WithParamInterface<CloseCase> {};
 
