@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "RecordingView.h"
-#include "SavedWorkbook.h"
+#include "tests/ScratchFolder.h"
 #include "tests/search/SearchFixture.h"
 #include "text/CodePage.h"
 #include "tools/SiteFaults.h"
