@@ -193,8 +193,7 @@ TEST(JournalPathTest, FollowsTheVariablesInOrder) {
     };
     for (const Case& c : cases) {
         const char* values[] = {c.journal, c.dataHome, c.home};
-        for (std::size_t i = 0; i < std::size(names); ++i)
-            SetEnvironmentValue(names[i], values[i]);
+        for (std::size_t i = 0; i < std::size(names); ++i) SetEnvironmentValue(names[i], values[i]);
         EXPECT_EQ(JournalPath(), c.expected);
     }
 }
