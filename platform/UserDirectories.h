@@ -10,6 +10,12 @@ namespace velmora {
 // The folder of the program's own files inside the user's configuration and data folders.
 inline constexpr std::string_view kProgramFolderName = "velmora";
 
+// The environment variables that name the user's configuration and data folders:
+// XDG_CONFIG_HOME and XDG_DATA_HOME; on Windows APPDATA and LOCALAPPDATA. Holding an absolute
+// path, each moves the files below to that folder, as tests do on every system.
+extern const char* const kConfigFolderVariable;
+extern const char* const kDataFolderVariable;
+
 // The program's settings file `name`: $XDG_CONFIG_HOME/velmora/name, where a variable that is
 // not an absolute path counts as unset and ~/.config stands in for it; on Windows
 // %APPDATA%\velmora\name.

@@ -11,6 +11,9 @@
 
 namespace velmora {
 
+const char* const kConfigFolderVariable = "XDG_CONFIG_HOME";
+const char* const kDataFolderVariable = "XDG_DATA_HOME";
+
 namespace {
 
 // Enough for any entry of the user database; getpwuid_r says ERANGE otherwise.
@@ -44,7 +47,7 @@ std::string BaseDirectory(const char* variable, std::string_view fallback) {
 }
 
 std::string ConfigDirectory() {
-    return BaseDirectory("XDG_CONFIG_HOME", "/.config");
+    return BaseDirectory(kConfigFolderVariable, "/.config");
 }
 
 std::string ProgramFilePath(const std::string& base, std::string_view name) {
@@ -94,7 +97,7 @@ std::string ConfigFilePath(std::string_view name) {
 }
 
 std::string DataFilePath(std::string_view name) {
-    return ProgramFilePath(BaseDirectory("XDG_DATA_HOME", "/.local/share"), name);
+    return ProgramFilePath(BaseDirectory(kDataFolderVariable, "/.local/share"), name);
 }
 
 std::string UserRuntimeDirectory() {

@@ -9,6 +9,9 @@
 
 namespace velmora {
 
+const char* const kConfigFolderVariable = "APPDATA";
+const char* const kDataFolderVariable = "LOCALAPPDATA";
+
 namespace {
 
 std::filesystem::path KnownFolder(REFKNOWNFOLDERID id) {
@@ -37,11 +40,11 @@ std::string ProgramFilePath(const std::filesystem::path& base, std::string_view 
 }  // namespace
 
 std::string ConfigFilePath(std::string_view name) {
-    return ProgramFilePath(BaseFolder("APPDATA", FOLDERID_RoamingAppData), name);
+    return ProgramFilePath(BaseFolder(kConfigFolderVariable, FOLDERID_RoamingAppData), name);
 }
 
 std::string DataFilePath(std::string_view name) {
-    return ProgramFilePath(BaseFolder("LOCALAPPDATA", FOLDERID_LocalAppData), name);
+    return ProgramFilePath(BaseFolder(kDataFolderVariable, FOLDERID_LocalAppData), name);
 }
 
 std::string UserRuntimeDirectory() {

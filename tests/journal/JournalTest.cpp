@@ -20,6 +20,8 @@
 #include "journal/JournalFiles.h"
 #include "platform/ChildProcess.h"
 #include "platform/ThisProcess.h"
+#include "platform/UserDirectories.h"
+#include "platform/Utf8Path.h"
 #include "tests/ChildMode.h"
 #include "tests/ScopedVariable.h"
 #include "tests/ScratchFolder.h"
@@ -171,31 +173,20 @@ protected:
     std::string path_ = folder_ + "/journal.sqlite3";
 };
 
-TEST(JournalPathTest, FollowsTheVariablesInOrder) {
+TEST(JournalPathTest, TheVariableElseTheUsersDataFolder) {
+    // Absolute on every system; never made.
+    const std::filesystem::path data = fs::temp_directory_path() / PathFromUtf8("数据");
+    const testing::ScopedVariable dataFolder(kDataFolderVariable, Utf8FromPath(data).c_str());
+    const std::string inData = Utf8FromPath(data / "velmora" / "journal.sqlite3");
+    const std::string named = Utf8FromPath(data / PathFromUtf8("日志.db"));
     struct Case {
-        const char* journal;
-        const char* dataHome;
-        const char* home;
+        const char* journal;  // nullptr: unset
         std::string expected;
     };
-    const Case cases[] = {
-        {"/x/j.db", "/data", "/home/u", "/x/j.db"},
-        {"", "/data", "/home/u", "/data/velmora/journal.sqlite3"},
-        {nullptr, "relative/data", "/home/u", "/home/u/.local/share/velmora/journal.sqlite3"},
-        {nullptr, nullptr, "/home/u", "/home/u/.local/share/velmora/journal.sqlite3"},
-    };
-    const char* names[] = {kJournalVariable, "XDG_DATA_HOME", "HOME"};
-    // Put back as they were afterwards.
-    const testing::ScopedVariable kept[] = {
-        {names[0], std::getenv(names[0])},
-        {names[1], std::getenv(names[1])},
-        {names[2], std::getenv(names[2])},
-    };
+    const Case cases[] = {{named.c_str(), named}, {"", inData}, {nullptr, inData}};
     for (const Case& c : cases) {
-        const char* values[] = {c.journal, c.dataHome, c.home};
-        for (std::size_t i = 0; i < std::size(names); ++i)
-            SetEnvironmentValue(names[i], values[i]);
-        EXPECT_EQ(JournalPath(), c.expected);
+        const testing::ScopedVariable journal(kJournalVariable, c.journal);
+        EXPECT_EQ(JournalPath(), c.expected) << (c.journal ? c.journal : "(unset)");
     }
 }
 
