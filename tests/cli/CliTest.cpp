@@ -337,7 +337,9 @@ TEST(VelmoraCliTest, InterruptEndsTheSearchAndKeepsTheRowsSoFar) {
     };
     site::SampleSite site(options);
     ASSERT_TRUE(site.Start()) << site.Error();
+    test::ScratchFolder folder;
     CliSpawn spawn;
+    spawn.environment = {"VELMORA_JOURNAL=" + Utf8FromPath(folder.path() / "journal.sqlite3")};
     spawn.whileRunning = [&](ChildProcess& child) {
         if (held.get_future().wait_for(std::chrono::seconds(60)) == std::future_status::ready) {
             EXPECT_TRUE(child.Interrupt());
@@ -350,9 +352,19 @@ TEST(VelmoraCliTest, InterruptEndsTheSearchAndKeepsTheRowsSoFar) {
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.back(), "status[0]: 状态：结束中");
     EXPECT_EQ(std::count(shown.begin(), shown.end(), "message: 搜索完毕！"), 0);
-    // The rows answered before the held page, and nothing after it.
+    // The rows answered before the held page, and nothing after it; the journal keeps them.
     const std::size_t answered = site.RequestCount() - 4;
     EXPECT_EQ(Lines(run.out).size(), answered);
+    std::vector<std::string> printed = Lines(run.out);
+    CliSpawn inJournal;
+    inJournal.environment = spawn.environment;
+    std::vector<std::string> kept = Lines(RunCli({"--rows", "1"}, inJournal).out);
+    std::sort(printed.begin(), printed.end());
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, printed);
+    const std::vector<std::string> history = Lines(RunCli({"--history"}, inJournal).out);
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_NE(history[0].find("\tstopped\t"), std::string::npos) << history[0];
 }
 
 }  // namespace
