@@ -25,6 +25,11 @@ std::string ConfigFilePath(std::string_view name);
 // by the same rule; on Windows %LOCALAPPDATA%\velmora\name.
 std::string DataFilePath(std::string_view name);
 
+// Where ConfigFilePath and DataFilePath put `name`, as the user is told it:
+// "$XDG_CONFIG_HOME/velmora/name (~/.config/velmora/name)"; on Windows "%APPDATA%\velmora\name".
+std::string ConfigFileDescription(std::string_view name);
+std::string DataFileDescription(std::string_view name);
+
 // The folder for per-user runtime files: $XDG_RUNTIME_DIR when it is an absolute path to a
 // folder of this user that nobody else may write, else a private folder of this user under
 // /tmp; on Windows the user's temporary-files folder. Empty when none is usable.

@@ -37,6 +37,14 @@ std::string ProgramFilePath(const std::filesystem::path& base, std::string_view 
     return Utf8FromPath(base / PathFromUtf8(kProgramFolderName) / PathFromUtf8(name));
 }
 
+// "%variable%\\velmora\\name", built by appending: GCC 12 warns wrongly of an overlapping copy
+// in "literal" + std::string at -O3.
+std::string Description(const char* variable, std::string_view name) {
+    std::string description = "%";
+    description.append(variable).append("%\\").append(kProgramFolderName).append("\\");
+    return description.append(name);
+}
+
 }  // namespace
 
 std::string ConfigFilePath(std::string_view name) {
@@ -45,6 +53,14 @@ std::string ConfigFilePath(std::string_view name) {
 
 std::string DataFilePath(std::string_view name) {
     return ProgramFilePath(BaseFolder(kDataFolderVariable, FOLDERID_LocalAppData), name);
+}
+
+std::string ConfigFileDescription(std::string_view name) {
+    return Description(kConfigFolderVariable, name);
+}
+
+std::string DataFileDescription(std::string_view name) {
+    return Description(kDataFolderVariable, name);
 }
 
 std::string UserRuntimeDirectory() {

@@ -292,7 +292,7 @@ TEST(VelmoraCliTest, RefusesABadCommandLineWithTheUsage) {
     }
     const CliRun help = RunCli({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_EQ(help.out, kUsage);
+    EXPECT_EQ(help.out, Usage());
 }
 
 TEST(VelmoraCliTest, ExportSavesTheSearchsRowsAndReportsOnStandardError) {

@@ -14,17 +14,22 @@
 namespace velmora {
 namespace {
 
-TEST(UserFilesTest, AnAbsoluteFolderVariableMovesTheFilesAndARelativeOneCountsAsUnset) {
+TEST(UserFilesTest, FolderVariablesMoveTheFilesWhenAbsoluteAndTheDescriptionsNameThem) {
     // Absolute on every system; never made.
     const std::filesystem::path moved =
         std::filesystem::temp_directory_path() / PathFromUtf8("用户");
     struct Kind {
         const char* variable;
         std::string (*path)(std::string_view name);
+        std::string (*description)(std::string_view name);
     };
-    for (const Kind& kind :
-         {Kind{kConfigFolderVariable, ConfigFilePath}, Kind{kDataFolderVariable, DataFilePath}}) {
+    for (const Kind& kind : {Kind{kConfigFolderVariable, ConfigFilePath, ConfigFileDescription},
+                             Kind{kDataFolderVariable, DataFilePath, DataFileDescription}}) {
         SCOPED_TRACE(kind.variable);
+        // What the user is told names the variable that moves the file, and the file.
+        const std::string description = kind.description("文件");
+        EXPECT_NE(description.find(kind.variable), std::string::npos) << description;
+        EXPECT_NE(description.find("文件"), std::string::npos) << description;
         std::string unset;
         {
             const testing::ScopedVariable none(kind.variable, nullptr);
