@@ -1,5 +1,9 @@
 #include "cli/CliOptions.h"
 
+#include "journal/JournalFiles.h"
+#include "platform/UserDirectories.h"
+#include "search/DirectorySite.h"
+
 namespace velmora::cli {
 
 namespace {
@@ -70,6 +74,17 @@ constexpr CommandRule kCommandRules[] = {
 constexpr const char* kOneCommand = "one of KEYWORD, --history, --rows, --resume, --forget";
 
 }  // namespace
+
+std::string Usage() {
+    std::string usage(kUsage);
+    const std::pair<std::string_view, std::string> places[] = {
+        {"{settings}", ConfigFileDescription(kSettingsFileName)},
+        {"{journal}", DataFileDescription(kJournalFileName)}};
+    for (const auto& [placeholder, place] : places) {
+        usage.replace(usage.find(placeholder), placeholder.size(), place);
+    }
+    return usage;
+}
 
 ParseResult ParseOptions(const std::vector<std::string_view>& args) {
     Options options;

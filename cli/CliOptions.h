@@ -9,7 +9,8 @@
 
 namespace velmora::cli {
 
-inline constexpr const char* kUsage =
+// The help text; Usage() fills in where the settings file and the journal are on this system.
+inline constexpr std::string_view kUsage =
     "Usage: velmora-cli [--site URL] [--export FILE] [--no-journal] KEYWORD\n"
     "       velmora-cli --history\n"
     "       velmora-cli --rows ID [--export FILE]\n"
@@ -40,11 +41,13 @@ inline constexpr const char* kUsage =
     "                   search is finished, or incomplete again if pages still failed\n"
     "  --forget ID|all  remove search ID, or every search, with its rows (a running one stays)\n"
     "  --help           this text\n"
-    "Without --site or VELMORA_SITE, a line site=URL in $XDG_CONFIG_HOME/velmora/velmora.conf\n"
-    "(~/.config/velmora/velmora.conf) names the directory, as it does for the window.\n"
-    "The journal is the file VELMORA_JOURNAL names, else $XDG_DATA_HOME/velmora/journal.sqlite3\n"
-    "(~/.local/share/velmora/journal.sqlite3). When it cannot be used, a search goes on and\n"
-    "standard error says once that its rows are not kept.\n"
+    "Without --site or VELMORA_SITE, a line site=URL in the settings file names the directory,\n"
+    "as it does for the window:\n"
+    "  {settings}\n"
+    "The journal is the file VELMORA_JOURNAL names, else\n"
+    "  {journal}\n"
+    "When it cannot be used, a search goes on and standard error says once that its rows are\n"
+    "not kept.\n"
     "Exit status:\n"
     "  0    done: the search ended complete (with or without hits), or the journal did what\n"
     "       was asked\n"
@@ -56,6 +59,8 @@ inline constexpr const char* kUsage =
     "  5    incomplete: pages could not be fetched (standard error says how many; the rows\n"
     "       fetched are printed, exported and kept, and --resume fetches the rest)\n"
     "  130  interrupted (nothing is exported then)\n";
+
+std::string Usage();
 
 enum class Command { kSearch, kHistory, kRows, kResume, kForget };
 

@@ -115,12 +115,12 @@ int main(int argc, char** argv) {
                                        arguments.end());
     const cli::ParseResult parsed = cli::ParseOptions(args);
     if (!parsed.options) {
-        std::cerr << "velmora-cli: " << cli::EscapeField(parsed.error) << '\n' << cli::kUsage;
+        std::cerr << "velmora-cli: " << cli::EscapeField(parsed.error) << '\n' << cli::Usage();
         return kExitUsage;
     }
     const cli::Options& options = *parsed.options;
     if (options.help) {
-        std::cout << cli::kUsage;
+        std::cout << cli::Usage();
         return kExitDone;
     }
     switch (options.command) {

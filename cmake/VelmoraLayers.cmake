@@ -6,9 +6,6 @@
 # layers it links, so an include of any other folder is "No such file" at compile time.
 
 option(VELMORA_CHECK_HEADERS "Compile every header of a layer on its own, in the layer" ON)
-# Folders not yet ported to a target (the Windows build's default names them): left out with
-# everything that links them, the tests of tests/FOLDER included.
-set(VELMORA_LEAVE_OUT "" CACHE STRING "Layers (folders) to leave out of the build")
 
 # velmora_view_of(FOLDER OUT): the view of FOLDER, made at configure time.
 function(velmora_view_of folder out)
@@ -28,14 +25,6 @@ function(velmora_layer folder)
   if(ARG_TARGET)
     set(target "${ARG_TARGET}")
   endif()
-  if(folder IN_LIST VELMORA_LEAVE_OUT)
-    return()
-  endif()
-  foreach(layer IN LISTS ARG_PUBLIC ARG_PRIVATE)
-    if(layer IN_LIST VELMORA_LEAVE_OUT)
-      message(FATAL_ERROR "${folder} needs ${layer}, which VELMORA_LEAVE_OUT leaves out")
-    endif()
-  endforeach()
   list(TRANSFORM ARG_PUBLIC PREPEND velmora_)
   list(TRANSFORM ARG_PRIVATE PREPEND velmora_)
 
@@ -58,19 +47,6 @@ function(velmora_layer folder)
       target_sources(${target} PRIVATE "${check}")
     endforeach()
   endif()
-endfunction()
-
-# velmora_layers_built(OUT LIBRARY...): OUT is false when VELMORA_LEAVE_OUT left out one of the
-# libraries of ours (a layer, or a test library over one), so what links it is left out too.
-# Called after the libraries are declared; with nothing left out, always true.
-function(velmora_layers_built out)
-  foreach(library IN LISTS ARGN)
-    if(VELMORA_LEAVE_OUT AND library MATCHES "^velmora_" AND NOT TARGET ${library})
-      set(${out} FALSE PARENT_SCOPE)
-      return()
-    endif()
-  endforeach()
-  set(${out} TRUE PARENT_SCOPE)
 endfunction()
 
 # velmora_use_layers(TARGET LIBRARY...): a test or benchmark that links the libraries and sees

@@ -9,9 +9,3 @@ endif()
 # names of ours that are also Win32 functions (FindText, from the common dialogs). Our code
 # calls the wide functions only, so the plain names mean those.
 target_compile_definitions(velmora_flags INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE)
-
-# Folders that do not build for Windows yet, with everything that links them (tests included):
-# text needs iconv, which MinGW-w64 lacks, and every other folder sits on text. Each port
-# takes its folder off this list.
-set(VELMORA_LEAVE_OUT ""
-    CACHE STRING "Layers (folders) to leave out of the build")

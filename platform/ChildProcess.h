@@ -26,7 +26,9 @@ struct ChildLimits {
     // accepts and ignores.
     std::optional<std::uint64_t> memoryBytes;
     // A child of root's runs as the unprivileged user "nobody", so that file permissions bind
-    // it. Nothing to do for other users, nor on Windows, whose read-only attribute binds all.
+    // it. Nothing to do for other users, nor on Windows, whose read-only attribute and access
+    // lists bind every user (Wine maps them to Unix permissions, which bind root only once it
+    // has given up its override of them, as scripts/test-windows does).
     bool unprivileged = false;
 };
 

@@ -10,6 +10,12 @@ namespace velmora {
 // The folder of the program's own files inside the user's configuration and data folders.
 inline constexpr std::string_view kProgramFolderName = "velmora";
 
+// The environment variables that name the user's configuration and data folders:
+// XDG_CONFIG_HOME and XDG_DATA_HOME; on Windows APPDATA and LOCALAPPDATA. Holding an absolute
+// path, each moves the files below to that folder, as tests do on every system.
+extern const char* const kConfigFolderVariable;
+extern const char* const kDataFolderVariable;
+
 // The program's settings file `name`: $XDG_CONFIG_HOME/velmora/name, where a variable that is
 // not an absolute path counts as unset and ~/.config stands in for it; on Windows
 // %APPDATA%\velmora\name.
@@ -18,6 +24,11 @@ std::string ConfigFilePath(std::string_view name);
 // The program's data file `name`: $XDG_DATA_HOME/velmora/name, or ~/.local/share/velmora/name
 // by the same rule; on Windows %LOCALAPPDATA%\velmora\name.
 std::string DataFilePath(std::string_view name);
+
+// Where ConfigFilePath and DataFilePath put `name`, as the user is told it:
+// "$XDG_CONFIG_HOME/velmora/name (~/.config/velmora/name)"; on Windows "%APPDATA%\velmora\name".
+std::string ConfigFileDescription(std::string_view name);
+std::string DataFileDescription(std::string_view name);
 
 // The folder for per-user runtime files: $XDG_RUNTIME_DIR when it is an absolute path to a
 // folder of this user that nobody else may write, else a private folder of this user under

@@ -11,6 +11,9 @@
 
 namespace velmora {
 
+const char* const kConfigFolderVariable = "XDG_CONFIG_HOME";
+const char* const kDataFolderVariable = "XDG_DATA_HOME";
+
 namespace {
 
 // Enough for any entry of the user database; getpwuid_r says ERANGE otherwise.
@@ -44,7 +47,7 @@ std::string BaseDirectory(const char* variable, std::string_view fallback) {
 }
 
 std::string ConfigDirectory() {
-    return BaseDirectory("XDG_CONFIG_HOME", "/.config");
+    return BaseDirectory(kConfigFolderVariable, "/.config");
 }
 
 std::string ProgramFilePath(const std::string& base, std::string_view name) {
@@ -87,6 +90,16 @@ std::string DesktopOfLine(std::string_view line, const std::string& home) {
     return value;
 }
 
+// "$variable/velmora/name (fallback/velmora/name)", built by appending: GCC 12 warns wrongly of
+// an overlapping copy in "literal" + std::string at -O3.
+std::string Description(const char* variable, std::string_view fallback, std::string_view name) {
+    std::string inFolder = "/";
+    inFolder.append(kProgramFolderName).append("/").append(name);
+    std::string description = "$";
+    description.append(variable).append(inFolder).append(" (").append(fallback);
+    return description.append(inFolder).append(")");
+}
+
 }  // namespace
 
 std::string ConfigFilePath(std::string_view name) {
@@ -94,7 +107,15 @@ std::string ConfigFilePath(std::string_view name) {
 }
 
 std::string DataFilePath(std::string_view name) {
-    return ProgramFilePath(BaseDirectory("XDG_DATA_HOME", "/.local/share"), name);
+    return ProgramFilePath(BaseDirectory(kDataFolderVariable, "/.local/share"), name);
+}
+
+std::string ConfigFileDescription(std::string_view name) {
+    return Description(kConfigFolderVariable, "~/.config", name);
+}
+
+std::string DataFileDescription(std::string_view name) {
+    return Description(kDataFolderVariable, "~/.local/share", name);
 }
 
 std::string UserRuntimeDirectory() {

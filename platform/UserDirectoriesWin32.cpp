@@ -9,6 +9,9 @@
 
 namespace velmora {
 
+const char* const kConfigFolderVariable = "APPDATA";
+const char* const kDataFolderVariable = "LOCALAPPDATA";
+
 namespace {
 
 std::filesystem::path KnownFolder(REFKNOWNFOLDERID id) {
@@ -34,14 +37,30 @@ std::string ProgramFilePath(const std::filesystem::path& base, std::string_view 
     return Utf8FromPath(base / PathFromUtf8(kProgramFolderName) / PathFromUtf8(name));
 }
 
+// "%variable%\\velmora\\name", built by appending: GCC 12 warns wrongly of an overlapping copy
+// in "literal" + std::string at -O3.
+std::string Description(const char* variable, std::string_view name) {
+    std::string description = "%";
+    description.append(variable).append("%\\").append(kProgramFolderName).append("\\");
+    return description.append(name);
+}
+
 }  // namespace
 
 std::string ConfigFilePath(std::string_view name) {
-    return ProgramFilePath(BaseFolder("APPDATA", FOLDERID_RoamingAppData), name);
+    return ProgramFilePath(BaseFolder(kConfigFolderVariable, FOLDERID_RoamingAppData), name);
 }
 
 std::string DataFilePath(std::string_view name) {
-    return ProgramFilePath(BaseFolder("LOCALAPPDATA", FOLDERID_LocalAppData), name);
+    return ProgramFilePath(BaseFolder(kDataFolderVariable, FOLDERID_LocalAppData), name);
+}
+
+std::string ConfigFileDescription(std::string_view name) {
+    return Description(kConfigFolderVariable, name);
+}
+
+std::string DataFileDescription(std::string_view name) {
+    return Description(kDataFolderVariable, name);
 }
 
 std::string UserRuntimeDirectory() {

@@ -15,7 +15,6 @@
 namespace velmora {
 namespace {
 
-constexpr std::string_view kSettingsFileName = "velmora.conf";
 constexpr std::string_view kBlanks = " \t\r";
 constexpr std::string_view kHttpScheme = "http://";
 constexpr std::string_view kHttpsScheme = "https://";

@@ -31,7 +31,9 @@ struct DirectorySite {
 // settingsProblem; no file, or one without a site line, gives it silently.
 DirectorySite FindDirectorySite(std::string_view override = {});
 
-// velmora.conf in the program's folder of the user's settings (ConfigFilePath:
+inline constexpr std::string_view kSettingsFileName = "velmora.conf";
+
+// kSettingsFileName in the program's folder of the user's settings (ConfigFilePath:
 // $XDG_CONFIG_HOME/velmora/ or ~/.config/velmora/, %APPDATA%\velmora\ on Windows); UTF-8, empty
 // when there is no home folder.
 std::string SettingsFilePath();

@@ -12,7 +12,9 @@ namespace velmora::testing {
 class ScopedVariable {
 public:
     ScopedVariable(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) saved_ = old;
+        // getenv only tells whether it is set: on Windows it gives the value in the ANSI code
+        // page.
+        if (std::getenv(name)) saved_ = EnvironmentVariable(name);
         SetEnvironmentValue(name, value);
     }
     ~ScopedVariable() { SetEnvironmentValue(name_, saved_ ? saved_->c_str() : nullptr); }

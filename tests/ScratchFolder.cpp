@@ -4,6 +4,8 @@
 #include <set>
 #include <stdexcept>
 
+#include "platform/Utf8Path.h"
+
 namespace velmora::test {
 namespace {
 
@@ -40,7 +42,7 @@ ScratchFolder::~ScratchFolder() {
 std::string ScratchFolder::Listing() const {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(path_)) {
-        names.insert(entry.path().filename().string());
+        names.insert(Utf8FromPath(entry.path().filename()));
     }
     std::string listing;
     for (const auto& name : names) listing += (listing.empty() ? "" : " ") + name;

@@ -16,7 +16,7 @@ public:
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
     const std::filesystem::path& path() const { return path_; }
-    // Names of the files in the folder, sorted.
+    // Names of the files in the folder (UTF-8), sorted, separated by blanks.
     std::string Listing() const;
 
 private:

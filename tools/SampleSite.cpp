@@ -82,10 +82,15 @@ struct Route {
     int page = 0;            // Search: the page parameter, 0 when absent
     std::uint64_t seed = 0;  // Company
     int number = 0;          // Company
+    bool moved = false;      // asked for under kMovedPath, where a redirect fault sent it
 };
 
 Route ParseRoute(std::string_view target) {
     Route route;
+    if (target.starts_with(kMovedPath) && target.substr(kMovedPath.size()).starts_with('/')) {
+        target.remove_prefix(kMovedPath.size());
+        route.moved = true;
+    }
     std::size_t question = target.find('?');
     std::string_view path = target.substr(0, question);
     std::string_view query =
@@ -204,6 +209,8 @@ Markup MarkupFor(std::optional<FaultKind> fault) {
 
 std::string_view ReasonOf(int status) {
     switch (status) {
+        case 301:
+            return "Moved Permanently";
         case 400:
             return "Bad Request";
         case 405:
@@ -479,6 +486,8 @@ std::optional<FaultKind> SampleSite::Impl::FaultFor(int requestNumber, const Rou
                 break;
         }
         if (!rule.Covers(number)) continue;
+        // What a redirect sent under kMovedPath is answered, or it would be sent on forever.
+        if (rule.kind == FaultKind::Redirect && route.moved) continue;
         if (rule.once && !firedOnce.emplace(index, number).second) continue;
         return rule.kind;
     }
@@ -490,6 +499,7 @@ Response SampleSite::Impl::Answer(const RecordedRequest& request, const Route& r
         const int status = request.fault == FaultKind::ServerError ? 500 : 429;
         return {status, ReasonOf(status), RenderServerErrorPage(status, ReasonOf(status))};
     }
+    if (request.fault == FaultKind::Redirect) return {301, ReasonOf(301), {}};
     if (request.method != "GET" && request.method != "HEAD") {
         return {405, ReasonOf(405), RenderNotFoundPage()};
     }
@@ -628,14 +638,19 @@ bool SampleSite::Impl::Serve(Connection& connection) {
             socket.ResetOnClose();
             return false;
         }
-        std::string cookie;
+        std::string extraHeaders;
+        if (request.fault == FaultKind::Redirect) {
+            extraHeaders = "Location: " + std::string(kMovedPath) + request.target + "\r\n";
+        }
         if (options.sessionCookie && !request.Header("Cookie")) {
-            cookie = "Set-Cookie: VSESSID=s" + std::to_string(request.number) + "; path=/\r\n";
+            extraHeaders +=
+                "Set-Cookie: VSESSID=s" + std::to_string(request.number) + "; path=/\r\n";
         }
         const Pace pace = request.fault == FaultKind::Slow      ? Pace::Slow
                           : request.fault == FaultKind::Trickle ? Pace::Trickle
                                                                 : Pace::AtOnce;
-        if (!Send(socket, response, parsed.keepAlive, request.method != "HEAD", pace, cookie) ||
+        if (!Send(socket, response, parsed.keepAlive, request.method != "HEAD", pace,
+                  extraHeaders) ||
             !parsed.keepAlive) {
             return true;
         }

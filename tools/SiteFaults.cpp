@@ -11,7 +11,7 @@ namespace {
 // Bounds a rule's list so that a command line cannot make the site hold an endless one.
 constexpr std::size_t kMaxRuleNumbers = 10000;
 
-constexpr std::array<std::pair<std::string_view, FaultKind>, 15> kKindNames{{
+constexpr std::array<std::pair<std::string_view, FaultKind>, 16> kKindNames{{
     {"slow", FaultKind::Slow},
     {"reset", FaultKind::Reset},
     {"500", FaultKind::ServerError},
@@ -27,6 +27,7 @@ constexpr std::array<std::pair<std::string_view, FaultKind>, 15> kKindNames{{
     {"huge", FaultKind::Huge},
     {"control", FaultKind::ControlBytes},
     {"late", FaultKind::LateBytes},
+    {"redirect", FaultKind::Redirect},
 }};
 
 constexpr std::array<std::pair<std::string_view, FaultScope>, 3> kScopeNames{{

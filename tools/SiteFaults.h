@@ -10,6 +10,9 @@
 
 namespace velmora::site {
 
+// Where a redirect fault sends a request: this prefix before the target it asked for.
+inline constexpr std::string_view kMovedPath = "/moved";
+
 enum class FaultKind {
     Slow,             // the body trickles out in pieces over SiteOptions::slowMs
     Reset,            // the connection is reset instead of answered
@@ -26,6 +29,8 @@ enum class FaultKind {
     Huge,          // a company page of SiteOptions::hugePageBytes, its contact block near the top
     ControlBytes,  // terminal control characters in the total and in every company cell
     LateBytes,     // a keep-alive answer followed SiteOptions::lateMs later by a stray response
+    Redirect,      // "301 Moved Permanently" to the same target under kMovedPath, which the site
+                   // answers as the target itself and never redirects again
 };
 
 // What the numbers of a rule count.
@@ -47,10 +52,10 @@ struct FaultRule {
 };
 
 // Parses "KIND[:SCOPE[=WHICH]][:once]": KIND is slow, reset, 500, 429, nomatch, nocount, short,
-// twoblocks, hold, trickle, endless, manylinks, huge, control or late; SCOPE is request, company
-// or page; WHICH is a comma-separated list of numbers or "every-N". Without WHICH the whole scope
-// gets the fault, without a scope every request; with "once" only the first request for each
-// number does. Returns nothing for anything else.
+// twoblocks, hold, trickle, endless, manylinks, huge, control, late or redirect; SCOPE is
+// request, company or page; WHICH is a comma-separated list of numbers or "every-N". Without
+// WHICH the whole scope gets the fault, without a scope every request; with "once" only the
+// first request for each number does. Returns nothing for anything else.
 [[nodiscard]] std::optional<FaultRule> ParseFaultRule(std::string_view text);
 
 std::string_view FaultKindName(FaultKind kind);

@@ -17,8 +17,11 @@
 #include "cli/CliWindow.h"
 #include "cli/JournalCommands.h"
 #include "journal/Journal.h"
+#include "platform/ReadOnly.h"
+#include "platform/Utf8Path.h"
 #include "search/SearchTexts.h"
 #include "tests/ScopedVariable.h"
+#include "tests/WriteProbe.h"
 #include "text/CodePage.h"
 #include "tools/SampleSite.h"
 #include "tools/SiteFaults.h"
@@ -68,7 +71,7 @@ protected:
     }
 
     CliRun Run(std::vector<std::string> args, CliSpawn spawn = {}) {
-        spawn.environment.push_back("VELMORA_JOURNAL=" + journal_.string());
+        spawn.environment.push_back("VELMORA_JOURNAL=" + Utf8FromPath(journal_));
         return RunCli(std::move(args), spawn);
     }
 
@@ -87,7 +90,7 @@ protected:
     // The search's stored rows as velmora-cli prints rows.
     std::vector<std::string> StoredRows(SearchId id) {
         std::vector<std::string> lines;
-        for (const StoredRow& stored : Journal(journal_.string()).Rows(id)) {
+        for (const StoredRow& stored : Journal(Utf8FromPath(journal_)).Rows(id)) {
             std::string line;
             for (const Text* cell : stored.row.Columns()) {
                 line += (line.empty() && cell == &stored.row.companyName ? "" : "\t") +
@@ -120,7 +123,7 @@ protected:
         const CliRun run = Search(kKeyword, spawn);
         EXPECT_TRUE(killed);
         EXPECT_EQ(run.exitCode, -1);
-        const std::vector<StoredSearch> history = Journal(journal_.string()).History();
+        const std::vector<StoredSearch> history = Journal(Utf8FromPath(journal_)).History();
         return {history.empty() ? 0 : history.back().id, Lines(run.out)};
     }
 
@@ -188,7 +191,7 @@ TEST_F(CliJournalTest, ResumeFetchesOnlyTheMissingCompaniesAndEndsWithTheWholeSe
     }
     EXPECT_EQ(fetched, missing);
 
-    const std::optional<StoredSearch> search = Journal(journal_.string()).FindSearch(id);
+    const std::optional<StoredSearch> search = Journal(Utf8FromPath(journal_)).FindSearch(id);
     ASSERT_TRUE(search);
     EXPECT_EQ(search->state, SearchState::kFinished);
     EXPECT_EQ(search->rowCount, kCompanies);
@@ -211,7 +214,7 @@ TEST_F(CliJournalTest, PagesThatFailEndTheSearchIncompleteAndAResumeFetchesExact
               said.end())
         << first.err;
     EXPECT_NE(std::find(said.begin(), said.end(), "message: 搜索完毕！"), said.end());
-    const std::vector<StoredSearch> history = Journal(journal_.string()).History();
+    const std::vector<StoredSearch> history = Journal(Utf8FromPath(journal_)).History();
     ASSERT_EQ(history.size(), 1u);
     const SearchId id = history[0].id;
     EXPECT_EQ(history[0].state, SearchState::kIncomplete);
@@ -232,7 +235,7 @@ TEST_F(CliJournalTest, PagesThatFailEndTheSearchIncompleteAndAResumeFetchesExact
                          site::CompanyTarget(seed, 7), site::CompanyTarget(seed, 8),
                          site::CompanyTarget(seed, 9), site::CompanyTarget(seed, 11)}))
         << "the failed result page with its companies and the failed companies, nothing else";
-    EXPECT_EQ(Journal(journal_.string()).FindSearch(id)->state, SearchState::kFinished);
+    EXPECT_EQ(Journal(Utf8FromPath(journal_)).FindSearch(id)->state, SearchState::kFinished);
     EXPECT_EQ(Lines(Run({"--rows", std::to_string(id)}).out), ExpectedRows(12));
 }
 
@@ -245,7 +248,7 @@ TEST_F(CliJournalTest, HistoryRowsAndForget) {
 
     const std::vector<std::string> history = Lines(Run({"--history"}).out);
     ASSERT_EQ(history.size(), 2u) << "a search run with --no-journal is not kept";
-    const std::vector<StoredSearch> stored = Journal(journal_.string()).History();
+    const std::vector<StoredSearch> stored = Journal(Utf8FromPath(journal_)).History();
     ASSERT_EQ(stored.size(), 2u);
     // The keyword with a tab stays on its line.
     const std::string keywords[] = {kKeyword, EscapeField(oddKeyword)};
@@ -261,7 +264,7 @@ TEST_F(CliJournalTest, HistoryRowsAndForget) {
     EXPECT_EQ(Lines(rows.out), ExpectedRows(3)) << "in listing order";
     EXPECT_EQ(Sorted(Lines(rows.out)), Sorted(Lines(first.out))) << "the rows the search printed";
     const std::filesystem::path book = folder_.path() / "rows.xlsx";
-    const CliRun exported = Run({"--rows", firstId, "--export", book.string()});
+    const CliRun exported = Run({"--rows", firstId, "--export", Utf8FromPath(book)});
     EXPECT_EQ(exported.exitCode, 0) << exported.err;
     EXPECT_TRUE(exported.out.empty());
     const auto saved = test::ReadSavedWorkbook(book);
@@ -279,16 +282,12 @@ TEST_F(CliJournalTest, HistoryRowsAndForget) {
 // Names the system's narrow calls cannot spell on Windows: they reach it through the wide calls,
 // given on the command line and in the environment.
 TEST_F(CliJournalTest, AJournalAndAnExportUnderChineseNamesWork) {
-    const auto utf8 = [](const std::filesystem::path& path) {
-        const std::u8string name = path.u8string();
-        return std::string(name.begin(), name.end());
-    };
     StartSite(1, 3);
     journal_ = folder_.path() / u8"日志" / u8"记录.sqlite3";
     const std::filesystem::path book = folder_.path() / u8"导出" / u8"全部数据.xlsx";
     std::filesystem::create_directory(book.parent_path());
 
-    const CliRun run = Run({"--site", site_->BaseUrl(), "--export", utf8(book), kKeyword});
+    const CliRun run = Run({"--site", site_->BaseUrl(), "--export", Utf8FromPath(book), kKeyword});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     const auto saved = test::ReadSavedWorkbook(book);
     ASSERT_TRUE(saved);
@@ -297,7 +296,7 @@ TEST_F(CliJournalTest, AJournalAndAnExportUnderChineseNamesWork) {
     const std::vector<std::string> history = Lines(Run({"--history"}).out);
     ASSERT_EQ(history.size(), 1u);
     EXPECT_NE(history[0].find(std::string("\tfinished\t3\t") + kKeyword), std::string::npos);
-    EXPECT_EQ(Journal(utf8(journal_)).History().size(), 1u);
+    EXPECT_EQ(Journal(Utf8FromPath(journal_)).History().size(), 1u);
 }
 
 TEST_F(CliJournalTest, ASearchGoesOnWhenItsRowsCannotBeKept) {
@@ -310,10 +309,9 @@ TEST_F(CliJournalTest, ASearchGoesOnWhenItsRowsCannotBeKept) {
         bool fileUnchanged;
     };
     const fs::path folder = journal_.parent_path();
-    // Modes as chmod takes them; errors are ignored as chmod's were, for a folder not made yet.
-    const auto setMode = [](const fs::path& path, unsigned mode) {
-        std::error_code ignored;
-        fs::permissions(path, static_cast<fs::perms>(mode), ignored);
+    // Errors are ignored, for a folder not made yet.
+    const auto setReadOnly = [](const fs::path& path, bool readOnly) {
+        static_cast<void>(SetReadOnly(path, readOnly));
     };
     // Permissions bind root only as another user.
     ChildLimits asNobody;
@@ -321,31 +319,42 @@ TEST_F(CliJournalTest, ASearchGoesOnWhenItsRowsCannotBeKept) {
     // Files may not grow past 64 KiB: the journal fills up in mid-search.
     ChildLimits smallFiles;
     smallFiles.fileBytes = 64 * 1024;
-    // The full disk last: where the system cannot limit a file's size, the test skips there.
     const Case cases[] = {
         {"read-only",
          [&] {
-             setMode(journal_, 0444);
-             setMode(folder, 0555);
-             setMode(folder_.path(), 0755);
+             // The other user may enter the folders and read the file.
+             for (const fs::path& path : {folder_.path(), folder}) {
+                 fs::permissions(path, static_cast<fs::perms>(0755));
+             }
+             fs::permissions(journal_, static_cast<fs::perms>(0644));
+             setReadOnly(journal_, true);
+             setReadOnly(folder, true);
          },
          asNobody, true},
         {"corrupt", [&] { std::ofstream(journal_) << std::string(8192, 'Z'); }, {}, true},
         {"full", [] {}, smallFiles, false},
     };
+    // What the system cannot do here, each case's reason.
+    std::string skipped;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        setMode(folder, 0700);
+        setReadOnly(folder, false);
+        setReadOnly(journal_, false);
         fs::remove_all(folder);
         ASSERT_EQ(Search("前").exitCode, 0);
         c.spoil();
+        if (c.limits.unprivileged && test::ChildCanWrite(journal_, c.limits)) {
+            skipped += std::string(c.name) + ": " + test::kReadOnlyBindsNothing + "\n";
+            continue;
+        }
         const std::string before = ReadFile(journal_);
 
         CliSpawn spawn;
         spawn.limits = c.limits;
         const CliRun run = Search(kKeyword, spawn);
         if (run.startError == ChildStartError::kLimitNotEnforced) {
-            GTEST_SKIP() << c.name << ": " << run.startFailure;
+            skipped += std::string(c.name) + ": " + run.startFailure + "\n";
+            continue;
         }
         EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_EQ(Sorted(Lines(run.out)), Sorted(ExpectedRows(kRows)));
@@ -354,14 +363,15 @@ TEST_F(CliJournalTest, ASearchGoesOnWhenItsRowsCannotBeKept) {
         if (c.fileUnchanged) {
             EXPECT_EQ(ReadFile(journal_), before);
         } else {
-            setMode(folder, 0700);
-            Journal journal(journal_.string());
+            Journal journal(Utf8FromPath(journal_));
             EXPECT_EQ(journal.fault(), JournalFault::kNone);
             ASSERT_FALSE(journal.History().empty());
             EXPECT_EQ(journal.History().front().rowCount, kRows) << "the earlier search is whole";
         }
     }
-    setMode(folder, 0700);
+    setReadOnly(folder, false);
+    setReadOnly(journal_, false);
+    if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
 TEST_F(CliJournalTest, TwoProgramsAtOnceKeepAllTheirRows) {
@@ -370,7 +380,7 @@ TEST_F(CliJournalTest, TwoProgramsAtOnceKeepAllTheirRows) {
     std::thread other([&] { runs[1] = Search("钢材"); });
     runs[0] = Search(kKeyword);
     other.join();
-    const std::vector<StoredSearch> history = Journal(journal_.string()).History();
+    const std::vector<StoredSearch> history = Journal(Utf8FromPath(journal_)).History();
     ASSERT_EQ(history.size(), 2u);
     for (const StoredSearch& search : history) {
         const CliRun& run = runs[SystemToUtf8(search.keyword) == kKeyword ? 0 : 1];

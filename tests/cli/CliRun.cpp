@@ -4,6 +4,7 @@
 
 #include "cli/CliWindow.h"
 #include "journal/JournalFiles.h"
+#include "platform/Utf8Path.h"
 
 namespace velmora::cli {
 
@@ -15,7 +16,7 @@ CliRun RunCli(std::vector<std::string> args, const CliSpawn& spawn) {
     const std::string journal = std::string(kJournalVariable) + "=";
     if (std::none_of(options.environment.begin(), options.environment.end(),
                      [&](const std::string& entry) { return entry.starts_with(journal); })) {
-        options.environment.push_back(journal + (folder.path() / "journal.sqlite3").string());
+        options.environment.push_back(journal + Utf8FromPath(folder.path() / "journal.sqlite3"));
     }
     options.output = ChildStream::kPipe;
     options.error = ChildStream::kPipe;

@@ -16,6 +16,8 @@
 #include "SavedWorkbook.h"
 #include "cli/CliOptions.h"
 #include "cli/CliWindow.h"
+#include "platform/UserDirectories.h"
+#include "platform/Utf8Path.h"
 #include "tests/ScopedVariable.h"
 #include "text/CodePage.h"
 #include "tools/SampleSite.h"
@@ -229,7 +231,8 @@ TEST(VelmoraCliTest, SiteComesFromTheSettingsFileUnlessNamedAndAnUnreachableOneE
     std::filesystem::create_directory(folder.path() / "velmora");
     std::ofstream(folder.path() / "velmora" / "velmora.conf")
         << "# the team's mirror\nsite=" << site.BaseUrl() << "\n";
-    const testing::ScopedVariable config("XDG_CONFIG_HOME", folder.path().string().c_str());
+    const testing::ScopedVariable config(kConfigFolderVariable,
+                                         Utf8FromPath(folder.path()).c_str());
     const testing::ScopedVariable variable("VELMORA_SITE", nullptr);
     const CliRun fromSettings = RunCli({"机械"});
     const CliRun unreachable = RunCli({"--site", goneBase, "机械"});
@@ -289,7 +292,7 @@ TEST(VelmoraCliTest, RefusesABadCommandLineWithTheUsage) {
     }
     const CliRun help = RunCli({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_EQ(help.out, kUsage);
+    EXPECT_EQ(help.out, Usage());
 }
 
 TEST(VelmoraCliTest, ExportSavesTheSearchsRowsAndReportsOnStandardError) {
@@ -299,13 +302,13 @@ TEST(VelmoraCliTest, ExportSavesTheSearchsRowsAndReportsOnStandardError) {
     site::SampleSite site(options);
     ASSERT_TRUE(site.Start()) << site.Error();
     test::ScratchFolder folder;
-    const CliRun run =
-        RunCli({"--site", site.BaseUrl(), "--export", (folder.path() / "机械").string(), "机械"});
+    const CliRun run = RunCli({"--site", site.BaseUrl(), "--export",
+                               Utf8FromPath(folder.path() / PathFromUtf8("机械")), "机械"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     ASSERT_FALSE(Lines(run.err).empty());
     EXPECT_EQ(Lines(run.err).back(), "message: 数据导出成功! 共：6 行记录！！");
 
-    const auto saved = test::ReadSavedWorkbook(folder.path() / "机械.xlsx");
+    const auto saved = test::ReadSavedWorkbook(folder.path() / PathFromUtf8("机械.xlsx"));
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->Text("F1"), "邮件");
     std::vector<std::string> exported = SavedRowLines(*saved, 2, 7);
@@ -315,7 +318,7 @@ TEST(VelmoraCliTest, ExportSavesTheSearchsRowsAndReportsOnStandardError) {
     EXPECT_EQ(exported, printed) << "the file holds the rows the search printed";
 
     const CliRun failed = RunCli({"--site", site.BaseUrl(), "--export",
-                                  (folder.path() / "missing" / "x.xlsx").string(), "机械"});
+                                  Utf8FromPath(folder.path() / "missing" / "x.xlsx"), "机械"});
     EXPECT_EQ(failed.exitCode, 2);
     EXPECT_EQ(Lines(failed.err).back(), "message: 数据导出失败!");
 }
@@ -334,7 +337,9 @@ TEST(VelmoraCliTest, InterruptEndsTheSearchAndKeepsTheRowsSoFar) {
     };
     site::SampleSite site(options);
     ASSERT_TRUE(site.Start()) << site.Error();
+    test::ScratchFolder folder;
     CliSpawn spawn;
+    spawn.environment = {"VELMORA_JOURNAL=" + Utf8FromPath(folder.path() / "journal.sqlite3")};
     spawn.whileRunning = [&](ChildProcess& child) {
         if (held.get_future().wait_for(std::chrono::seconds(60)) == std::future_status::ready) {
             EXPECT_TRUE(child.Interrupt());
@@ -347,9 +352,19 @@ TEST(VelmoraCliTest, InterruptEndsTheSearchAndKeepsTheRowsSoFar) {
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.back(), "status[0]: 状态：结束中");
     EXPECT_EQ(std::count(shown.begin(), shown.end(), "message: 搜索完毕！"), 0);
-    // The rows answered before the held page, and nothing after it.
+    // The rows answered before the held page, and nothing after it; the journal keeps them.
     const std::size_t answered = site.RequestCount() - 4;
     EXPECT_EQ(Lines(run.out).size(), answered);
+    std::vector<std::string> printed = Lines(run.out);
+    CliSpawn inJournal;
+    inJournal.environment = spawn.environment;
+    std::vector<std::string> kept = Lines(RunCli({"--rows", "1"}, inJournal).out);
+    std::sort(printed.begin(), printed.end());
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, printed);
+    const std::vector<std::string> history = Lines(RunCli({"--history"}, inJournal).out);
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_NE(history[0].find("\tstopped\t"), std::string::npos) << history[0];
 }
 
 }  // namespace

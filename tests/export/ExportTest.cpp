@@ -7,6 +7,7 @@
 
 #include "SavedWorkbook.h"
 #include "export/Export.h"
+#include "platform/Utf8Path.h"
 #include "text/CodePage.h"
 
 namespace velmora {
@@ -82,7 +83,7 @@ protected:
     // Lets the next dialog answer `name` inside the scratch folder; returns the full path.
     std::filesystem::path AnswerDialogWith(const std::string& name) {
         auto file = folder_.path() / name;
-        window_.dialogAnswers.push_back(Utf8ToSystem(file.string()));
+        window_.dialogAnswers.push_back(Utf8ToSystem(Utf8FromPath(file)));
         return file;
     }
 
@@ -254,7 +255,8 @@ TEST_F(ExportTest, EmptyListRefusesBeforeTheDialog) {
     EXPECT_EQ(folder_.Listing(), "");
 
     window_.messages.clear();
-    EXPECT_EQ(exporter_.ExportAllToFile(file.string()).outcome, ExportOutcome::kNothingToExport);
+    EXPECT_EQ(exporter_.ExportAllToFile(Utf8ToSystem(Utf8FromPath(file))).outcome,
+              ExportOutcome::kNothingToExport);
     ExpectOnlyMessage("还没进行操作，不能导出！", MessageBoxFlag::kOk);
     EXPECT_EQ(folder_.Listing(), "");
 }
@@ -277,7 +279,7 @@ TEST_F(ExportTest, FailedSaveReportsFailureNotSuccess) {
     };
     for (const auto& target : targets) {
         window_.messages.clear();
-        window_.dialogAnswers.push_back(target.string());
+        window_.dialogAnswers.push_back(Utf8ToSystem(Utf8FromPath(target)));
         EXPECT_EQ(exporter_.ExportAll().outcome, ExportOutcome::kSaveFailed) << target;
         ExpectOnlyMessage("数据导出失败!", MessageBoxFlag::kIconWarning);
     }
@@ -365,7 +367,7 @@ TEST_F(ExportTest, WindowIsLetInWhereTheRowsAreWorkedAndProgressIsShown) {
 TEST_F(ExportTest, ExportToAGivenFileAsksNoDialogAndReports) {
     AddThreeCompanies();
     const auto file = folder_.path() / "cli-export";
-    const ExportResult result = exporter_.ExportAllToFile(Utf8ToSystem(file.string()));
+    const ExportResult result = exporter_.ExportAllToFile(Utf8ToSystem(Utf8FromPath(file)));
     EXPECT_EQ(result.outcome, ExportOutcome::kExported);
     EXPECT_TRUE(window_.dialogRequests.empty());
     ExpectOnlyMessage("数据导出成功! 共：3 行记录！！", MessageBoxFlag::kIconInformation);

@@ -6,6 +6,7 @@
 
 #include "SavedWorkbook.h"
 #include "export/Workbook.h"
+#include "platform/Utf8Path.h"
 #include "text/CodePage.h"
 
 namespace velmora {
@@ -19,6 +20,11 @@ namespace {
 
 using test::ReadSavedWorkbook;
 using test::ScratchFolder;
+
+// A path as a save dialog hands it to SaveAs: in the system's code page.
+Text FileName(const std::filesystem::path& path) {
+    return Utf8ToSystem(Utf8FromPath(path));
+}
 
 struct AddressCase {
     const char* address;
@@ -221,9 +227,9 @@ TEST_P(WorkbookFile, EveryCellReadsBackAsTheSameText) {
     ASSERT_TRUE(Put(workbook, "A4", ""));  // an empty cell stays empty
 
     const auto file = folder_.path() / "cells.xlsx";
-    const SaveResult saved = workbook.SaveAs(file.string());
+    const SaveResult saved = workbook.SaveAs(FileName(file));
     ASSERT_TRUE(saved);
-    EXPECT_EQ(saved.path, file.string());
+    EXPECT_EQ(saved.path, Utf8FromPath(file));
     EXPECT_EQ(folder_.Listing(), "cells.xlsx") << "no temporary file is left behind";
 
     const auto read = ReadSavedWorkbook(file);
@@ -248,13 +254,14 @@ protected:
 TEST_F(WorkbookSave, NamesWithoutExtensionGetXlsxAndOthersAreKept) {
     Workbook workbook = OpenWorkbook();
     ASSERT_TRUE(Put(workbook, "A1", "x"));
-    const std::string utf8Base = (folder_.path() / "全部数据  14时5分9秒").string();
+    const std::string utf8Base =
+        Utf8FromPath(folder_.path() / PathFromUtf8("全部数据  14时5分9秒"));
     const SaveResult plain = workbook.SaveAs(Utf8ToSystem(utf8Base));
     ASSERT_TRUE(plain);
     EXPECT_EQ(plain.path, utf8Base + ".xlsx");
 
     const auto xls = folder_.path() / "chosen.xls";
-    ASSERT_TRUE(workbook.SaveAs(xls.string()));
+    ASSERT_TRUE(workbook.SaveAs(FileName(xls)));
     const auto read = ReadSavedWorkbook(xls);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->Text("A1"), "x");
@@ -268,7 +275,7 @@ TEST_F(WorkbookSave, ANameAtTheFileSystemsLengthLimitSaves) {
     // NTFS, the same for a name of ASCII letters. With ".xlsx", exactly that long.
     constexpr std::size_t kLongestName = 255;
     const std::string longest(kLongestName - 5, 'n');
-    const SaveResult saved = workbook.SaveAs((folder_.path() / longest).string());
+    const SaveResult saved = workbook.SaveAs(FileName(folder_.path() / longest));
     ASSERT_TRUE(saved);
     EXPECT_EQ(folder_.Listing(), longest + ".xlsx");
 }
@@ -278,7 +285,7 @@ TEST_F(WorkbookSave, AnExistingFileIsReplaced) {
     std::ofstream(file) << "not a workbook";
     Workbook workbook = OpenWorkbook();
     ASSERT_TRUE(Put(workbook, "A1", "new"));
-    ASSERT_TRUE(workbook.SaveAs(file.string()));
+    ASSERT_TRUE(workbook.SaveAs(FileName(file)));
     const auto read = ReadSavedWorkbook(file);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->Text("A1"), "new");
@@ -289,18 +296,18 @@ TEST_F(WorkbookSave, FailuresAreReportedAndLeaveNothingBehind) {
     ASSERT_TRUE(Put(workbook, "A1", "x"));
 
     EXPECT_EQ(workbook.SaveAs("").status, SaveStatus::kNoFileName);
-    EXPECT_EQ(workbook.SaveAs((folder_.path() / "").string()).status, SaveStatus::kNoFileName);
-    EXPECT_EQ(workbook.SaveAs((folder_.path() / "missing" / "x.xlsx").string()).status,
+    EXPECT_EQ(workbook.SaveAs(FileName(folder_.path() / "")).status, SaveStatus::kNoFileName);
+    EXPECT_EQ(workbook.SaveAs(FileName(folder_.path() / "missing" / "x.xlsx")).status,
               SaveStatus::kCannotCreate);
 
     // A file where a folder should be fails even for a user who may write anywhere.
     std::ofstream(folder_.path() / "plain") << "file";
-    EXPECT_EQ(workbook.SaveAs((folder_.path() / "plain" / "x.xlsx").string()).status,
+    EXPECT_EQ(workbook.SaveAs(FileName(folder_.path() / "plain" / "x.xlsx")).status,
               SaveStatus::kCannotCreate);
 
     // A folder under the chosen name cannot be replaced by the file.
     std::filesystem::create_directory(folder_.path() / "taken.xlsx");
-    EXPECT_EQ(workbook.SaveAs((folder_.path() / "taken.xlsx").string()).status,
+    EXPECT_EQ(workbook.SaveAs(FileName(folder_.path() / "taken.xlsx")).status,
               SaveStatus::kCannotReplace);
     EXPECT_EQ(folder_.Listing(), "plain taken.xlsx");
 }

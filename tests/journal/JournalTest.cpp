@@ -19,18 +19,23 @@
 #include "journal/Journal.h"
 #include "journal/JournalFiles.h"
 #include "platform/ChildProcess.h"
+#include "platform/ReadOnly.h"
 #include "platform/ThisProcess.h"
+#include "platform/UserDirectories.h"
+#include "platform/Utf8Path.h"
 #include "tests/ChildMode.h"
 #include "tests/ScopedVariable.h"
 #include "tests/ScratchFolder.h"
+#include "tests/WriteProbe.h"
 
 namespace velmora {
 namespace {
 
 namespace fs = std::filesystem;
 
+// Paths here are UTF-8 text, as the journal takes them.
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
@@ -39,22 +44,22 @@ std::string ReadFile(const std::string& path) {
 // The permission bits, as chmod takes them; 0 when the file cannot be looked at.
 unsigned ModeOf(const std::string& path) {
     std::error_code error;
-    const fs::perms perms = fs::status(path, error).permissions();
+    const fs::perms perms = fs::status(PathFromUtf8(path), error).permissions();
     return error ? 0 : static_cast<unsigned>(perms & fs::perms::mask);
 }
 
 void SetMode(const std::string& path, unsigned mode) {
-    fs::permissions(path, static_cast<fs::perms>(mode));
+    fs::permissions(PathFromUtf8(path), static_cast<fs::perms>(mode));
 }
 
 // Whether files in `folder` keep permissions for group and others apart from the owner's:
 // Windows keeps a read-only attribute alone.
 bool FilesKeepModes(const std::string& folder) {
     const std::string probe = folder + "/mode-probe";
-    std::ofstream(probe).close();
+    std::ofstream(PathFromUtf8(probe)).close();
     SetMode(probe, 0640);
     const bool kept = ModeOf(probe) == 0640;
-    fs::remove(probe);
+    fs::remove(PathFromUtf8(probe));
     return kept;
 }
 
@@ -103,20 +108,9 @@ int WriteAfterTheGate(const std::vector<std::string>& arguments) {
 }
 const testing::ChildMode kWriteAfterTheGate("write-after-the-gate", WriteAfterTheGate);
 
-// What OpenRefused exits with when the journal's folder took a file it should have refused.
-constexpr int kFolderTakesFiles = 100;
-// Opens a journal that must refuse everything and exits with its fault. With a second argument
-// it first makes sure that the journal's folder takes no new file.
+// Opens a journal that must refuse everything and exits with its fault.
 int OpenRefused(const std::vector<std::string>& arguments) {
-    const fs::path path = arguments.at(0);
-    if (arguments.size() > 1) {
-        const fs::path probe = path.parent_path() / "probe";
-        if (std::ofstream(probe)) {
-            fs::remove(probe);
-            return kFolderTakesFiles;
-        }
-    }
-    Journal journal(path.string());
+    Journal journal(arguments.at(0));
     ExpectInert(journal);
     return static_cast<int>(journal.fault());
 }
@@ -167,34 +161,24 @@ protected:
     }
 
     test::ScratchFolder scratch_{"journal-test"};
-    std::string folder_ = scratch_.path().string();
+    std::string folder_ = Utf8FromPath(scratch_.path());
     std::string path_ = folder_ + "/journal.sqlite3";
 };
 
-TEST(JournalPathTest, FollowsTheVariablesInOrder) {
+TEST(JournalPathTest, TheVariableElseTheUsersDataFolder) {
+    // Absolute on every system; never made.
+    const std::filesystem::path data = fs::temp_directory_path() / PathFromUtf8("数据");
+    const testing::ScopedVariable dataFolder(kDataFolderVariable, Utf8FromPath(data).c_str());
+    const std::string inData = Utf8FromPath(data / "velmora" / "journal.sqlite3");
+    const std::string named = Utf8FromPath(data / PathFromUtf8("日志.db"));
     struct Case {
-        const char* journal;
-        const char* dataHome;
-        const char* home;
+        const char* journal;  // nullptr: unset
         std::string expected;
     };
-    const Case cases[] = {
-        {"/x/j.db", "/data", "/home/u", "/x/j.db"},
-        {"", "/data", "/home/u", "/data/velmora/journal.sqlite3"},
-        {nullptr, "relative/data", "/home/u", "/home/u/.local/share/velmora/journal.sqlite3"},
-        {nullptr, nullptr, "/home/u", "/home/u/.local/share/velmora/journal.sqlite3"},
-    };
-    const char* names[] = {kJournalVariable, "XDG_DATA_HOME", "HOME"};
-    // Put back as they were afterwards.
-    const testing::ScopedVariable kept[] = {
-        {names[0], std::getenv(names[0])},
-        {names[1], std::getenv(names[1])},
-        {names[2], std::getenv(names[2])},
-    };
+    const Case cases[] = {{named.c_str(), named}, {"", inData}, {nullptr, inData}};
     for (const Case& c : cases) {
-        const char* values[] = {c.journal, c.dataHome, c.home};
-        for (std::size_t i = 0; i < std::size(names); ++i) SetEnvironmentValue(names[i], values[i]);
-        EXPECT_EQ(JournalPath(), c.expected);
+        const testing::ScopedVariable journal(kJournalVariable, c.journal);
+        EXPECT_EQ(JournalPath(), c.expected) << (c.journal ? c.journal : "(unset)");
     }
 }
 
@@ -258,7 +242,7 @@ TEST_F(JournalTest, MakesItsFilesPrivate) {
     // A file made by someone else loses the group's and others' permissions; its folder, which
     // we did not make, stays as it is.
     SetMode(folder_, 0755);
-    std::ofstream(path_).close();
+    std::ofstream(PathFromUtf8(path_)).close();
     SetMode(path_, 0644);
     Journal journal(path_);
     EXPECT_EQ(journal.fault(), JournalFault::kNone);
@@ -585,7 +569,9 @@ TEST_F(JournalFaultTest, LeavesFilesThatAreNotItsOwnAlone) {
     };
     const Case cases[] = {
         {"garbage",
-         [](const std::string& path) { std::ofstream(path) << std::string(5000, '\x5A'); },
+         [](const std::string& path) {
+             std::ofstream(PathFromUtf8(path)) << std::string(5000, '\x5A');
+         },
          JournalFault::kCorrupt},
         {"another program's database", runSql("CREATE TABLE notes (text)"),
          JournalFault::kNotAJournal},
@@ -602,7 +588,7 @@ TEST_F(JournalFaultTest, LeavesFilesThatAreNotItsOwnAlone) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        fs::remove(path_);
+        fs::remove(PathFromUtf8(path_));
         c.make(path_);
         const std::size_t before = Snapshot();
         Journal journal(path_);
@@ -616,9 +602,9 @@ TEST_F(JournalFaultTest, ReadOnlyFolderOrFile) {
     // As root only another user is bound by permissions; the child becomes one.
     ChildOptions asNobody;
     asNobody.limits.unprivileged = true;
-    const auto openRefused = [&](const std::vector<std::string>& arguments) {
+    const auto openRefused = [&](const std::string& path) {
         ChildProcess child;
-        EXPECT_TRUE(kOpenRefused.Start(child, arguments, asNobody)) << child.error();
+        EXPECT_TRUE(kOpenRefused.Start(child, {path}, asNobody)) << child.error();
         return ExitCodeOf(child);
     };
     SetMode(folder_, 0755);
@@ -627,26 +613,28 @@ TEST_F(JournalFaultTest, ReadOnlyFolderOrFile) {
         Journal journal(path_);
         id = StoreSearch(journal, "kept", 2, SearchState::kFinished);
     }
-    // The lock file stays open to the user, so that the journal's own refusal is what counts.
-    SetMode(path_, 0444);
+    // Readable by the other user; the lock file stays open to it, so that the journal's own
+    // refusal is what counts.
+    SetMode(path_, 0644);
+    ASSERT_EQ(SetReadOnly(PathFromUtf8(path_), true), 0);
     SetMode(path_ + "-running", 0666);
+    if (test::ChildCanWrite(PathFromUtf8(path_), asNobody.limits)) {
+        GTEST_SKIP() << test::kReadOnlyBindsNothing;
+    }
     const std::size_t before = Snapshot();
-    EXPECT_EQ(openRefused({path_}), static_cast<int>(JournalFault::kReadOnly)) << "file";
+    EXPECT_EQ(openRefused(path_), static_cast<int>(JournalFault::kReadOnly)) << "file";
     EXPECT_EQ(Snapshot(), before);
-    SetMode(path_, 0600);
+    ASSERT_EQ(SetReadOnly(PathFromUtf8(path_), false), 0);
     EXPECT_EQ(Journal(path_).Rows(id).size(), 2u);
 
     const std::string folder = folder_ + "/read-only";
-    fs::create_directory(folder);
-    SetMode(folder, 0555);
+    fs::create_directory(PathFromUtf8(folder));
+    ASSERT_EQ(SetReadOnly(PathFromUtf8(folder), true), 0);
+    EXPECT_FALSE(test::ChildCanWrite(PathFromUtf8(folder), asNobody.limits));
     const std::string inFolder = folder + "/journal.sqlite3";
-    const int folderFault = openRefused({inFolder, "probe"});
-    SetMode(folder, 0700);
-    if (folderFault == kFolderTakesFiles) {
-        GTEST_SKIP() << "the folder: a folder's read-only attribute keeps no file out (Windows)";
-    }
-    EXPECT_EQ(folderFault, static_cast<int>(JournalFault::kReadOnly)) << "folder";
-    EXPECT_FALSE(fs::exists(inFolder));
+    EXPECT_EQ(openRefused(inFolder), static_cast<int>(JournalFault::kReadOnly)) << "folder";
+    EXPECT_EQ(SetReadOnly(PathFromUtf8(folder), false), 0);
+    EXPECT_FALSE(fs::exists(PathFromUtf8(inFolder)));
 }
 
 TEST_F(JournalFaultTest, AFullDiskStopsTheWritingAndKeepsWhatWasStored) {

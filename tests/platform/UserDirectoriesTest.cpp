@@ -1,4 +1,5 @@
-// Where the user's files go: the desktop as user-dirs.dirs names it.
+// Where the user's files go on Linux: the XDG folders or their places in the home folder, and the
+// desktop as user-dirs.dirs names it.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,17 @@
 
 namespace velmora {
 namespace {
+
+TEST(UserFilesTest, WithoutXdgFoldersTheirPlacesInTheHomeFolder) {
+    const testing::ScopedVariable home("HOME", "/home/用户");
+    // Unset or empty (a relative value counts as unset on every system: UserFilesTest.cpp).
+    for (const char* value : {static_cast<const char*>(nullptr), ""}) {
+        const testing::ScopedVariable config(kConfigFolderVariable, value);
+        const testing::ScopedVariable data(kDataFolderVariable, value);
+        EXPECT_EQ(ConfigFilePath("f"), "/home/用户/.config/velmora/f");
+        EXPECT_EQ(DataFilePath("f"), "/home/用户/.local/share/velmora/f");
+    }
+}
 
 TEST(UserDesktopDirectoryTest, FollowsUserDirsDirsOrFallsBackToDesktopInHome) {
     const std::filesystem::path config =

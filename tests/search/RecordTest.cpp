@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "SearchFixture.h"
+#include "platform/Utf8Path.h"
 #include "search/SearchControl.h"
 #include "search/SearchTexts.h"
 #include "tests/ScratchFolder.h"
@@ -16,7 +17,7 @@ namespace {
 class RecordTest : public SearchFixture {
 protected:
     JournalSettings Settings() const {
-        return {(folder_.path() / "j.sqlite3").string(), SearchOrigin::kCli};
+        return {Utf8FromPath(folder_.path() / "j.sqlite3"), SearchOrigin::kCli};
     }
 
     // The last search's record and its rows in UTF-8.

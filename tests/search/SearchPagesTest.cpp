@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/UserDirectories.h"
+#include "platform/Utf8Path.h"
 #include "regex/Regex.h"
 #include "search/CompanyDetail.h"
 #include "search/DirectorySite.h"
@@ -237,11 +239,11 @@ TEST(MatchCompanyPageTest, IgnoresLetterCaseOfTheMarkup) {
     EXPECT_TRUE(Match(upper));
 }
 
-// A settings folder of the test's own as XDG_CONFIG_HOME, and no VELMORA_SITE.
+// A settings folder of the test's own as the user's configuration folder, and no VELMORA_SITE.
 class DirectorySiteTest : public ::testing::Test {
 protected:
     DirectorySiteTest() {
-        config_.emplace("XDG_CONFIG_HOME", folder_.string().c_str());
+        config_.emplace(kConfigFolderVariable, Utf8FromPath(folder_).c_str());
         std::filesystem::create_directory(folder_ / "velmora");
     }
 
@@ -286,13 +288,13 @@ TEST_F(DirectorySiteTest, SettingsFileNamesTheSiteOrIsReportedWithTheBuiltInHost
         const DirectorySite site = FindDirectorySite();
         EXPECT_EQ(site.baseUrl, c.baseUrl ? Text(c.baseUrl) : builtIn_);
         const std::string expected =
-            c.invalid ? "设置文件 " + SettingsFile().string() + " 中的目录网站地址无效：" +
+            c.invalid ? "设置文件 " + Utf8FromPath(SettingsFile()) + " 中的目录网站地址无效：" +
                             c.invalid + "；已改用内置地址 http://directory.velmora.example"
                       : "";
         EXPECT_EQ(SystemToUtf8(site.settingsProblem), expected);
     }
 
-    const std::string unreadable = "设置文件 " + SettingsFile().string() +
+    const std::string unreadable = "设置文件 " + Utf8FromPath(SettingsFile()) +
                                    " 无法读取；已改用内置地址 http://directory.velmora.example";
     WriteSettings("site=http://h.example\n#" + std::string(kMaxSettingsFileBytes, 'x'));
     EXPECT_EQ(SystemToUtf8(FindDirectorySite().settingsProblem), unreadable) << "too big";
@@ -313,10 +315,8 @@ TEST_F(DirectorySiteTest, CommandLineThenEnvironmentThenSettingsFileThenHost) {
         ScopedVariable empty(kSiteVariable, "");
         EXPECT_EQ(FindDirectorySite().baseUrl, "http://settings.example:81");
     }
-    // Not an absolute path: the file under HOME counts instead.
-    ScopedVariable relative("XDG_CONFIG_HOME", "relative/folder");
-    ScopedVariable home("HOME", folder_.string().c_str());
-    EXPECT_EQ(SettingsFilePath(), folder_.string() + "/.config/velmora/velmora.conf");
+    EXPECT_EQ(SettingsFilePath(), Utf8FromPath(SettingsFile()));
+    std::filesystem::remove(SettingsFile());
     EXPECT_EQ(FindDirectorySite().baseUrl, builtIn_);
 
     EXPECT_EQ(SearchUrl("http://127.0.0.1:8080", "a%20b"),

@@ -496,6 +496,38 @@ TEST(SampleSiteFaults, HostileAnswersCarryWhatTheyPromise) {
                                                      FaultKind::Huge, FaultKind::ManyLinks}));
 }
 
+TEST(SampleSiteFaults, ARedirectSendsTheRequestUnderTheMovedPathWhichAnswersIt) {
+    SiteOptions options = SmallSite();
+    options.faults = {*ParseFaultRule("redirect:company=2"), *ParseFaultRule("redirect:page=1")};
+    SampleSite site(options);
+    SampleSite reference(SmallSite());
+    ASSERT_TRUE(site.Start());
+    ASSERT_TRUE(reference.Start());
+    for (const std::string& target : {CompanyPath("机械", 2), SearchTarget("机械", 1)}) {
+        SCOPED_TRACE(target);
+        const std::optional<Reply> redirect = Fetch(site, target);
+        const std::optional<Reply> moved = Fetch(site, std::string(kMovedPath) + target);
+        const std::optional<Reply> plain = Fetch(reference, target);
+        ASSERT_TRUE(redirect && moved && plain);
+        EXPECT_EQ(redirect->status, 301);
+        EXPECT_NE(redirect->head.find("\r\nLocation: /moved" + target + "\r\n"), std::string::npos);
+        EXPECT_TRUE(redirect->body.empty());
+        EXPECT_EQ(moved->status, 200);
+        // Links name the site they are on.
+        std::string expected = plain->body;
+        for (std::size_t at = 0; (at = expected.find(reference.BaseUrl(), at)) != std::string::npos;
+             at += site.BaseUrl().size()) {
+            expected.replace(at, reference.BaseUrl().size(), site.BaseUrl());
+        }
+        EXPECT_EQ(moved->body, expected);
+    }
+    std::vector<std::optional<FaultKind>> faults;
+    for (const RecordedRequest& request : site.Requests()) faults.push_back(request.fault);
+    EXPECT_EQ(faults, (std::vector<std::optional<FaultKind>>{FaultKind::Redirect, std::nullopt,
+                                                             FaultKind::Redirect, std::nullopt}));
+    EXPECT_EQ(Fetch(site, std::string(kMovedPath) + "/elsewhere").value_or(Reply{}).status, 404);
+}
+
 struct ParseCase {
     const char* text;
     FaultKind kind;
@@ -545,7 +577,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"huge:company", FaultKind::Huge, FaultScope::Company, {1, 9}, {}},
         ParseCase{"control", FaultKind::ControlBytes, FaultScope::Request, {1}, {}},
         ParseCase{"late:request=every-2", FaultKind::LateBytes, FaultScope::Request, {2}, {1}},
-        ParseCase{"429:page=1:once", FaultKind::TooManyRequests, FaultScope::ResultPage, {1}, {2}}),
+        ParseCase{"429:page=1:once", FaultKind::TooManyRequests, FaultScope::ResultPage, {1}, {2}},
+        ParseCase{"redirect:company=3", FaultKind::Redirect, FaultScope::Company, {3}, {2}}),
     [](const ::testing::TestParamInfo<ParseCase>& param) {
         return "Rule" + std::to_string(param.index);
     });
