@@ -62,7 +62,7 @@ std::optional<StoredSearch> ShowSearchRows(Journal& journal, std::int64_t id, Fr
     if (!search) return std::nullopt;
     const std::vector<StoredRow> rows = journal.Rows(id);
     if (TellFault(journal, messages)) return std::nullopt;
-    ShowStoredRows(frontend, rows);
+    ShowStoredRows(frontend, rows, id);
     return search;
 }
 
