@@ -3,16 +3,20 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <iterator>
+#include <limits>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 
 #include "journal/Checkpointer.h"
 #include "journal/JournalFiles.h"
 #include "journal/RunningSearchLocks.h"
+#include "leads/CompanyKeys.h"
 
 namespace velmora {
 
@@ -36,6 +40,7 @@ constexpr auto kWalSwitchRetryPeriod = std::chrono::milliseconds(2);
 // rows are then one range of keys in their order, and a new row goes at the end of its range:
 // no index to keep up, and the cheapest page splits (a third less written per row than a
 // two-column key). A search holds fewer rows than this; ids stay far below 2^31.
+// SQL reads a row key's search as key >> 32.
 constexpr std::int64_t kKeysPerSearch = std::int64_t{1} << 32;
 
 // kMigrations[n] takes a journal of schema version n to version n + 1; the steps run in one
@@ -116,7 +121,24 @@ CREATE TABLE failed_page (
     PRIMARY KEY (search_id, page, position)
 ) WITHOUT ROWID;
 )sql",
+    // Version 3: each row's company keys (CompanyKeyHashes), indexed by key, so that the rows of
+    // earlier searches that share a key with a row are found without reading any row. The keys
+    // of the rows stored before are made right after, in the same transaction
+    // (kCompanyKeysVersion).
+    R"sql(
+CREATE TABLE company_key (
+    row_key INTEGER NOT NULL,
+    company INTEGER NOT NULL,
+    PRIMARY KEY (row_key, company)
+) WITHOUT ROWID;
+CREATE INDEX company_key_by_company ON company_key (company);
+)sql",
 };
+// The version whose migration also makes the keys of every stored row.
+constexpr int kCompanyKeysVersion = 3;
+// A row's keys may repeat (one number in two cells): each is kept once.
+constexpr const char* kInsertKey =
+    "INSERT OR IGNORE INTO company_key (row_key, company) VALUES (?1, ?2)";
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
 
 constexpr const char* kStateNames[] = {"running", "finished",    "no-hits",
@@ -378,6 +400,7 @@ JournalFault Journal::BringSchemaUpToDate(int busyTimeoutMs) {
         }
         for (std::int64_t step = version; step < kSchemaVersion; ++step) {
             if (!Exec(kMigrations[step])) return fault_;
+            if (step + 1 == kCompanyKeysVersion && !StoreKeysOfStoredRows()) return fault_;
         }
         const std::string stamp = "PRAGMA user_version = " + std::to_string(kSchemaVersion) +
                                   "; PRAGMA application_id = " + std::to_string(kApplicationId);
@@ -389,7 +412,13 @@ JournalFault Journal::BringSchemaUpToDate(int busyTimeoutMs) {
         " email, address, listing_page, listing_position)"
         " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)",
         -1, SQLITE_PREPARE_PERSISTENT, &insertRow_, nullptr);
-    if (prepared != SQLITE_OK) Fail(prepared);
+    if (prepared != SQLITE_OK) {
+        Fail(prepared);
+        return fault_;
+    }
+    const int preparedKey =
+        sqlite3_prepare_v3(db_, kInsertKey, -1, SQLITE_PREPARE_PERSISTENT, &insertKey_, nullptr);
+    if (preparedKey != SQLITE_OK) Fail(preparedKey);
     return fault_;
 }
 
@@ -409,6 +438,8 @@ bool Journal::Fail(int sqliteCode) {
 void Journal::Close() {
     sqlite3_finalize(insertRow_);
     insertRow_ = nullptr;
+    sqlite3_finalize(insertKey_);
+    insertKey_ = nullptr;
     sqlite3_close_v2(db_);
     db_ = nullptr;
 }
@@ -450,6 +481,37 @@ bool Journal::ClearFailure(SearchId id, Held& held, ListingPlace place) {
         db_, "DELETE FROM failed_page WHERE search_id = ?1 AND page = ?2 AND position = ?3");
     remove.Bind(1, id).Bind(2, place.page).Bind(3, place.position);
     return Done(remove.Step());
+}
+
+bool Journal::StoreKeys(sqlite3_stmt* insert, std::int64_t rowKey,
+                        const std::vector<std::uint64_t>& keys) {
+    for (const std::uint64_t key : keys) {
+        sqlite3_bind_int64(insert, 1, rowKey);
+        // SQLite's integers are signed: the hash is kept as the same 64 bits.
+        sqlite3_bind_int64(insert, 2, static_cast<std::int64_t>(key));
+        const int step = sqlite3_step(insert);
+        sqlite3_reset(insert);
+        if (!Done(step)) return false;
+    }
+    return true;
+}
+
+bool Journal::StoreKeysOfStoredRows() {
+    Statement select(db_,
+                     "SELECT key, link, company_name, telephone, mobile, email FROM result_row");
+    Statement insert(db_, kInsertKey);
+    int step = SQLITE_ROW;
+    while ((step = select.Step()) == SQLITE_ROW) {
+        ResultRow row;
+        row.companyName = select.Bytes(2);
+        row.telephone = select.Bytes(3);
+        row.mobile = select.Bytes(4);
+        row.email = select.Bytes(5);
+        if (!StoreKeys(insert.get(), select.Int(0), CompanyKeyHashes(select.Bytes(1), row))) {
+            return false;
+        }
+    }
+    return Done(step);
 }
 
 SearchState Journal::EffectiveState(SearchId id, SearchState stored) const {
@@ -553,11 +615,14 @@ ResumeOutcome Journal::ResumeSearch(SearchId id) {
 }
 
 bool Journal::AddRow(SearchId id, const Text& link, const ResultRow& row, ListingPlace place) {
+    // Made before the lock: cleaning the cells is the costliest part of storing a row.
+    const std::vector<std::uint64_t> keys = CompanyKeyHashes(link, row);
     std::lock_guard lock(mutex_);
     const auto held = held_.find(id);
     if (!db_ || held == held_.end() || held->second.nextOrdinal >= kKeysPerSearch) return false;
+    const std::int64_t rowKey = id * kKeysPerSearch + held->second.nextOrdinal;
     const auto insert = [&] {
-        sqlite3_bind_int64(insertRow_, 1, id * kKeysPerSearch + held->second.nextOrdinal);
+        sqlite3_bind_int64(insertRow_, 1, rowKey);
         BindBytes(insertRow_, 2, link);
         int parameter = 3;
         for (const Text* cell : row.Columns()) BindBytes(insertRow_, parameter++, *cell);
@@ -566,11 +631,13 @@ bool Journal::AddRow(SearchId id, const Text& link, const ResultRow& row, Listin
         sqlite3_reset(insertRow_);
         return Done(step);
     };
-    // Most rows clear nothing and go in one statement, without a transaction of their own.
+    // The row goes with its keys; a row without keys that clears nothing goes in one statement,
+    // without a transaction of its own.
     const bool clears = held->second.failedPlaces.count(place) != 0;
-    const bool stored =
-        clears ? InTransaction([&] { return insert() && ClearFailure(id, held->second, place); })
-               : insert();
+    const bool stored = !clears && keys.empty() ? insert() : InTransaction([&] {
+        return insert() && StoreKeys(insertKey_, rowKey, keys) &&
+               (!clears || ClearFailure(id, held->second, place));
+    });
     if (stored) ++held->second.nextOrdinal;
     return stored;
 }
@@ -762,6 +829,113 @@ std::optional<StoredSearch> Journal::LatestResumableSearch() {
     return std::nullopt;
 }
 
+std::optional<std::vector<bool>> Journal::KnownBefore(std::span<const Lead> leads) {
+    // Made before the lock: cleaning the cells is the costliest part.
+    std::vector<std::vector<std::uint64_t>> keys;
+    keys.reserve(leads.size());
+    for (const Lead& lead : leads) keys.push_back(CompanyKeyHashes(lead.origin.link, lead.row));
+
+    std::lock_guard lock(mutex_);
+    // One read transaction: every row is compared with the same journal.
+    if (!db_ || !Exec("BEGIN")) return std::nullopt;
+    // Searches start in (started_ms, id) order; a row of none comes after every search.
+    constexpr std::int64_t kAfterAll = std::numeric_limits<std::int64_t>::max();
+    struct Start {
+        std::int64_t ms = kAfterAll;
+        SearchId id = kAfterAll;
+    };
+    std::map<SearchId, Start> starts;
+    Statement started(db_, "SELECT started_ms FROM search WHERE id = ?1");
+    Statement probe(db_,
+                    "SELECT 1 FROM company_key AS k JOIN search AS s ON s.id = k.row_key >> 32"
+                    " WHERE k.company = ?1"
+                    " AND (s.started_ms < ?2 OR (s.started_ms = ?2 AND s.id < ?3)) LIMIT 1");
+    std::vector<bool> known(leads.size(), false);
+    for (std::size_t i = 0; i < leads.size(); ++i) {
+        const SearchId own = leads[i].origin.searchId;
+        auto [start, added] = starts.try_emplace(own);
+        if (added && own != 0) {
+            started.Bind(1, own);
+            const int step = started.Step();
+            if (step == SQLITE_ROW) {
+                start->second = {started.Int(0), own};
+            } else if (step != SQLITE_DONE) {
+                Fail(step);
+                return std::nullopt;
+            }
+            sqlite3_reset(started.get());
+        }
+        for (const std::uint64_t key : keys[i]) {
+            probe.Bind(1, static_cast<std::int64_t>(key))
+                .Bind(2, start->second.ms)
+                .Bind(3, start->second.id);
+            const int step = probe.Step();
+            sqlite3_reset(probe.get());
+            if (step == SQLITE_ROW) {
+                known[i] = true;
+                break;
+            }
+            if (step != SQLITE_DONE) {
+                Fail(step);
+                return std::nullopt;
+            }
+        }
+    }
+    if (!Exec("COMMIT")) return std::nullopt;
+    return known;
+}
+
+std::optional<std::map<SearchId, std::int64_t>> Journal::KnownRowCounts() {
+    std::lock_guard lock(mutex_);
+    if (!db_ || !Exec("BEGIN")) return std::nullopt;
+    const auto fail = [&](int step) {
+        Fail(step);
+        return std::nullopt;
+    };
+    // Each search's place in start order.
+    std::unordered_map<SearchId, std::size_t> order;
+    Statement searches(db_, "SELECT id FROM search ORDER BY started_ms, id");
+    int step = SQLITE_ROW;
+    while ((step = searches.Step()) == SQLITE_ROW) order.emplace(searches.Int(0), order.size());
+    if (step != SQLITE_DONE) return fail(step);
+
+    // One walk through the keys in key order: in each key's rows, those of a search later than
+    // the key's first are known.
+    struct Holder {
+        std::size_t place;
+        std::int64_t rowKey;
+    };
+    std::vector<Holder> holders;
+    std::vector<std::int64_t> knownRows;
+    const auto endOfKey = [&] {
+        std::size_t first = std::numeric_limits<std::size_t>::max();
+        for (const Holder& holder : holders) first = std::min(first, holder.place);
+        for (const Holder& holder : holders) {
+            if (holder.place > first) knownRows.push_back(holder.rowKey);
+        }
+        holders.clear();
+    };
+    Statement keys(db_, "SELECT company, row_key FROM company_key ORDER BY company");
+    std::int64_t company = 0;
+    while ((step = keys.Step()) == SQLITE_ROW) {
+        if (!holders.empty() && keys.Int(0) != company) endOfKey();
+        company = keys.Int(0);
+        const std::int64_t rowKey = keys.Int(1);
+        const auto place = order.find(rowKey / kKeysPerSearch);
+        if (place != order.end()) holders.push_back({place->second, rowKey});
+    }
+    if (step != SQLITE_DONE) return fail(step);
+    endOfKey();
+    if (!Exec("COMMIT")) return std::nullopt;
+
+    // A row known by several keys counts once.
+    std::sort(knownRows.begin(), knownRows.end());
+    knownRows.erase(std::unique(knownRows.begin(), knownRows.end()), knownRows.end());
+    std::map<SearchId, std::int64_t> counts;
+    for (const std::int64_t rowKey : knownRows) ++counts[rowKey / kKeysPerSearch];
+    return counts;
+}
+
 ForgetResult Journal::ForgetWhere(const SearchId* id) {
     ForgetResult result;
     if (!db_ || !Exec("BEGIN IMMEDIATE")) return result;
@@ -787,17 +961,20 @@ ForgetResult Journal::ForgetWhere(const SearchId* id) {
         }
     }
     Statement deleteRows(db_, "DELETE FROM result_row WHERE key > ?1 AND key < ?2");
+    Statement deleteKeys(db_, "DELETE FROM company_key WHERE row_key > ?1 AND row_key < ?2");
     Statement deleteSearch(db_, "DELETE FROM search WHERE id = ?1");
     Statement deleteWalked(db_, "DELETE FROM walked_page WHERE search_id = ?1");
     Statement deleteListed(db_, "DELETE FROM listed_link WHERE search_id = ?1");
     Statement deleteFailed(db_, "DELETE FROM failed_page WHERE search_id = ?1");
     for (const SearchId found : forget) {
-        deleteRows.Bind(1, found * kKeysPerSearch).Bind(2, (found + 1) * kKeysPerSearch);
+        for (Statement* statement : {&deleteRows, &deleteKeys}) {
+            statement->Bind(1, found * kKeysPerSearch).Bind(2, (found + 1) * kKeysPerSearch);
+        }
         for (Statement* statement : {&deleteSearch, &deleteWalked, &deleteListed, &deleteFailed}) {
             statement->Bind(1, found);
         }
-        for (Statement* statement :
-             {&deleteRows, &deleteSearch, &deleteWalked, &deleteListed, &deleteFailed}) {
+        for (Statement* statement : {&deleteRows, &deleteKeys, &deleteSearch, &deleteWalked,
+                                     &deleteListed, &deleteFailed}) {
             if (const int step = statement->Step(); step != SQLITE_DONE) {
                 Fail(step);
                 return {};
@@ -850,6 +1027,12 @@ bool Journal::MarkClosedAfterRestore(SearchId id) {
     update.Bind(1, id);
     const int step = update.Step();
     return step == SQLITE_DONE || Fail(step);
+}
+
+LeadHistory JournalHistory(std::string path) {
+    return [path = std::move(path)](std::span<const Lead> leads) {
+        return Journal(path).KnownBefore(leads);
+    };
 }
 
 }  // namespace velmora

@@ -18,9 +18,11 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "leads/LeadList.h"
 #include "results/ResultRow.h"
 #include "text/Text.h"
 
@@ -168,6 +170,15 @@ public:
     // with.
     std::optional<StoredSearch> LatestResumableSearch();
 
+    // The companies searches before a row's own found ("new since last time"): known[i] when a
+    // search started before leads[i]'s own (by start time, then by id for searches started in
+    // the same millisecond) holds a row sharing one of its keys (CompanyKeyHashes). A row of no
+    // kept search, or of one since forgotten, is compared with every search. Nothing on a fault.
+    std::optional<std::vector<bool>> KnownBefore(std::span<const Lead> leads);
+    // For each search with such rows, how many of its rows KnownBefore would call known: what
+    // --history tells apart from the new ones. Nothing on a fault.
+    std::optional<std::map<SearchId, std::int64_t>> KnownRowCounts();
+
     // Removes searches with their rows, and wipes their bytes from the file.
     ForgetResult Forget(SearchId id);
     ForgetResult ForgetAll();
@@ -197,6 +208,9 @@ private:
     template <typename Steps>
     bool InTransaction(Steps steps);
     bool ClearFailure(SearchId id, Held& held, ListingPlace place);
+    bool StoreKeys(sqlite3_stmt* insert, std::int64_t rowKey,
+                   const std::vector<std::uint64_t>& keys);
+    bool StoreKeysOfStoredRows();
     SearchState EffectiveState(SearchId id, SearchState stored) const;
     std::vector<StoredSearch> SelectSearches(const char* whereClause, const SearchId* id);
     ForgetResult ForgetWhere(const SearchId* id);
@@ -206,11 +220,15 @@ private:
     JournalFault fault_ = JournalFault::kNone;
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insertRow_ = nullptr;
+    sqlite3_stmt* insertKey_ = nullptr;
     std::unique_ptr<RunningSearchLocks> locks_;
     // Destroyed after the connection is closed, so that a checkpoint still asked for sees every
     // commit.
     std::unique_ptr<Checkpointer> checkpointer_;
     std::map<SearchId, Held> held_;
 };
+
+// The journal at `path` as the lead lists' history: opened for each question (KnownBefore).
+LeadHistory JournalHistory(std::string path);
 
 }  // namespace velmora

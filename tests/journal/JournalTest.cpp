@@ -379,6 +379,56 @@ TEST_F(JournalTest, BringsAJournalOfTheFirstSchemaUpToDate) {
     EXPECT_EQ(StoreSearch(journal, "new", 0, SearchState::kIncomplete), 3)
         << "a forgotten search's id is not given again";
     EXPECT_EQ(StateOf(journal, 3), SearchState::kIncomplete);
+    const Lead sameLink{{"x", 3}, {}};
+    EXPECT_EQ(journal.KnownBefore({&sameLink, 1}), std::vector<bool>{true})
+        << "the stored row's keys were made";
+}
+
+TEST_F(JournalTest, TellsWhichCompaniesTheSearchesStartedBeforeARowsOwnHold) {
+    Journal journal(path_);
+    const auto search = [&](const std::vector<std::pair<Text, Text>>& linksAndNames) {
+        const SearchId id = *journal.BeginSearch("k", "http://site", SearchOrigin::kCli);
+        for (const auto& [link, name] : linksAndNames) {
+            // The same mobile for all: only a shared name key joins it to another row.
+            EXPECT_TRUE(journal.AddRow(id, link, {name, "", "", "13800001234", "", "", ""}));
+        }
+        EXPECT_TRUE(journal.EndSearch(id, SearchState::kFinished));
+        return id;
+    };
+    const auto knownOf = [&](SearchId id) {
+        std::vector<Lead> leads;
+        for (const StoredRow& stored : journal.Rows(id))
+            leads.push_back({{stored.link, id}, stored.row});
+        return journal.KnownBefore(leads).value_or(std::vector<bool>{});
+    };
+    // The second search lists the first's "a2" again; the third finds the first's company by
+    // name and mobile, the second's "b2" by its link, and one of its own.
+    const SearchId a = search({{"a1", "hongda co"}, {"a2", "x"}});
+    const SearchId b = search({{"a2", "y"}, {"b2", "z"}});
+    const SearchId c = search({{"c1", "HONGDA"}, {"b2", "w"}, {"c3", "v"}});
+    EXPECT_EQ(knownOf(a), (std::vector<bool>{false, false}));
+    EXPECT_EQ(knownOf(b), (std::vector<bool>{true, false}));
+    EXPECT_EQ(knownOf(c), (std::vector<bool>{true, true, false}));
+    EXPECT_EQ(journal.KnownRowCounts(), (std::map<SearchId, std::int64_t>{{b, 1}, {c, 2}}));
+    const std::vector<Lead> ofNoSearch = {{{"c3", 0}, {}}, {{"d1", 0}, {}}};
+    EXPECT_EQ(journal.KnownBefore(ofNoSearch), (std::vector<bool>{true, false}))
+        << "compared with every search";
+
+    // "Before" is the start, not the id: the first search, started last, holds nothing new.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+    const std::string later =
+        "UPDATE search SET started_ms = started_ms + 60000 WHERE id = " + std::to_string(a);
+    ASSERT_EQ(sqlite3_exec(db, later.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    EXPECT_EQ(knownOf(a), (std::vector<bool>{true, true}));
+    EXPECT_EQ(knownOf(b), (std::vector<bool>{false, false}));
+    EXPECT_EQ(journal.KnownRowCounts(), (std::map<SearchId, std::int64_t>{{a, 2}, {c, 1}}));
+
+    // A forgotten search's keys go with it.
+    ASSERT_EQ(journal.Forget(b).forgotten, 1);
+    EXPECT_EQ(knownOf(c), (std::vector<bool>{false, false, false}));
+    EXPECT_EQ(journal.KnownRowCounts(), (std::map<SearchId, std::int64_t>{{a, 1}}));
 }
 
 TEST_F(JournalTest, ForgetsSearchesAndWipesTheirBytes) {
