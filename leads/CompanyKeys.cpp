@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 
 #include "leads/LeadCleaning.h"
 #include "leads/Utf8Walk.h"
@@ -54,6 +55,13 @@ bool EndsWith(std::string_view text, std::string_view end) {
 
 // Full-width ASCII made ASCII, ASCII in lower case.
 std::string Folded(std::string_view utf8) {
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) == 0; })) {
+        std::string ascii(utf8);
+        for (char& c : ascii) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        return ascii;
+    }
     std::string out;
     out.reserve(utf8.size());
     for (std::size_t at = 0; at < utf8.size();) {
@@ -176,6 +184,9 @@ void Finish(NumberRun& run, std::vector<std::string>& numbers) {
 
 // The length of an extension's mark at `at` ("转", "分机", "ext"), or 0.
 std::size_t ExtensionMark(std::string_view text, std::size_t at) {
+    // Only these first bytes can start a mark; the rest are not looked at.
+    const char first = text[at];
+    if (first != 'e' && first != '\xE8' && first != '\xE5') return 0;
     // The text is folded: "EXT" and "Ext" read "ext".
     for (const std::string_view mark :
          {std::string_view("转"), std::string_view("分机"), std::string_view("ext")}) {
@@ -184,34 +195,24 @@ std::size_t ExtensionMark(std::string_view text, std::size_t at) {
     return 0;
 }
 
-void Deduplicate(std::vector<std::string>& items) {
+template <typename Item>
+void Deduplicate(std::vector<Item>& items) {
     std::sort(items.begin(), items.end());
     items.erase(std::unique(items.begin(), items.end()), items.end());
 }
 
-std::vector<std::string> KeysOf(std::string_view link, std::string_view name,
-                                std::string_view telephone, std::string_view mobile,
-                                std::string_view email) {
-    std::vector<std::string> keys;
-    if (!link.empty()) keys.push_back(std::string(kLinkKey) + kPart + std::string(link));
-    const std::string nameKey = CompanyNameKey(name);
-    if (nameKey.empty()) return keys;
-    const auto add = [&](std::string_view kind, const std::string& contact) {
-        keys.push_back(std::string(kind) + kPart + nameKey + kPart + contact);
-    };
-    for (const std::string_view cell : {telephone, mobile}) {
-        for (const std::string& number : PhoneNumbers(cell)) add(kPhoneKey, number);
-    }
-    for (const std::string& address : EmailAddresses(email)) add(kEmailKey, address);
-    Deduplicate(keys);
-    return keys;
-}
-
-std::uint64_t KeyHash(std::string_view key) {
+// The hash of the key text made of `parts` with kPart between them, without making the text.
+std::uint64_t KeyHash(std::initializer_list<std::string_view> parts) {
     std::uint64_t hash = 0xCBF29CE484222325ULL;  // FNV-1a's offset basis and prime
-    for (const char c : key) {
+    const auto add = [&](char c) {
         hash ^= static_cast<unsigned char>(c);
         hash *= 0x100000001B3ULL;
+    };
+    bool first = true;
+    for (const std::string_view part : parts) {
+        if (!first) add(kPart);
+        first = false;
+        for (const char c : part) add(c);
     }
     hash = (hash ^ (hash >> 30)) * 0xBF58476D1CE4E5B9ULL;
     hash = (hash ^ (hash >> 27)) * 0x94D049BB133111EBULL;
@@ -296,22 +297,33 @@ std::vector<std::string> EmailAddresses(std::string_view cleanedCell) {
     return addresses;
 }
 
-std::vector<std::string> CompanyKeys(std::string_view link, const ResultRow& cleaned) {
-    return KeysOf(link, SystemToUtf8(cleaned.companyName), SystemToUtf8(cleaned.telephone),
-                  SystemToUtf8(cleaned.mobile), SystemToUtf8(cleaned.email));
+std::vector<std::uint64_t> CleanCellKeyHashes(std::string_view link, std::string_view name,
+                                              std::string_view telephone, std::string_view mobile,
+                                              std::string_view email) {
+    std::vector<std::uint64_t> keys;
+    if (!link.empty()) keys.push_back(KeyHash({kLinkKey, link}));
+    const std::string nameKey = CompanyNameKey(name);
+    if (!nameKey.empty()) {
+        for (const std::string_view cell : {telephone, mobile}) {
+            for (const std::string& number : PhoneNumbers(cell)) {
+                keys.push_back(KeyHash({kPhoneKey, nameKey, number}));
+            }
+        }
+        for (const std::string& address : EmailAddresses(email)) {
+            keys.push_back(KeyHash({kEmailKey, nameKey, address}));
+        }
+    }
+    Deduplicate(keys);
+    return keys;
 }
 
 std::vector<std::uint64_t> CompanyKeyHashes(std::string_view link, const ResultRow& raw) {
     const auto clean = [](const Text& cell, ResultColumn column) {
         return CleanCell(SystemToUtf8(cell), column);
     };
-    const std::vector<std::string> keys = KeysOf(
-        link, clean(raw.companyName, kCompanyNameColumn), clean(raw.telephone, kTelephoneColumn),
-        clean(raw.mobile, kMobileColumn), clean(raw.email, kEmailColumn));
-    std::vector<std::uint64_t> hashes;
-    hashes.reserve(keys.size());
-    for (const std::string& key : keys) hashes.push_back(KeyHash(key));
-    return hashes;
+    return CleanCellKeyHashes(link, clean(raw.companyName, kCompanyNameColumn),
+                              clean(raw.telephone, kTelephoneColumn),
+                              clean(raw.mobile, kMobileColumn), clean(raw.email, kEmailColumn));
 }
 
 }  // namespace velmora

@@ -40,12 +40,15 @@ inline constexpr std::size_t kMaxPhoneDigits = 17;  // "00" and E.164's longest,
 // "+", "-" holding one "@" between a mailbox and a domain with a dot, in lower case.
 std::vector<std::string> EmailAddresses(std::string_view cleanedCell);
 
-// The keys of a row whose cells are cleaned (CleanRow), each once, in no particular order.
-std::vector<std::string> CompanyKeys(std::string_view link, const ResultRow& cleaned);
-
-// The keys of a raw row (cleaned here) as the journal keeps them: 64-bit hashes (FNV-1a, then
-// splitmix64's finaliser). Stored keys are compared with new ones, so the hash and the rules
-// above change only together with a journal migration that makes the stored keys anew.
+// The keys of a row, each once, in no particular order, as 64-bit hashes of their texts (FNV-1a,
+// then splitmix64's finaliser): two keys of different texts share a hash with a chance of about
+// one in 2^64. The journal keeps them and compares them with new ones, so the hash and the
+// rules above change only together with a journal migration that makes the stored keys anew.
+// Of a raw row (its cells cleaned here):
 std::vector<std::uint64_t> CompanyKeyHashes(std::string_view link, const ResultRow& raw);
+// Of a row's cells once cleaned (CleanCell, UTF-8): the same keys.
+std::vector<std::uint64_t> CleanCellKeyHashes(std::string_view link, std::string_view name,
+                                              std::string_view telephone, std::string_view mobile,
+                                              std::string_view email);
 
 }  // namespace velmora

@@ -44,6 +44,26 @@ std::string DropMailto(std::string_view text) {
     return out;
 }
 
+// True when cleaning gives the cell back as it is, which is what nearly every cell of a sound
+// extraction is: one pass over the bytes instead of a character at a time.
+bool AlreadyClean(std::string_view utf8, bool lowerCase) {
+    if (utf8.empty()) return true;
+    if (utf8.front() == ' ' || utf8.back() == ' ') return false;
+    char previous = 0;
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || c == '<' || c == '&' || c == ':') return false;
+        if ((c == ' ' && previous == ' ') || (lowerCase && c >= 'A' && c <= 'Z')) return false;
+        // The first bytes of the characters cleaning changes: U+0080..U+00BF (C2), U+1680 (E1),
+        // U+2000..U+206F (E2), U+3000 (E3), U+FEFF and full-width ASCII (EF).
+        if (byte == 0xC2 || byte == 0xE1 || byte == 0xE2 || byte == 0xE3 || byte == 0xEF) {
+            return false;
+        }
+        previous = c;
+    }
+    return true;
+}
+
 bool IsContactColumn(ResultColumn column) {
     return column == kTelephoneColumn || column == kMobileColumn || column == kFaxColumn ||
            column == kEmailColumn;
@@ -52,6 +72,7 @@ bool IsContactColumn(ResultColumn column) {
 }  // namespace
 
 std::string CleanCell(std::string_view utf8, ResultColumn column) {
+    if (AlreadyClean(utf8, column == kEmailColumn)) return std::string(utf8);
     std::string markupFree;
     if (utf8.find('<') != std::string_view::npos) {
         markupFree = RemoveTags(utf8);
@@ -94,8 +115,9 @@ ResultRow CleanRow(const ResultRow& row) {
     const auto cells = row.Columns();
     const auto targets = cleaned.Columns();
     for (int column = 0; column < kResultColumnCount; ++column) {
-        *targets[column] = Utf8ToSystem(
-            CleanCell(SystemToUtf8(*cells[column]), static_cast<ResultColumn>(column)));
+        const std::string utf8 = SystemToUtf8(*cells[column]);
+        const std::string cell = CleanCell(utf8, static_cast<ResultColumn>(column));
+        *targets[column] = cell == utf8 ? *cells[column] : Utf8ToSystem(cell);
     }
     return cleaned;
 }

@@ -18,7 +18,8 @@ namespace velmora {
 // lower case.
 std::string CleanCell(std::string_view utf8, ResultColumn column);
 
-// Every cell of a row cleaned (system code page in and out).
+// Every cell of a row cleaned (system code page in and out); a cell that cleaning leaves as it
+// was keeps its bytes.
 ResultRow CleanRow(const ResultRow& row);
 
 }  // namespace velmora

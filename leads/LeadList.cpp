@@ -1,15 +1,20 @@
 #include "leads/LeadList.h"
 
 #include <algorithm>
+#include <array>
 #include <numeric>
 #include <string>
-#include <unordered_map>
+#include <utility>
 
 #include "leads/CompanyKeys.h"
 #include "leads/LeadCleaning.h"
+#include "text/CodePage.h"
 
 namespace velmora {
 namespace {
+
+// Room for a row's usual keys: its link, and its name with a telephone, a mobile and an e-mail.
+constexpr std::size_t kKeysPerRow = 4;
 
 // Rows joined into companies; each company's root is its first row, so that merging in list
 // order keeps every cell's first value.
@@ -54,27 +59,43 @@ std::vector<Lead> LeadsOf(Frontend& frontend) {
     return leads;
 }
 
-std::vector<Lead> MergeDuplicates(std::vector<Lead> cleaned) {
-    Companies companies(cleaned.size());
-    std::unordered_map<std::string, std::size_t> firstWithKey;
-    firstWithKey.reserve(cleaned.size() * 4);
-    for (std::size_t row = 0; row < cleaned.size(); ++row) {
-        for (std::string& key : CompanyKeys(cleaned[row].origin.link, cleaned[row].row)) {
-            const auto [holder, added] = firstWithKey.try_emplace(std::move(key), row);
-            if (!added) companies.Join(holder->second, row);
+std::vector<Lead> MergeDuplicates(std::vector<Lead> leads) {
+    // Every key with its row, sorted by key: the rows of one key stand together.
+    std::vector<std::pair<std::uint64_t, std::size_t>> keyed;
+    keyed.reserve(leads.size() * kKeysPerRow);
+    std::array<std::string, kResultColumnCount> utf8;
+    for (std::size_t row = 0; row < leads.size(); ++row) {
+        // Cleaned once, in UTF-8, for both the cells and the keys.
+        const auto cells = leads[row].row.Columns();
+        for (int column = 0; column < kResultColumnCount; ++column) {
+            const std::string raw = SystemToUtf8(*cells[column]);
+            utf8[column] = CleanCell(raw, static_cast<ResultColumn>(column));
+            if (utf8[column] != raw) *cells[column] = Utf8ToSystem(utf8[column]);
+        }
+        for (const std::uint64_t key :
+             CleanCellKeyHashes(leads[row].origin.link, utf8[kCompanyNameColumn],
+                                utf8[kTelephoneColumn], utf8[kMobileColumn], utf8[kEmailColumn])) {
+            keyed.emplace_back(key, row);
+        }
+    }
+    std::sort(keyed.begin(), keyed.end());
+    Companies companies(leads.size());
+    for (std::size_t i = 1; i < keyed.size(); ++i) {
+        if (keyed[i].first == keyed[i - 1].first) {
+            companies.Join(keyed[i - 1].second, keyed[i].second);
         }
     }
     std::vector<Lead> merged;
-    std::vector<std::size_t> placeOfFirst(cleaned.size());
-    for (std::size_t row = 0; row < cleaned.size(); ++row) {
+    std::vector<std::size_t> placeOfFirst(leads.size());
+    for (std::size_t row = 0; row < leads.size(); ++row) {
         const std::size_t first = companies.FirstRow(row);
         if (first == row) {
             placeOfFirst[row] = merged.size();
-            merged.push_back(std::move(cleaned[row]));
+            merged.push_back(std::move(leads[row]));
             continue;
         }
         const auto into = merged[placeOfFirst[first]].row.Columns();
-        const auto from = cleaned[row].row.Columns();
+        const auto from = leads[row].row.Columns();
         for (int column = 0; column < kResultColumnCount; ++column) {
             if (into[column]->empty()) *into[column] = std::move(*from[column]);
         }
@@ -97,10 +118,10 @@ std::optional<std::vector<Lead>> MakeLeadList(std::vector<Lead> leads,
         }
         leads.resize(kept);
     }
-    if (options.clean || options.merge) {
+    if (options.merge) return MergeDuplicates(std::move(leads));
+    if (options.clean) {
         for (Lead& lead : leads) lead.row = CleanRow(lead.row);
     }
-    if (options.merge) leads = MergeDuplicates(std::move(leads));
     return leads;
 }
 

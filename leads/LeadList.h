@@ -35,11 +35,11 @@ std::vector<Lead> LeadsOf(Frontend& frontend);
 // cannot be read.
 using LeadHistory = std::function<std::optional<std::vector<bool>>(std::span<const Lead> leads)>;
 
-// Rows of one company (CompanyKeys: a shared key, and so on through every row sharing one) made
-// one: the merged row stands where the company's first row stood, with the origin of that row
-// and, in each cell, the first non-empty value of the company's rows in list order. The rows
-// must be cleaned.
-std::vector<Lead> MergeDuplicates(std::vector<Lead> cleaned);
+// The rows cleaned (CleanRow) and those of one company (CompanyKeyHashes: a shared key, and so
+// on through every row sharing one) made one: the merged row stands where the company's first
+// row stood, with the origin of that row and, in each cell, the first non-empty value of the
+// company's rows in list order.
+std::vector<Lead> MergeDuplicates(std::vector<Lead> leads);
 
 // The lead list of `leads` (raw rows): only the new ones, when asked (before anything else, so
 // that the history sees the rows as it stored them); then cleaned and merged as asked. Nothing

@@ -72,10 +72,9 @@ struct Listing {
     std::vector<std::string> cells;
 };
 
-Lead CleanLead(const Listing& listing, std::int64_t search = 0) {
+Lead LeadOf(const Listing& listing) {
     const std::vector<std::string>& c = listing.cells;
-    return {{Utf8ToSystem(listing.link), search},
-            CleanRow(Row({c[0], "", c[1], c[2], "", c[3], ""}))};
+    return {{Utf8ToSystem(listing.link), 0}, Row({c[0], "", c[1], c[2], "", c[3], ""})};
 }
 
 TEST(MergeDuplicatesTest, OneCompanyByLinkOrByNameAndContactAndNearMissesStayApart) {
@@ -131,17 +130,18 @@ TEST(MergeDuplicatesTest, OneCompanyByLinkOrByNameAndContactAndNearMissesStayApa
         {{"", {"宏达(A1)", "13800001234", "", ""}}, {"", {"宏达", "13800001234", "", ""}}, false},
     };
     for (const Case& c : cases) {
-        const std::vector<Lead> merged = MergeDuplicates({CleanLead(c.a), CleanLead(c.b)});
+        const std::vector<Lead> merged = MergeDuplicates({LeadOf(c.a), LeadOf(c.b)});
         EXPECT_EQ(merged.size(), c.oneCompany ? 1u : 2u) << c.a.cells[0] << " / " << c.b.cells[0];
     }
 }
 
 TEST(MergeDuplicatesTest, TheMergedRowStandsFirstWithEachCellsFirstValue) {
-    // Rows 0, 2 and 3 are one company: 0 and 3 by their link, 2 and 3 by name and e-mail.
+    // Rows 0, 2 and 3 are one company: 0 and 3 by their link, 2 and 3 by name and e-mail once
+    // cleaned.
     const std::vector<Lead> rows = {
         {{"L1", 7}, Row({"宏达", "", "0571-1", "", "", "", "地址一"})},
         {{"L2", 7}, Row({"恒信", "李", "", "", "", "", ""})},
-        {{"L3", 8}, Row({"宏达有限公司", "王", "0571-2", "", "", "a@b.cn", "地址三"})},
+        {{"L3", 8}, Row({"宏达有限公司", "王", "0571-2", "", "", "<b>A@B.CN</b>", "地址三"})},
         {{"L1", 9}, Row({"宏达", "张", "", "138", "", "a@b.cn", ""})},
     };
     const std::vector<Lead> merged = MergeDuplicates(rows);
