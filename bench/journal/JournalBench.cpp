@@ -1,10 +1,13 @@
 // The journal's costs: one stored row (AddRow of a sample-site company: seven cells in the system
 // code page and its link), as a worker stores each row it completes, and a whole search's
 // record with its fixed part (open, begin, end, close). CPU time is the figure that matters.
+// Then "only new" over a journal of a million rows (BM_OnlyNewOfASearch, BM_KnownRowCounts); run
+// those alone with --benchmark_filter='OnlyNew|KnownRowCounts'.
 
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -105,6 +108,96 @@ void BM_SearchRecord(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_SearchRecord)->Arg(0)->Arg(200)->Iterations(50)->MeasureProcessCPUTime();
+
+// "Only new" over a journal of 1,000,000 rows: 400 searches of 2,500 sample-site companies, each
+// keyword searched twice, so that the later search of a keyword finds nothing new. The journal
+// is made once per run with AddRow, as searches make it, which takes minutes; what is timed is
+// only what --rows ID --only-new and --history ask of it.
+constexpr int kMillionSearches = 400;
+constexpr int kRowsPerSearch = 2500;
+
+class MillionRowJournal {
+public:
+    MillionRowJournal() {
+        Journal journal(folder_.Journal());
+        for (int search = 0; search < kMillionSearches && journal.fault() == JournalFault::kNone;
+             ++search) {
+            const std::string keyword = "关键词" + std::to_string(search / 2);
+            const std::uint64_t seed = site::KeywordSeed(keyword);
+            const std::optional<SearchId> id = journal.BeginSearch(
+                Utf8ToSystem(keyword), "http://127.0.0.1:8080", SearchOrigin::kCli);
+            if (!id) break;
+            for (int number = 1; number <= kRowsPerSearch; ++number) {
+                const site::CompanyRecord c = site::GenerateCompany(seed, number);
+                if (!journal.AddRow(
+                        *id, "http://127.0.0.1:8080" + site::CompanyTarget(seed, number),
+                        {Utf8ToSystem(c.companyName), Utf8ToSystem(c.contact),
+                         Utf8ToSystem(c.telephone), Utf8ToSystem(c.mobile), Utf8ToSystem(c.fax),
+                         Utf8ToSystem(c.email), Utf8ToSystem(c.address)})) {
+                    break;
+                }
+            }
+            static_cast<void>(journal.EndSearch(*id, SearchState::kFinished));
+            searches_.push_back(*id);
+        }
+    }
+    std::string Path() const { return folder_.Journal(); }
+    bool Complete() const { return static_cast<int>(searches_.size()) == kMillionSearches; }
+    // The search asked about: the last one, whose rows the first search of its keyword holds.
+    SearchId LastSearch() const { return searches_.back(); }
+
+private:
+    Folder folder_;
+    std::vector<SearchId> searches_;
+};
+
+MillionRowJournal& Million() {
+    static MillionRowJournal journal;
+    return journal;
+}
+
+// --rows ID --only-new: the journal opened, the search's rows read, each asked about.
+void BM_OnlyNewOfASearch(benchmark::State& state) {
+    MillionRowJournal& million = Million();
+    if (!million.Complete()) {
+        state.SkipWithError("the journal could not be made");
+        return;
+    }
+    std::size_t known = 0;
+    for (auto _ : state) {
+        Journal journal(million.Path());
+        std::vector<Lead> leads;
+        for (const StoredRow& stored : journal.Rows(million.LastSearch())) {
+            leads.push_back({{stored.link, million.LastSearch()}, stored.row});
+        }
+        const std::optional<std::vector<bool>> answer = journal.KnownBefore(leads);
+        if (!answer) {
+            state.SkipWithError(JournalFaultText(journal.fault()));
+            break;
+        }
+        known = static_cast<std::size_t>(std::count(answer->begin(), answer->end(), true));
+    }
+    state.counters["journal_rows"] = static_cast<double>(kMillionSearches) * kRowsPerSearch;
+    state.counters["known"] = static_cast<double>(known);
+}
+BENCHMARK(BM_OnlyNewOfASearch)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// --history's new rows: every search's known rows counted in one walk.
+void BM_KnownRowCounts(benchmark::State& state) {
+    MillionRowJournal& million = Million();
+    if (!million.Complete()) {
+        state.SkipWithError("the journal could not be made");
+        return;
+    }
+    Journal journal(million.Path());
+    for (auto _ : state) {
+        if (!journal.KnownRowCounts()) {
+            state.SkipWithError(JournalFaultText(journal.fault()));
+            break;
+        }
+    }
+}
+BENCHMARK(BM_KnownRowCounts)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 }  // namespace velmora
