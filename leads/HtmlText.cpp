@@ -134,56 +134,52 @@ bool BreaksText(std::string_view tag) {
     return std::find(kBreakingTags.begin(), kBreakingTags.end(), name) != kBreakingTags.end();
 }
 
-}  // namespace
-
-std::string DecodeHtmlEntities(std::string_view utf8) {
+// The text copied, except that at each `mark` rewrite(at, out) writes what the text there
+// becomes and says where copying goes on.
+template <typename Rewrite>
+std::string CopyRewriting(std::string_view text, char mark, Rewrite rewrite) {
     std::string out;
-    out.reserve(utf8.size());
+    out.reserve(text.size());
     std::size_t at = 0;
-    while (at < utf8.size()) {
-        const std::size_t amp = utf8.find('&', at);
-        if (amp == std::string_view::npos) {
-            out.append(utf8.substr(at));
+    while (at < text.size()) {
+        const std::size_t found = text.find(mark, at);
+        if (found == std::string_view::npos) {
+            out.append(text.substr(at));
             break;
         }
-        out.append(utf8.substr(at, amp - at));
-        // Each decoder moves `at` past the reference only when it decodes one.
-        at = amp + 1;
-        if (at < utf8.size() && utf8[at] == '#') {
-            std::size_t digits = at + 1;
-            if (DecodeNumeric(utf8, digits, out)) {
-                at = digits;
-                continue;
-            }
-        } else if (DecodeNamed(utf8, at, out)) {
-            continue;
-        }
-        out += '&';
+        out.append(text.substr(at, found - at));
+        at = rewrite(found, out);
     }
     return out;
 }
 
-std::string RemoveTags(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size());
-    std::size_t at = 0;
-    while (at < utf8.size()) {
-        const std::size_t open = utf8.find('<', at);
-        if (open == std::string_view::npos) {
-            out.append(utf8.substr(at));
-            break;
+}  // namespace
+
+std::string DecodeHtmlEntities(std::string_view utf8) {
+    return CopyRewriting(utf8, '&', [&](std::size_t amp, std::string& out) {
+        // Each decoder moves `at` past the reference only when it decodes one.
+        std::size_t at = amp + 1;
+        if (at < utf8.size() && utf8[at] == '#') {
+            std::size_t digits = at + 1;
+            if (DecodeNumeric(utf8, digits, out)) return digits;
+        } else if (DecodeNamed(utf8, at, out)) {
+            return at;
         }
-        out.append(utf8.substr(at, open - at));
+        out += '&';
+        return amp + 1;
+    });
+}
+
+std::string RemoveTags(std::string_view utf8) {
+    return CopyRewriting(utf8, '<', [&](std::size_t open, std::string& out) {
         const std::size_t end = TagEnd(utf8, open);
         if (end == 0) {
             out += '<';
-            at = open + 1;
-            continue;
+            return open + 1;
         }
         if (BreaksText(utf8.substr(open, end - open))) out += ' ';
-        at = end;
-    }
-    return out;
+        return end;
+    });
 }
 
 }  // namespace velmora
