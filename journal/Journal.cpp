@@ -12,6 +12,7 @@
 #include <string_view>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include "journal/Checkpointer.h"
 #include "journal/JournalFiles.h"
@@ -42,6 +43,11 @@ constexpr auto kWalSwitchRetryPeriod = std::chrono::milliseconds(2);
 // two-column key). A search holds fewer rows than this; ids stay far below 2^31.
 // SQL reads a row key's search as key >> 32.
 constexpr std::int64_t kKeysPerSearch = std::int64_t{1} << 32;
+
+// At most this many rows get their company keys in one transaction: a journal migrated with
+// millions of rows is keyed in steps that each hold other programs' writes off for a fraction of
+// a second, and the batch's keys (about four a row) stay a few megabytes.
+constexpr std::int64_t kKeyBatchRows = 20000;
 
 // kMigrations[n] takes a journal of schema version n to version n + 1; the steps run in one
 // transaction with the version's update. Version 0 is the empty file.
@@ -122,9 +128,12 @@ CREATE TABLE failed_page (
 ) WITHOUT ROWID;
 )sql",
     // Version 3: each row's company keys (CompanyKeyHashes), indexed by key, so that the rows of
-    // earlier searches that share a key with a row are found without reading any row. The keys
-    // of the rows stored before are made right after, in the same transaction
-    // (kCompanyKeysVersion).
+    // earlier searches that share a key with a row are found without reading any row; and how
+    // far each search's rows have their keys (keyed_through: the number in the search of its
+    // last row keyed, the low half of that row's key; 0 for none). Keys are made in batches,
+    // never row by row (StoreMissingKeys), so the rows stored before are keyed when a question
+    // first needs them, not here: the migration holds every other program off the file, and a
+    // journal may hold millions of rows.
     R"sql(
 CREATE TABLE company_key (
     row_key INTEGER NOT NULL,
@@ -132,13 +141,9 @@ CREATE TABLE company_key (
     PRIMARY KEY (row_key, company)
 ) WITHOUT ROWID;
 CREATE INDEX company_key_by_company ON company_key (company);
+ALTER TABLE search ADD COLUMN keyed_through INTEGER NOT NULL DEFAULT 0;
 )sql",
 };
-// The version whose migration also makes the keys of every stored row.
-constexpr int kCompanyKeysVersion = 3;
-// A row's keys may repeat (one number in two cells): each is kept once.
-constexpr const char* kInsertKey =
-    "INSERT OR IGNORE INTO company_key (row_key, company) VALUES (?1, ?2)";
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
 
 constexpr const char* kStateNames[] = {"running", "finished",    "no-hits",
@@ -400,7 +405,6 @@ JournalFault Journal::BringSchemaUpToDate(int busyTimeoutMs) {
         }
         for (std::int64_t step = version; step < kSchemaVersion; ++step) {
             if (!Exec(kMigrations[step])) return fault_;
-            if (step + 1 == kCompanyKeysVersion && !StoreKeysOfStoredRows()) return fault_;
         }
         const std::string stamp = "PRAGMA user_version = " + std::to_string(kSchemaVersion) +
                                   "; PRAGMA application_id = " + std::to_string(kApplicationId);
@@ -412,13 +416,7 @@ JournalFault Journal::BringSchemaUpToDate(int busyTimeoutMs) {
         " email, address, listing_page, listing_position)"
         " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)",
         -1, SQLITE_PREPARE_PERSISTENT, &insertRow_, nullptr);
-    if (prepared != SQLITE_OK) {
-        Fail(prepared);
-        return fault_;
-    }
-    const int preparedKey =
-        sqlite3_prepare_v3(db_, kInsertKey, -1, SQLITE_PREPARE_PERSISTENT, &insertKey_, nullptr);
-    if (preparedKey != SQLITE_OK) Fail(preparedKey);
+    if (prepared != SQLITE_OK) Fail(prepared);
     return fault_;
 }
 
@@ -438,8 +436,6 @@ bool Journal::Fail(int sqliteCode) {
 void Journal::Close() {
     sqlite3_finalize(insertRow_);
     insertRow_ = nullptr;
-    sqlite3_finalize(insertKey_);
-    insertKey_ = nullptr;
     sqlite3_close_v2(db_);
     db_ = nullptr;
 }
@@ -483,35 +479,92 @@ bool Journal::ClearFailure(SearchId id, Held& held, ListingPlace place) {
     return Done(remove.Step());
 }
 
-bool Journal::StoreKeys(sqlite3_stmt* insert, std::int64_t rowKey,
-                        const std::vector<std::uint64_t>& keys) {
-    for (const std::uint64_t key : keys) {
-        sqlite3_bind_int64(insert, 1, rowKey);
-        // SQLite's integers are signed: the hash is kept as the same 64 bits.
-        sqlite3_bind_int64(insert, 2, static_cast<std::int64_t>(key));
-        const int step = sqlite3_step(insert);
-        sqlite3_reset(insert);
-        if (!Done(step)) return false;
+bool Journal::StoreMissingKeys(const SearchId* only) {
+    // Each batch reads the marks afresh under the write lock, so that rows another program keyed
+    // meanwhile are not keyed again; a batch's keys and its marks commit together.
+    for (bool more = true; more;) {
+        if (!Exec("BEGIN IMMEDIATE")) return false;
+        // Company, row key. SQLite's integers are signed: the hash is kept as the same 64 bits,
+        // and sorted as the index sorts it.
+        std::vector<std::pair<std::int64_t, std::int64_t>> keys;
+        std::vector<std::pair<SearchId, std::int64_t>> marks;  // search, its last row keyed
+        std::int64_t room = kKeyBatchRows;
+        Statement searches(db_, only ? "SELECT id, keyed_through FROM search WHERE id = ?1"
+                                     : "SELECT id, keyed_through FROM search");
+        if (only) searches.Bind(1, *only);
+        Statement rows(db_,
+                       "SELECT key, link, company_name, telephone, mobile, email FROM result_row"
+                       " WHERE key > ?1 AND key < ?2 ORDER BY key LIMIT ?3");
+        int step = SQLITE_ROW;
+        while (room > 0 && (step = searches.Step()) == SQLITE_ROW) {
+            const SearchId id = searches.Int(0);
+            rows.Bind(1, id * kKeysPerSearch + searches.Int(1))
+                .Bind(2, (id + 1) * kKeysPerSearch)
+                .Bind(3, room);
+            std::int64_t last = 0;
+            int rowStep = SQLITE_ROW;
+            while ((rowStep = rows.Step()) == SQLITE_ROW) {
+                last = rows.Int(0);
+                ResultRow row;
+                row.companyName = rows.Bytes(2);
+                row.telephone = rows.Bytes(3);
+                row.mobile = rows.Bytes(4);
+                row.email = rows.Bytes(5);
+                for (const std::uint64_t company : CompanyKeyHashes(rows.Bytes(1), row)) {
+                    keys.emplace_back(static_cast<std::int64_t>(company), last);
+                }
+                --room;
+            }
+            sqlite3_reset(rows.get());
+            if (rowStep != SQLITE_DONE) return Fail(rowStep);
+            if (last != 0) marks.emplace_back(id, last - id * kKeysPerSearch);
+        }
+        if (step != SQLITE_ROW && step != SQLITE_DONE) return Fail(step);
+        sqlite3_reset(searches.get());
+        more = room == 0;
+        // In key order, each index page is written once per batch rather than once per key.
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        // A plain INSERT: a row keyed twice is a fault, not a silent no-op.
+        Statement insert(db_, "INSERT INTO company_key (row_key, company) VALUES (?1, ?2)");
+        for (const auto& [company, rowKey] : keys) {
+            insert.Bind(1, rowKey).Bind(2, company);
+            if (!Done(insert.Step())) return false;
+            sqlite3_reset(insert.get());
+        }
+        Statement mark(db_, "UPDATE search SET keyed_through = ?1 WHERE id = ?2");
+        for (const auto& [id, through] : marks) {
+            mark.Bind(1, through).Bind(2, id);
+            if (!Done(mark.Step())) return false;
+            sqlite3_reset(mark.get());
+        }
+        if (!Exec("COMMIT")) return false;
     }
     return true;
 }
 
-bool Journal::StoreKeysOfStoredRows() {
-    Statement select(db_,
-                     "SELECT key, link, company_name, telephone, mobile, email FROM result_row");
-    Statement insert(db_, kInsertKey);
-    int step = SQLITE_ROW;
-    while ((step = select.Step()) == SQLITE_ROW) {
-        ResultRow row;
-        row.companyName = select.Bytes(2);
-        row.telephone = select.Bytes(3);
-        row.mobile = select.Bytes(4);
-        row.email = select.Bytes(5);
-        if (!StoreKeys(insert.get(), select.Int(0), CompanyKeyHashes(select.Bytes(1), row))) {
-            return false;
-        }
+std::optional<bool> Journal::KeysMissing() {
+    // One look into each search's rows, just past its mark.
+    Statement missing(db_,
+                      "SELECT EXISTS (SELECT 1 FROM search AS s WHERE EXISTS (SELECT 1 FROM"
+                      " result_row WHERE key > s.id * 4294967296 + s.keyed_through"
+                      " AND key < (s.id + 1) * 4294967296))");
+    const int step = missing.Step();
+    if (step != SQLITE_ROW) {
+        Fail(step);
+        return std::nullopt;
     }
-    return Done(step);
+    return missing.Int(0) != 0;
+}
+
+bool Journal::BeginKeyedRead() {
+    if (!Exec("BEGIN")) return false;
+    const std::optional<bool> missing = KeysMissing();
+    if (!missing) return false;
+    if (!*missing) return true;
+    // Rows another program stores between the catch-up and the read are left out, as if they
+    // came after the question: that program's search is a growing run of rows either way.
+    return Exec("COMMIT") && StoreMissingKeys(nullptr) && Exec("BEGIN");
 }
 
 SearchState Journal::EffectiveState(SearchId id, SearchState stored) const {
@@ -615,14 +668,11 @@ ResumeOutcome Journal::ResumeSearch(SearchId id) {
 }
 
 bool Journal::AddRow(SearchId id, const Text& link, const ResultRow& row, ListingPlace place) {
-    // Made before the lock: cleaning the cells is the costliest part of storing a row.
-    const std::vector<std::uint64_t> keys = CompanyKeyHashes(link, row);
     std::lock_guard lock(mutex_);
     const auto held = held_.find(id);
     if (!db_ || held == held_.end() || held->second.nextOrdinal >= kKeysPerSearch) return false;
-    const std::int64_t rowKey = id * kKeysPerSearch + held->second.nextOrdinal;
     const auto insert = [&] {
-        sqlite3_bind_int64(insertRow_, 1, rowKey);
+        sqlite3_bind_int64(insertRow_, 1, id * kKeysPerSearch + held->second.nextOrdinal);
         BindBytes(insertRow_, 2, link);
         int parameter = 3;
         for (const Text* cell : row.Columns()) BindBytes(insertRow_, parameter++, *cell);
@@ -631,13 +681,13 @@ bool Journal::AddRow(SearchId id, const Text& link, const ResultRow& row, Listin
         sqlite3_reset(insertRow_);
         return Done(step);
     };
-    // The row goes with its keys; a row without keys that clears nothing goes in one statement,
-    // without a transaction of its own.
+    // Most rows clear nothing and go in one statement, without a transaction of their own. Their
+    // company keys are made later, in batches (StoreMissingKeys): one row's keys land on as many
+    // random pages of the key index, which cost several times the row itself.
     const bool clears = held->second.failedPlaces.count(place) != 0;
-    const bool stored = !clears && keys.empty() ? insert() : InTransaction([&] {
-        return insert() && StoreKeys(insertKey_, rowKey, keys) &&
-               (!clears || ClearFailure(id, held->second, place));
-    });
+    const bool stored =
+        clears ? InTransaction([&] { return insert() && ClearFailure(id, held->second, place); })
+               : insert();
     if (stored) ++held->second.nextOrdinal;
     return stored;
 }
@@ -701,10 +751,14 @@ bool Journal::EndSearch(SearchId id, SearchState state) {
     bool recorded = false;
     if (db_ && (state == SearchState::kFinished || state == SearchState::kNoHits ||
                 state == SearchState::kStopped || state == SearchState::kIncomplete)) {
-        Statement update(db_, "UPDATE search SET state = ?1, ended_ms = ?2 WHERE id = ?3");
-        update.Bind(1, SearchStateName(state)).Bind(2, NowMs()).Bind(3, id);
-        const int step = update.Step();
-        recorded = step == SQLITE_DONE || Fail(step);
+        // The search's rows get their keys now, all at once, rather than row by row on the
+        // workers' way.
+        if (StoreMissingKeys(&id)) {
+            Statement update(db_, "UPDATE search SET state = ?1, ended_ms = ?2 WHERE id = ?3");
+            update.Bind(1, SearchStateName(state)).Bind(2, NowMs()).Bind(3, id);
+            const int step = update.Step();
+            recorded = step == SQLITE_DONE || Fail(step);
+        }
     }
     // After the record, so that the search never reads as interrupted on its way out.
     locks_->Release(id);
@@ -837,7 +891,7 @@ std::optional<std::vector<bool>> Journal::KnownBefore(std::span<const Lead> lead
 
     std::lock_guard lock(mutex_);
     // One read transaction: every row is compared with the same journal.
-    if (!db_ || !Exec("BEGIN")) return std::nullopt;
+    if (!db_ || !BeginKeyedRead()) return std::nullopt;
     // Searches start in (started_ms, id) order; a row of none comes after every search.
     constexpr std::int64_t kAfterAll = std::numeric_limits<std::int64_t>::max();
     struct Start {
@@ -887,7 +941,7 @@ std::optional<std::vector<bool>> Journal::KnownBefore(std::span<const Lead> lead
 
 std::optional<std::map<SearchId, std::int64_t>> Journal::KnownRowCounts() {
     std::lock_guard lock(mutex_);
-    if (!db_ || !Exec("BEGIN")) return std::nullopt;
+    if (!db_ || !BeginKeyedRead()) return std::nullopt;
     const auto fail = [&](int step) {
         Fail(step);
         return std::nullopt;

@@ -156,8 +156,9 @@ public:
     [[nodiscard]] bool RecordWalkedPage(SearchId id, int page, const std::vector<Text>& links);
     // A page that could not be fetched, in place of an earlier record of the same place.
     [[nodiscard]] bool RecordFailedPage(SearchId id, const FailedPage& failed);
-    // Records the end (kFinished, kNoHits, kStopped or kIncomplete) and lets the search go; it
-    // is let go also when the end cannot be recorded, and then reads as interrupted.
+    // Records the end (kFinished, kNoHits, kStopped or kIncomplete), with the company keys of
+    // the rows that have none yet, and lets the search go; it is let go also when the end cannot
+    // be recorded, and then reads as interrupted.
     [[nodiscard]] bool EndSearch(SearchId id, SearchState state);
 
     // Every search, oldest first.
@@ -174,9 +175,12 @@ public:
     // search started before leads[i]'s own (by start time, then by id for searches started in
     // the same millisecond) holds a row sharing one of its keys (CompanyKeyHashes). A row of no
     // kept search, or of one since forgotten, is compared with every search. Nothing on a fault.
+    // Rows without keys yet (of a search interrupted, or running, or stored before keys were
+    // kept) get them first, which writes.
     std::optional<std::vector<bool>> KnownBefore(std::span<const Lead> leads);
     // For each search with such rows, how many of its rows KnownBefore would call known: what
-    // --history tells apart from the new ones. Nothing on a fault.
+    // --history tells apart from the new ones. Rows without keys get them first, as above.
+    // Nothing on a fault.
     std::optional<std::map<SearchId, std::int64_t>> KnownRowCounts();
 
     // Removes searches with their rows, and wipes their bytes from the file.
@@ -208,9 +212,13 @@ private:
     template <typename Steps>
     bool InTransaction(Steps steps);
     bool ClearFailure(SearchId id, Held& held, ListingPlace place);
-    bool StoreKeys(sqlite3_stmt* insert, std::int64_t rowKey,
-                   const std::vector<std::uint64_t>& keys);
-    bool StoreKeysOfStoredRows();
+    // Stores the company keys of the rows past their search's keyed_through mark (of `only`, or
+    // of every search) and moves the marks, in transactions of at most kKeyBatchRows rows.
+    bool StoreMissingKeys(const SearchId* only);
+    // Whether any row of the current read lacks its keys; nothing on a fault.
+    std::optional<bool> KeysMissing();
+    // Begins the read transaction of a question about company keys, once every row has them.
+    bool BeginKeyedRead();
     SearchState EffectiveState(SearchId id, SearchState stored) const;
     std::vector<StoredSearch> SelectSearches(const char* whereClause, const SearchId* id);
     ForgetResult ForgetWhere(const SearchId* id);
@@ -220,7 +228,6 @@ private:
     JournalFault fault_ = JournalFault::kNone;
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insertRow_ = nullptr;
-    sqlite3_stmt* insertKey_ = nullptr;
     std::unique_ptr<RunningSearchLocks> locks_;
     // Destroyed after the connection is closed, so that a checkpoint still asked for sees every
     // commit.

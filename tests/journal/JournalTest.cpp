@@ -23,6 +23,8 @@
 #include "journal/Checkpointer.h"
 #include "journal/Journal.h"
 #include "journal/JournalFiles.h"
+#include "leads/CompanyKeys.h"
+#include "text/CodePage.h"
 
 namespace velmora {
 namespace {
@@ -60,6 +62,21 @@ int ExitStatusOf(pid_t child) {
 
 int InChild(const std::function<int()>& body) {
     return ExitStatusOf(StartChild(body));
+}
+
+// One number read from the file around the journal, or -1.
+std::int64_t StoredNumber(const std::string& path, const char* sql) {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* select = nullptr;
+    std::int64_t number = -1;
+    if (sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, sql, -1, &select, nullptr) == SQLITE_OK &&
+        sqlite3_step(select) == SQLITE_ROW) {
+        number = sqlite3_column_int64(select, 0);
+    }
+    sqlite3_finalize(select);
+    sqlite3_close(db);
+    return number;
 }
 
 ResultRow Cells(const std::string& seed) {
@@ -379,6 +396,8 @@ TEST_F(JournalTest, BringsAJournalOfTheFirstSchemaUpToDate) {
     EXPECT_EQ(StoreSearch(journal, "new", 0, SearchState::kIncomplete), 3)
         << "a forgotten search's id is not given again";
     EXPECT_EQ(StateOf(journal, 3), SearchState::kIncomplete);
+    EXPECT_EQ(StoredNumber(path_, "SELECT count(*) FROM company_key"), 0)
+        << "the stored rows are keyed when first needed, not while every program waits";
     const Lead sameLink{{"x", 3}, {}};
     EXPECT_EQ(journal.KnownBefore({&sameLink, 1}), std::vector<bool>{true})
         << "the stored row's keys were made";
@@ -429,6 +448,85 @@ TEST_F(JournalTest, TellsWhichCompaniesTheSearchesStartedBeforeARowsOwnHold) {
     ASSERT_EQ(journal.Forget(b).forgotten, 1);
     EXPECT_EQ(knownOf(c), (std::vector<bool>{false, false, false}));
     EXPECT_EQ(journal.KnownRowCounts(), (std::map<SearchId, std::int64_t>{{a, 1}}));
+}
+
+TEST_F(JournalTest, KeysEachRowOnceAtItsSearchsEndOrWhenAQuestionFirstNeedsIt) {
+    // Rows of a name and a mobile number: a link key and a name-and-number key each.
+    const auto row = [](const std::string& utf8Name, const Text& mobile) {
+        return ResultRow{Utf8ToSystem(utf8Name), "", "", mobile, "", "", ""};
+    };
+    const auto lead = [](const Text& link) { return Lead{{link, 0}, {}}; };
+    std::size_t keysOfRowsStored = 0;
+    const auto add = [&](Journal& journal, SearchId id, const Text& link, const ResultRow& cells) {
+        keysOfRowsStored += CompanyKeyHashes(link, cells).size();
+        return journal.AddRow(id, link, cells);
+    };
+    const auto keysInTheFile = [&] {
+        return static_cast<std::size_t>(StoredNumber(path_, "SELECT count(*) FROM company_key"));
+    };
+
+    // A search run by another program, which stores "e" (the company of "c" below), waits while
+    // it is asked about, then stores "f" and ends.
+    const ResultRow e = row("华强电子", "13800000003");
+    const ResultRow f = row("新公司", "13800000006");
+    int go[2];
+    int stored[2];
+    ASSERT_EQ(pipe(go), 0);
+    ASSERT_EQ(pipe(stored), 0);
+    const pid_t other = StartChild([&] {
+        char byte = 0;
+        if (read(go[0], &byte, 1) != 1) return 1;
+        Journal journal(path_);
+        const std::optional<SearchId> id =
+            journal.BeginSearch("live", "http://site", SearchOrigin::kCli);
+        if (!id || !journal.AddRow(*id, "e", e) ||
+            write(stored[1], id.operator->(), sizeof *id) != sizeof *id ||
+            read(go[0], &byte, 1) != 1 || !journal.AddRow(*id, "f", f)) {
+            return 1;
+        }
+        return journal.EndSearch(*id, SearchState::kFinished) ? 0 : 2;
+    });
+
+    Journal journal(path_);
+    const SearchId ended = *journal.BeginSearch("ended", "http://site", SearchOrigin::kCli);
+    ASSERT_TRUE(add(journal, ended, "a", row("宏达机械有限公司", "13800000001")));
+    ASSERT_TRUE(add(journal, ended, "b", row("恒信五金", "13800000002")));
+    ASSERT_TRUE(journal.EndSearch(ended, SearchState::kFinished));
+    EXPECT_EQ(keysInTheFile(), keysOfRowsStored) << "keyed at the end";
+    const std::vector<Lead> afterTheEnd = {lead("a"), lead("d")};
+    EXPECT_EQ(JournalHistory(path_)(afterTheEnd), (std::vector<bool>{true, false}));
+
+    // Interrupted: never ended, so never keyed at an end.
+    SearchId cut = 0;
+    {
+        Journal killed(path_);
+        cut = *killed.BeginSearch("cut", "http://site", SearchOrigin::kCli);
+        ASSERT_TRUE(add(killed, cut, "c", row("华强电子", "13800000003")));
+        ASSERT_TRUE(add(killed, cut, "d", row("宏达机械（杭州）有限公司", "13800000001")));
+    }
+    ASSERT_EQ(write(go[1], "g", 1), 1);
+    SearchId live = 0;
+    ASSERT_EQ(read(stored[0], &live, sizeof live), static_cast<ssize_t>(sizeof live));
+    keysOfRowsStored += CompanyKeyHashes("e", e).size();
+    EXPECT_EQ(StateOf(journal, live), SearchState::kRunning);
+    const std::vector<Lead> whileLive = {lead("c"), lead("d"), lead("e"), lead("f")};
+    EXPECT_EQ(journal.KnownBefore(whileLive), (std::vector<bool>{true, true, true, false}));
+    EXPECT_EQ(keysInTheFile(), keysOfRowsStored) << "the interrupted and the running search's";
+
+    // The other program keys only "f" at its end: a row keyed twice would fail it.
+    keysOfRowsStored += CompanyKeyHashes("f", f).size();
+    ASSERT_EQ(write(go[1], "g", 1), 1);
+    EXPECT_EQ(ExitStatusOf(other), 0);
+    for (const int end : {go[0], go[1], stored[0], stored[1]}) close(end);
+    // A resumed search goes on after its keyed rows.
+    ASSERT_EQ(journal.ResumeSearch(cut), ResumeOutcome::kResumed);
+    ASSERT_TRUE(add(journal, cut, "b", row("", "")));
+    ASSERT_TRUE(journal.EndSearch(cut, SearchState::kFinished));
+    EXPECT_EQ(keysInTheFile(), keysOfRowsStored);
+    EXPECT_EQ(StoredNumber(path_, "SELECT count(DISTINCT row_key) FROM company_key"), 7);
+    EXPECT_EQ(journal.KnownBefore(whileLive), (std::vector<bool>{true, true, true, true}));
+    // "d" is "a"'s company and "b" is "b"; "e" is "c"'s.
+    EXPECT_EQ(journal.KnownRowCounts(), (std::map<SearchId, std::int64_t>{{cut, 2}, {live, 1}}));
 }
 
 TEST_F(JournalTest, ForgetsSearchesAndWipesTheirBytes) {
