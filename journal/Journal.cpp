@@ -127,20 +127,20 @@ CREATE TABLE failed_page (
     PRIMARY KEY (search_id, page, position)
 ) WITHOUT ROWID;
 )sql",
-    // Version 3: each row's company keys (CompanyKeyHashes), indexed by key, so that the rows of
-    // earlier searches that share a key with a row are found without reading any row; and how
-    // far each search's rows have their keys (keyed_through: the number in the search of its
-    // last row keyed, the low half of that row's key; 0 for none). Keys are made in batches,
-    // never row by row (StoreMissingKeys), so the rows stored before are keyed when a question
-    // first needs them, not here: the migration holds every other program off the file, and a
-    // journal may hold millions of rows.
+    // Version 3: each row's company keys (CompanyKeyHashes), in key order, so that the rows of
+    // earlier searches that share a key with a row are found without reading any row. One tree,
+    // no second one by row: every key is written once, and only forgetting needs keys by row
+    // (one walk through them all). And how far each search's rows have their keys
+    // (keyed_through: the number in the search of its last row keyed, the low half of that
+    // row's key; 0 for none). Keys are made in batches, never row by row (StoreMissingKeys), so
+    // the rows stored before are keyed when a question first needs them, not here: the
+    // migration holds every other program off the file, and a journal may hold millions of rows.
     R"sql(
 CREATE TABLE company_key (
-    row_key INTEGER NOT NULL,
     company INTEGER NOT NULL,
-    PRIMARY KEY (row_key, company)
+    row_key INTEGER NOT NULL,
+    PRIMARY KEY (company, row_key)
 ) WITHOUT ROWID;
-CREATE INDEX company_key_by_company ON company_key (company);
 ALTER TABLE search ADD COLUMN keyed_through INTEGER NOT NULL DEFAULT 0;
 )sql",
 };
@@ -1015,26 +1015,28 @@ ForgetResult Journal::ForgetWhere(const SearchId* id) {
         }
     }
     Statement deleteRows(db_, "DELETE FROM result_row WHERE key > ?1 AND key < ?2");
-    Statement deleteKeys(db_, "DELETE FROM company_key WHERE row_key > ?1 AND row_key < ?2");
     Statement deleteSearch(db_, "DELETE FROM search WHERE id = ?1");
     Statement deleteWalked(db_, "DELETE FROM walked_page WHERE search_id = ?1");
     Statement deleteListed(db_, "DELETE FROM listed_link WHERE search_id = ?1");
     Statement deleteFailed(db_, "DELETE FROM failed_page WHERE search_id = ?1");
     for (const SearchId found : forget) {
-        for (Statement* statement : {&deleteRows, &deleteKeys}) {
-            statement->Bind(1, found * kKeysPerSearch).Bind(2, (found + 1) * kKeysPerSearch);
-        }
+        deleteRows.Bind(1, found * kKeysPerSearch).Bind(2, (found + 1) * kKeysPerSearch);
         for (Statement* statement : {&deleteSearch, &deleteWalked, &deleteListed, &deleteFailed}) {
             statement->Bind(1, found);
         }
-        for (Statement* statement : {&deleteRows, &deleteKeys, &deleteSearch, &deleteWalked,
-                                     &deleteListed, &deleteFailed}) {
+        for (Statement* statement :
+             {&deleteRows, &deleteSearch, &deleteWalked, &deleteListed, &deleteFailed}) {
             if (const int step = statement->Step(); step != SQLITE_DONE) {
                 Fail(step);
                 return {};
             }
             sqlite3_reset(statement->get());
         }
+    }
+    // The keys are in key order: those of every search forgotten go in one walk.
+    if (!forget.empty() &&
+        !Exec("DELETE FROM company_key WHERE row_key >> 32 NOT IN (SELECT id FROM search)")) {
+        return {};
     }
     if (!Exec("COMMIT")) return {};
     result.forgotten = static_cast<int>(forget.size());

@@ -527,6 +527,11 @@ TEST_F(JournalTest, KeysEachRowOnceAtItsSearchsEndOrWhenAQuestionFirstNeedsIt) {
     EXPECT_EQ(journal.KnownBefore(whileLive), (std::vector<bool>{true, true, true, true}));
     // "d" is "a"'s company and "b" is "b"; "e" is "c"'s.
     EXPECT_EQ(journal.KnownRowCounts(), (std::map<SearchId, std::int64_t>{{cut, 2}, {live, 1}}));
+
+    ASSERT_EQ(journal.Forget(live).forgotten, 1);
+    EXPECT_EQ(keysInTheFile(),
+              keysOfRowsStored - CompanyKeyHashes("e", e).size() - CompanyKeyHashes("f", f).size())
+        << "a forgotten search's keys go with it";
 }
 
 TEST_F(JournalTest, ForgetsSearchesAndWipesTheirBytes) {
