@@ -474,18 +474,23 @@ TEST_F(JournalTest, KeysEachRowOnceAtItsSearchsEndOrWhenAQuestionFirstNeedsIt) {
     ASSERT_EQ(pipe(go), 0);
     ASSERT_EQ(pipe(stored), 0);
     const pid_t other = StartChild([&] {
+        // Only the test's ends left open, so that the wait ends when the test's process does.
+        close(go[1]);
+        close(stored[0]);
         char byte = 0;
         if (read(go[0], &byte, 1) != 1) return 1;
         Journal journal(path_);
-        const std::optional<SearchId> id =
-            journal.BeginSearch("live", "http://site", SearchOrigin::kCli);
-        if (!id || !journal.AddRow(*id, "e", e) ||
-            write(stored[1], id.operator->(), sizeof *id) != sizeof *id ||
-            read(go[0], &byte, 1) != 1 || !journal.AddRow(*id, "f", f)) {
+        const SearchId id =
+            journal.BeginSearch("live", "http://site", SearchOrigin::kCli).value_or(0);
+        if (id == 0 || !journal.AddRow(id, "e", e) ||
+            write(stored[1], &id, sizeof id) != sizeof id || read(go[0], &byte, 1) != 1 ||
+            !journal.AddRow(id, "f", f)) {
             return 1;
         }
-        return journal.EndSearch(*id, SearchState::kFinished) ? 0 : 2;
+        return journal.EndSearch(id, SearchState::kFinished) ? 0 : 2;
     });
+    close(go[0]);
+    close(stored[1]);
 
     Journal journal(path_);
     const SearchId ended = *journal.BeginSearch("ended", "http://site", SearchOrigin::kCli);
@@ -496,13 +501,13 @@ TEST_F(JournalTest, KeysEachRowOnceAtItsSearchsEndOrWhenAQuestionFirstNeedsIt) {
     const std::vector<Lead> afterTheEnd = {lead("a"), lead("d")};
     EXPECT_EQ(JournalHistory(path_)(afterTheEnd), (std::vector<bool>{true, false}));
 
-    // Interrupted: never ended, so never keyed at an end.
+    // Interrupted: its program went without ending it, so no end keyed its rows.
     SearchId cut = 0;
     {
-        Journal killed(path_);
-        cut = *killed.BeginSearch("cut", "http://site", SearchOrigin::kCli);
-        ASSERT_TRUE(add(killed, cut, "c", row("华强电子", "13800000003")));
-        ASSERT_TRUE(add(killed, cut, "d", row("宏达机械（杭州）有限公司", "13800000001")));
+        Journal gone(path_);
+        cut = *gone.BeginSearch("cut", "http://site", SearchOrigin::kCli);
+        ASSERT_TRUE(add(gone, cut, "c", row("华强电子", "13800000003")));
+        ASSERT_TRUE(add(gone, cut, "d", row("宏达机械（杭州）有限公司", "13800000001")));
     }
     ASSERT_EQ(write(go[1], "g", 1), 1);
     SearchId live = 0;
@@ -517,7 +522,8 @@ TEST_F(JournalTest, KeysEachRowOnceAtItsSearchsEndOrWhenAQuestionFirstNeedsIt) {
     keysOfRowsStored += CompanyKeyHashes("f", f).size();
     ASSERT_EQ(write(go[1], "g", 1), 1);
     EXPECT_EQ(ExitStatusOf(other), 0);
-    for (const int end : {go[0], go[1], stored[0], stored[1]}) close(end);
+    close(go[1]);
+    close(stored[0]);
     // A resumed search goes on after its keyed rows.
     ASSERT_EQ(journal.ResumeSearch(cut), ResumeOutcome::kResumed);
     ASSERT_TRUE(add(journal, cut, "b", row("", "")));
