@@ -78,7 +78,10 @@ struct ListingPlace {
     int position = 0;
 
     bool operator==(const ListingPlace&) const = default;
-    auto operator<=>(const ListingPlace&) const = default;
+    // Listing order.
+    bool operator<(const ListingPlace& other) const {
+        return page != other.page ? page < other.page : position < other.position;
+    }
 };
 
 struct StoredRow {
