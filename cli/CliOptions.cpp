@@ -114,6 +114,12 @@ ParseResult ParseOptions(const std::vector<std::string_view>& args) {
             options.help = true;
         } else if (!optionsEnded && arg == "--no-journal") {
             options.noJournal = true;
+        } else if (!optionsEnded && arg == "--clean") {
+            options.clean = true;
+        } else if (!optionsEnded && arg == "--dedupe") {
+            options.dedupe = true;
+        } else if (!optionsEnded && arg == "--only-new") {
+            options.onlyNew = true;
         } else if (!optionsEnded && IsOption(arg, "--site")) {
             if (!TakeValue("--site", args, i, options.site, error)) return {std::nullopt, error};
         } else if (!optionsEnded && IsOption(arg, "--export")) {
@@ -143,10 +149,14 @@ ParseResult ParseOptions(const std::vector<std::string_view>& args) {
         }
         options.searchId = *id;
     }
+    // The lead options shape the rows a command puts out: those of the commands that export.
     const std::pair<bool, const char*> misplaced[] = {
         {options.site && !command->takesSite, "--site"},
         {options.exportFile && !command->takesExport, "--export"},
-        {options.noJournal && !command->takesNoJournal, "--no-journal"}};
+        {options.noJournal && !command->takesNoJournal, "--no-journal"},
+        {options.clean && !command->takesExport, "--clean"},
+        {options.dedupe && !command->takesExport, "--dedupe"},
+        {options.onlyNew && !command->takesExport, "--only-new"}};
     for (const auto& [given, name] : misplaced) {
         if (given)
             return {std::nullopt, std::string(name) + " does not go with " + command->option};

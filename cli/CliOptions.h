@@ -11,10 +11,10 @@ namespace velmora::cli {
 
 // The help text; Usage() fills in where the settings file and the journal are on this system.
 inline constexpr std::string_view kUsage =
-    "Usage: velmora-cli [--site URL] [--export FILE] [--no-journal] KEYWORD\n"
+    "Usage: velmora-cli [--site URL] [--export FILE] [--no-journal] [LEAD OPTIONS] KEYWORD\n"
     "       velmora-cli --history\n"
-    "       velmora-cli --rows ID [--export FILE]\n"
-    "       velmora-cli --resume ID [--site URL] [--export FILE]\n"
+    "       velmora-cli --rows ID [--export FILE] [LEAD OPTIONS]\n"
+    "       velmora-cli --resume ID [--site URL] [--export FILE] [LEAD OPTIONS]\n"
     "       velmora-cli --forget ID|all\n"
     "Runs one search of the directory site for KEYWORD (UTF-8), as the window's start button\n"
     "does. Rows go to standard output, one line each: seven tab-separated fields in UTF-8. What\n"
@@ -27,13 +27,31 @@ inline constexpr std::string_view kUsage =
     "  --site URL       directory base URL, as VELMORA_SITE sets it (e.g. http://127.0.0.1:8080);\n"
     "                   with --resume, in place of the one the search used\n"
     "  --export FILE    save the rows as a spreadsheet when the search ends (FILE without an\n"
-    "                   extension gets .xlsx); with --rows, in place of printing them\n"
+    "                   extension gets .xlsx); with --rows, in place of printing them. FILE\n"
+    "                   ending in .csv is written as CSV: UTF-8 with a byte order mark, CR LF,\n"
+    "                   quoted as RFC 4180 says, the same header; a cell starting with =, +, -,\n"
+    "                   @, tab or CR gets a leading ' unless it reads as a telephone number\n"
     "  --no-journal     keep nothing of this search\n"
+    "Lead options make the rows printed and exported a lead list (a search then prints it when\n"
+    "it ends, not row by row); the journal keeps the rows as they were found:\n"
+    "  --clean          cells cleaned: HTML character references decoded, tags, \"mailto:\" and\n"
+    "                   control characters removed, blanks collapsed and trimmed; full-width\n"
+    "                   letters and digits half-width in telephone, mobile, fax and e-mail;\n"
+    "                   e-mail in lower case\n"
+    "  --dedupe         cleaned, and the rows of one company merged into its first, each cell\n"
+    "                   the first non-empty one: rows are one company when their company links\n"
+    "                   are equal, or when their names are equal without the legal form "
+    "(有限公司,\n"
+    "                   集团, ...) and a bracketed place and they share a telephone or mobile\n"
+    "                   number (without country prefix, separators and extension) or an e-mail\n"
+    "  --only-new       only the rows whose company (by the keys of --dedupe) no search started\n"
+    "                   before the row's own holds (before now, for --no-journal)\n"
     "  --history        list the kept searches, oldest first, one line each, tab-separated:\n"
     "                   ID, start time (ISO 8601, local time), state, row count, keyword (escaped\n"
-    "                   as a field is). The state is running, finished, no-hits, stopped,\n"
-    "                   incomplete (it ended with pages that could not be fetched), or\n"
-    "                   interrupted: its program ended while it ran (killed, crashed, power cut)\n"
+    "                   as a field is), and how many of its rows were new (what --only-new\n"
+    "                   keeps). The state is running, finished, no-hits, stopped, incomplete\n"
+    "                   (it ended with pages that could not be fetched), or interrupted: its\n"
+    "                   program ended while it ran (killed, crashed, power cut)\n"
     "  --rows ID        print the kept rows of search ID, in the order of the site's listing\n"
     "  --resume ID      go on with search ID, incomplete, stopped or interrupted: its kept rows\n"
     "                   are printed first, then only what is missing is fetched (the result\n"
@@ -52,10 +70,11 @@ inline constexpr std::string_view kUsage =
     "  0    done: the search ended complete (with or without hits), or the journal did what\n"
     "       was asked\n"
     "  1    usage error\n"
-    "  2    --export saved nothing, or no row with a company name\n"
+    "  2    --export saved nothing (with --only-new: no company was new), or no row with a\n"
+    "       company name\n"
     "  3    the directory site could not be reached (nothing is exported then)\n"
     "  4    the journal cannot do what was asked (no such search, nothing to resume, the\n"
-    "       journal unusable)\n"
+    "       journal unusable, or unreadable for --only-new)\n"
     "  5    incomplete: pages could not be fetched (standard error says how many; the rows\n"
     "       fetched are printed, exported and kept, and --resume fetches the rest)\n"
     "  130  interrupted (nothing is exported then)\n";
@@ -71,6 +90,10 @@ struct Options {
     std::optional<std::string> exportFile;
     std::int64_t searchId = 0;  // --rows, --resume, --forget; 0 for --forget all
     bool noJournal = false;
+    // The lead options.
+    bool clean = false;
+    bool dedupe = false;
+    bool onlyNew = false;
     bool help = false;
 };
 

@@ -44,6 +44,16 @@ std::string EscapeField(std::string_view utf8) {
     return escaped;
 }
 
+std::string RowLine(const ResultRow& row) {
+    const auto cells = row.Columns();
+    std::string line;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        if (i > 0) line += '\t';
+        line += EscapeField(SystemToUtf8(*cells[i]));
+    }
+    return line;
+}
+
 CliWindow::CliWindow(Text keyword, std::ostream& rows, std::ostream& messages)
     : keyword_(std::move(keyword)), rowsOut_(rows), messagesOut_(messages) {}
 
@@ -73,13 +83,11 @@ void CliWindow::SetTimerPeriod(int milliseconds) {
 void CliWindow::SetCell(int row, int column, const Text& text) {
     if (!Rows().SetCell(row, column, text)) return;
     // One thread writes a row's cells, so the row read back is the one this write completed.
-    const ResultTable::Cells cells = Rows().ReadRow(row);
-    std::string line;
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-        if (i > 0) line += '\t';
-        line += EscapeField(SystemToUtf8(cells[i]));
-    }
-    WriteLine(rowsOut_, line);
+    ResultTable::Cells cells = Rows().ReadRow(row);
+    const ResultRow completed{std::move(cells[0]), std::move(cells[1]), std::move(cells[2]),
+                              std::move(cells[3]), std::move(cells[4]), std::move(cells[5]),
+                              std::move(cells[6])};
+    WriteLine(rowsOut_, RowLine(completed));
 }
 
 int CliWindow::ShowMessage(const Text& text, const Text& /*caption*/, unsigned flags) {

@@ -18,6 +18,9 @@ namespace velmora::cli {
 // can steer the terminal, and the original is read back unchanged.
 std::string EscapeField(std::string_view utf8);
 
+// A row as velmora-cli prints it: its cells in UTF-8, escaped, tab-separated.
+std::string RowLine(const ResultRow& row);
+
 class CliWindow : public TableFrontend {
 public:
     // keyword: in the system code page. rows and messages: the two streams.

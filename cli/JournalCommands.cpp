@@ -49,16 +49,22 @@ std::string LocalIsoTime(std::int64_t unixMs) {
     return std::string(stamp, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
-std::string HistoryLine(const StoredSearch& search) {
+std::string HistoryLine(const StoredSearch& search, std::int64_t newRows) {
     return std::to_string(search.id) + '\t' + LocalIsoTime(search.startedMs) + '\t' +
            SearchStateName(search.state) + '\t' + std::to_string(search.rowCount) + '\t' +
-           EscapeField(SystemToUtf8(search.keyword));
+           EscapeField(SystemToUtf8(search.keyword)) + '\t' + std::to_string(newRows);
 }
 
 bool PrintHistory(Journal& journal, std::ostream& out, std::ostream& messages) {
     const std::vector<StoredSearch> history = journal.History();
-    if (TellFault(journal, messages)) return false;
-    for (const StoredSearch& search : history) out << HistoryLine(search) << '\n';
+    const std::optional<std::map<SearchId, std::int64_t>> known = journal.KnownRowCounts();
+    if (TellFault(journal, messages) || !known) return false;
+    for (const StoredSearch& search : history) {
+        const auto knownRows = known->find(search.id);
+        out << HistoryLine(search,
+                           search.rowCount - (knownRows == known->end() ? 0 : knownRows->second))
+            << '\n';
+    }
     return true;
 }
 
@@ -68,7 +74,7 @@ std::optional<StoredSearch> ShowSearchRows(Journal& journal, std::int64_t id, Fr
     if (!search) return std::nullopt;
     const std::vector<StoredRow> rows = journal.Rows(id);
     if (TellFault(journal, messages)) return std::nullopt;
-    ShowStoredRows(frontend, rows);
+    ShowStoredRows(frontend, rows, id);
     return search;
 }
 

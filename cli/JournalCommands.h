@@ -16,9 +16,9 @@ namespace velmora::cli {
 // "2026-12-07T20:48:19+08:00".
 std::string LocalIsoTime(std::int64_t unixMs);
 
-// One --history line, without its end: ID, start time, state, row count and the keyword
-// (escaped as a row's field is), tab-separated.
-std::string HistoryLine(const StoredSearch& search);
+// One --history line, without its end: ID, start time, state, row count, the keyword (escaped
+// as a row's field is) and how many of the rows were new, tab-separated.
+std::string HistoryLine(const StoredSearch& search, std::int64_t newRows);
 
 // --history: every search, oldest first.
 bool PrintHistory(Journal& journal, std::ostream& out, std::ostream& messages);

@@ -31,22 +31,57 @@ constexpr int kExitIncomplete = 5;
 // 128 + SIGINT, as shells report a command ended by Ctrl-C; the same on every system.
 constexpr int kExitInterrupted = 130;
 
-// The full export of the front end's rows, its messages on standard error.
-int Export(velmora::Frontend& frontend, const std::string& fileName) {
+velmora::LeadListOptions LeadOptions(const velmora::cli::Options& options) {
+    return {.clean = options.clean, .merge = options.dedupe, .onlyNew = options.onlyNew};
+}
+
+bool AsksForLeadList(const velmora::cli::Options& options) {
+    return options.clean || options.dedupe || options.onlyNew;
+}
+
+// The full export of the front end's rows, or of their lead list; its messages on standard
+// error.
+int Export(velmora::Frontend& frontend, const velmora::cli::Options& options) {
     using namespace velmora;
     Exporter exporter(frontend, Text());
-    const ExportResult exported = exporter.ExportAllToFile(Utf8ToSystem(fileName));
-    return exported.outcome == ExportOutcome::kExported ? kExitDone : kExitNotExported;
+    exporter.SetLeadHistory(JournalHistory(JournalPath()));
+    const ExportResult exported =
+        exporter.ExportToFile(kExportAll, Utf8ToSystem(*options.exportFile), LeadOptions(options));
+    switch (exported.outcome) {
+        case ExportOutcome::kExported:
+            return kExitDone;
+        case ExportOutcome::kNoHistory:
+            return kExitJournal;
+        default:
+            return kExitNotExported;
+    }
+}
+
+// The lead list of the front end's rows on standard output.
+int PrintLeadList(velmora::Frontend& frontend, const velmora::cli::Options& options) {
+    using namespace velmora;
+    const std::optional<std::vector<Lead>> leads =
+        MakeLeadList(LeadsOf(frontend), LeadOptions(options), JournalHistory(JournalPath()));
+    if (!leads) {
+        std::cerr << "velmora-cli: journal " << JournalPath()
+                  << ": cannot be read, so new companies cannot be told from known ones\n";
+        return kExitJournal;
+    }
+    for (const Lead& lead : *leads) std::cout << cli::RowLine(lead.row) << '\n';
+    std::cout.flush();
+    return kExitDone;
 }
 
 int ShowRows(const velmora::cli::Options& options) {
     using namespace velmora;
     Journal journal(JournalPath());
-    // With --export the rows go to the workbook only.
+    // With --export the rows go to the workbook only; a lead list is printed once made.
     std::ostream nowhere(nullptr);
-    cli::CliWindow window(Text(), options.exportFile ? nowhere : std::cout, std::cerr);
+    cli::CliWindow window(
+        Text(), options.exportFile || AsksForLeadList(options) ? nowhere : std::cout, std::cerr);
     if (!cli::ShowSearchRows(journal, options.searchId, window, std::cerr)) return kExitJournal;
-    return options.exportFile ? Export(window, *options.exportFile) : kExitDone;
+    if (options.exportFile) return Export(window, options);
+    return AsksForLeadList(options) ? PrintLeadList(window, options) : kExitDone;
 }
 
 // A search, or the resumption of one.
@@ -67,7 +102,9 @@ int RunSearch(const velmora::cli::Options& options) {
     // Made before any thread starts, so that the interrupts reach only the watcher.
     InterruptWatcher watcher;
 
-    cli::CliWindow window(keyword, std::cout, std::cerr);
+    // A lead list is made of all the rows, so it is printed when the search ends.
+    std::ostream nowhere(nullptr);
+    cli::CliWindow window(keyword, AsksForLeadList(options) ? nowhere : std::cout, std::cerr);
     const DirectorySite site = FindDirectorySite(siteOverride);
     if (!site.settingsProblem.empty())
         window.SetStatusText(kNoticeStatusField, site.settingsProblem);
@@ -95,9 +132,12 @@ int RunSearch(const velmora::cli::Options& options) {
     watcher.Stop();
     EndSearchThreads(session);
     std::cout.flush();
+    // The rows so far, as they would have been printed row by row.
+    const int printed = AsksForLeadList(options) ? PrintLeadList(window, options) : kExitDone;
     if (interrupted) return kExitInterrupted;
     if (session.siteUnreachable) return kExitSiteUnreachable;
-    const int exported = options.exportFile ? Export(window, *options.exportFile) : kExitDone;
+    if (printed != kExitDone) return printed;
+    const int exported = options.exportFile ? Export(window, options) : kExitDone;
     if (exported != kExitDone) return exported;
     return session.lastEnd == SearchState::kIncomplete ? kExitIncomplete : kExitDone;
 }

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <optional>
 
+#include "export/CsvFile.h"
 #include "platform/LocalTime.h"
 #include "text/CodePage.h"
 
@@ -28,6 +29,8 @@ constexpr std::string_view kEmptyListMessage = "还没进行操作，不能导�
 constexpr std::string_view kFailureMessage = "数据导出失败!";
 constexpr std::string_view kSuccessMessageStart = "数据导出成功! 共：";
 constexpr std::string_view kSuccessMessageEnd = " 行记录！！";
+constexpr std::string_view kNothingNewMessage = "没有新增的公司：每一家都在以前的搜索中出现过。";
+constexpr std::string_view kNoHistoryMessage = "读不到以前的搜索记录，找不出新增的公司！";
 
 // Clears the running flag however the export ends.
 class RunningFlag {
@@ -51,6 +54,8 @@ const ExportVariant kExportAll{"全部数据  ", kAllColumns, true};
 const ExportVariant kExportCompanyNames{"公司名  ", kCompanyNameColumns, false};
 const ExportVariant kExportMobiles{"手机号  ", kMobileColumns, false};
 const ExportVariant kExportEmails{"邮箱  ", kEmailColumns, false};
+const ExportVariant kExportCleanedMerged{"整理去重  ", kAllColumns, true};
+const ExportVariant kExportOnlyNew{"新增公司  ", kAllColumns, true};
 
 DateTime LocalDateTimeNow() {
     const std::optional<LocalTime> local = LocalTimeAt(std::time(nullptr));
@@ -91,20 +96,50 @@ Text Exporter::ReadCell(int row, int column) {
 }
 
 ExportResult Exporter::ExportToSpreadsheet(const ExportVariant& variant) {
-    return Run(variant, nullptr);
+    return Run(variant, nullptr, {});
+}
+
+ExportResult Exporter::ExportLeads(const ExportVariant& variant, const LeadListOptions& options) {
+    return Run(variant, nullptr, options);
 }
 
 ExportResult Exporter::ExportAllToFile(const Text& fileName) {
-    return Run(kExportAll, &fileName);
+    return Run(kExportAll, &fileName, {});
 }
 
-ExportResult Exporter::Run(const ExportVariant& variant, const Text* fileName) {
+ExportResult Exporter::ExportToFile(const ExportVariant& variant, const Text& fileName,
+                                    const LeadListOptions& options) {
+    return Run(variant, &fileName, options);
+}
+
+Text Exporter::CellOf(const std::vector<Lead>* leads, int row, ResultColumn column) {
+    return leads ? *(*leads)[static_cast<std::size_t>(row)].row.Columns()[column]
+                 : window_.ReadCell(row, column);
+}
+
+ExportResult Exporter::Run(const ExportVariant& variant, const Text* fileName,
+                           const LeadListOptions& options) {
     if (running_) return {ExportOutcome::kBusy};
     RunningFlag running(running_);
 
     if (window_.RowCount() <= 0) {
         window_.ShowMessage(Utf8ToSystem(kEmptyListMessage), {}, MessageBoxFlag::kOk);
         return {ExportOutcome::kNothingToExport};
+    }
+    // A lead list is made from the rows as they are now, before the file is asked for: when
+    // nothing of it is left there is no file to ask for.
+    std::optional<std::vector<Lead>> leads;
+    if (options.clean || options.merge || options.onlyNew) {
+        leads = MakeLeadList(LeadsOf(window_), options, history_);
+        if (!leads) {
+            window_.ShowMessage(Utf8ToSystem(kNoHistoryMessage), {}, MessageBoxFlag::kIconWarning);
+            return {ExportOutcome::kNoHistory};
+        }
+        if (leads->empty()) {
+            window_.ShowMessage(Utf8ToSystem(kNothingNewMessage), {},
+                                MessageBoxFlag::kIconInformation);
+            return {ExportOutcome::kNothingNew};
+        }
     }
     Text chosen;
     if (fileName != nullptr) {
@@ -117,7 +152,9 @@ ExportResult Exporter::Run(const ExportVariant& variant, const Text* fileName) {
         if (chosen.empty()) return {ExportOutcome::kCancelled};
     }
 
-    ExportResult result = WriteVerifySave(variant, chosen);
+    const std::vector<Lead>* written = leads ? &*leads : nullptr;
+    const ExportResult result = IsCsvFileName(chosen) ? WriteCsv(variant, chosen, written)
+                                                      : WriteVerifySave(variant, chosen, written);
     if (result.outcome != ExportOutcome::kExported) {
         window_.ShowMessage(Utf8ToSystem(kFailureMessage), {}, MessageBoxFlag::kIconWarning);
     } else {
@@ -128,7 +165,8 @@ ExportResult Exporter::Run(const ExportVariant& variant, const Text* fileName) {
     return result;
 }
 
-ExportResult Exporter::WriteVerifySave(const ExportVariant& variant, const Text& fileName) {
+ExportResult Exporter::WriteVerifySave(const ExportVariant& variant, const Text& fileName,
+                                       const std::vector<Lead>* leads) {
     workbook_.CreateApplication();
     workbook_.AddWorkbook();
     workbook_.SelectSheet(1);
@@ -142,11 +180,11 @@ ExportResult Exporter::WriteVerifySave(const ExportVariant& variant, const Text&
     // The window goes first, then the rows are counted: a row it appends now is exported, one
     // appended from here on is not (the bound is taken once).
     if (variant.processEventsWhileWriting) LetWindowIn(ExportPhase::kWriting, 0, 0);
-    const int rowCount = window_.RowCount();
+    const int rowCount = leads ? static_cast<int>(leads->size()) : window_.RowCount();
     for (int i = 2; i <= rowCount + 1; ++i) {
         for (size_t c = 0; c < variant.columns.size(); ++c) {
             WriteCell(i, static_cast<int>(c) + 1,
-                      window_.ReadCell(i - 2, variant.columns[c].listColumn));
+                      CellOf(leads, i - 2, variant.columns[c].listColumn));
         }
         if (variant.processEventsWhileWriting) LetWindowIn(ExportPhase::kWriting, i - 1, rowCount);
     }
@@ -164,6 +202,42 @@ ExportResult Exporter::WriteVerifySave(const ExportVariant& variant, const Text&
     workbook_.ReleaseWorkbook();
     workbook_.Quit();
     workbook_.ReleaseApplication();
+    if (progress_) progress_(ExportPhase::kSaving, 1, 1);
+    if (!saved) return {ExportOutcome::kSaveFailed};
+    if (count == 0) return {ExportOutcome::kNoneVerified};
+    return {ExportOutcome::kExported, count};
+}
+
+ExportResult Exporter::WriteCsv(const ExportVariant& variant, const Text& fileName,
+                                const std::vector<Lead>* leads) {
+    LetWindowIn(ExportPhase::kWriting, 0, 0);
+    std::string csv(kUtf8ByteOrderMark);
+    const auto endField = [&](std::size_t column) {
+        csv += column + 1 < variant.columns.size() ? std::string_view(",") : kCsvLineEnd;
+    };
+    for (std::size_t c = 0; c < variant.columns.size(); ++c) {
+        csv += CsvField(variant.columns[c].header);
+        endField(c);
+    }
+    // As for the workbook: the window goes first, then the rows are counted once.
+    if (variant.processEventsWhileWriting) LetWindowIn(ExportPhase::kWriting, 0, 0);
+    const int rowCount = leads ? static_cast<int>(leads->size()) : window_.RowCount();
+    // The rows with a first cell, which is what the workbook's reading back counts.
+    int count = 0;
+    for (int row = 0; row < rowCount; ++row) {
+        for (std::size_t c = 0; c < variant.columns.size(); ++c) {
+            const std::string cell =
+                SystemToUtf8(CellOf(leads, row, variant.columns[c].listColumn));
+            if (c == 0 && !cell.empty()) ++count;
+            csv += CsvField(cell);
+            endField(c);
+        }
+        if (variant.processEventsWhileWriting)
+            LetWindowIn(ExportPhase::kWriting, row + 1, rowCount);
+    }
+
+    if (progress_) progress_(ExportPhase::kSaving, 0, 1);
+    const SaveResult saved = SaveCsv(fileName, csv);
     if (progress_) progress_(ExportPhase::kSaving, 1, 1);
     if (!saved) return {ExportOutcome::kSaveFailed};
     if (count == 0) return {ExportOutcome::kNoneVerified};

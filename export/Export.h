@@ -1,6 +1,8 @@
 #pragma once
 // The spreadsheet export: the rows of the result list written into a new workbook, saved under
-// a name picked in the save dialog, read back, counted and reported in a message box.
+// a name picked in the save dialog, read back, counted and reported in a message box. A name
+// ending in .csv is written as CSV instead (CsvFile.h), for every export. Lead exports write a
+// lead list made from the rows (LeadList.h) in place of the rows as the list shows them.
 // Everything runs on the window's thread; the export processes the window's pending events
 // while it works, so the window stays live and a second export may be asked for meanwhile:
 // it is ignored (ExportOutcome::kBusy, no dialog, no message).
@@ -10,6 +12,7 @@
 #include <string_view>
 
 #include "export/Workbook.h"
+#include "leads/LeadList.h"
 #include "results/Frontend.h"
 #include "results/ResultRow.h"
 #include "text/Text.h"
@@ -35,6 +38,9 @@ extern const ExportVariant kExportAll;
 extern const ExportVariant kExportCompanyNames;
 extern const ExportVariant kExportMobiles;
 extern const ExportVariant kExportEmails;
+// The lead exports: every column, each under its own default name.
+extern const ExportVariant kExportCleanedMerged;
+extern const ExportVariant kExportOnlyNew;
 
 enum class ExportOutcome {
     kExported,         // saved; count holds the rows verified
@@ -43,6 +49,8 @@ enum class ExportOutcome {
     kBusy,             // another export is running
     kSaveFailed,       // the workbook could not be saved
     kNoneVerified,     // saved, but no data row read back with a first cell: reported as failed
+    kNothingNew,       // only new companies were asked for and an earlier search holds each one
+    kNoHistory,        // only new companies were asked for and the history cannot be read
 };
 
 struct ExportResult {
@@ -79,10 +87,29 @@ public:
     ExportResult ExportMobiles() { return ExportToSpreadsheet(kExportMobiles); }
     ExportResult ExportEmails() { return ExportToSpreadsheet(kExportEmails); }
 
+    // The lead exports, for the popup menu: every column cleaned, duplicates merged; and the
+    // same of only the companies no search before a row's own found (SetLeadHistory). Neither
+    // asks for a file name when there is nothing to write.
+    ExportResult ExportCleanedMerged() {
+        return ExportLeads(kExportCleanedMerged, {.clean = true, .merge = true});
+    }
+    ExportResult ExportOnlyNew() {
+        return ExportLeads(kExportOnlyNew, {.clean = true, .merge = true, .onlyNew = true});
+    }
+
     ExportResult ExportToSpreadsheet(const ExportVariant& variant);
+    ExportResult ExportLeads(const ExportVariant& variant, const LeadListOptions& options);
     // The full export into fileName (system code page) without a dialog, with the same
     // messages: what the command line's --export runs.
     ExportResult ExportAllToFile(const Text& fileName);
+    // Any export into fileName without a dialog: of the rows as they are, or of their lead list
+    // when the options ask for one.
+    ExportResult ExportToFile(const ExportVariant& variant, const Text& fileName,
+                              const LeadListOptions& options = {});
+
+    // What only-new exports ask which companies are known (JournalHistory); without one they
+    // fail with kNoHistory.
+    void SetLeadHistory(LeadHistory history) { history_ = std::move(history); }
 
     // True while an export runs; the window must not go away meanwhile (the export lets it
     // process events, a close request among them).
@@ -94,8 +121,14 @@ public:
 
 private:
     // fileName: the file to save into, or nullptr to ask the save dialog.
-    ExportResult Run(const ExportVariant& variant, const Text* fileName);
-    ExportResult WriteVerifySave(const ExportVariant& variant, const Text& fileName);
+    ExportResult Run(const ExportVariant& variant, const Text* fileName,
+                     const LeadListOptions& options);
+    // leads: the lead list to write, or nullptr for the list's rows.
+    ExportResult WriteVerifySave(const ExportVariant& variant, const Text& fileName,
+                                 const std::vector<Lead>* leads);
+    ExportResult WriteCsv(const ExportVariant& variant, const Text& fileName,
+                          const std::vector<Lead>* leads);
+    Text CellOf(const std::vector<Lead>* leads, int row, ResultColumn column);
     void LetWindowIn(ExportPhase phase, int done, int total);
 
     Frontend& window_;
@@ -103,6 +136,7 @@ private:
     Clock clock_;
     ExportProgress progress_;
     Workbook workbook_;  // Excel程序1 and Excel工作簿1
+    LeadHistory history_;
     bool running_ = false;
 };
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "export/SavedFile.h"
 #include "platform/ReplaceFile.h"
 #include "platform/Utf8Path.h"
 #include "text/CodePage.h"
@@ -186,7 +187,11 @@ SaveResult Workbook::SaveAs(const Text& fileName) const {
     // workbook_close frees the workbook whatever it reports.
     written = (workbook_close(file) == LXW_NO_ERROR) && written;
     if (!written) return {SaveStatus::kCannotWrite, {}};
-    switch (replacement.Commit()) {
+    return SaveResultOf(replacement.Commit(), target);
+}
+
+SaveResult SaveResultOf(ReplaceOutcome outcome, const std::filesystem::path& target) {
+    switch (outcome) {
         case ReplaceOutcome::kReplaced:
             return {SaveStatus::kSaved, Utf8FromPath(target)};
         case ReplaceOutcome::kCannotCreate:

@@ -18,9 +18,11 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "leads/LeadList.h"
 #include "results/ResultRow.h"
 #include "text/Text.h"
 
@@ -157,8 +159,9 @@ public:
     [[nodiscard]] bool RecordWalkedPage(SearchId id, int page, const std::vector<Text>& links);
     // A page that could not be fetched, in place of an earlier record of the same place.
     [[nodiscard]] bool RecordFailedPage(SearchId id, const FailedPage& failed);
-    // Records the end (kFinished, kNoHits, kStopped or kIncomplete) and lets the search go; it
-    // is let go also when the end cannot be recorded, and then reads as interrupted.
+    // Records the end (kFinished, kNoHits, kStopped or kIncomplete), with the company keys of
+    // the rows that have none yet, and lets the search go; it is let go also when the end cannot
+    // be recorded, and then reads as interrupted.
     [[nodiscard]] bool EndSearch(SearchId id, SearchState state);
 
     // Every search, oldest first.
@@ -170,6 +173,18 @@ public:
     // The latest search that is incomplete, stopped or interrupted: what a resume would go on
     // with.
     std::optional<StoredSearch> LatestResumableSearch();
+
+    // The companies searches before a row's own found ("new since last time"): known[i] when a
+    // search started before leads[i]'s own (by start time, then by id for searches started in
+    // the same millisecond) holds a row sharing one of its keys (CompanyKeyHashes). A row of no
+    // kept search, or of one since forgotten, is compared with every search. Nothing on a fault.
+    // Rows without keys yet (of a search interrupted, or running, or stored before keys were
+    // kept) get them first, which writes.
+    std::optional<std::vector<bool>> KnownBefore(std::span<const Lead> leads);
+    // For each search with such rows, how many of its rows KnownBefore would call known: what
+    // --history tells apart from the new ones. Rows without keys get them first, as above.
+    // Nothing on a fault.
+    std::optional<std::map<SearchId, std::int64_t>> KnownRowCounts();
 
     // Removes searches with their rows, and wipes their bytes from the file.
     ForgetResult Forget(SearchId id);
@@ -200,6 +215,13 @@ private:
     template <typename Steps>
     bool InTransaction(Steps steps);
     bool ClearFailure(SearchId id, Held& held, ListingPlace place);
+    // Stores the company keys of the rows past their search's keyed_through mark (of `only`, or
+    // of every search) and moves the marks, in transactions of at most kKeyBatchRows rows.
+    bool StoreMissingKeys(const SearchId* only);
+    // Whether any row of the current read lacks its keys; nothing on a fault.
+    std::optional<bool> KeysMissing();
+    // Begins the read transaction of a question about company keys, once every row has them.
+    bool BeginKeyedRead();
     SearchState EffectiveState(SearchId id, SearchState stored) const;
     std::vector<StoredSearch> SelectSearches(const char* whereClause, const SearchId* id);
     ForgetResult ForgetWhere(const SearchId* id);
@@ -215,5 +237,8 @@ private:
     std::unique_ptr<Checkpointer> checkpointer_;
     std::map<SearchId, Held> held_;
 };
+
+// The journal at `path` as the lead lists' history: opened for each question (KnownBefore).
+LeadHistory JournalHistory(std::string path);
 
 }  // namespace velmora

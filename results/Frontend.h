@@ -3,6 +3,7 @@
 // velmora-cli, the tests. Its operations are those of the main window's controls that the two
 // use. Every method may be called from any thread unless noted.
 
+#include "results/ResultRow.h"
 #include "text/Text.h"
 
 namespace velmora {
@@ -57,6 +58,10 @@ public:
     virtual void SetCell(int row, int column, const Text& text) = 0;
     virtual Text ReadCell(int row, int column) = 0;
     virtual int RowCount() = 0;
+    // Where a row came from. A front end that keeps no origins reads every row as of none; its
+    // lead lists then merge rows by their cells alone and count each row as of no kept search.
+    virtual void SetRowOrigin(int /*row*/, const RowOrigin& /*origin*/) {}
+    virtual RowOrigin ReadRowOrigin(int /*row*/) { return {}; }
 
     // Returns the answer (kAnswerOk, kAnswerYes, ...). An empty caption means the default one.
     virtual int ShowMessage(const Text& text, const Text& caption = {},

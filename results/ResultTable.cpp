@@ -50,6 +50,17 @@ ResultTable::Cells ResultTable::ReadRow(int row) const {
     return rows_[static_cast<std::size_t>(row)].cells;
 }
 
+void ResultTable::SetOrigin(int row, const RowOrigin& origin) {
+    std::lock_guard lock(mutex_);
+    if (InTable(rows_.size(), row, 0)) rows_[static_cast<std::size_t>(row)].origin = origin;
+}
+
+RowOrigin ResultTable::ReadOrigin(int row) const {
+    std::lock_guard lock(mutex_);
+    if (!InTable(rows_.size(), row, 0)) return {};
+    return rows_[static_cast<std::size_t>(row)].origin;
+}
+
 int ResultTable::RowCount() const {
     std::lock_guard lock(mutex_);
     return static_cast<int>(rows_.size());

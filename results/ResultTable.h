@@ -39,6 +39,10 @@ public:
     // Cells outside the table read as the empty text.
     Text ReadCell(int row, int column) const;
     Cells ReadRow(int row) const;
+    // Not a cell: setting it changes nothing a viewer shows. Rows outside the table are ignored
+    // and read as of no origin.
+    void SetOrigin(int row, const RowOrigin& origin);
+    RowOrigin ReadOrigin(int row) const;
     int RowCount() const;
 
     // Once set to empty, no writer can call the previous listener any more.
@@ -49,6 +53,7 @@ private:
     struct Row {
         Cells cells;
         unsigned written = 0;  // one bit per column
+        RowOrigin origin;
     };
     static constexpr unsigned kAllColumnsWritten = (1u << kResultColumnCount) - 1;
 

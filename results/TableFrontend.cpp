@@ -18,4 +18,12 @@ int TableFrontend::RowCount() {
     return rows_.RowCount();
 }
 
+void TableFrontend::SetRowOrigin(int row, const RowOrigin& origin) {
+    rows_.SetOrigin(row, origin);
+}
+
+RowOrigin TableFrontend::ReadRowOrigin(int row) {
+    return rows_.ReadOrigin(row);
+}
+
 }  // namespace velmora

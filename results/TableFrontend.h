@@ -17,6 +17,8 @@ public:
     void SetCell(int row, int column, const Text& text) override;
     Text ReadCell(int row, int column) override;
     int RowCount() override;
+    void SetRowOrigin(int row, const RowOrigin& origin) override;
+    RowOrigin ReadRowOrigin(int row) override;
 
 private:
     ResultTable rows_;

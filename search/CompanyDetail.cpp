@@ -104,6 +104,7 @@ void AppendCompanyRow(SearchSession& session, const ListedLink& listed, const Re
     if (!Proceed(session)) return;
     Frontend& window = session.window;
     const int rowIndex = window.AppendRow();
+    window.SetRowOrigin(rowIndex, {listed.link, session.record->id()});
     int column = 0;
     for (const Text* cell : row.Columns()) {
         // A stop leaves the row with the cells written so far, and out of the journal.

@@ -7,9 +7,10 @@
 
 namespace velmora {
 
-void ShowStoredRows(Frontend& frontend, const std::vector<StoredRow>& rows) {
+void ShowStoredRows(Frontend& frontend, const std::vector<StoredRow>& rows, SearchId id) {
     for (const StoredRow& stored : rows) {
         const int row = frontend.AppendRow();
+        frontend.SetRowOrigin(row, {stored.link, id});
         int column = 0;
         for (const Text* cell : stored.row.Columns()) frontend.SetCell(row, column++, *cell);
     }
@@ -45,7 +46,7 @@ SearchRecord::SearchRecord(Frontend& frontend, std::unique_ptr<Journal> journal,
             storedPlaces_.insert(stored.place);
         }
     }
-    if (showStoredRows) ShowStoredRows(frontend_, rows);
+    if (showStoredRows) ShowStoredRows(frontend_, rows, id_);
 }
 
 bool SearchRecord::TakeStoredLink(const ListedLink& listed) {

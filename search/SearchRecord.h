@@ -19,8 +19,8 @@ namespace velmora {
 class Frontend;
 struct ListedLink;
 
-// Appends stored rows to the front end's list in their order, each filled at once.
-void ShowStoredRows(Frontend& frontend, const std::vector<StoredRow>& rows);
+// Appends stored rows of search `id` to the front end's list in their order, each filled at once.
+void ShowStoredRows(Frontend& frontend, const std::vector<StoredRow>& rows, SearchId id);
 
 class SearchRecord {
 public:

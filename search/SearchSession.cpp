@@ -186,7 +186,7 @@ void RestoreInterruptedSearch(SearchSession& session) {
             if (!restored) return;
             const std::vector<StoredRow> rows = journal.Rows(*restored);
             if (journal.fault() != JournalFault::kNone) return;
-            ShowStoredRows(session.window, rows);
+            ShowStoredRows(session.window, rows, *restored);
             session.restoredSearch = *restored;
             {
                 std::lock_guard lists(session.listLock);

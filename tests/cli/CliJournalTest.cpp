@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "CliRun.h"
+#include "SavedCsv.h"
 #include "SavedWorkbook.h"
 #include "cli/CliWindow.h"
 #include "cli/JournalCommands.h"
@@ -23,6 +24,7 @@
 #include "tests/ScopedVariable.h"
 #include "tests/WriteProbe.h"
 #include "text/CodePage.h"
+#include "text/TextOps.h"
 #include "tools/SampleSite.h"
 #include "tools/SiteFaults.h"
 
@@ -255,7 +257,7 @@ TEST_F(CliJournalTest, HistoryRowsAndForget) {
     for (std::size_t i = 0; i < stored.size(); ++i) {
         EXPECT_EQ(history[i], std::to_string(stored[i].id) + "\t" +
                                   LocalIsoTime(stored[i].startedMs) + "\tfinished\t3\t" +
-                                  keywords[i]);
+                                  keywords[i] + "\t3");
     }
     const std::string firstId = std::to_string(stored[0].id);
 
@@ -297,6 +299,54 @@ TEST_F(CliJournalTest, AJournalAndAnExportUnderChineseNamesWork) {
     ASSERT_EQ(history.size(), 1u);
     EXPECT_NE(history[0].find(std::string("\tfinished\t3\t") + kKeyword), std::string::npos);
     EXPECT_EQ(Journal(Utf8FromPath(journal_)).History().size(), 1u);
+}
+
+TEST_F(CliJournalTest, LeadListsTellTheNewCompaniesOfThreeSearches) {
+    StartSite(1, 4);
+    // The same keyword finds the same companies: the third search finds nothing new. A search's
+    // own rows are not what it compares with, and its lead list comes when it ends.
+    ASSERT_EQ(Search().exitCode, 0);
+    const auto newOnly = [&](const char* keyword) {
+        return Run({"--only-new", "--site", site_->BaseUrl(), keyword});
+    };
+    EXPECT_EQ(Sorted(Lines(newOnly("五金").out)), Sorted(ExpectedRows(4, "五金")));
+    const CliRun again = newOnly(kKeyword);
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_TRUE(again.out.empty());
+    const std::vector<StoredSearch> stored = Journal(Utf8FromPath(journal_)).History();
+    ASSERT_EQ(stored.size(), 3u);
+    std::vector<std::string> newCounts;
+    for (const std::string& line : Lines(Run({"--history"}).out)) {
+        newCounts.push_back(line.substr(line.rfind('\t') + 1));
+    }
+    EXPECT_EQ(newCounts, (std::vector<std::string>{"4", "4", "0"}));
+    const auto rows = [&](std::size_t search, std::vector<std::string> options) {
+        options.insert(options.begin(), {"--rows", std::to_string(stored[search].id)});
+        return Run(options);
+    };
+    EXPECT_EQ(Lines(rows(0, {"--only-new"}).out), ExpectedRows(4));
+    const CliRun nothingNew = rows(2, {"--only-new"});
+    EXPECT_EQ(nothingNew.exitCode, 0);
+    EXPECT_TRUE(nothingNew.out.empty());
+    const CliRun unkept = Run({"--no-journal", "--only-new", "--site", site_->BaseUrl(), "五金"});
+    EXPECT_EQ(unkept.exitCode, 0);
+    EXPECT_TRUE(unkept.out.empty()) << "compared with every kept search";
+
+    // An export of nothing new saves nothing; a cleaned one is CSV by its name.
+    const std::filesystem::path csv = folder_.path() / "leads.csv";
+    EXPECT_EQ(rows(2, {"--only-new", "--export", Utf8FromPath(csv)}).exitCode, 2);
+    EXPECT_FALSE(std::filesystem::exists(csv));
+    const CliRun exported = rows(2, {"--dedupe", "--export", Utf8FromPath(csv)});
+    ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    const auto saved = test::ReadSavedCsv(csv);
+    ASSERT_TRUE(saved);
+    ASSERT_EQ(saved->records.size(), 5u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        const site::CompanyRecord company =
+            site::GenerateCompany(site::KeywordSeed(kKeyword), i + 1);
+        EXPECT_EQ(saved->records[i + 1][0], company.companyName);
+        EXPECT_EQ(saved->records[i + 1][5], ToLowerText(company.email)) << "cleaned";
+    }
 }
 
 TEST_F(CliJournalTest, ASearchGoesOnWhenItsRowsCannotBeKept) {
@@ -406,7 +456,7 @@ TEST(HistoryLineTest, TellsTheStartInLocalTimeWithItsOffset) {
         search.state = SearchState::kNoHits;
         search.rowCount = 0;
         search.keyword = Utf8ToSystem("a\nb");
-        EXPECT_EQ(HistoryLine(search), "42\t2026-12-07T20:48:19+08:00\tno-hits\t0\ta\\nb");
+        EXPECT_EQ(HistoryLine(search, 0), "42\t2026-12-07T20:48:19+08:00\tno-hits\t0\ta\\nb\t0");
     }
     tzset();  // the zone as it was
 }

@@ -35,6 +35,9 @@ struct OptionsCase {
     Command command = Command::kSearch;
     std::int64_t searchId = 0;
     bool noJournal = false;
+    bool clean = false;
+    bool dedupe = false;
+    bool onlyNew = false;
 };
 
 void PrintTo(const OptionsCase& c, std::ostream* out) {
@@ -57,6 +60,9 @@ TEST_P(ParseOptionsTest, ReadsOrRefusesTheCommandLine) {
     EXPECT_EQ(result.options->command, c.command);
     EXPECT_EQ(result.options->searchId, c.searchId);
     EXPECT_EQ(result.options->noJournal, c.noJournal);
+    EXPECT_EQ(result.options->clean, c.clean);
+    EXPECT_EQ(result.options->dedupe, c.dedupe);
+    EXPECT_EQ(result.options->onlyNew, c.onlyNew);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -93,7 +99,32 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{{"--rows", "1", "--resume", "1"}, false, "", "", ""},
         OptionsCase{{"--rows", "1", "--site", "u"}, false, "", "", ""},
         OptionsCase{{"--resume", "1", "--no-journal"}, false, "", "", ""},
-        OptionsCase{{"--forget", "1", "--export", "f"}, false, "", "", ""}));
+        OptionsCase{{"--forget", "1", "--export", "f"}, false, "", "", ""},
+        OptionsCase{{"--clean", "a"}, true, "a", "", "", Command::kSearch, 0, false, true},
+        OptionsCase{{"--rows", "2", "--only-new", "--dedupe"},
+                    true,
+                    "",
+                    "",
+                    "",
+                    Command::kRows,
+                    2,
+                    false,
+                    false,
+                    true,
+                    true},
+        OptionsCase{{"--resume", "2", "--only-new"},
+                    true,
+                    "",
+                    "",
+                    "",
+                    Command::kResume,
+                    2,
+                    false,
+                    false,
+                    false,
+                    true},
+        OptionsCase{{"--history", "--only-new"}, false, "", "", ""},
+        OptionsCase{{"--forget", "1", "--clean"}, false, "", "", ""}));
 
 TEST(ParseOptionsTest, HelpNeedsNoKeyword) {
     const ParseResult result = ParseOptions({"--help"});

@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+#include "SavedCsv.h"
 #include "SavedWorkbook.h"
 #include "export/Export.h"
 #include "platform/Utf8Path.h"
@@ -13,6 +14,7 @@
 namespace velmora {
 namespace {
 
+using test::ReadSavedCsv;
 using test::ReadSavedWorkbook;
 using test::SavedWorkbook;
 using test::ScratchFolder;
@@ -376,6 +378,115 @@ TEST_F(ExportTest, ExportToAGivenFileAsksNoDialogAndReports) {
     window_.messages.clear();
     EXPECT_EQ(exporter_.ExportAllToFile("").outcome, ExportOutcome::kSaveFailed);
     ExpectOnlyMessage("数据导出失败!", MessageBoxFlag::kIconWarning);
+}
+
+TEST_F(ExportTest, CsvIsWhatAStrictReaderReadsBackForEveryVariant) {
+    struct Cell {
+        std::string raw;
+        std::string read;  // as a CSV reader gets it
+    };
+    const Cell cells[] = {
+        {"深圳市华强电子有限公司", "深圳市华强电子有限公司"},
+        {"a,\"b\"\r\nc", "a,\"b\"\r\nc"},
+        // Cells a spreadsheet would run as formulas are made text.
+        {"=HYPERLINK(\"http://x\")", "'=HYPERLINK(\"http://x\")"},
+        {"+1+2", "'+1+2"},
+        {"-2+3;cmd", "'-2+3;cmd"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\t=1", "'\t=1"},
+        {"\r=1", "'\r=1"},
+        {"-", "'-"},
+        // Telephone numbers are not.
+        {"+86 138-0000-1234", "+86 138-0000-1234"},
+        {"-(0571) 88886666转801", "-(0571) 88886666转801"},
+        {"+1 555 0100 ext 8", "+1 555 0100 ext 8"},
+        {"", ""},
+    };
+    for (const Cell& cell : cells) {
+        window_.AddRow({cell.raw, "联系人", "", cell.raw, "", cell.raw, "地址"});
+    }
+    struct Variant {
+        ExportResult (Exporter::*run)();
+        const char* file;
+        std::vector<std::string> header;
+        std::vector<int> columns;
+    };
+    const Variant variants[] = {
+        {&Exporter::ExportAll,
+         "全部.csv",
+         {"公司名", "联系人", "电话", "手机", "传真", "邮件", "地址"},
+         {0, 1, 2, 3, 4, 5, 6}},
+        {&Exporter::ExportCompanyNames, "公司名.CSV", {"公司名"}, {0}},
+        {&Exporter::ExportMobiles, "手机号.Csv", {"手机号"}, {3}},
+        {&Exporter::ExportEmails, "邮箱.csv", {"邮箱"}, {5}},
+    };
+    for (const Variant& variant : variants) {
+        window_.messages.clear();
+        const auto file = AnswerDialogWith(variant.file);
+        const ExportResult result = (exporter_.*variant.run)();
+        EXPECT_EQ(result.outcome, ExportOutcome::kExported) << variant.file;
+        EXPECT_EQ(result.count, static_cast<int>(std::size(cells)) - 1) << "rows with a first cell";
+        ExpectOnlyMessage("数据导出成功! 共：" + std::to_string(result.count) + " 行记录！！",
+                          MessageBoxFlag::kIconInformation);
+        const auto csv = ReadSavedCsv(file);
+        ASSERT_TRUE(csv) << variant.file;
+        EXPECT_TRUE(csv->byteOrderMark);
+        ASSERT_EQ(csv->records.size(), std::size(cells) + 1);
+        EXPECT_EQ(csv->records[0], variant.header);
+        for (std::size_t r = 0; r < std::size(cells); ++r) {
+            std::vector<std::string> expected;
+            for (const int column : variant.columns) {
+                const std::string raw = SystemToUtf8(window_.rows[r][column]);
+                expected.push_back(raw == cells[r].raw ? cells[r].read : raw);
+            }
+            EXPECT_EQ(csv->records[r + 1], expected) << variant.file << " row " << r;
+        }
+    }
+}
+
+TEST_F(ExportTest, LeadExportsWriteTheLeadListAndAskForNoFileWhenNothingIsLeft) {
+    window_.AddRow({"宏达机械有限公司", "", "0571-88886666", "", "", "", "杭州&nbsp;西湖区"});
+    window_.AddRow({"恒信五金", "李", "", "", "", "<a href=\"mailto:LI@X.CN\">LI@X.CN</a>", ""});
+    window_.AddRow({"宏达机械（杭州）集团", "王", "+86 571 8888 6666", "13800001234", "", "", ""});
+
+    const auto file = AnswerDialogWith("整理.csv");
+    EXPECT_EQ(exporter_.ExportCleanedMerged().outcome, ExportOutcome::kExported);
+    EXPECT_EQ(SystemToUtf8(window_.dialogRequests.back().defaultName), "整理去重  14时5分9秒");
+    const auto csv = ReadSavedCsv(file);
+    ASSERT_TRUE(csv);
+    const std::vector<std::vector<std::string>> expected = {
+        {"公司名", "联系人", "电话", "手机", "传真", "邮件", "地址"},
+        {"宏达机械有限公司", "王", "0571-88886666", "13800001234", "", "", "杭州 西湖区"},
+        {"恒信五金", "李", "", "", "", "li@x.cn", ""}};
+    EXPECT_EQ(csv->records, expected);
+    EXPECT_EQ(SystemToUtf8(window_.rows[1][5]), "<a href=\"mailto:LI@X.CN\">LI@X.CN</a>")
+        << "the list keeps its raw cells";
+
+    struct Case {
+        LeadHistory history;
+        ExportOutcome outcome;
+        std::string message;
+        unsigned flags;
+    };
+    const LeadHistory allKnown = [](std::span<const Lead> leads) {
+        return std::optional<std::vector<bool>>(std::vector<bool>(leads.size(), true));
+    };
+    const Case cases[] = {
+        {allKnown, ExportOutcome::kNothingNew, "没有新增的公司：每一家都在以前的搜索中出现过。",
+         MessageBoxFlag::kIconInformation},
+        {{},
+         ExportOutcome::kNoHistory,
+         "读不到以前的搜索记录，找不出新增的公司！",
+         MessageBoxFlag::kIconWarning},
+    };
+    for (const Case& c : cases) {
+        window_.dialogRequests.clear();
+        window_.messages.clear();
+        exporter_.SetLeadHistory(c.history);
+        EXPECT_EQ(exporter_.ExportOnlyNew().outcome, c.outcome);
+        EXPECT_TRUE(window_.dialogRequests.empty());
+        ExpectOnlyMessage(c.message, c.flags);
+    }
 }
 
 }  // namespace

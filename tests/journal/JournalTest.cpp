@@ -18,6 +18,7 @@
 #include "journal/Checkpointer.h"
 #include "journal/Journal.h"
 #include "journal/JournalFiles.h"
+#include "leads/CompanyKeys.h"
 #include "platform/ChildProcess.h"
 #include "platform/ReadOnly.h"
 #include "platform/ThisProcess.h"
@@ -27,6 +28,7 @@
 #include "tests/ScopedVariable.h"
 #include "tests/ScratchFolder.h"
 #include "tests/WriteProbe.h"
+#include "text/CodePage.h"
 
 namespace velmora {
 namespace {
@@ -61,6 +63,21 @@ bool FilesKeepModes(const std::string& folder) {
     const bool kept = ModeOf(probe) == 0640;
     fs::remove(PathFromUtf8(probe));
     return kept;
+}
+
+// One number read from the file around the journal, or -1.
+std::int64_t StoredNumber(const std::string& path, const char* sql) {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* select = nullptr;
+    std::int64_t number = -1;
+    if (sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, sql, -1, &select, nullptr) == SQLITE_OK &&
+        sqlite3_step(select) == SQLITE_ROW) {
+        number = sqlite3_column_int64(select, 0);
+    }
+    sqlite3_finalize(select);
+    sqlite3_close(db);
+    return number;
 }
 
 ResultRow Cells(const std::string& seed) {
@@ -129,6 +146,31 @@ int FillTheDisk(const std::vector<std::string>& arguments) {
     return static_cast<int>(latched);
 }
 const testing::ChildMode kFillTheDisk("fill-the-disk", FillTheDisk);
+
+// A row of a company's name and mobile number: a link key and a name-and-number key.
+ResultRow NamedRow(const std::string& utf8Name, const Text& mobile) {
+    return ResultRow{Utf8ToSystem(utf8Name), "", "", mobile, "", "", ""};
+}
+ResultRow LiveRowE() {
+    return NamedRow("华强电子", "13800000003");
+}
+ResultRow LiveRowF() {
+    return NamedRow("新公司", "13800000006");
+}
+
+// A search that stores row "e" once a byte comes on its standard input, tells its id on a line,
+// stores "f" when the next byte comes, and ends; 0 when every call succeeded.
+int StoreALiveSearch(const std::vector<std::string>& arguments) {
+    if (std::fgetc(stdin) == EOF) return 1;
+    Journal journal(arguments.at(0));
+    const SearchId id = journal.BeginSearch("live", "http://site", SearchOrigin::kCli).value_or(0);
+    if (id == 0 || !journal.AddRow(id, "e", LiveRowE())) return 1;
+    std::printf("%lld\n", static_cast<long long>(id));
+    std::fflush(stdout);
+    if (std::fgetc(stdin) == EOF || !journal.AddRow(id, "f", LiveRowF())) return 1;
+    return journal.EndSearch(id, SearchState::kFinished) ? 0 : 2;
+}
+const testing::ChildMode kStoreALiveSearch("store-a-live-search", StoreALiveSearch);
 
 // The child's exit code once it has ended, or -1 when it did not exit.
 int ExitCodeOf(ChildProcess& child) {
@@ -422,6 +464,130 @@ TEST_F(JournalTest, BringsAJournalOfTheFirstSchemaUpToDate) {
     EXPECT_EQ(StoreSearch(journal, "new", 0, SearchState::kIncomplete), 3)
         << "a forgotten search's id is not given again";
     EXPECT_EQ(StateOf(journal, 3), SearchState::kIncomplete);
+    EXPECT_EQ(StoredNumber(path_, "SELECT count(*) FROM company_key"), 0)
+        << "the stored rows are keyed when first needed, not while every program waits";
+    const Lead sameLink{{"x", 3}, {}};
+    EXPECT_EQ(journal.KnownBefore({&sameLink, 1}), std::vector<bool>{true})
+        << "the stored row's keys were made";
+}
+
+TEST_F(JournalTest, TellsWhichCompaniesTheSearchesStartedBeforeARowsOwnHold) {
+    Journal journal(path_);
+    const auto search = [&](const std::vector<std::pair<Text, Text>>& linksAndNames) {
+        const SearchId id = *journal.BeginSearch("k", "http://site", SearchOrigin::kCli);
+        for (const auto& [link, name] : linksAndNames) {
+            // The same mobile for all: only a shared name key joins it to another row.
+            EXPECT_TRUE(journal.AddRow(id, link, {name, "", "", "13800001234", "", "", ""}));
+        }
+        EXPECT_TRUE(journal.EndSearch(id, SearchState::kFinished));
+        return id;
+    };
+    const auto knownOf = [&](SearchId id) {
+        std::vector<Lead> leads;
+        for (const StoredRow& stored : journal.Rows(id))
+            leads.push_back({{stored.link, id}, stored.row});
+        return journal.KnownBefore(leads).value_or(std::vector<bool>{});
+    };
+    // The second search lists the first's "a2" again; the third finds the first's company by
+    // name and mobile, the second's "b2" by its link, and one of its own.
+    const SearchId a = search({{"a1", "hongda co"}, {"a2", "x"}});
+    const SearchId b = search({{"a2", "y"}, {"b2", "z"}});
+    const SearchId c = search({{"c1", "HONGDA"}, {"b2", "w"}, {"c3", "v"}});
+    EXPECT_EQ(knownOf(a), (std::vector<bool>{false, false}));
+    EXPECT_EQ(knownOf(b), (std::vector<bool>{true, false}));
+    EXPECT_EQ(knownOf(c), (std::vector<bool>{true, true, false}));
+    EXPECT_EQ(journal.KnownRowCounts(), (std::map<SearchId, std::int64_t>{{b, 1}, {c, 2}}));
+    const std::vector<Lead> ofNoSearch = {{{"c3", 0}, {}}, {{"d1", 0}, {}}};
+    EXPECT_EQ(journal.KnownBefore(ofNoSearch), (std::vector<bool>{true, false}))
+        << "compared with every search";
+
+    // "Before" is the start, not the id: the first search, started last, holds nothing new.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+    const std::string later =
+        "UPDATE search SET started_ms = started_ms + 60000 WHERE id = " + std::to_string(a);
+    ASSERT_EQ(sqlite3_exec(db, later.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    EXPECT_EQ(knownOf(a), (std::vector<bool>{true, true}));
+    EXPECT_EQ(knownOf(b), (std::vector<bool>{false, false}));
+    EXPECT_EQ(journal.KnownRowCounts(), (std::map<SearchId, std::int64_t>{{a, 2}, {c, 1}}));
+
+    // A forgotten search's keys go with it.
+    ASSERT_EQ(journal.Forget(b).forgotten, 1);
+    EXPECT_EQ(knownOf(c), (std::vector<bool>{false, false, false}));
+    EXPECT_EQ(journal.KnownRowCounts(), (std::map<SearchId, std::int64_t>{{a, 1}}));
+}
+
+TEST_F(JournalTest, KeysEachRowOnceAtItsSearchsEndOrWhenAQuestionFirstNeedsIt) {
+    const ResultRow e = LiveRowE();
+    const ResultRow f = LiveRowF();
+    const auto lead = [](const Text& link) { return Lead{{link, 0}, {}}; };
+    std::size_t keysOfRowsStored = 0;
+    const auto add = [&](Journal& journal, SearchId id, const Text& link, const ResultRow& cells) {
+        keysOfRowsStored += CompanyKeyHashes(link, cells).size();
+        return journal.AddRow(id, link, cells);
+    };
+    const auto keysInTheFile = [&] {
+        return static_cast<std::size_t>(StoredNumber(path_, "SELECT count(*) FROM company_key"));
+    };
+
+    // A search run by another program, which stores "e" (the company of "c" below), waits while
+    // it is asked about, then stores "f" and ends.
+    ChildOptions piped;
+    piped.input = ChildStream::kPipe;
+    piped.output = ChildStream::kPipe;
+    ChildProcess other;
+    ASSERT_TRUE(kStoreALiveSearch.Start(other, {path_}, piped)) << other.error();
+
+    Journal journal(path_);
+    const SearchId ended = *journal.BeginSearch("ended", "http://site", SearchOrigin::kCli);
+    ASSERT_TRUE(add(journal, ended, "a", NamedRow("宏达机械有限公司", "13800000001")));
+    ASSERT_TRUE(add(journal, ended, "b", NamedRow("恒信五金", "13800000002")));
+    ASSERT_TRUE(journal.EndSearch(ended, SearchState::kFinished));
+    EXPECT_EQ(keysInTheFile(), keysOfRowsStored) << "keyed at the end";
+    const std::vector<Lead> afterTheEnd = {lead("a"), lead("d")};
+    EXPECT_EQ(JournalHistory(path_)(afterTheEnd), (std::vector<bool>{true, false}));
+
+    // Interrupted: its program went without ending it, so no end keyed its rows.
+    SearchId cut = 0;
+    {
+        Journal gone(path_);
+        cut = *gone.BeginSearch("cut", "http://site", SearchOrigin::kCli);
+        ASSERT_TRUE(add(gone, cut, "c", NamedRow("华强电子", "13800000003")));
+        ASSERT_TRUE(add(gone, cut, "d", NamedRow("宏达机械（杭州）有限公司", "13800000001")));
+    }
+    ASSERT_TRUE(other.WriteInput("g"));
+    std::string told;
+    while (told.find('\n') == told.npos) {
+        const std::optional<ChildOutput> output = other.ReadOutput();
+        ASSERT_TRUE(output && !output->bytes.empty()) << "it ended: " << told;
+        told += output->bytes;
+    }
+    const SearchId live = std::stoll(told);
+    keysOfRowsStored += CompanyKeyHashes("e", e).size();
+    EXPECT_EQ(StateOf(journal, live), SearchState::kRunning);
+    const std::vector<Lead> whileLive = {lead("c"), lead("d"), lead("e"), lead("f")};
+    EXPECT_EQ(journal.KnownBefore(whileLive), (std::vector<bool>{true, true, true, false}));
+    EXPECT_EQ(keysInTheFile(), keysOfRowsStored) << "the interrupted and the running search's";
+
+    // The other program keys only "f" at its end: a row keyed twice would fail it.
+    keysOfRowsStored += CompanyKeyHashes("f", f).size();
+    ASSERT_TRUE(other.WriteInput("g"));
+    EXPECT_EQ(ExitCodeOf(other), 0);
+    // A resumed search goes on after its keyed rows.
+    ASSERT_EQ(journal.ResumeSearch(cut), ResumeOutcome::kResumed);
+    ASSERT_TRUE(add(journal, cut, "b", NamedRow("", "")));
+    ASSERT_TRUE(journal.EndSearch(cut, SearchState::kFinished));
+    EXPECT_EQ(keysInTheFile(), keysOfRowsStored);
+    EXPECT_EQ(StoredNumber(path_, "SELECT count(DISTINCT row_key) FROM company_key"), 7);
+    EXPECT_EQ(journal.KnownBefore(whileLive), (std::vector<bool>{true, true, true, true}));
+    // "d" is "a"'s company and "b" is "b"; "e" is "c"'s.
+    EXPECT_EQ(journal.KnownRowCounts(), (std::map<SearchId, std::int64_t>{{cut, 2}, {live, 1}}));
+
+    ASSERT_EQ(journal.Forget(live).forgotten, 1);
+    EXPECT_EQ(keysInTheFile(),
+              keysOfRowsStored - CompanyKeyHashes("e", e).size() - CompanyKeyHashes("f", f).size())
+        << "a forgotten search's keys go with it";
 }
 
 TEST_F(JournalTest, ForgetsSearchesAndWipesTheirBytes) {
