@@ -77,7 +77,7 @@ int LeadingNumber(std::string_view text) {
 
 // What a request target names.
 struct Route {
-    enum class Kind { Search, Company, Missing } kind = Kind::Missing;
+    enum class Kind { Search, Company, Robots, Missing } kind = Kind::Missing;
     std::string keyword;     // Search: the decoded keyword
     int page = 0;            // Search: the page parameter, 0 when absent
     std::uint64_t seed = 0;  // Company
@@ -85,7 +85,12 @@ struct Route {
 };
 
 Route ParseRoute(std::string_view target) {
+    constexpr std::string_view kRobotsPath = "/robots.txt";
     Route route;
+    if (target == kRobotsPath) {
+        route.kind = Route::Kind::Robots;
+        return route;
+    }
     std::size_t question = target.find('?');
     std::string_view path = target.substr(0, question);
     std::string_view query =
@@ -212,12 +217,16 @@ std::string_view ReasonOf(int status) {
             return "Content Too Large";
         case 429:
             return "Too Many Requests";
+        case 403:
+            return "Forbidden";
         case 431:
             return "Request Header Fields Too Large";
         case 500:
             return "Internal Server Error";
         case 501:
             return "Not Implemented";
+        case 503:
+            return "Service Unavailable";
         default:
             return "Error";
     }
@@ -263,6 +272,8 @@ struct SampleSite::Impl {
     bool PauseUnlessStopped(Clock::time_point until);
     bool HoldUnlessStopped();
     RecordedRequest Record(RecordedRequest request, const Route& route, bool answerable);
+    // The request recorded last on a connection has been answered (or dropped).
+    void Answered();
     // Under `mutex`: a rule that fires once per number remembers the numbers it has fired for.
     std::optional<FaultKind> FaultFor(int requestNumber, const Route& route);
     Response Answer(const RecordedRequest& request, const Route& route) const;
@@ -291,6 +302,11 @@ struct SampleSite::Impl {
     std::vector<RecordedRequest> requests;
     int requestsArrived = 0;
     int connectionsAccepted = 0;
+    // The concurrency log's counts now and at most.
+    int openConnections = 0;
+    int maxOpenConnections = 0;
+    int requestsInFlight = 0;
+    int maxRequestsInFlight = 0;
     bool stopping = false;
     bool released = false;
     std::size_t lateBytesSent = 0;
@@ -388,7 +404,9 @@ void SampleSite::Impl::AcceptLoop() {
                 std::lock_guard finishLock(mutex);
                 connection.socket.Close();
                 connection.finished = true;
+                --openConnections;
             });
+            maxOpenConnections = std::max(maxOpenConnections, ++openConnections);
         } catch (const std::system_error&) {
             connections.pop_back();
         }
@@ -455,10 +473,19 @@ RecordedRequest SampleSite::Impl::Record(RecordedRequest request, const Route& r
         std::lock_guard lock(mutex);
         request.number = ++requestsArrived;
         if (answerable) request.fault = FaultFor(request.number, route);
+        request.arrived = Clock::now();
+        request.openConnections = openConnections;
+        request.inFlight = ++requestsInFlight;
+        maxRequestsInFlight = std::max(maxRequestsInFlight, requestsInFlight);
         requests.push_back(request);
     }
     changed.notify_all();
     return request;
+}
+
+void SampleSite::Impl::Answered() {
+    std::lock_guard lock(mutex);
+    --requestsInFlight;
 }
 
 std::optional<FaultKind> SampleSite::Impl::FaultFor(int requestNumber, const Route& route) {
@@ -486,14 +513,25 @@ std::optional<FaultKind> SampleSite::Impl::FaultFor(int requestNumber, const Rou
 }
 
 Response SampleSite::Impl::Answer(const RecordedRequest& request, const Route& route) const {
-    if (request.fault == FaultKind::ServerError || request.fault == FaultKind::TooManyRequests) {
-        const int status = request.fault == FaultKind::ServerError ? 500 : 429;
-        return {status, ReasonOf(status), RenderServerErrorPage(status, ReasonOf(status))};
+    static constexpr std::pair<FaultKind, int> kErrorFaults[] = {{FaultKind::ServerError, 500},
+                                                                 {FaultKind::TooManyRequests, 429},
+                                                                 {FaultKind::Forbidden, 403},
+                                                                 {FaultKind::Unavailable, 503}};
+    for (const auto& [fault, status] : kErrorFaults) {
+        if (request.fault == fault) {
+            return {status, ReasonOf(status), RenderServerErrorPage(status, ReasonOf(status))};
+        }
     }
+    if (request.fault == FaultKind::Verification) return {200, "OK", RenderVerificationPage()};
     if (request.method != "GET" && request.method != "HEAD") {
         return {405, ReasonOf(405), RenderNotFoundPage()};
     }
-    if (route.kind == Route::Kind::Missing) return {404, "Not Found", RenderNotFoundPage()};
+    if (route.kind == Route::Kind::Robots && !options.robotsTxt.empty()) {
+        return {200, "OK", options.robotsTxt};
+    }
+    if (route.kind == Route::Kind::Missing || route.kind == Route::Kind::Robots) {
+        return {404, "Not Found", RenderNotFoundPage()};
+    }
     return {200, "OK", Page(route, request.fault)};
 }
 
@@ -614,6 +652,11 @@ bool SampleSite::Impl::Serve(Connection& connection) {
         parsed.request.connection = connection.number;
         Route route = ParseRoute(parsed.request.target);
         RecordedRequest request = Record(std::move(parsed.request), route, parsed.refusal == 0);
+        // However the answer ends, the request is no longer in flight after it.
+        struct AnsweredAtEnd {
+            Impl& site;
+            ~AnsweredAtEnd() { site.Answered(); }
+        } answered{*this};
         if (options.onRequest) options.onRequest(request);
         if (parsed.refusal != 0) {
             Send(socket, {parsed.refusal, ReasonOf(parsed.refusal), {}}, false, true, Pace::AtOnce);
@@ -628,14 +671,19 @@ bool SampleSite::Impl::Serve(Connection& connection) {
             socket.ResetOnClose();
             return false;
         }
-        std::string cookie;
+        std::string extraHeaders;
         if (options.sessionCookie && !request.Header("Cookie")) {
-            cookie = "Set-Cookie: VSESSID=s" + std::to_string(request.number) + "; path=/\r\n";
+            extraHeaders =
+                "Set-Cookie: VSESSID=s" + std::to_string(request.number) + "; path=/\r\n";
+        }
+        if (!options.retryAfter.empty() && (response.status == 429 || response.status == 503)) {
+            extraHeaders += "Retry-After: " + options.retryAfter + "\r\n";
         }
         const Pace pace = request.fault == FaultKind::Slow      ? Pace::Slow
                           : request.fault == FaultKind::Trickle ? Pace::Trickle
                                                                 : Pace::AtOnce;
-        if (!Send(socket, response, parsed.keepAlive, request.method != "HEAD", pace, cookie) ||
+        if (!Send(socket, response, parsed.keepAlive, request.method != "HEAD", pace,
+                  extraHeaders) ||
             !parsed.keepAlive) {
             return true;
         }
@@ -684,6 +732,16 @@ std::vector<RecordedRequest> SampleSite::Requests() const {
 std::size_t SampleSite::RequestCount() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->requests.size();
+}
+
+int SampleSite::MaxOpenConnections() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->maxOpenConnections;
+}
+
+int SampleSite::MaxRequestsInFlight() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->maxRequestsInFlight;
 }
 
 bool SampleSite::WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {

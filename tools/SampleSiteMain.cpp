@@ -43,15 +43,22 @@ constexpr std::string_view kUsage =
     "                                endless (page count 99999999999), manylinks (--many-links\n"
     "                                links), huge (--huge-page-bytes), control (terminal\n"
     "                                control characters in the total and the cells), late\n"
-    "                                (a stray response follows the answer)\n"
+    "                                (a stray response follows the answer), 403, 503,\n"
+    "                                verify (a short verification page)\n"
     "                          SCOPE: request (arrival number), company (company number),\n"
     "                                 page (page parameter; 0 = the search without one)\n"
-    "                          WHICH: numbers like 2,5,9 or every-N; none = all of the scope\n"
+    "                          WHICH: numbers like 2,5,9, every-N or from-N; none = all of the\n"
+    "                                 scope\n"
     "                          once: only the first request for each number (then answered)\n"
     "                          e.g. --fault 500:company=3  --fault reset:request=every-7\n"
     "                          may be repeated; the first rule that applies wins\n"
     "  --session-cookie        set a session cookie on answers to requests without one\n"
-    "  --log                   print each request on standard error\n"
+    "  --retry-after VALUE     send \"Retry-After: VALUE\" (seconds or an HTTP-date) with every\n"
+    "                          429 and 503 answer\n"
+    "  --crawl-delay SECONDS   serve a robots.txt whose Crawl-delay for every agent is SECONDS\n"
+    "  --log                   print each request on standard error, with the connections open\n"
+    "                          and the requests being answered as it arrived, and at the end\n"
+    "                          the most of each at once\n"
     "  --help                  show this text\n";
 
 struct NumericOption {
@@ -124,7 +131,8 @@ int main(int argc, char** argv) {
             continue;
         }
         const NumericOption* numeric = FindNumericOption(option);
-        if (!numeric && option != "--no-hits" && option != "--fault") {
+        if (!numeric && option != "--no-hits" && option != "--fault" && option != "--retry-after" &&
+            option != "--crawl-delay") {
             return UsageError("unknown option " + std::string(option));
         }
         if (i + 1 >= arguments.size()) return UsageError(std::string(option) + " needs a value");
@@ -135,6 +143,10 @@ int main(int argc, char** argv) {
             numeric->apply(options, *number);
         } else if (option == "--no-hits") {
             options.noHitsKeywords.emplace_back(value);
+        } else if (option == "--retry-after") {
+            options.retryAfter = std::string(value);
+        } else if (option == "--crawl-delay") {
+            options.robotsTxt = "User-agent: *\r\nCrawl-delay: " + std::string(value) + "\r\n";
         } else {
             std::optional<FaultRule> rule = ParseFaultRule(value);
             if (!rule) return UsageError("bad fault: " + std::string(value));
@@ -146,6 +158,8 @@ int main(int argc, char** argv) {
             std::string line =
                 "#" + std::to_string(request.number) + " " + request.method + " " + request.target;
             if (request.fault) line += " [" + std::string(FaultKindName(*request.fault)) + "]";
+            line += " connections=" + std::to_string(request.openConnections) +
+                    " in-flight=" + std::to_string(request.inFlight);
             std::fputs((line + "\n").c_str(), stderr);
         };
     }
@@ -167,5 +181,9 @@ int main(int argc, char** argv) {
     interrupted.wait(false);
     interrupts.Stop();
     site.Stop();
+    if (log) {
+        std::cerr << "at most " << site.MaxOpenConnections() << " connections open and "
+                  << site.MaxRequestsInFlight() << " requests being answered at once\n";
+    }
     return 0;
 }
