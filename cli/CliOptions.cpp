@@ -56,7 +56,7 @@ struct CommandRule {
     Command command;
     const char* option;
     bool takesId;
-    bool takesSite;
+    bool takesSite;  // and --parallel
     bool takesExport;
     bool takesNoJournal;
 };
@@ -101,6 +101,10 @@ ParseResult ParseOptions(const std::vector<std::string_view>& args) {
             options.noJournal = true;
         } else if (!optionsEnded && IsOption(arg, "--site")) {
             if (!TakeValue("--site", args, i, options.site, error)) return {std::nullopt, error};
+        } else if (!optionsEnded && IsOption(arg, "--parallel")) {
+            if (!TakeValue("--parallel", args, i, options.parallel, error)) {
+                return {std::nullopt, error};
+            }
         } else if (!optionsEnded && IsOption(arg, "--export")) {
             if (!TakeValue("--export", args, i, options.exportFile, error)) {
                 return {std::nullopt, error};
@@ -130,6 +134,7 @@ ParseResult ParseOptions(const std::vector<std::string_view>& args) {
     }
     const std::pair<bool, const char*> misplaced[] = {
         {options.site && !command->takesSite, "--site"},
+        {options.parallel && !command->takesSite, "--parallel"},
         {options.exportFile && !command->takesExport, "--export"},
         {options.noJournal && !command->takesNoJournal, "--no-journal"}};
     for (const auto& [given, name] : misplaced) {

@@ -10,10 +10,10 @@
 namespace velmora::cli {
 
 inline constexpr const char* kUsage =
-    "Usage: velmora-cli [--site URL] [--export FILE] [--no-journal] KEYWORD\n"
+    "Usage: velmora-cli [--site URL] [--parallel N] [--export FILE] [--no-journal] KEYWORD\n"
     "       velmora-cli --history\n"
     "       velmora-cli --rows ID [--export FILE]\n"
-    "       velmora-cli --resume ID [--site URL] [--export FILE]\n"
+    "       velmora-cli --resume ID [--site URL] [--parallel N] [--export FILE]\n"
     "       velmora-cli --forget ID|all\n"
     "Runs one search of the directory site for KEYWORD (UTF-8), as the window's start button\n"
     "does. Rows go to standard output, one line each: seven tab-separated fields in UTF-8. What\n"
@@ -25,6 +25,12 @@ inline constexpr const char* kUsage =
     "so that rows outlive a crash and a search cut short can be gone on with.\n"
     "  --site URL       directory base URL, as VELMORA_SITE sets it (e.g. http://127.0.0.1:8080);\n"
     "                   with --resume, in place of the one the search used\n"
+    "  --parallel N     fetch up to N pages at once (1 to 8), paced by the site's answers: one\n"
+    "                   request at a time at first, more while the site answers as fast, fewer\n"
+    "                   when it slows down, a pause when it asks for one (Retry-After), and\n"
+    "                   one at a time after signs of a block; 1 is the serial search, as\n"
+    "                   without it. A value out of range is told on standard error\n"
+    "                   (status[3]:) and the serial search runs\n"
     "  --export FILE    save the rows as a spreadsheet when the search ends (FILE without an\n"
     "                   extension gets .xlsx); with --rows, in place of printing them\n"
     "  --no-journal     keep nothing of this search\n"
@@ -41,7 +47,8 @@ inline constexpr const char* kUsage =
     "  --forget ID|all  remove search ID, or every search, with its rows (a running one stays)\n"
     "  --help           this text\n"
     "Without --site or VELMORA_SITE, a line site=URL in $XDG_CONFIG_HOME/velmora/velmora.conf\n"
-    "(~/.config/velmora/velmora.conf) names the directory, as it does for the window.\n"
+    "(~/.config/velmora/velmora.conf) names the directory, as it does for the window; without\n"
+    "--parallel, a line parallel=N there sets it.\n"
     "The journal is the file VELMORA_JOURNAL names, else $XDG_DATA_HOME/velmora/journal.sqlite3\n"
     "(~/.local/share/velmora/journal.sqlite3). When it cannot be used, a search goes on and\n"
     "standard error says once that its rows are not kept.\n"
@@ -63,6 +70,7 @@ struct Options {
     Command command = Command::kSearch;
     std::string keyword;  // UTF-8; a search's
     std::optional<std::string> site;
+    std::optional<std::string> parallel;  // as given; FindDirectorySite judges it
     std::optional<std::string> exportFile;
     std::int64_t searchId = 0;  // --rows, --resume, --forget; 0 for --forget all
     bool noJournal = false;
