@@ -140,7 +140,11 @@ private:
     const StoredListing& stored_;
 
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
+    // Three kinds of waiter, woken apart so that an answer does not wake every thread: workers
+    // waiting for a slot, workers waiting for work, and the crawl thread's watch.
+    std::condition_variable slotFree_;
+    std::condition_variable workCame_;
+    std::condition_variable watchNews_;
     std::vector<std::unique_ptr<Worker>>* workers_ = nullptr;
     std::uint64_t controlVersion_ = 0;
     bool paused_ = false;
@@ -181,7 +185,9 @@ void Harvest::OnControl(const TransferControl::State& state) {
             for (auto& worker : *workers_) worker->control->Stop();
         }
     }
-    changed_.notify_all();
+    slotFree_.notify_all();
+    workCame_.notify_all();
+    watchNews_.notify_all();
 }
 
 std::optional<Task> Harvest::Take() {
@@ -210,11 +216,12 @@ std::optional<Task> Harvest::Take() {
             ++tasksOut_;
             return task;
         }
-        changed_.wait(lock);
+        workCame_.wait(lock);
     }
 }
 
 void Harvest::Done(const Task& task) {
+    bool ended = false;
     {
         std::lock_guard lock(mutex_);
         --tasksOut_;
@@ -227,8 +234,15 @@ void Harvest::Done(const Task& task) {
             pageOut_ = false;
         }
         EndIfDoneLocked();
+        ended = ended_;
     }
-    changed_.notify_all();
+    // A company's end frees nothing another worker waits for; the rest may.
+    if (ended) {
+        workCame_.notify_all();
+        watchNews_.notify_all();
+    } else if (task.kind != TaskKind::kCompany) {
+        workCame_.notify_all();
+    }
 }
 
 void Harvest::EndIfDoneLocked() {
@@ -242,7 +256,7 @@ bool Harvest::AcquireSlot(Worker& worker) {
     std::unique_lock lock(mutex_);
     while (!stopped_) {
         if (paused_) {
-            changed_.wait(lock);
+            slotFree_.wait(lock);
             continue;
         }
         const std::optional<Clock::time_point> next = pacing_.NextStart();
@@ -251,12 +265,16 @@ bool Harvest::AcquireSlot(Worker& worker) {
             pacing_.Started(now);
             // A pause stopped this worker's transfers; it is over now.
             if (worker.control->IsStopped()) worker.control->Reset();
+            // One more slot may be free: the next waiter learns when it may take it.
+            const bool more = pacing_.NextStart().has_value();
+            lock.unlock();
+            if (more) slotFree_.notify_one();
             return true;
         }
         if (next) {
-            changed_.wait_until(lock, *next);
+            slotFree_.wait_until(lock, *next);
         } else {
-            changed_.wait(lock);
+            slotFree_.wait(lock);
         }
     }
     return false;
@@ -267,7 +285,7 @@ void Harvest::Abandon() {
         std::lock_guard lock(mutex_);
         pacing_.Abandoned();
     }
-    changed_.notify_all();
+    slotFree_.notify_one();
 }
 
 Judgement Harvest::Judge(const SiteAnswer& answer) {
@@ -277,13 +295,18 @@ Judgement Harvest::Judge(const SiteAnswer& answer) {
         judgement = pacing_.Answered(answer);
         if (judgement.event != PacingEvent::kNone) lastEvent_ = judgement.event;
     }
-    changed_.notify_all();
+    // A waiter that takes the slot passes the word on if the window grew too.
+    slotFree_.notify_one();
+    if (judgement.event != PacingEvent::kNone) watchNews_.notify_all();
     return judgement;
 }
 
 void Harvest::CrawlDelayIs(std::chrono::milliseconds delay) {
-    std::lock_guard lock(mutex_);
-    pacing_.SetCrawlDelay(delay);
+    {
+        std::lock_guard lock(mutex_);
+        pacing_.SetCrawlDelay(delay);
+    }
+    slotFree_.notify_all();
 }
 
 void Harvest::ListingKnown(int pageCount, const Text& total) {
@@ -295,7 +318,8 @@ void Harvest::ListingKnown(int pageCount, const Text& total) {
         noHits_ = total.empty();
         EndIfDoneLocked();
     }
-    changed_.notify_all();
+    workCame_.notify_all();
+    watchNews_.notify_all();
 }
 
 WalkNews Harvest::Walked(int page, const std::vector<Text>& links, bool walked) {
@@ -317,7 +341,7 @@ WalkNews Harvest::Walked(int page, const std::vector<Text>& links, bool walked) 
         dispatched_ += static_cast<int>(links.size());
         news.dispatched = dispatched_;
     }
-    changed_.notify_all();
+    workCame_.notify_all();
     return news;
 }
 
@@ -327,7 +351,8 @@ void Harvest::Unreachable(HttpError error) {
         unreachable_ = error;
         EndIfDoneLocked();
     }
-    changed_.notify_all();
+    workCame_.notify_all();
+    watchNews_.notify_all();
 }
 
 Text Harvest::HoldNoticeLocked(Clock::time_point holdEnd, Clock::time_point now) const {
@@ -361,10 +386,10 @@ void Harvest::Watch() {
             lock.lock();
         }
         if (holdEnd) {
-            changed_.wait_until(lock, std::min(*holdEnd, now + kHoldNoticePeriod));
+            watchNews_.wait_until(lock, std::min(*holdEnd, now + kHoldNoticePeriod));
         } else {
             // A new hold comes with an answer, which wakes this wait.
-            changed_.wait(lock, [&] {
+            watchNews_.wait(lock, [&] {
                 return stopped_ || ended_ || pacing_.HoldEnd(Clock::now()).has_value();
             });
         }

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <thread>
 #include <tuple>
+#include <utility>
 
 #include "platform/LoopbackListener.h"
 #include "platform/TimerSlack.h"
@@ -272,8 +273,8 @@ struct SampleSite::Impl {
     bool PauseUnlessStopped(Clock::time_point until);
     bool HoldUnlessStopped();
     RecordedRequest Record(RecordedRequest request, const Route& route, bool answerable);
-    // The request recorded last on a connection has been answered (or dropped).
-    void Answered();
+    // Request `number`'s answer starts to go out (or it is dropped).
+    void Answered(int number);
     // Under `mutex`: a rule that fires once per number remembers the numbers it has fired for.
     std::optional<FaultKind> FaultFor(int requestNumber, const Route& route);
     Response Answer(const RecordedRequest& request, const Route& route) const;
@@ -483,9 +484,13 @@ RecordedRequest SampleSite::Impl::Record(RecordedRequest request, const Route& r
     return request;
 }
 
-void SampleSite::Impl::Answered() {
+void SampleSite::Impl::Answered(int number) {
     std::lock_guard lock(mutex);
     --requestsInFlight;
+    // The latest requests are the likeliest.
+    const auto request = std::find_if(requests.rbegin(), requests.rend(),
+                                      [&](const RecordedRequest& r) { return r.number == number; });
+    if (request != requests.rend()) request->answered = Clock::now();
 }
 
 std::optional<FaultKind> SampleSite::Impl::FaultFor(int requestNumber, const Route& route) {
@@ -652,11 +657,17 @@ bool SampleSite::Impl::Serve(Connection& connection) {
         parsed.request.connection = connection.number;
         Route route = ParseRoute(parsed.request.target);
         RecordedRequest request = Record(std::move(parsed.request), route, parsed.refusal == 0);
-        // However the answer ends, the request is no longer in flight after it.
-        struct AnsweredAtEnd {
+        // The request is in flight until its answer starts to go out (a client can send its next
+        // request only after that), or until it is dropped.
+        struct InFlight {
             Impl& site;
-            ~AnsweredAtEnd() { site.Answered(); }
-        } answered{*this};
+            int number;
+            bool over = false;
+            void End() {
+                if (!std::exchange(over, true)) site.Answered(number);
+            }
+            ~InFlight() { End(); }
+        } inFlight{*this, request.number};
         if (options.onRequest) options.onRequest(request);
         if (parsed.refusal != 0) {
             Send(socket, {parsed.refusal, ReasonOf(parsed.refusal), {}}, false, true, Pace::AtOnce);
@@ -667,6 +678,7 @@ bool SampleSite::Impl::Serve(Connection& connection) {
         Response response = Answer(request, route);
         if (options.latencyMs > 0 && !PauseUnlessStopped(due)) return true;
         if (request.fault == FaultKind::Hold && !HoldUnlessStopped()) return true;
+        inFlight.End();
         if (request.fault == FaultKind::Reset) {
             socket.ResetOnClose();
             return false;

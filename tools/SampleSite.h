@@ -28,9 +28,11 @@ struct RecordedRequest {
     std::string version;
     std::vector<std::string> headerLines;  // as received, in order, without CR LF
     std::optional<FaultKind> fault;        // what was done to it instead of a plain answer
-    // The concurrency log: when it arrived, how many connections were open then, and how many
-    // requests were being answered then, this one included.
+    // The concurrency log: when it arrived and when its answer started to go out (or it was
+    // dropped; the epoch until then), how many connections were open as it arrived, and how
+    // many requests were waiting for their answer then, this one included.
     std::chrono::steady_clock::time_point arrived;
+    std::chrono::steady_clock::time_point answered;
     int openConnections = 0;
     int inFlight = 0;
 
