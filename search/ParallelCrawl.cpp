@@ -144,7 +144,6 @@ public:
         std::lock_guard lock(mutex_);
         return unreachable_;
     }
-    [[nodiscard]] const Text& Total() const { return total_; }
 
 private:
     // Runs under the session control's lock: mirrors its state and stops every worker's

@@ -329,7 +329,8 @@ bool SampleSite::Impl::Start() {
     }
     if (options.pages < 0 || options.pages > kMaxPages || options.linksPerPage < 0 ||
         options.linksPerPage > kMaxLinksPerPage || options.latencyMs < 0 ||
-        options.latencyMs > kMaxDelayMs || options.slowMs < 0 || options.slowMs > kMaxDelayMs ||
+        options.latencyMs > kMaxDelayMs || options.loadLatencyMs < 0 ||
+        options.loadLatencyMs > kMaxDelayMs || options.slowMs < 0 || options.slowMs > kMaxDelayMs ||
         options.companyPageBytes > kMaxCompanyPageBytes || options.trickleMs < 0 ||
         options.trickleMs > kMaxDelayMs || options.manyLinks < 0 ||
         options.manyLinks > kMaxManyLinks || options.hugePageBytes > kMaxCompanyPageBytes ||
@@ -676,7 +677,9 @@ bool SampleSite::Impl::Serve(Connection& connection) {
         if (!Discard(socket, buffer, parsed.bodyBytes)) return true;
         // The answer is made during the latency, as a remote server's work is part of its.
         Response response = Answer(request, route);
-        if (options.latencyMs > 0 && !PauseUnlessStopped(due)) return true;
+        const Clock::time_point loadedDue =
+            due + std::chrono::milliseconds(options.loadLatencyMs) * (request.inFlight - 1);
+        if (loadedDue > Clock::now() && !PauseUnlessStopped(loadedDue)) return true;
         if (request.fault == FaultKind::Hold && !HoldUnlessStopped()) return true;
         inFlight.End();
         if (request.fault == FaultKind::Reset) {

@@ -53,7 +53,10 @@ struct SiteOptions {
     std::uint16_t port = 0;  // 0: an ephemeral port
     int pages = 10;          // result pages of every keyword; 0: nothing is found
     int linksPerPage = 20;
-    int latencyMs = 0;                     // from a request's arrival to its answer
+    int latencyMs = 0;  // from a request's arrival to its answer
+    // A site that slows down under load: each other request being answered as one arrives adds
+    // this much to its latency.
+    int loadLatencyMs = 0;
     std::size_t companyPageBytes = 30000;  // company pages are at least this long
     int slowMs = 2000;                     // a slow answer takes this long to trickle out
     int trickleMs = 1000;    // a trickled answer sends a header line or a body byte this often

@@ -27,6 +27,8 @@ constexpr std::string_view kUsage =
     "  --pages N               result pages per keyword; 0 finds nothing (default 10)\n"
     "  --links-per-page N      companies per result page (default 20)\n"
     "  --latency-ms N          wait N ms before every answer (default 0)\n"
+    "  --load-latency-ms N     and N ms more for each other request being answered as it\n"
+    "                          arrives: a site that slows down under load (default 0)\n"
     "  --company-page-bytes N  minimum size of a company page (default 30000)\n"
     "  --slow-ms N             how long a slow answer trickles (default 2000)\n"
     "  --trickle-ms N          a trickled answer's pace: a header line or a body byte each N ms\n"
@@ -75,6 +77,8 @@ constexpr NumericOption kNumericOptions[] = {
      [](SiteOptions& o, long long v) { o.linksPerPage = static_cast<int>(v); }},
     {"--latency-ms", kMaxDelayMs,
      [](SiteOptions& o, long long v) { o.latencyMs = static_cast<int>(v); }},
+    {"--load-latency-ms", kMaxDelayMs,
+     [](SiteOptions& o, long long v) { o.loadLatencyMs = static_cast<int>(v); }},
     {"--slow-ms", kMaxDelayMs, [](SiteOptions& o, long long v) { o.slowMs = static_cast<int>(v); }},
     {"--company-page-bytes", static_cast<long long>(kMaxCompanyPageBytes),
      [](SiteOptions& o, long long v) { o.companyPageBytes = static_cast<std::size_t>(v); }},

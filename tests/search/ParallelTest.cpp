@@ -104,21 +104,27 @@ TEST_F(ParallelTest, AtMostNAtOnceOneCookieJarAndTheSerialSearchsRowsAndHeaders)
     }
 }
 
-TEST_F(ParallelTest, RetryAfterHoldsEveryRequestThenThePageIsAskedAgain) {
+TEST_F(ParallelTest, TheSitesCrawlDelayAndRetryAfterAreObeyed) {
     constexpr int kWorkers = 3;
     site::SiteOptions options = SmallSite(2, 4);
     options.faults = {*site::ParseFaultRule("429:company=3:once")};
     options.retryAfter = "1";
+    options.robotsTxt = "User-agent: *\r\nCrawl-delay: 0.05\r\n";
     OpenParallel(options, kWorkers);
     StartSearch(*session_);
     WaitForSearchEnd(*session_);
+
+    // The first page is asked for once robots.txt has been answered, and every request after
+    // it starts 50 ms or more after the one before.
+    const std::vector<site::RecordedRequest> all = site_->Requests();
+    ASSERT_EQ(all.front().target, "/robots.txt");
+    EXPECT_GE(all.back().arrived - all.front().answered, static_cast<int>(all.size() - 2) * 50ms);
 
     const std::vector<site::RecordedRequest> asked = RequestsFor(CompanyTarget(3));
     ASSERT_EQ(asked.size(), 2u);
     const auto holdEnd = asked[0].arrived + 1s;
     EXPECT_GE(asked[1].arrived, holdEnd);
     // What was on its way as the answer came arrives at once; nothing else during the hold.
-    const std::vector<site::RecordedRequest> all = site_->Requests();
     EXPECT_EQ(std::count_if(all.begin(), all.end(),
                             [&](const site::RecordedRequest& request) {
                                 return request.arrived > asked[0].arrived + 500ms &&
