@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <limits>
@@ -58,9 +59,10 @@ constexpr std::string_view kUsage =
     "  --retry-after VALUE     send \"Retry-After: VALUE\" (seconds or an HTTP-date) with every\n"
     "                          429 and 503 answer\n"
     "  --crawl-delay SECONDS   serve a robots.txt whose Crawl-delay for every agent is SECONDS\n"
-    "  --log                   print each request on standard error, with the connections open\n"
-    "                          and the requests being answered as it arrived, and at the end\n"
-    "                          the most of each at once\n"
+    "  --log                   print each request on standard error: its number, when it came\n"
+    "                          (ms since the start), the connections open and the requests\n"
+    "                          waiting for an answer as it came; at the end the most of each\n"
+    "                          at once\n"
     "  --help                  show this text\n";
 
 struct NumericOption {
@@ -158,9 +160,13 @@ int main(int argc, char** argv) {
         }
     }
     if (log) {
-        options.onRequest = [](const RecordedRequest& request) {
-            std::string line =
-                "#" + std::to_string(request.number) + " " + request.method + " " + request.target;
+        options.onRequest = [started =
+                                 std::chrono::steady_clock::now()](const RecordedRequest& request) {
+            const auto at =
+                std::chrono::duration_cast<std::chrono::milliseconds>(request.arrived - started);
+            std::string line = "#" + std::to_string(request.number) + " " +
+                               std::to_string(at.count()) + "ms " + request.method + " " +
+                               request.target;
             if (request.fault) line += " [" + std::string(FaultKindName(*request.fault)) + "]";
             line += " connections=" + std::to_string(request.openConnections) +
                     " in-flight=" + std::to_string(request.inFlight);
