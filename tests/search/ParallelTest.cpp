@@ -143,6 +143,7 @@ TEST_F(ParallelTest, TheSitesCrawlDelayAndRetryAfterAreObeyed) {
 // workers may have companies 9 and 10 still to answer as 11 comes: five signs in a row are sure
 // to give two in a row whatever the order of the answers.
 struct BlockCase {
+    const char* name;
     const char* fault;
     const char* notice;
     const char* reason;
@@ -192,10 +193,11 @@ TEST_P(BlockTest, TwoSignsOfABlockInARowSwitchToOneRequestAtATime) {
 
 INSTANTIATE_TEST_SUITE_P(
     Signs, BlockTest,
-    ::testing::Values(BlockCase{"verify:company=11,12,13,14,15", search_text::kPacingVerification,
-                                search_text::kVerificationPage},
-                      BlockCase{"403:company=11,12,13,14,15", search_text::kPacingRefusals,
-                                "网站回应 403"}));
+    ::testing::Values(BlockCase{"VerificationPages", "verify:company=11,12,13,14,15",
+                                search_text::kPacingVerification, search_text::kVerificationPage},
+                      BlockCase{"Refusals", "403:company=11,12,13,14,15",
+                                search_text::kPacingRefusals, "网站回应 403"}),
+    [](const ::testing::TestParamInfo<BlockCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ParallelTest, PauseEndsTheRequestsInFlightAndStopEndsTheSearchAtAnyMoment) {
     // Company 3 is held the first time it is asked for.
