@@ -197,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 search_text::kPacingVerification, search_text::kVerificationPage},
                       BlockCase{"Refusals", "403:company=11,12,13,14,15",
                                 search_text::kPacingRefusals, "网站回应 403"}),
-    [](const ::testing::TestParamInfo<BlockCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<BlockCase>& param) { return std::string(param.param.name); });
 
 TEST_F(ParallelTest, PauseEndsTheRequestsInFlightAndStopEndsTheSearchAtAnyMoment) {
     // Company 3 is held the first time it is asked for.
