@@ -42,7 +42,8 @@ struct AppGlobals {
         : skinEngine(runDirectory + QLatin1Char('/') + QLatin1String(kSkinEngineFileName)) {
         httpClient.Open(Text(kDefaultUserAgent));
         session = std::make_unique<SearchSession>(
-            port, httpClient, site.baseUrl, JournalSettings{JournalPath(), SearchOrigin::kWindow});
+            port, httpClient, site.baseUrl, JournalSettings{JournalPath(), SearchOrigin::kWindow},
+            site.parallel);
     }
 };
 

@@ -60,7 +60,7 @@ struct CommandRule {
     Command command;
     const char* option;
     bool takesId;
-    bool takesSite;
+    bool takesSite;  // and --parallel
     bool takesExport;
     bool takesNoJournal;
 };
@@ -122,6 +122,10 @@ ParseResult ParseOptions(const std::vector<std::string_view>& args) {
             options.onlyNew = true;
         } else if (!optionsEnded && IsOption(arg, "--site")) {
             if (!TakeValue("--site", args, i, options.site, error)) return {std::nullopt, error};
+        } else if (!optionsEnded && IsOption(arg, "--parallel")) {
+            if (!TakeValue("--parallel", args, i, options.parallel, error)) {
+                return {std::nullopt, error};
+            }
         } else if (!optionsEnded && IsOption(arg, "--export")) {
             if (!TakeValue("--export", args, i, options.exportFile, error)) {
                 return {std::nullopt, error};
@@ -152,6 +156,7 @@ ParseResult ParseOptions(const std::vector<std::string_view>& args) {
     // The lead options shape the rows a command puts out: those of the commands that export.
     const std::pair<bool, const char*> misplaced[] = {
         {options.site && !command->takesSite, "--site"},
+        {options.parallel && !command->takesSite, "--parallel"},
         {options.exportFile && !command->takesExport, "--export"},
         {options.noJournal && !command->takesNoJournal, "--no-journal"},
         {options.clean && !command->takesExport, "--clean"},

@@ -11,10 +11,11 @@ namespace velmora::cli {
 
 // The help text; Usage() fills in where the settings file and the journal are on this system.
 inline constexpr std::string_view kUsage =
-    "Usage: velmora-cli [--site URL] [--export FILE] [--no-journal] [LEAD OPTIONS] KEYWORD\n"
+    "Usage: velmora-cli [--site URL] [--parallel N] [--export FILE] [--no-journal]\n"
+    "                   [LEAD OPTIONS] KEYWORD\n"
     "       velmora-cli --history\n"
     "       velmora-cli --rows ID [--export FILE] [LEAD OPTIONS]\n"
-    "       velmora-cli --resume ID [--site URL] [--export FILE] [LEAD OPTIONS]\n"
+    "       velmora-cli --resume ID [--site URL] [--parallel N] [--export FILE] [LEAD OPTIONS]\n"
     "       velmora-cli --forget ID|all\n"
     "Runs one search of the directory site for KEYWORD (UTF-8), as the window's start button\n"
     "does. Rows go to standard output, one line each: seven tab-separated fields in UTF-8. What\n"
@@ -26,6 +27,12 @@ inline constexpr std::string_view kUsage =
     "so that rows outlive a crash and a search cut short can be gone on with.\n"
     "  --site URL       directory base URL, as VELMORA_SITE sets it (e.g. http://127.0.0.1:8080);\n"
     "                   with --resume, in place of the one the search used\n"
+    "  --parallel N     fetch up to N pages at once (1 to 8), paced by the site's answers: one\n"
+    "                   request at a time at first, more while the site answers as fast, fewer\n"
+    "                   when it slows down, a pause when it asks for one (Retry-After), and\n"
+    "                   one at a time after signs of a block; 1 is the serial search, as\n"
+    "                   without it. A value out of range is told on standard error\n"
+    "                   (status[3]:) and the serial search runs\n"
     "  --export FILE    save the rows as a spreadsheet when the search ends (FILE without an\n"
     "                   extension gets .xlsx); with --rows, in place of printing them. FILE\n"
     "                   ending in .csv is written as CSV: UTF-8 with a byte order mark, CR LF,\n"
@@ -60,7 +67,7 @@ inline constexpr std::string_view kUsage =
     "  --forget ID|all  remove search ID, or every search, with its rows (a running one stays)\n"
     "  --help           this text\n"
     "Without --site or VELMORA_SITE, a line site=URL in the settings file names the directory,\n"
-    "as it does for the window:\n"
+    "as it does for the window, and without --parallel a line parallel=N sets it:\n"
     "  {settings}\n"
     "The journal is the file VELMORA_JOURNAL names, else\n"
     "  {journal}\n"
@@ -87,6 +94,7 @@ struct Options {
     Command command = Command::kSearch;
     std::string keyword;  // UTF-8; a search's
     std::optional<std::string> site;
+    std::optional<std::string> parallel;  // as given; FindDirectorySite judges it
     std::optional<std::string> exportFile;
     std::int64_t searchId = 0;  // --rows, --resume, --forget; 0 for --forget all
     bool noJournal = false;

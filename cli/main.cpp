@@ -105,13 +105,16 @@ int RunSearch(const velmora::cli::Options& options) {
     // A lead list is made of all the rows, so it is printed when the search ends.
     std::ostream nowhere(nullptr);
     cli::CliWindow window(keyword, AsksForLeadList(options) ? nowhere : std::cout, std::cerr);
-    const DirectorySite site = FindDirectorySite(siteOverride);
+    const DirectorySite site = FindDirectorySite(
+        siteOverride,
+        options.parallel ? std::optional<std::string_view>(*options.parallel) : std::nullopt);
     if (!site.settingsProblem.empty())
         window.SetStatusText(kNoticeStatusField, site.settingsProblem);
     HttpClient client;
     client.Open(Text(kDefaultUserAgent));
     SearchSession session(window, client, site.baseUrl,
-                          {options.noJournal ? std::string() : JournalPath(), SearchOrigin::kCli});
+                          {options.noJournal ? std::string() : JournalPath(), SearchOrigin::kCli},
+                          site.parallel);
 
     if (resumed) {
         ContinueSearch(session, std::move(resumed), options.searchId);

@@ -4,6 +4,7 @@
 // every host; cookies never expire except by a server's "=deleted" value.
 
 #include <cstddef>
+#include <mutex>
 #include <string_view>
 
 #include "text/Text.h"
@@ -33,4 +34,24 @@ Text CookieLineValue(std::string_view jar);
 Text JarFromText(std::string_view text);
 
 }  // namespace cookie_jar
+
+// One jar that several clients use at once (the workers of a parallel search, each on a
+// connection of its own, are one visitor to the site). Every read and change is whole under the
+// jar's lock, so cookies set by two answers arriving together both count.
+class SharedCookieJar {
+public:
+    explicit SharedCookieJar(Text jar = Text(kEmptyCookieJar)) : jar_(std::move(jar)) {}
+
+    // Runs `use` over the jar's text under the lock and returns what it returns.
+    template <typename Use>
+    auto With(Use use) {
+        std::lock_guard lock(mutex_);
+        return use(jar_);
+    }
+
+private:
+    std::mutex mutex_;
+    Text jar_;
+};
+
 }  // namespace velmora

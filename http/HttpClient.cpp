@@ -88,6 +88,7 @@ void HttpClient::Open([[maybe_unused]] const Text& agent) {
     sessionHandle = std::make_unique<Session>();
     if (sessionHandle->easy == nullptr || sessionHandle->multi == nullptr) sessionHandle.reset();
     readBuffer.clear();
+    sharedJar.reset();
     cookieJar = Text(kEmptyCookieJar);
     headerBlock = Text(kLineEnd);
     ResetHeaders();
@@ -100,6 +101,7 @@ void HttpClient::Close() {
     requestHandle.reset();
     requestCredentials.reset();
     sessionHandle.reset();
+    sharedJar.reset();
     readBuffer = Bytes();
     for (Text* text : {&scheme, &host, &currentUrl, &headerBlock, &responseHeaders, &cookieJar,
                        &accept, &referer, &acceptLanguage, &userAgent, &contentType, &connection}) {
@@ -330,30 +332,51 @@ void HttpClient::SetForgedClientIp(const Text& address) {
     }
 }
 
+template <typename Use>
+auto HttpClient::WithJar(Use use) {
+    if (sharedJar) return sharedJar->With(use);
+    return use(cookieJar);
+}
+
+template <typename Use>
+auto HttpClient::ReadJar(Use use) const {
+    if (sharedJar) return sharedJar->With([&](const Text& jar) { return use(jar); });
+    return use(cookieJar);
+}
+
 bool HttpClient::AddCookies(const Text& text) {
-    return cookie_jar::AddCookies(cookieJar, text);
+    return WithJar([&](Text& jar) { return cookie_jar::AddCookies(jar, text); });
 }
 
 bool HttpClient::RemoveCookies(const Text& text) {
-    return cookie_jar::RemoveCookies(cookieJar, text);
+    return WithJar([&](Text& jar) { return cookie_jar::RemoveCookies(jar, text); });
 }
 
 Text HttpClient::GetCookie(const Text& name, bool withName) const {
-    return cookie_jar::GetCookie(cookieJar, name, withName);
+    return ReadJar([&](const Text& jar) { return cookie_jar::GetCookie(jar, name, withName); });
 }
 
 Text HttpClient::GetCookies() const {
-    return cookie_jar::CookieLineValue(cookieJar);
+    return ReadJar([](const Text& jar) { return cookie_jar::CookieLineValue(jar); });
 }
 
 Text HttpClient::CookieLine() const {
-    Text cookies = cookie_jar::CookieLineValue(cookieJar);
+    Text cookies = GetCookies();
     if (cookies.empty()) return {};
     return Text("Cookie: ").append(SingleLine(cookies)).append(kLineEnd);
 }
 
 void HttpClient::SetCookies(const Text& text) {
-    cookieJar = cookie_jar::JarFromText(text);
+    WithJar([&](Text& jar) { jar = cookie_jar::JarFromText(text); });
+}
+
+void HttpClient::ShareCookieJar(std::shared_ptr<SharedCookieJar> jar) {
+    sharedJar = std::move(jar);
+    if (!sharedJar) cookieJar = Text(kEmptyCookieJar);
+}
+
+void HttpClient::MergeIntoJar(std::string_view headers, int mergeOption) {
+    WithJar([&](Text& jar) { cookie_jar::MergeSetCookies(jar, headers, mergeOption); });
 }
 
 }  // namespace velmora

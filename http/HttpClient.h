@@ -20,6 +20,7 @@
 
 namespace velmora {
 
+class SharedCookieJar;
 class TransferControl;
 
 inline constexpr std::string_view kDefaultUserAgent =
@@ -138,6 +139,10 @@ public:
     Text GetCookies() const;
     // An empty text empties the jar.
     void SetCookies(const Text& text);
+    // From now on this client keeps its cookies in `jar` (nullptr: a jar of its own again,
+    // empty), which other clients may share: each cookie method, each request's Cookie line
+    // and each response's Set-Cookie lines go to it. Open and Close end the sharing.
+    void ShareCookieJar(std::shared_ptr<SharedCookieJar> jar);
 
     // Requests of this client from now on obey `control` (nullptr: none). While it is paused a
     // request waits before it starts and a transfer in flight moves no bytes; when it is stopped
@@ -181,6 +186,13 @@ private:
     // "Cookie: " and the jar's cookies, CR LF ended; empty for an empty jar. Line breaks put into
     // a cookie go out as blanks, as in every other header value.
     Text CookieLine() const;
+    // Runs `use` over the jar this client keeps its cookies in, to change it or to read it.
+    template <typename Use>
+    auto WithJar(Use use);
+    template <typename Use>
+    auto ReadJar(Use use) const;
+    // Folds a response's Set-Cookie lines into the jar.
+    void MergeIntoJar(std::string_view headers, int mergeOption);
     // Drops the caller's Authorization-like lines from the pending block.
     void RemoveCredentialLines();
     void ClearAddedFlags();
@@ -205,6 +217,8 @@ private:
     Bytes responseBody;
     Text responseHeaders;
     Text cookieJar;
+    // When set, the jar in place of cookieJar.
+    std::shared_ptr<SharedCookieJar> sharedJar;
     bool cookiesMerged = false;
     bool autoHeaders = false;
     bool acceptAdded = false;

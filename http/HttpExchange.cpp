@@ -187,7 +187,7 @@ Text HttpClient::ComposeRequestHeaders(std::size_t bodySize, bool withCookies) c
 
 void HttpClient::MergeResponseCookies(int mergeOption) {
     if (cookiesMerged || responseHeaders.empty()) return;
-    cookie_jar::MergeSetCookies(cookieJar, responseHeaders, mergeOption);
+    MergeIntoJar(responseHeaders, mergeOption);
     cookiesMerged = true;
 }
 

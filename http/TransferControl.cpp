@@ -51,13 +51,28 @@ bool TransferControl::SleepFor(std::chrono::milliseconds duration) {
     return !stopped_;
 }
 
+TransferControl::State TransferControl::Snapshot() const {
+    std::lock_guard lock(mutex_);
+    return SnapshotLocked();
+}
+
+TransferControl::State TransferControl::SnapshotLocked() const {
+    return {pauseDepth_ > 0, stopped_, version_};
+}
+
 void TransferControl::NotifyLocked() {
+    ++version_;
     changed_.notify_all();
-    for (auto& [id, onChange] : subscribers_) onChange();
+    const State state = SnapshotLocked();
+    for (auto& [id, onChange] : subscribers_) onChange(state);
 }
 
 TransferControl::Subscription::Subscription(TransferControl& control,
                                             std::function<void()> onChange)
+    : Subscription(control, [onChange = std::move(onChange)](const State&) { onChange(); }) {}
+
+TransferControl::Subscription::Subscription(TransferControl& control,
+                                            std::function<void(const State&)> onChange)
     : control_(&control) {
     std::lock_guard lock(control.mutex_);
     id_ = control.nextSubscriptionId_++;

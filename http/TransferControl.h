@@ -31,6 +31,15 @@ public:
     [[nodiscard]] bool IsStopped() const;
     [[nodiscard]] bool IsPaused() const;
 
+    // The control as it stands; `version` grows with every change, so that whoever mirrors the
+    // state can tell an older reading from a newer one.
+    struct State {
+        bool paused = false;
+        bool stopped = false;
+        std::uint64_t version = 0;
+    };
+    [[nodiscard]] State Snapshot() const;
+
     // Blocks while paused. Returns false when stopped (at once if already stopped), true to go on.
     [[nodiscard]] bool WaitWhilePaused();
     // Sleeps for `duration`, or less when stopped; returns false when stopped.
@@ -43,6 +52,8 @@ public:
     public:
         Subscription() = default;
         Subscription(TransferControl& control, std::function<void()> onChange);
+        // The function gets the state the change left, since it may not ask the control.
+        Subscription(TransferControl& control, std::function<void(const State&)> onChange);
         ~Subscription();
         Subscription(Subscription&& other) noexcept;
         Subscription& operator=(Subscription&& other) noexcept;
@@ -57,13 +68,15 @@ public:
 
 private:
     void NotifyLocked();
+    State SnapshotLocked() const;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     int pauseDepth_ = 0;
     bool stopped_ = false;
+    std::uint64_t version_ = 0;
     std::uint64_t nextSubscriptionId_ = 1;
-    std::map<std::uint64_t, std::function<void()>> subscribers_;
+    std::map<std::uint64_t, std::function<void(const State&)>> subscribers_;
 };
 
 }  // namespace velmora

@@ -666,19 +666,24 @@ ResumeOutcome Journal::ResumeSearch(SearchId id) {
     return ResumeOutcome::kResumed;
 }
 
+bool Journal::InsertRow(std::int64_t key, const Text& link, const ResultRow& row,
+                        ListingPlace place) {
+    sqlite3_bind_int64(insertRow_, 1, key);
+    BindBytes(insertRow_, 2, link);
+    int parameter = 3;
+    for (const Text* cell : row.Columns()) BindBytes(insertRow_, parameter++, *cell);
+    BindPlace(insertRow_, parameter, place);
+    const int step = sqlite3_step(insertRow_);
+    sqlite3_reset(insertRow_);
+    return Done(step);
+}
+
 bool Journal::AddRow(SearchId id, const Text& link, const ResultRow& row, ListingPlace place) {
     std::lock_guard lock(mutex_);
     const auto held = held_.find(id);
     if (!db_ || held == held_.end() || held->second.nextOrdinal >= kKeysPerSearch) return false;
     const auto insert = [&] {
-        sqlite3_bind_int64(insertRow_, 1, id * kKeysPerSearch + held->second.nextOrdinal);
-        BindBytes(insertRow_, 2, link);
-        int parameter = 3;
-        for (const Text* cell : row.Columns()) BindBytes(insertRow_, parameter++, *cell);
-        BindPlace(insertRow_, parameter, place);
-        const int step = sqlite3_step(insertRow_);
-        sqlite3_reset(insertRow_);
-        return Done(step);
+        return InsertRow(id * kKeysPerSearch + held->second.nextOrdinal, link, row, place);
     };
     // Most rows clear nothing and go in one statement, without a transaction of their own. Their
     // company keys are made later, in batches (StoreMissingKeys): one row's keys land on as many
@@ -688,6 +693,28 @@ bool Journal::AddRow(SearchId id, const Text& link, const ResultRow& row, Listin
         clears ? InTransaction([&] { return insert() && ClearFailure(id, held->second, place); })
                : insert();
     if (stored) ++held->second.nextOrdinal;
+    return stored;
+}
+
+bool Journal::AddRows(SearchId id, const std::vector<StoredRow>& rows) {
+    std::lock_guard lock(mutex_);
+    const auto held = held_.find(id);
+    if (!db_ || held == held_.end() ||
+        held->second.nextOrdinal + static_cast<std::int64_t>(rows.size()) > kKeysPerSearch) {
+        return false;
+    }
+    if (rows.empty()) return true;
+    std::int64_t ordinal = held->second.nextOrdinal;
+    const bool stored = InTransaction([&] {
+        for (const StoredRow& each : rows) {
+            if (!InsertRow(id * kKeysPerSearch + ordinal++, each.link, each.row, each.place) ||
+                !ClearFailure(id, held->second, each.place)) {
+                return false;
+            }
+        }
+        return true;
+    });
+    if (stored) held->second.nextOrdinal = ordinal;
     return stored;
 }
 

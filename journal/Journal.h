@@ -152,6 +152,10 @@ public:
     // process, though not a power cut before the next checkpoint (synchronous=NORMAL).
     [[nodiscard]] bool AddRow(SearchId id, const Text& link, const ResultRow& row,
                               ListingPlace place = {});
+    // Stores rows as AddRow does, in their order, all in one transaction: a search that
+    // completes rows several at a time writes each page of the file once for them. When it
+    // returns true they are all in the file; when false, none is.
+    [[nodiscard]] bool AddRows(SearchId id, const std::vector<StoredRow>& rows);
     // The page count and total of the search's first result page.
     [[nodiscard]] bool RecordProbe(SearchId id, int pageCount, const Text& total);
     // A result page walked, with the company links it listed in order; a failure recorded for
@@ -222,6 +226,7 @@ private:
     std::optional<bool> KeysMissing();
     // Begins the read transaction of a question about company keys, once every row has them.
     bool BeginKeyedRead();
+    bool InsertRow(std::int64_t key, const Text& link, const ResultRow& row, ListingPlace place);
     SearchState EffectiveState(SearchId id, SearchState stored) const;
     std::vector<StoredSearch> SelectSearches(const char* whereClause, const SearchId* id);
     ForgetResult ForgetWhere(const SearchId* id);

@@ -41,15 +41,14 @@ private:
     SearchSession& session_;
 };
 
-// A link as it is requested: blanks before and after it are the page's layout, not the URL's.
+}  // namespace
+
 Text RequestedLink(const Text& link) {
     constexpr std::string_view kAsciiBlanks = " \t";
     const std::size_t first = link.find_first_not_of(kAsciiBlanks);
     if (first == Text::npos) return {};
     return link.substr(first, link.find_last_not_of(kAsciiBlanks) - first + 1);
 }
-
-}  // namespace
 
 const Text& CompanyDetailPattern() {
     // Between the e-mail label and group 6 the page form allowed one optional character of the

@@ -17,6 +17,9 @@ const Text& CompanyDetailPattern();
 std::optional<ResultRow> MatchCompanyPage(const SystemUtf8& page);
 std::optional<ResultRow> MatchCompanyPage(const Text& page);
 
+// A link as it is requested: blanks before and after it are the page's layout, not the URL's.
+Text RequestedLink(const Text& link);
+
 // Appends the row of a listed company to the window's list and fills it cell by cell, unless
 // the search has been stopped (a pause holds it first): no row is begun after a stop, and a stop
 // between cells leaves the cells written so far. With storeInRecord, the search's record stores

@@ -82,10 +82,10 @@ ReadResult ReadSettingsFile(const std::string& path, std::string& text) {
     return ReadResult::kRead;
 }
 
-// The value of the last "site=" line, blanks around key and value dropped; lines that are
+// The value of the last "key=" line, blanks around key and value dropped; lines that are
 // blank, begin with "#" or set anything else are passed over.
-std::optional<std::string> SiteSetting(std::string_view text) {
-    std::optional<std::string> site;
+std::optional<std::string> Setting(std::string_view text, std::string_view key) {
+    std::optional<std::string> value;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         const std::string_view line = TrimBlanks(text.substr(0, end));
@@ -93,10 +93,10 @@ std::optional<std::string> SiteSetting(std::string_view text) {
         if (line.empty() || line.front() == '#') continue;
         const std::size_t equals = line.find('=');
         if (equals == std::string_view::npos) continue;
-        if (TrimBlanks(line.substr(0, equals)) != kSiteSettingKey) continue;
-        site = std::string(TrimBlanks(line.substr(equals + 1)));
+        if (TrimBlanks(line.substr(0, equals)) != key) continue;
+        value = std::string(TrimBlanks(line.substr(equals + 1)));
     }
-    return site;
+    return value;
 }
 
 Text SettingsProblem(const std::string& path, const Text& what) {
@@ -132,28 +132,64 @@ bool IsUsableSiteUrl(std::string_view url) {
     return IsUsablePath(path);
 }
 
-DirectorySite FindDirectorySite(std::string_view override) {
-    if (!override.empty()) return {WithoutTrailingSlashes(override), {}};
-    if (const std::string variable = EnvironmentVariable(kSiteVariable); !variable.empty()) {
-        return {WithoutTrailingSlashes(variable), {}};
-    }
+static_assert(kMaxParallelWorkers == 8, "kParallelFallback names the range");
 
+std::optional<int> ParseParallel(std::string_view value) {
+    // Leading zeros aside, one digit is all a number up to kMaxParallelWorkers needs.
+    while (value.size() > 1 && value.front() == '0') value.remove_prefix(1);
+    if (value.size() != 1 || std::isdigit(static_cast<unsigned char>(value.front())) == 0) {
+        return std::nullopt;
+    }
+    const int workers = value.front() - '0';
+    if (workers < kSerialWorkers || workers > kMaxParallelWorkers) return std::nullopt;
+    return workers;
+}
+
+DirectorySite FindDirectorySite(std::string_view override,
+                                std::optional<std::string_view> parallelOverride) {
     const std::string path = SettingsFilePath();
     std::string text;
     const ReadResult read = path.empty() ? ReadResult::kMissing : ReadSettingsFile(path, text);
-    if (read == ReadResult::kUnreadable) {
-        return {BuiltInBaseUrl(),
-                SettingsProblem(path, Utf8ToSystem(search_text::kSettingsUnreadable))};
-    }
+
+    DirectorySite found{BuiltInBaseUrl(), kSerialWorkers, {}};
+    const std::string variable = EnvironmentVariable(kSiteVariable);
     const std::optional<std::string> site =
-        read == ReadResult::kRead ? SiteSetting(text) : std::nullopt;
-    if (!site) return {BuiltInBaseUrl(), {}};
-    if (!IsUsableSiteUrl(*site)) {
-        return {BuiltInBaseUrl(),
-                SettingsProblem(path, ConcatText(Utf8ToSystem(search_text::kSettingsSiteInvalid),
-                                                 Utf8ToSystem(*site)))};
+        read == ReadResult::kRead ? Setting(text, kSiteSettingKey) : std::nullopt;
+    if (!override.empty()) {
+        found.baseUrl = WithoutTrailingSlashes(override);
+    } else if (!variable.empty()) {
+        found.baseUrl = WithoutTrailingSlashes(variable);
+    } else if (read == ReadResult::kUnreadable) {
+        found.settingsProblem =
+            SettingsProblem(path, Utf8ToSystem(search_text::kSettingsUnreadable));
+    } else if (site && !IsUsableSiteUrl(*site)) {
+        found.settingsProblem = SettingsProblem(
+            path, ConcatText(Utf8ToSystem(search_text::kSettingsSiteInvalid), Utf8ToSystem(*site)));
+    } else if (site) {
+        found.baseUrl = WithoutTrailingSlashes(*site);
     }
-    return {WithoutTrailingSlashes(*site), {}};
+
+    const std::optional<std::string> fileParallel =
+        read == ReadResult::kRead ? Setting(text, kParallelSettingKey) : std::nullopt;
+    const std::optional<std::string> parallel =
+        parallelOverride ? std::optional<std::string>(*parallelOverride) : fileParallel;
+    if (!parallel) return found;
+    if (const std::optional<int> workers = ParseParallel(*parallel)) {
+        found.parallel = *workers;
+        return found;
+    }
+    // Where the value came from, and then the same words for either.
+    Text problem = parallelOverride
+                       ? Utf8ToSystem(search_text::kParallelOptionBefore)
+                       : ConcatText(Utf8ToSystem(search_text::kSettingsBefore), Utf8ToSystem(path),
+                                    Utf8ToSystem(search_text::kSettingsParallelInvalid));
+    problem =
+        ConcatText(problem, Utf8ToSystem(*parallel), Utf8ToSystem(search_text::kParallelFallback));
+    found.settingsProblem =
+        found.settingsProblem.empty()
+            ? problem
+            : ConcatText(found.settingsProblem, Utf8ToSystem(search_text::kSettingsJoin), problem);
+    return found;
 }
 
 }  // namespace velmora

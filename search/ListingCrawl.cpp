@@ -32,18 +32,6 @@ bool IsUnreserved(unsigned char byte) {
            (byte >= '0' && byte <= '9') || byte == '-' || byte == '.';
 }
 
-// Why the page the client has just fetched counts as not fetched; nothing when it was.
-std::optional<std::string> FailureOf(const HttpClient& client) {
-    if (const HttpError error = client.LastError(); error != HttpError::kNone) {
-        return HttpErrorText(error);
-    }
-    const int status = client.ResponseStatus();
-    if (status >= kFirstServerErrorStatus || status == kTooManyRequestsStatus) {
-        return search_text::kSiteAnsweredBefore + std::to_string(status);
-    }
-    return std::nullopt;
-}
-
 template <typename Body, typename ReadBody>
 Fetched<Body> Fetch(SearchSession& session, const Text& url, ReadBody readBody) {
     // The client holds the request while paused and refuses it once stopped.
@@ -53,20 +41,6 @@ Fetched<Body> Fetch(SearchSession& session, const Text& url, ReadBody readBody) 
     // A stop during the body's transfer ends it as a failure, which is the stop's.
     if (Stopped(session)) return {};
     return {std::move(body), FailureOf(session.client)};
-}
-
-// The search would end as `end`: it is incomplete when pages could not be fetched, and the
-// notice field then says how many and that they can be fetched again.
-SearchState EndAs(SearchSession& session, SearchState end) {
-    const int resultPages = session.failedResultPages;
-    const int companyPages = session.failedCompanyPages;
-    if (resultPages == 0 && companyPages == 0) return end;
-    session.window.SetStatusText(
-        kNoticeStatusField,
-        ConcatText(Utf8ToSystem(search_text::kFailedPagesBefore), ToText(resultPages),
-                   Utf8ToSystem(search_text::kFailedResultPagesAfter), ToText(companyPages),
-                   Utf8ToSystem(search_text::kFailedCompanyPagesAfter)));
-    return SearchState::kIncomplete;
 }
 
 bool BatchRunsAfter(int page, int pageCount) {
@@ -95,15 +69,7 @@ void RaiseActiveWorkers(SearchSession& session) {
 bool EndedUnreachable(SearchSession& session) {
     const HttpError error = session.client.LastError();
     if (!IsConnectFailure(error)) return false;
-    if (!Proceed(session)) return true;
-    session.siteUnreachable = true;
-    Frontend& window = session.window;
-    window.SetTimerPeriod(0);
-    window.SetStatusText(0, Utf8ToSystem(search_text::kStatusUnreachable));
-    window.ShowMessage(ConcatText(Utf8ToSystem(search_text::kUnreachableBefore),
-                                  session.siteBaseUrl, Utf8ToSystem(search_text::kReasonBefore),
-                                  Utf8ToSystem(HttpErrorText(error)),
-                                  Utf8ToSystem(search_text::kReasonAfter)));
+    static_cast<void>(EndUnreachable(session, error));
     return true;
 }
 
@@ -155,6 +121,42 @@ bool MakeRoomForWorker(SearchSession& session) {
 }
 
 }  // namespace
+
+std::optional<std::string> FailureOf(const HttpClient& client) {
+    if (const HttpError error = client.LastError(); error != HttpError::kNone) {
+        return HttpErrorText(error);
+    }
+    const int status = client.ResponseStatus();
+    if (status >= kFirstServerErrorStatus || status == kTooManyRequestsStatus) {
+        return search_text::kSiteAnsweredBefore + std::to_string(status);
+    }
+    return std::nullopt;
+}
+
+SearchState EndAs(SearchSession& session, SearchState end) {
+    const int resultPages = session.failedResultPages;
+    const int companyPages = session.failedCompanyPages;
+    if (resultPages == 0 && companyPages == 0) return end;
+    session.window.SetStatusText(
+        kNoticeStatusField,
+        ConcatText(Utf8ToSystem(search_text::kFailedPagesBefore), ToText(resultPages),
+                   Utf8ToSystem(search_text::kFailedResultPagesAfter), ToText(companyPages),
+                   Utf8ToSystem(search_text::kFailedCompanyPagesAfter)));
+    return SearchState::kIncomplete;
+}
+
+bool EndUnreachable(SearchSession& session, HttpError error) {
+    if (!Proceed(session)) return false;
+    session.siteUnreachable = true;
+    Frontend& window = session.window;
+    window.SetTimerPeriod(0);
+    window.SetStatusText(0, Utf8ToSystem(search_text::kStatusUnreachable));
+    window.ShowMessage(ConcatText(Utf8ToSystem(search_text::kUnreachableBefore),
+                                  session.siteBaseUrl, Utf8ToSystem(search_text::kReasonBefore),
+                                  Utf8ToSystem(HttpErrorText(error)),
+                                  Utf8ToSystem(search_text::kReasonAfter)));
+    return true;
+}
 
 const Text& CompanyLinkPattern() {
     static const Text pattern = R"re(sup-name"><a href="(.*?)")re";

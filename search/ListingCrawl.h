@@ -13,6 +13,9 @@
 
 namespace velmora {
 
+class HttpClient;
+enum class HttpError;
+
 // Path and fixed query of the company search; the percent-encoded keyword follows.
 inline constexpr const char* kSearchPathAndQuery =
     "/search/index.php?_d=company&_a=company_s_search&f=search&terms=";
@@ -72,6 +75,15 @@ Fetched<Text> FetchText(SearchSession& session, const Text& url);
 Fetched<SystemUtf8> FetchPage(SearchSession& session, const Text& url);
 // Keeps a page that could not be fetched in the search's record, and counts it.
 void NoteFailedPage(SearchSession& session, const FailedPage& failed);
+// Why the page `client` has just fetched counts as not fetched: the request failed, or the
+// site answered 5xx or 429 (a few words, UTF-8); nothing when it was fetched.
+std::optional<std::string> FailureOf(const HttpClient& client);
+// The search would end as `end`: it is incomplete when pages could not be fetched, and the
+// notice field then says how many and that they can be fetched again.
+SearchState EndAs(SearchSession& session, SearchState end);
+// Ends a search whose site could not be reached at all (`error`, a connect failure): the timer
+// stopped, the status and a message saying so. False, doing nothing, once it is stopped.
+bool EndUnreachable(SearchSession& session, HttpError error);
 
 // The crawl thread's routine. `keyword` is the search box's text as it was at the start: every
 // request of the search and its no-hits message use it, whatever the box holds meanwhile.

@@ -5,6 +5,7 @@
 // flight, a stop aborts them. `stop` mirrors a stop for the waits that need a stop token
 // (a batch's wait, the wait for workerMutex). Both are set together by RequestStop.
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,9 @@ struct SearchSession::Control {
     std::vector<std::thread::id> endedWorkers;
     // The crawl waits for a worker to end before it starts another.
     bool crawlWaitsForRoom = false;
+
+    // A parallel search is running: the buttons act at any moment of it.
+    std::atomic<bool> parallelRunning{false};
 
     // The control thread of the last accepted press; each one first joins the one before it, so
     // presses take effect in the order made.

@@ -62,6 +62,11 @@ void SearchRecord::StoreRow(const ListedLink& listed, const ResultRow& row) {
     if (!journal_->AddRow(id_, listed.link, row, listed.place)) TellFault();
 }
 
+void SearchRecord::StoreRows(const std::vector<StoredRow>& rows) {
+    if (!journal_ || faultTold_) return;
+    if (!journal_->AddRows(id_, rows)) TellFault();
+}
+
 void SearchRecord::StoreProbe(int pageCount, const Text& total) {
     if (!journal_ || faultTold_) return;
     if (!journal_->RecordProbe(id_, pageCount, total)) TellFault();

@@ -48,6 +48,8 @@ public:
     [[nodiscard]] bool TakeStoredLink(const ListedLink& listed);
     // Stores a completed row. Called by one thread at a time (the worker holding its turn).
     void StoreRow(const ListedLink& listed, const ResultRow& row);
+    // Stores completed rows in one go (StoredRow's link, row and place).
+    void StoreRows(const std::vector<StoredRow>& rows);
     void StoreProbe(int pageCount, const Text& total);
     void StoreWalkedPage(int page, const std::vector<Text>& links);
     void StoreFailedPage(const FailedPage& failed);

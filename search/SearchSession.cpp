@@ -1,5 +1,6 @@
 #include "search/SearchSession.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "http/HttpClient.h"
@@ -7,6 +8,7 @@
 #include "platform/ProcessorAffinity.h"
 #include "results/Frontend.h"
 #include "search/ListingCrawl.h"
+#include "search/ParallelCrawl.h"
 #include "search/SearchControl.h"
 #include "search/SearchRecord.h"
 #include "search/SearchTexts.h"
@@ -25,6 +27,7 @@ std::thread StartPlainThread(std::function<void()> routine) {
 }
 
 bool AcceptsControl(const SearchSession& session) {
+    if (session.control->parallelRunning) return true;
     std::lock_guard lock(session.listLock);
     return session.batchLinks >= kWorkersForControl;
 }
@@ -65,43 +68,54 @@ void StartCrawl(SearchSession& session, MakeRecord makeRecord) {
     control.transfers->Reset();
     control.stop = std::stop_source();
 
+    const bool parallel = session.pacing.workers > kSerialWorkers;
     session.window.SetTimerPeriod(1000);
     session.workerMutex = std::make_unique<NamedMutex>(kWorkerMutexName);
     // Bound and announced before the crawl starts, so that the crawl inherits the binding and
-    // none of its status texts can come before "running".
-    RestrictProcessToFirstProcessor();
+    // none of its status texts can come before "running". The parallel search's pool is
+    // spread over every processor, as before any serial search bound the process.
+    if (parallel) {
+        RestoreProcessorsBeforeRestriction();
+    } else {
+        RestrictProcessToFirstProcessor();
+    }
     SetStatus(session, search_text::kStatusRunning);
 
     {
         std::lock_guard lock(control.mutex);
         control.crawlRunning = true;
     }
+    control.parallelRunning = parallel;
     try {
-        session.crawlThread = std::thread([&session, keyword = session.window.ReadKeyword(),
-                                           makeRecord = std::move(makeRecord)]() mutable {
-            session.record = makeRecord(keyword);
-            if (const SearchId id = session.record->id(); id != 0) {
-                std::lock_guard lists(session.listLock);
-                session.shownSearches.insert(id);
-            }
-            const SearchState end = CrawlListing(session, keyword);
-            // Recorded before the crawl counts as ended: a program that waits for the end and
-            // then exits leaves the end in the journal.
-            session.record->End(end);
-            session.record = std::make_unique<SearchRecord>(session.window);
-            session.lastEnd = end;
-            {
-                // A stopped crawl may leave links it had gathered; the next one starts empty.
-                std::lock_guard lists(session.listLock);
-                session.companyLinks.clear();
-            }
-            {
-                std::lock_guard lock(session.control->mutex);
-                session.control->crawlRunning = false;
-            }
-            session.control->changed.notify_all();
-        });
+        session.crawlThread =
+            std::thread([&session, parallel, keyword = session.window.ReadKeyword(),
+                         makeRecord = std::move(makeRecord)]() mutable {
+                session.record = makeRecord(keyword);
+                if (const SearchId id = session.record->id(); id != 0) {
+                    std::lock_guard lists(session.listLock);
+                    session.shownSearches.insert(id);
+                }
+                const SearchState end =
+                    parallel ? CrawlInParallel(session, keyword) : CrawlListing(session, keyword);
+                // Recorded before the crawl counts as ended: a program that waits for the end and
+                // then exits leaves the end in the journal.
+                session.record->End(end);
+                session.record = std::make_unique<SearchRecord>(session.window);
+                session.lastEnd = end;
+                {
+                    // A stopped crawl may leave links it had gathered; the next one starts empty.
+                    std::lock_guard lists(session.listLock);
+                    session.companyLinks.clear();
+                }
+                session.control->parallelRunning = false;
+                {
+                    std::lock_guard lock(session.control->mutex);
+                    session.control->crawlRunning = false;
+                }
+                session.control->changed.notify_all();
+            });
     } catch (const std::system_error&) {
+        control.parallelRunning = false;
         std::lock_guard lock(control.mutex);
         control.crawlRunning = false;
     }
@@ -117,12 +131,13 @@ void MarkRestoredSearchClosed(SearchSession& session) {
 }  // namespace
 
 SearchSession::SearchSession(Frontend& windowPort, HttpClient& httpClient, Text baseUrl,
-                             JournalSettings journalSettings)
+                             JournalSettings journalSettings, int parallel)
     : window(windowPort),
       client(httpClient),
       siteBaseUrl(std::move(baseUrl)),
       journal(std::move(journalSettings)),
       startThread(StartPlainThread),
+      pacing{std::clamp(parallel, kSerialWorkers, kMaxParallelWorkers)},
       record(std::make_unique<SearchRecord>(windowPort)),
       control(std::make_unique<Control>()) {
     client.SetTransferControl(control->transfers);

@@ -3,9 +3,11 @@
 //
 // One crawl thread walks the result pages (CrawlListing); after some pages it hands the gathered
 // links to one worker thread each (ExtractCompany); a short control thread carries out every
-// accepted pause, resume or stop press. Threads are never suspended or killed from outside:
-// they consult the session's control at every request, row and cell boundary and in every wait,
-// so a pause holds them there and a stop ends them there, aborting a transfer in flight.
+// accepted pause, resume or stop press. A session made for more than one worker runs the
+// parallel search instead (ParallelCrawl.h): a fixed pool of workers under the crawl thread.
+// Threads are never suspended or killed from outside: they consult the session's control at every
+// request, row and cell boundary and in every wait, so a pause holds them there and a stop ends
+// them there, aborting a transfer in flight.
 //
 // The button handlers and EndSearchThreads are called from one thread (the window's); search
 // threads reach the window only through Frontend and never wait on the window's thread.
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "journal/Journal.h"
+#include "search/Pacing.h"
 #include "text/Text.h"
 
 namespace velmora {
@@ -54,8 +57,10 @@ using ThreadStarter = std::function<std::thread(std::function<void()> routine)>;
 class SearchSession {
 public:
     // siteBaseUrl: scheme, host and optional port without a trailing slash (FindDirectorySite).
+    // parallel: the workers of a search (DirectorySite::parallel); kSerialWorkers is the serial
+    // search, more the parallel search with that many requests in flight at most.
     SearchSession(Frontend& window, HttpClient& client, Text siteBaseUrl,
-                  JournalSettings journal = {});
+                  JournalSettings journal = {}, int parallel = kSerialWorkers);
     // Ends and joins every search thread before the session goes.
     ~SearchSession();
     SearchSession(const SearchSession&) = delete;
@@ -94,6 +99,9 @@ public:
     mutable std::mutex listLock;
     // How worker threads are started; tests replace it to make a start fail.
     ThreadStarter startThread;
+    // The parallel search's workers and pacing, read when a search starts; workers is
+    // kSerialWorkers for the serial search. Tests shorten the waits.
+    PacingRules pacing;
 
     // The running search's record in the journal, made by the crawl thread before it starts any
     // worker and ended before the crawl counts as ended; between searches, one that keeps
@@ -134,8 +142,9 @@ void RestoreInterruptedSearch(SearchSession& session);
 // The window closes normally: the search it restored is not restored at the next start. Written
 // on a control thread.
 void NoteWindowClosed(SearchSession& session);
-// 按钮_暂停搜索, 按钮_继续搜索, 按钮_停止搜索: act only while a batch of two or more links runs;
-// each accepted press runs its routine on a control thread. True when the press was accepted.
+// 按钮_暂停搜索, 按钮_继续搜索, 按钮_停止搜索: act only while a batch of two or more links runs,
+// or at any moment of a parallel search; each accepted press runs its routine on a control
+// thread. True when the press was accepted.
 bool PauseSearch(SearchSession& session);
 bool ResumeSearch(SearchSession& session);
 bool StopSearch(SearchSession& session);

@@ -35,6 +35,21 @@ inline constexpr const char* kFailedCompanyPagesAfter = " 个公司页未能获�
 // status code.
 inline constexpr const char* kSiteAnsweredBefore = "网站回应 ";
 
+// The parallel search's pacing in the notice field: why every request waits (the site asked for
+// it, or looked like blocking the search, which then goes on one request at a time), the
+// seconds left and kPacingSecondsLeftAfter; then that the wait is over.
+inline constexpr const char* kPacingRetryAfter = "温馨提醒：【网站要求稍候，全部请求暂停，";
+inline constexpr const char* kPacingRefusals =
+    "温馨提醒：【网站连续拒绝访问，改为逐个请求，全部请求暂停，";
+inline constexpr const char* kPacingVerification =
+    "温馨提醒：【网站连续返回验证页面，改为逐个请求，全部请求暂停，";
+inline constexpr const char* kPacingSecondsLeftAfter = " 秒后继续】";
+inline constexpr const char* kPacingGoesOn = "温馨提醒：【暂停结束，继续搜索】";
+inline constexpr const char* kPacingGoesOnSerial = "温馨提醒：【暂停结束，继续逐个请求】";
+// Why a company page counts as not fetched when a short page without a contact block stood in
+// its place.
+inline constexpr const char* kVerificationPage = "疑似验证页面";
+
 inline constexpr const char* kNoHitsBefore = "没有搜索到关于 ";
 inline constexpr const char* kNoHitsAfter = " 的结果！！";
 inline constexpr const char* kSearchFinished = "搜索完毕！";
@@ -53,6 +68,13 @@ inline constexpr const char* kSettingsBefore = "设置文件 ";
 inline constexpr const char* kSettingsSiteInvalid = " 中的目录网站地址无效：";
 inline constexpr const char* kSettingsUnreadable = " 无法读取";
 inline constexpr const char* kSettingsFallback = "；已改用内置地址 ";
+// A parallel value not used: from the settings file (kSettingsBefore, the path,
+// kSettingsParallelInvalid) or from velmora-cli (kParallelOptionBefore), then the value and
+// kParallelFallback. Two problems at once are joined by kSettingsJoin.
+inline constexpr const char* kSettingsParallelInvalid = " 中的并行数无效：";
+inline constexpr const char* kParallelOptionBefore = "--parallel 的值无效：";
+inline constexpr const char* kParallelFallback = "（应为 1 到 8 的整数）；已改用顺序搜索";
+inline constexpr const char* kSettingsJoin = "；";
 
 // The journal's status field: a search whose rows cannot be kept, and the rows put back into
 // the list after the window's last search was cut short (before and after their count).

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <thread>
 #include <tuple>
+#include <utility>
 
 #include "platform/LoopbackListener.h"
 #include "platform/TimerSlack.h"
@@ -77,7 +78,7 @@ int LeadingNumber(std::string_view text) {
 
 // What a request target names.
 struct Route {
-    enum class Kind { Search, Company, Missing } kind = Kind::Missing;
+    enum class Kind { Search, Company, Robots, Missing } kind = Kind::Missing;
     std::string keyword;     // Search: the decoded keyword
     int page = 0;            // Search: the page parameter, 0 when absent
     std::uint64_t seed = 0;  // Company
@@ -86,7 +87,12 @@ struct Route {
 };
 
 Route ParseRoute(std::string_view target) {
+    constexpr std::string_view kRobotsPath = "/robots.txt";
     Route route;
+    if (target == kRobotsPath) {
+        route.kind = Route::Kind::Robots;
+        return route;
+    }
     if (target.starts_with(kMovedPath) && target.substr(kMovedPath.size()).starts_with('/')) {
         target.remove_prefix(kMovedPath.size());
         route.moved = true;
@@ -219,12 +225,16 @@ std::string_view ReasonOf(int status) {
             return "Content Too Large";
         case 429:
             return "Too Many Requests";
+        case 403:
+            return "Forbidden";
         case 431:
             return "Request Header Fields Too Large";
         case 500:
             return "Internal Server Error";
         case 501:
             return "Not Implemented";
+        case 503:
+            return "Service Unavailable";
         default:
             return "Error";
     }
@@ -270,6 +280,8 @@ struct SampleSite::Impl {
     bool PauseUnlessStopped(Clock::time_point until);
     bool HoldUnlessStopped();
     RecordedRequest Record(RecordedRequest request, const Route& route, bool answerable);
+    // Request `number`'s answer starts to go out (or it is dropped).
+    void Answered(int number);
     // Under `mutex`: a rule that fires once per number remembers the numbers it has fired for.
     std::optional<FaultKind> FaultFor(int requestNumber, const Route& route);
     Response Answer(const RecordedRequest& request, const Route& route) const;
@@ -298,6 +310,11 @@ struct SampleSite::Impl {
     std::vector<RecordedRequest> requests;
     int requestsArrived = 0;
     int connectionsAccepted = 0;
+    // The concurrency log's counts now and at most.
+    int openConnections = 0;
+    int maxOpenConnections = 0;
+    int requestsInFlight = 0;
+    int maxRequestsInFlight = 0;
     bool stopping = false;
     bool released = false;
     std::size_t lateBytesSent = 0;
@@ -319,7 +336,8 @@ bool SampleSite::Impl::Start() {
     }
     if (options.pages < 0 || options.pages > kMaxPages || options.linksPerPage < 0 ||
         options.linksPerPage > kMaxLinksPerPage || options.latencyMs < 0 ||
-        options.latencyMs > kMaxDelayMs || options.slowMs < 0 || options.slowMs > kMaxDelayMs ||
+        options.latencyMs > kMaxDelayMs || options.loadLatencyMs < 0 ||
+        options.loadLatencyMs > kMaxDelayMs || options.slowMs < 0 || options.slowMs > kMaxDelayMs ||
         options.companyPageBytes > kMaxCompanyPageBytes || options.trickleMs < 0 ||
         options.trickleMs > kMaxDelayMs || options.manyLinks < 0 ||
         options.manyLinks > kMaxManyLinks || options.hugePageBytes > kMaxCompanyPageBytes ||
@@ -395,7 +413,9 @@ void SampleSite::Impl::AcceptLoop() {
                 std::lock_guard finishLock(mutex);
                 connection.socket.Close();
                 connection.finished = true;
+                --openConnections;
             });
+            maxOpenConnections = std::max(maxOpenConnections, ++openConnections);
         } catch (const std::system_error&) {
             connections.pop_back();
         }
@@ -462,10 +482,23 @@ RecordedRequest SampleSite::Impl::Record(RecordedRequest request, const Route& r
         std::lock_guard lock(mutex);
         request.number = ++requestsArrived;
         if (answerable) request.fault = FaultFor(request.number, route);
+        request.arrived = Clock::now();
+        request.openConnections = openConnections;
+        request.inFlight = ++requestsInFlight;
+        maxRequestsInFlight = std::max(maxRequestsInFlight, requestsInFlight);
         requests.push_back(request);
     }
     changed.notify_all();
     return request;
+}
+
+void SampleSite::Impl::Answered(int number) {
+    std::lock_guard lock(mutex);
+    --requestsInFlight;
+    // The latest requests are the likeliest.
+    const auto request = std::find_if(requests.rbegin(), requests.rend(),
+                                      [&](const RecordedRequest& r) { return r.number == number; });
+    if (request != requests.rend()) request->answered = Clock::now();
 }
 
 std::optional<FaultKind> SampleSite::Impl::FaultFor(int requestNumber, const Route& route) {
@@ -495,15 +528,26 @@ std::optional<FaultKind> SampleSite::Impl::FaultFor(int requestNumber, const Rou
 }
 
 Response SampleSite::Impl::Answer(const RecordedRequest& request, const Route& route) const {
-    if (request.fault == FaultKind::ServerError || request.fault == FaultKind::TooManyRequests) {
-        const int status = request.fault == FaultKind::ServerError ? 500 : 429;
-        return {status, ReasonOf(status), RenderServerErrorPage(status, ReasonOf(status))};
+    static constexpr std::pair<FaultKind, int> kErrorFaults[] = {{FaultKind::ServerError, 500},
+                                                                 {FaultKind::TooManyRequests, 429},
+                                                                 {FaultKind::Forbidden, 403},
+                                                                 {FaultKind::Unavailable, 503}};
+    for (const auto& [fault, status] : kErrorFaults) {
+        if (request.fault == fault) {
+            return {status, ReasonOf(status), RenderServerErrorPage(status, ReasonOf(status))};
+        }
     }
     if (request.fault == FaultKind::Redirect) return {301, ReasonOf(301), {}};
+    if (request.fault == FaultKind::Verification) return {200, "OK", RenderVerificationPage()};
     if (request.method != "GET" && request.method != "HEAD") {
         return {405, ReasonOf(405), RenderNotFoundPage()};
     }
-    if (route.kind == Route::Kind::Missing) return {404, "Not Found", RenderNotFoundPage()};
+    if (route.kind == Route::Kind::Robots && !options.robotsTxt.empty()) {
+        return {200, "OK", options.robotsTxt};
+    }
+    if (route.kind == Route::Kind::Missing || route.kind == Route::Kind::Robots) {
+        return {404, "Not Found", RenderNotFoundPage()};
+    }
     return {200, "OK", Page(route, request.fault)};
 }
 
@@ -624,6 +668,17 @@ bool SampleSite::Impl::Serve(Connection& connection) {
         parsed.request.connection = connection.number;
         Route route = ParseRoute(parsed.request.target);
         RecordedRequest request = Record(std::move(parsed.request), route, parsed.refusal == 0);
+        // The request is in flight until its answer starts to go out (a client can send its next
+        // request only after that), or until it is dropped.
+        struct InFlight {
+            Impl& site;
+            int number;
+            bool over = false;
+            void End() {
+                if (!std::exchange(over, true)) site.Answered(number);
+            }
+            ~InFlight() { End(); }
+        } inFlight{*this, request.number};
         if (options.onRequest) options.onRequest(request);
         if (parsed.refusal != 0) {
             Send(socket, {parsed.refusal, ReasonOf(parsed.refusal), {}}, false, true, Pace::AtOnce);
@@ -632,8 +687,11 @@ bool SampleSite::Impl::Serve(Connection& connection) {
         if (!Discard(socket, buffer, parsed.bodyBytes)) return true;
         // The answer is made during the latency, as a remote server's work is part of its.
         Response response = Answer(request, route);
-        if (options.latencyMs > 0 && !PauseUnlessStopped(due)) return true;
+        const Clock::time_point loadedDue =
+            due + std::chrono::milliseconds(options.loadLatencyMs) * (request.inFlight - 1);
+        if (loadedDue > Clock::now() && !PauseUnlessStopped(loadedDue)) return true;
         if (request.fault == FaultKind::Hold && !HoldUnlessStopped()) return true;
+        inFlight.End();
         if (request.fault == FaultKind::Reset) {
             socket.ResetOnClose();
             return false;
@@ -645,6 +703,9 @@ bool SampleSite::Impl::Serve(Connection& connection) {
         if (options.sessionCookie && !request.Header("Cookie")) {
             extraHeaders +=
                 "Set-Cookie: VSESSID=s" + std::to_string(request.number) + "; path=/\r\n";
+        }
+        if (!options.retryAfter.empty() && (response.status == 429 || response.status == 503)) {
+            extraHeaders += "Retry-After: " + options.retryAfter + "\r\n";
         }
         const Pace pace = request.fault == FaultKind::Slow      ? Pace::Slow
                           : request.fault == FaultKind::Trickle ? Pace::Trickle
@@ -699,6 +760,16 @@ std::vector<RecordedRequest> SampleSite::Requests() const {
 std::size_t SampleSite::RequestCount() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->requests.size();
+}
+
+int SampleSite::MaxOpenConnections() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->maxOpenConnections;
+}
+
+int SampleSite::MaxRequestsInFlight() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->maxRequestsInFlight;
 }
 
 bool SampleSite::WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {

@@ -28,6 +28,13 @@ struct RecordedRequest {
     std::string version;
     std::vector<std::string> headerLines;  // as received, in order, without CR LF
     std::optional<FaultKind> fault;        // what was done to it instead of a plain answer
+    // The concurrency log: when it arrived and when its answer started to go out (or it was
+    // dropped; the epoch until then), how many connections were open as it arrived, and how
+    // many requests were waiting for their answer then, this one included.
+    std::chrono::steady_clock::time_point arrived;
+    std::chrono::steady_clock::time_point answered;
+    int openConnections = 0;
+    int inFlight = 0;
 
     // The value of the first header line with this name (any case); nothing when absent.
     [[nodiscard]] std::optional<std::string> Header(std::string_view name) const;
@@ -46,7 +53,10 @@ struct SiteOptions {
     std::uint16_t port = 0;  // 0: an ephemeral port
     int pages = 10;          // result pages of every keyword; 0: nothing is found
     int linksPerPage = 20;
-    int latencyMs = 0;                     // from a request's arrival to its answer
+    int latencyMs = 0;  // from a request's arrival to its answer
+    // A site that slows down under load: each other request being answered as one arrives adds
+    // this much to its latency.
+    int loadLatencyMs = 0;
     std::size_t companyPageBytes = 30000;  // company pages are at least this long
     int slowMs = 2000;                     // a slow answer takes this long to trickle out
     int trickleMs = 1000;    // a trickled answer sends a header line or a body byte this often
@@ -56,6 +66,10 @@ struct SiteOptions {
     std::vector<std::string> noHitsKeywords;  // UTF-8 keywords that find nothing
     std::vector<FaultRule> faults;            // the first rule that covers a request applies
     bool sessionCookie = false;               // answers to requests without a Cookie set one
+    // Sent as "Retry-After: VALUE" with every 429 and 503 answer; empty: no such line.
+    std::string retryAfter;
+    // The body of /robots.txt; empty: there is none (404).
+    std::string robotsTxt;
     // Called on the connection's thread for each request as it is recorded.
     std::function<void(const RecordedRequest&)> onRequest;
 };
@@ -85,6 +99,9 @@ public:
 
     std::vector<RecordedRequest> Requests() const;
     std::size_t RequestCount() const;
+    // The most connections open, and requests being answered, at once since the start.
+    int MaxOpenConnections() const;
+    int MaxRequestsInFlight() const;
     // Waits until at least `count` requests have arrived since the start or the last
     // ClearRequests; false when the time runs out first.
     [[nodiscard]] bool WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <limits>
@@ -27,6 +28,8 @@ constexpr std::string_view kUsage =
     "  --pages N               result pages per keyword; 0 finds nothing (default 10)\n"
     "  --links-per-page N      companies per result page (default 20)\n"
     "  --latency-ms N          wait N ms before every answer (default 0)\n"
+    "  --load-latency-ms N     and N ms more for each other request being answered as it\n"
+    "                          arrives: a site that slows down under load (default 0)\n"
     "  --company-page-bytes N  minimum size of a company page (default 30000)\n"
     "  --slow-ms N             how long a slow answer trickles (default 2000)\n"
     "  --trickle-ms N          a trickled answer's pace: a header line or a body byte each N ms\n"
@@ -44,15 +47,23 @@ constexpr std::string_view kUsage =
     "                                links), huge (--huge-page-bytes), control (terminal\n"
     "                                control characters in the total and the cells), late\n"
     "                                (a stray response follows the answer), redirect (301 to\n"
-    "                                the same page under /moved)\n"
+    "                                the same page under /moved), 403, 503, verify (a short\n"
+    "                                verification page)\n"
     "                          SCOPE: request (arrival number), company (company number),\n"
     "                                 page (page parameter; 0 = the search without one)\n"
-    "                          WHICH: numbers like 2,5,9 or every-N; none = all of the scope\n"
+    "                          WHICH: numbers like 2,5,9, every-N or from-N; none = all of the\n"
+    "                                 scope\n"
     "                          once: only the first request for each number (then answered)\n"
     "                          e.g. --fault 500:company=3  --fault reset:request=every-7\n"
     "                          may be repeated; the first rule that applies wins\n"
     "  --session-cookie        set a session cookie on answers to requests without one\n"
-    "  --log                   print each request on standard error\n"
+    "  --retry-after VALUE     send \"Retry-After: VALUE\" (seconds or an HTTP-date) with every\n"
+    "                          429 and 503 answer\n"
+    "  --crawl-delay SECONDS   serve a robots.txt whose Crawl-delay for every agent is SECONDS\n"
+    "  --log                   print each request on standard error: its number, when it came\n"
+    "                          (ms since the start), the connections open and the requests\n"
+    "                          waiting for an answer as it came; at the end the most of each\n"
+    "                          at once\n"
     "  --help                  show this text\n";
 
 struct NumericOption {
@@ -69,6 +80,8 @@ constexpr NumericOption kNumericOptions[] = {
      [](SiteOptions& o, long long v) { o.linksPerPage = static_cast<int>(v); }},
     {"--latency-ms", kMaxDelayMs,
      [](SiteOptions& o, long long v) { o.latencyMs = static_cast<int>(v); }},
+    {"--load-latency-ms", kMaxDelayMs,
+     [](SiteOptions& o, long long v) { o.loadLatencyMs = static_cast<int>(v); }},
     {"--slow-ms", kMaxDelayMs, [](SiteOptions& o, long long v) { o.slowMs = static_cast<int>(v); }},
     {"--company-page-bytes", static_cast<long long>(kMaxCompanyPageBytes),
      [](SiteOptions& o, long long v) { o.companyPageBytes = static_cast<std::size_t>(v); }},
@@ -125,7 +138,8 @@ int main(int argc, char** argv) {
             continue;
         }
         const NumericOption* numeric = FindNumericOption(option);
-        if (!numeric && option != "--no-hits" && option != "--fault") {
+        if (!numeric && option != "--no-hits" && option != "--fault" && option != "--retry-after" &&
+            option != "--crawl-delay") {
             return UsageError("unknown option " + std::string(option));
         }
         if (i + 1 >= arguments.size()) return UsageError(std::string(option) + " needs a value");
@@ -136,6 +150,10 @@ int main(int argc, char** argv) {
             numeric->apply(options, *number);
         } else if (option == "--no-hits") {
             options.noHitsKeywords.emplace_back(value);
+        } else if (option == "--retry-after") {
+            options.retryAfter = std::string(value);
+        } else if (option == "--crawl-delay") {
+            options.robotsTxt = "User-agent: *\r\nCrawl-delay: " + std::string(value) + "\r\n";
         } else {
             std::optional<FaultRule> rule = ParseFaultRule(value);
             if (!rule) return UsageError("bad fault: " + std::string(value));
@@ -143,10 +161,16 @@ int main(int argc, char** argv) {
         }
     }
     if (log) {
-        options.onRequest = [](const RecordedRequest& request) {
-            std::string line =
-                "#" + std::to_string(request.number) + " " + request.method + " " + request.target;
+        options.onRequest = [started =
+                                 std::chrono::steady_clock::now()](const RecordedRequest& request) {
+            const auto at =
+                std::chrono::duration_cast<std::chrono::milliseconds>(request.arrived - started);
+            std::string line = "#" + std::to_string(request.number) + " " +
+                               std::to_string(at.count()) + "ms " + request.method + " " +
+                               request.target;
             if (request.fault) line += " [" + std::string(FaultKindName(*request.fault)) + "]";
+            line += " connections=" + std::to_string(request.openConnections) +
+                    " in-flight=" + std::to_string(request.inFlight);
             std::fputs((line + "\n").c_str(), stderr);
         };
     }
@@ -168,5 +192,9 @@ int main(int argc, char** argv) {
     interrupted.wait(false);
     interrupts.Stop();
     site.Stop();
+    if (log) {
+        std::cerr << "at most " << site.MaxOpenConnections() << " connections open and "
+                  << site.MaxRequestsInFlight() << " requests being answered at once\n";
+    }
     return 0;
 }

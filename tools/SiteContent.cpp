@@ -607,6 +607,15 @@ std::string RenderServerErrorPage(int status, std::string_view reason) {
     return std::move(page.Text());
 }
 
+std::string RenderVerificationPage() {
+    Page page;
+    page << "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />"
+            "<title>安全验证</title></head>"
+         << "<body><h1>请完成安全验证</h1><p>您的访问过于频繁，请拖动滑块完成验证后继续访问。</p>"
+            "<div id=\"captcha\"></div></body></html>";
+    return std::move(page.Text());
+}
+
 std::string CompanyTarget(std::uint64_t seed, int number) {
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(seed));

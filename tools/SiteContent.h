@@ -93,6 +93,9 @@ std::string RenderCompanyPage(const CompanyPageParams& params);
 std::string RenderNotFoundPage();
 // The page of a server-side error, "500 Internal Server Error" or "429 Too Many Requests".
 std::string RenderServerErrorPage(int status, std::string_view reason);
+// What a site that suspects a robot serves in place of any page: a short page asking for a
+// check, with neither markers, links nor a contact block.
+std::string RenderVerificationPage();
 
 // Path of company `number` of the keyword whose seed is given.
 std::string CompanyTarget(std::uint64_t seed, int number);

@@ -11,7 +11,7 @@ namespace {
 // Bounds a rule's list so that a command line cannot make the site hold an endless one.
 constexpr std::size_t kMaxRuleNumbers = 10000;
 
-constexpr std::array<std::pair<std::string_view, FaultKind>, 16> kKindNames{{
+constexpr std::array<std::pair<std::string_view, FaultKind>, 19> kKindNames{{
     {"slow", FaultKind::Slow},
     {"reset", FaultKind::Reset},
     {"500", FaultKind::ServerError},
@@ -28,6 +28,9 @@ constexpr std::array<std::pair<std::string_view, FaultKind>, 16> kKindNames{{
     {"control", FaultKind::ControlBytes},
     {"late", FaultKind::LateBytes},
     {"redirect", FaultKind::Redirect},
+    {"403", FaultKind::Forbidden},
+    {"503", FaultKind::Unavailable},
+    {"verify", FaultKind::Verification},
 }};
 
 constexpr std::array<std::pair<std::string_view, FaultScope>, 3> kScopeNames{{
@@ -54,10 +57,17 @@ std::optional<T> Lookup(const std::array<std::pair<std::string_view, T>, N>& nam
 
 bool ParseWhich(std::string_view which, FaultRule& rule) {
     constexpr std::string_view kEvery = "every-";
+    constexpr std::string_view kFrom = "from-";
     if (which.starts_with(kEvery)) {
         std::optional<int> every = ParseNumber(which.substr(kEvery.size()));
         if (!every || *every == 0) return false;
         rule.every = *every;
+        return true;
+    }
+    if (which.starts_with(kFrom)) {
+        std::optional<int> from = ParseNumber(which.substr(kFrom.size()));
+        if (!from || *from == 0) return false;
+        rule.from = *from;
         return true;
     }
     while (true) {
@@ -75,6 +85,7 @@ bool ParseWhich(std::string_view which, FaultRule& rule) {
 bool FaultRule::Covers(int number) const {
     if (all) return true;
     if (every > 0 && number > 0 && number % every == 0) return true;
+    if (from > 0 && number >= from) return true;
     return std::find(numbers.begin(), numbers.end(), number) != numbers.end();
 }
 

@@ -31,6 +31,9 @@ enum class FaultKind {
     LateBytes,     // a keep-alive answer followed SiteOptions::lateMs later by a stray response
     Redirect,      // "301 Moved Permanently" to the same target under kMovedPath, which the site
                    // answers as the target itself and never redirects again
+    Forbidden,     // "403 Forbidden" with a short error page
+    Unavailable,   // "503 Service Unavailable" with a short error page
+    Verification,  // a short verification page (RenderVerificationPage) in place of any page
 };
 
 // What the numbers of a rule count.
@@ -45,6 +48,7 @@ struct FaultRule {
     FaultScope scope = FaultScope::Request;
     std::vector<int> numbers;  // exact numbers that get the fault
     int every = 0;             // > 0: numbers every, 2 * every, ... get it too
+    int from = 0;              // > 0: numbers from, from + 1, ... get it too
     bool all = false;          // every request of the scope gets it
     bool once = false;         // only the first request for each number gets it
 
@@ -52,10 +56,11 @@ struct FaultRule {
 };
 
 // Parses "KIND[:SCOPE[=WHICH]][:once]": KIND is slow, reset, 500, 429, nomatch, nocount, short,
-// twoblocks, hold, trickle, endless, manylinks, huge, control, late or redirect; SCOPE is
-// request, company or page; WHICH is a comma-separated list of numbers or "every-N". Without
-// WHICH the whole scope gets the fault, without a scope every request; with "once" only the
-// first request for each number does. Returns nothing for anything else.
+// twoblocks, hold, trickle, endless, manylinks, huge, control, late, redirect, 403, 503 or
+// verify; SCOPE is request, company or page; WHICH is a comma-separated list of numbers,
+// "every-N" or "from-N" (N and every number after it). Without WHICH the whole scope gets the
+// fault, without a scope every request; with "once" only the first request for each number does.
+// Returns nothing for anything else.
 [[nodiscard]] std::optional<FaultRule> ParseFaultRule(std::string_view text);
 
 std::string_view FaultKindName(FaultKind kind);

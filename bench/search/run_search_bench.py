@@ -18,11 +18,20 @@ it pairs another build of velmora-cli against this one the same way, with the jo
 without, at both latencies. The runs keep their searches in one journal of the script's own, a
 temporary file that grows as a user's does, never the user's.
 
+With --parallel it measures the parallel search instead, paired run by run with the serial
+search in the same run: the sample site at 100 ms latency per request, 100 result pages x 20
+companies; velmora-cli serial, --parallel 4 and --parallel 8 take turns, every run keeping its
+rows in the journal. It reports each one's wall time and CPU per company page, the medians of the
+pairs' ratios against the serial search, the floor of each (its requests x the latency / N) and
+how long velmora-cli --parallel 8 takes to end after a Ctrl-C in mid-search.
+
 Usage: run_search_bench.py [BUILD_DIR] [--runs N] [--against OTHER_CLI]
+       run_search_bench.py [BUILD_DIR] --parallel [--runs N]
        (BUILD_DIR defaults to ./build)
 """
 
 import os
+import signal
 import statistics
 import subprocess
 import sys
@@ -39,9 +48,17 @@ REQUESTS = 2 + PAGES + PAGES * LINKS_PER_PAGE
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def start_site(build, latency_ms):
+# The parallel search's benchmark: a search of 2,000 companies at a real site's latency.
+PARALLEL_PAGES = 100
+PARALLEL_LATENCY_MS = 100
+PARALLEL_WORKERS = (4, 8)
+# Ctrl-C comes this long into the search whose stop is timed.
+STOP_AFTER_S = 5
+
+
+def start_site(build, latency_ms, pages=PAGES):
     site = subprocess.Popen(
-        [os.path.join(build, "tools", "velmora-sample-site"), "--pages", str(PAGES),
+        [os.path.join(build, "tools", "velmora-sample-site"), "--pages", str(pages),
          "--links-per-page", str(LINKS_PER_PAGE), "--company-page-bytes",
          str(COMPANY_PAGE_BYTES), "--latency-ms", str(latency_ms)],
         stdout=subprocess.PIPE, text=True)
@@ -75,12 +92,13 @@ class Run:
 class Program:
     """A search command and the bare start-up its CPU is counted from."""
 
-    def __init__(self, name, search, startup):
+    def __init__(self, name, search, startup, companies=COMPANIES):
         self.name, self.search, self.startup = name, search, startup
+        self.companies = companies
         self.runs, self.startups = [], []
 
     def measure(self):
-        self.runs.append(Run(self.search, COMPANIES))
+        self.runs.append(Run(self.search, self.companies))
         self.startups.append(Run(self.startup, None))
 
     def wall(self):
@@ -89,7 +107,7 @@ class Program:
     def cpu_per_page_us(self):
         cpu = statistics.median(r.cpu for r in self.runs)
         bare = statistics.median(r.cpu for r in self.startups)
-        return (cpu - bare) * 1e6 / COMPANIES
+        return (cpu - bare) * 1e6 / self.companies
 
     def line(self, floor):
         text = "%s: wall %.3f s" % (self.name, self.wall())
@@ -103,7 +121,7 @@ class Program:
 
 def alternate(programs, runs):
     """Each program's RUNS runs, the programs taking turns after one unmeasured search."""
-    Run(programs[0].search, COMPANIES)
+    Run(programs[0].search, programs[0].companies)
     for _ in range(runs):
         for program in programs:
             program.measure()
@@ -120,9 +138,61 @@ def cli_program(name, cli, url, extra=()):
     return Program(name, [cli, *extra, "--site", url, KEYWORD], [cli, "--help"])
 
 
+def stop_latency(cli, url, extra):
+    """Seconds from a Ctrl-C in mid-search to the program's end."""
+    child = subprocess.Popen([cli, *extra, "--site", url, KEYWORD], stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+    time.sleep(STOP_AFTER_S)
+    began = time.monotonic()
+    child.send_signal(signal.SIGINT)
+    child.wait()
+    return time.monotonic() - began
+
+
+def parallel_main(build, cli, runs):
+    companies = PARALLEL_PAGES * LINKS_PER_PAGE
+    latency = PARALLEL_LATENCY_MS / 1000
+    print("parallel search: %d pages x %d companies, %d KB company pages, %d ms latency, "
+          "median of %d runs" % (PARALLEL_PAGES, LINKS_PER_PAGE, COMPANY_PAGE_BYTES // 1000,
+                                 PARALLEL_LATENCY_MS, runs))
+    print("load average before: %.2f %.2f %.2f" % os.getloadavg())
+    site, url = start_site(build, PARALLEL_LATENCY_MS, PARALLEL_PAGES)
+    try:
+        serial = Program("serial", [cli, "--site", url, KEYWORD], [cli, "--help"], companies)
+        # The serial search asks for the first page twice; the parallel one reads robots.txt
+        # and asks for it once.
+        floors = {serial: (2 + PARALLEL_PAGES + companies) * latency}
+        parallel = []
+        for workers in PARALLEL_WORKERS:
+            program = Program("--parallel %d" % workers,
+                              [cli, "--parallel", str(workers), "--site", url, KEYWORD],
+                              [cli, "--help"], companies)
+            floors[program] = (2 + PARALLEL_PAGES + companies) * latency / workers
+            parallel.append(program)
+        # The unmeasured first search is the quickest one's.
+        alternate(parallel[::-1] + [serial], runs)
+        for program in [serial] + parallel:
+            print(program.line(floors[program]))
+        for program in parallel:
+            wall, _ = pair_ratios(program, serial)
+            print("%s / serial, median of the pairs: wall %.3f, CPU per company page %.2f" % (
+                program.name, wall, program.cpu_per_page_us() / serial.cpu_per_page_us()))
+        stops = [stop_latency(cli, url, ["--parallel", str(PARALLEL_WORKERS[-1])])
+                 for _ in range(runs)]
+        print("--parallel %d ends %.3f s after a Ctrl-C (median of %d)" % (
+            PARALLEL_WORKERS[-1], statistics.median(stops), runs))
+    finally:
+        site.terminate()
+        site.wait()
+    print("load average after: %.2f %.2f %.2f" % os.getloadavg())
+
+
 def main():
     args = sys.argv[1:]
     runs, against = 5, None
+    parallel = "--parallel" in args
+    if parallel:
+        args.remove("--parallel")
     if "--runs" in args:
         at = args.index("--runs")
         runs = int(args[at + 1])
@@ -133,6 +203,11 @@ def main():
         del args[at:at + 2]
     build = os.path.abspath(args[0] if args else "build")
     cli = os.path.join(build, "cli", "velmora-cli")
+    if parallel:
+        journal_folder = tempfile.TemporaryDirectory()
+        os.environ["VELMORA_JOURNAL"] = os.path.join(journal_folder.name, "journal.sqlite3")
+        parallel_main(build, cli, runs)
+        return
 
     print("whole search: %d pages x %d companies, %d KB company pages, %d requests, "
           "median of %d runs" % (PAGES, LINKS_PER_PAGE, COMPANY_PAGE_BYTES // 1000, REQUESTS, runs))

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -110,8 +111,9 @@ protected:
     }
 
     // Runs a search of the held site and kills it once it has printed a random number of rows
-    // of the first batch; its search id and what it printed.
-    std::pair<SearchId, std::vector<std::string>> KilledSearch() {
+    // of the first batch; its search id and what it printed. `options` go before the keyword.
+    std::pair<SearchId, std::vector<std::string>> KilledSearch(
+        std::vector<std::string> options = {}) {
         const std::size_t killAfter =
             std::uniform_int_distribution<std::size_t>(1, kFirstBatch)(random_);
         bool killed = false;
@@ -122,7 +124,8 @@ protected:
                 killed = true;
             }
         };
-        const CliRun run = Search(kKeyword, spawn);
+        options.insert(options.end(), {"--site", site_->BaseUrl(), kKeyword});
+        const CliRun run = Run(options, spawn);
         EXPECT_TRUE(killed);
         EXPECT_EQ(run.exitCode, -1);
         const std::vector<StoredSearch> history = Journal(Utf8FromPath(journal_)).History();
@@ -200,6 +203,57 @@ TEST_F(CliJournalTest, ResumeFetchesOnlyTheMissingCompaniesAndEndsWithTheWholeSe
     const CliRun again = Run({"--resume", std::to_string(id)});
     EXPECT_EQ(again.exitCode, kExitJournal) << "a finished search has nothing left to resume";
     EXPECT_EQ(Run({"--resume", "999"}).exitCode, kExitJournal);
+}
+
+TEST_F(CliJournalTest, AKilledParallelSearchResumesInParallelWithOnlyWhatIsMissing) {
+    StartHeldSite();
+    const auto [id, printed] = KilledSearch({"--parallel", "4"});
+    const std::vector<std::string> storedBefore = StoredRows(id);
+    ASSERT_GE(storedBefore.size(), printed.size());
+    site_->ReleaseHeld();
+
+    const std::size_t requestsBefore = site_->Requests().size();
+    const CliRun resumed =
+        Run({"--resume", std::to_string(id), "--parallel", "4", "--site", site_->BaseUrl()});
+    ASSERT_EQ(resumed.exitCode, 0) << resumed.err;
+    EXPECT_EQ(Sorted(Lines(resumed.out)), Sorted(ExpectedRows(kCompanies)));
+    EXPECT_EQ(Lines(Run({"--rows", std::to_string(id)}).out), ExpectedRows(kCompanies))
+        << "in listing order, whatever order they came in";
+    std::multiset<std::string> companiesAsked;
+    const std::vector<site::RecordedRequest> requests = site_->Requests();
+    for (std::size_t i = requestsBefore; i < requests.size(); ++i) {
+        if (requests[i].target.rfind(std::string(site::kCompanyPath), 0) == 0) {
+            companiesAsked.insert(requests[i].target);
+        }
+    }
+    EXPECT_EQ(companiesAsked.size(), kCompanies - storedBefore.size());
+    EXPECT_EQ(std::set<std::string>(companiesAsked.begin(), companiesAsked.end()).size(),
+              companiesAsked.size())
+        << "each missing company once";
+}
+
+TEST_F(CliJournalTest, ParallelGivesTheSerialRowsAndABadValueTheSerialSearch) {
+    StartSite(3, 7);
+    const CliRun serial = Search();
+    const CliRun parallel = Run({"--parallel", "4", "--site", site_->BaseUrl(), kKeyword});
+    ASSERT_EQ(parallel.exitCode, 0) << parallel.err;
+    EXPECT_EQ(Sorted(Lines(parallel.out)), Sorted(Lines(serial.out)));
+    for (const StoredSearch& search : Journal(journal_.string()).History()) {
+        EXPECT_EQ(Lines(Run({"--rows", std::to_string(search.id)}).out), ExpectedRows(21));
+    }
+
+    site_->ClearRequests();
+    const CliRun bad = Run({"--parallel", "9", "--site", site_->BaseUrl(), kKeyword});
+    EXPECT_EQ(bad.exitCode, 0) << bad.err;
+    const std::vector<std::string> said = Lines(bad.err);
+    EXPECT_EQ(std::count(said.begin(), said.end(),
+                         "status[3]: --parallel 的值无效：9（应为 1 到 8 的整数）；已改用顺序搜索"),
+              1)
+        << bad.err;
+    const std::vector<site::RecordedRequest> requests = site_->Requests();
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ(requests[0].target, site::SearchTarget(kKeyword)) << "the serial search's requests";
+    EXPECT_EQ(requests[1].target, site::SearchTarget(kKeyword));
 }
 
 TEST_F(CliJournalTest, PagesThatFailEndTheSearchIncompleteAndAResumeFetchesExactlyThose) {

@@ -303,6 +303,41 @@ TEST_F(DirectorySiteTest, SettingsFileNamesTheSiteOrIsReportedWithTheBuiltInHost
     EXPECT_EQ(SystemToUtf8(FindDirectorySite().settingsProblem), unreadable) << "a folder";
 }
 
+TEST_F(DirectorySiteTest, ParallelFromTheCommandLineOrTheSettingsFileAndABadValueIsTold) {
+    struct Case {
+        const char* content;                    // the settings file's
+        std::optional<std::string_view> given;  // --parallel's value
+        int parallel;
+        std::string problem;  // UTF-8; empty: nothing told
+    };
+    const std::string file = "设置文件 " + SettingsFile().string() + " 中的并行数无效：";
+    const std::string fallback = "（应为 1 到 8 的整数）；已改用顺序搜索";
+    const Case cases[] = {
+        {"site=http://h.example\n", std::nullopt, 1, ""},
+        {"parallel=4\n", std::nullopt, 4, ""},
+        {" parallel = 08 \nparallel=8\n", std::nullopt, 8, ""},
+        {"parallel=1\n", std::nullopt, 1, ""},
+        {"parallel=9\n", std::nullopt, 1, file + "9" + fallback},
+        {"parallel=0\n", std::nullopt, 1, file + "0" + fallback},
+        {"parallel=2.5\n", std::nullopt, 1, file + "2.5" + fallback},
+        {"parallel=\n", std::nullopt, 1, file + fallback},
+        {"parallel=-3\n", "3", 3, ""},
+        {"parallel=3\n", "many", 1, "--parallel 的值无效：many" + fallback},
+        {"site=ftp://h.example\nparallel=x\n", std::nullopt, 1,
+         "设置文件 " + SettingsFile().string() +
+             " 中的目录网站地址无效：ftp://h.example；已改用内置地址 "
+             "http://directory.velmora.example；" +
+             file + "x" + fallback},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.content);
+        WriteSettings(c.content);
+        const DirectorySite site = FindDirectorySite({}, c.given);
+        EXPECT_EQ(site.parallel, c.parallel);
+        EXPECT_EQ(SystemToUtf8(site.settingsProblem), c.problem);
+    }
+}
+
 TEST_F(DirectorySiteTest, CommandLineThenEnvironmentThenSettingsFileThenHost) {
     WriteSettings("site=http://settings.example:81\n");
     EXPECT_EQ(FindDirectorySite("http://mirror:82/").baseUrl, "http://mirror:82");

@@ -1,0 +1,235 @@
+// The parallel search's pacing on a timeline of its own: the interval and the window as answers
+// come, the site's Retry-After, the signs of a block, and the two texts it reads from the site.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "search/Pacing.h"
+
+namespace velmora {
+namespace {
+
+using namespace std::chrono_literals;
+using std::chrono::milliseconds;
+
+constexpr int kWorkers = 4;
+const PacingClock::time_point kStart{};
+
+PacingRules Rules() {
+    PacingRules rules;
+    rules.workers = kWorkers;
+    return rules;
+}
+
+// One request, started when the pacing lets it, answered `latency` later.
+SiteAnswer Exchange(SitePacing& pacing, PacingClock::duration latency, int status = 200) {
+    const PacingClock::time_point sent = std::max(kStart, pacing.NextStart().value());
+    pacing.Started(sent);
+    SiteAnswer answer;
+    answer.sentAt = sent;
+    answer.answeredAt = sent + latency;
+    answer.status = status;
+    return answer;
+}
+
+TEST(PacingTest, StartsOneAtATimeASecondApartThenFollowsTheLatency) {
+    SitePacing pacing(Rules(), 7);
+    ASSERT_EQ(pacing.NextStart(), kStart);
+    pacing.Started(kStart);
+    EXPECT_FALSE(pacing.NextStart()) << "one request at a time at first";
+
+    SiteAnswer answer;
+    answer.sentAt = kStart;
+    answer.answeredAt = kStart + 100ms;
+    answer.status = 200;
+    pacing.Answered(answer);
+    // delay <- max(latency / N, (delay + latency / N) / 2), with a jitter of 0.5 to 1.5.
+    const PacingClock::duration delay = std::chrono::microseconds(512500);
+    EXPECT_EQ(pacing.Delay(), delay);
+    const auto interval = pacing.NextStart().value() - kStart;
+    EXPECT_GE(interval, delay / 2);
+    EXPECT_LE(interval, delay * 3 / 2) << "the jitter drawn at the start, on today's delay";
+
+    for (int i = 0; i < 20; ++i) pacing.Answered(Exchange(pacing, 100ms));
+    EXPECT_LT(pacing.Delay() - 25ms, 1ms) << "down to latency / N";
+    EXPECT_EQ(pacing.Window(), kWorkers) << "level answers open the window to N";
+
+    const auto before = pacing.Delay();
+    pacing.Answered(Exchange(pacing, 1ms, 500));
+    EXPECT_EQ(pacing.Delay(), before) << "a fast error never speeds the pace up";
+    pacing.Answered(Exchange(pacing, 400ms));
+    EXPECT_EQ(pacing.Window(), kWorkers / 2) << "an answer far slower than usual halves it";
+    EXPECT_GT(pacing.Delay(), before);
+}
+
+TEST(PacingTest, AnAnswerSentBeforeTheCutDoesNotCutAgain) {
+    SitePacing pacing(Rules(), 7);
+    for (int i = 0; i < 10; ++i) pacing.Answered(Exchange(pacing, 100ms));
+    const PacingClock::time_point t = kStart + 10s;
+    auto slow = [&](PacingClock::time_point sent, PacingClock::time_point answered) {
+        SiteAnswer answer;
+        answer.sentAt = sent;
+        answer.answeredAt = answered;
+        answer.status = 200;
+        pacing.Started(sent);
+        pacing.Answered(answer);
+    };
+    slow(t, t + 500ms);
+    slow(t + 1ms, t + 501ms);
+    EXPECT_EQ(pacing.Window(), kWorkers / 2);
+    slow(t + 600ms, t + 1100ms);
+    EXPECT_EQ(pacing.Window(), kWorkers / 4);
+}
+
+TEST(PacingTest, NeverUnderTheCrawlDelay) {
+    SitePacing pacing(Rules(), 7);
+    pacing.SetCrawlDelay(3s);
+    for (int i = 0; i < 10; ++i) {
+        const SiteAnswer answer = Exchange(pacing, 10ms);
+        pacing.Answered(answer);
+        EXPECT_GE(pacing.NextStart().value() - answer.sentAt, 3s);
+    }
+}
+
+TEST(PacingTest, RetryAfterHoldsEveryRequestAndThePageIsAskedOnceMore) {
+    struct Case {
+        int status;
+        std::optional<milliseconds> retryAfter;
+        milliseconds hold;
+    };
+    const PacingRules rules = Rules();
+    for (const Case& c : {Case{429, 5s, 5s}, Case{503, std::nullopt, rules.defaultRetryAfter},
+                          Case{429, 3600s, rules.maxRetryAfter}, Case{503, 0s, 0s}}) {
+        SCOPED_TRACE(c.status);
+        SitePacing pacing(rules, 7);
+        SiteAnswer answer = Exchange(pacing, 100ms, c.status);
+        answer.retryAfter = c.retryAfter;
+        const Judgement first = pacing.Answered(answer);
+        EXPECT_EQ(first.page, PageVerdict::kAskAgain);
+        EXPECT_EQ(first.event, PacingEvent::kRetryAfter);
+        EXPECT_GE(pacing.NextStart().value(), answer.answeredAt + c.hold);
+        EXPECT_EQ(pacing.HoldEnd(answer.answeredAt).has_value(), c.hold > 0s);
+
+        SiteAnswer again = Exchange(pacing, 100ms, c.status);
+        again.askedAgain = true;
+        EXPECT_EQ(pacing.Answered(again).page, PageVerdict::kRefused) << "asked once more only";
+    }
+}
+
+TEST(PacingTest, TwoSignsOfABlockInARowSwitchToOneAtATimeAfterAPause) {
+    constexpr std::size_t kPageBytes = 30000;
+    constexpr std::size_t kVerificationBytes = 1000;
+    struct Sign {
+        int status;
+        std::size_t bytes;
+        bool contactBlock;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Sign> answers;
+        PacingEvent event;  // kNone: no switch
+    };
+    const Sign page{200, kPageBytes, true};
+    const Sign verification{200, kVerificationBytes, false};
+    const Case cases[] = {
+        {"two refusals", {{403, 0, false}, {429, 0, false}}, PacingEvent::kBlockedRefusals},
+        {"refusals apart", {{403, 0, false}, page, {403, 0, false}}, PacingEvent::kNone},
+        {"two verification pages", {verification, verification}, PacingEvent::kBlockedVerification},
+        {"a small page with a block",
+         {verification, {200, kVerificationBytes, true}, verification},
+         PacingEvent::kNone},
+        {"a page without a block, of the usual size",
+         {verification, {200, kPageBytes, false}, verification},
+         PacingEvent::kNone},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SitePacing pacing(Rules(), 7);
+        // The usual size is known once a few real pages have come.
+        for (int i = 0; i < 5; ++i) {
+            SiteAnswer answer = Exchange(pacing, 10ms);
+            answer.companyPage = true;
+            answer.bytes = kPageBytes + static_cast<std::size_t>(i);
+            answer.contactBlock = true;
+            pacing.Answered(answer);
+        }
+        Judgement last;
+        PacingClock::time_point answeredAt;
+        for (const Sign& sign : c.answers) {
+            SiteAnswer answer = Exchange(pacing, 10ms, sign.status);
+            answer.companyPage = true;
+            answer.bytes = sign.bytes;
+            answer.contactBlock = sign.contactBlock;
+            answer.askedAgain = true;
+            last = pacing.Answered(answer);
+            answeredAt = answer.answeredAt;
+            if (sign.status == 200 && !sign.contactBlock && sign.bytes == kVerificationBytes) {
+                EXPECT_EQ(last.page, PageVerdict::kVerification);
+            }
+            if (sign.status == 403) {
+                EXPECT_EQ(last.page, PageVerdict::kRefused);
+            }
+        }
+        EXPECT_EQ(last.event, c.event);
+        EXPECT_EQ(pacing.Serial(), c.event != PacingEvent::kNone);
+        if (c.event == PacingEvent::kNone) continue;
+        EXPECT_EQ(pacing.Window(), 1);
+        EXPECT_EQ(pacing.HoldEnd(answeredAt), answeredAt + Rules().blockPause);
+        pacing.Started(pacing.NextStart().value());
+        EXPECT_FALSE(pacing.NextStart()) << "one at a time from now on";
+    }
+}
+
+TEST(PacingTest, ReadsRetryAfterInEveryForm) {
+    // Sun, 06 Nov 1994 08:49:37 GMT.
+    const auto now = std::chrono::sys_days(std::chrono::year(1994) / 11 / 6) + 8h + 49min + 37s;
+    struct Case {
+        const char* value;
+        std::optional<milliseconds> wait;
+    };
+    const Case cases[] = {
+        {"120", 120s},
+        {" 0 ", 0s},
+        {"Sun, 06 Nov 1994 08:50:07 GMT", 30s},
+        {"Sunday, 06-Nov-94 08:49:47 GMT", 10s},
+        {"Sun Nov  6 08:49:42 1994", 5s},
+        {"Sat, 05 Nov 1994 08:49:37 GMT", 0s},
+        {"99999999999999", milliseconds::max()},
+        {"", std::nullopt},
+        {"-5", std::nullopt},
+        {"1.5", std::nullopt},
+        {"soon", std::nullopt},
+        {"Sun, 31 Feb 1994 08:49:37 GMT", std::nullopt},
+        {"Sun, 06 Nov 1994 25:49:37 GMT", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParseRetryAfter(c.value, now), c.wait) << c.value;
+    }
+}
+
+TEST(PacingTest, ReadsTheCrawlDelayForEveryAgent) {
+    struct Case {
+        const char* robots;
+        std::optional<milliseconds> delay;
+    };
+    const Case cases[] = {
+        {"User-agent: *\nCrawl-delay: 2\n", 2s},
+        {"user-agent: *\r\ncrawl-delay: 0.5 # half a second\r\n", 500ms},
+        {"User-agent: bot\nUser-agent: *\nCrawl-delay: 3\n", 3s},
+        {"User-agent: bot\nCrawl-delay: 9\nUser-agent: *\nDisallow: /x\n", std::nullopt},
+        {"User-agent: *\nDisallow: /x\nUser-agent: bot\nCrawl-delay: 4\n", std::nullopt},
+        {"User-agent: *\nCrawl-delay: 86400\n", kMaxCrawlDelay},
+        {"User-agent: *\nCrawl-delay: 12345678901234\n", kMaxCrawlDelay},
+        {"User-agent: *\nCrawl-delay: soon\n", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CrawlDelayForEveryAgent(c.robots), c.delay) << c.robots;
+    }
+}
+
+}  // namespace
+}  // namespace velmora
