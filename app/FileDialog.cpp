@@ -2,8 +2,10 @@
 
 #include <QFileDialog>
 #include <QStringList>
+#include <algorithm>
 #include <utility>
 
+#include "export/Export.h"
 #include "text/CodePage.h"
 
 namespace velmora {
@@ -39,10 +41,13 @@ Text FileDialog::AskSaveFileName(const SaveDialogRequest& request) {
     if (CurrentAnswerer()) return CurrentAnswerer()(request);
     QString start = FromSystem(request.initialFolder) + FromSystem(request.defaultName);
     // Choosing an existing file replaces it without a question.
-    QString chosen =
-        QFileDialog::getSaveFileName(nullptr, QString(), start, QtFilter(request.filter), nullptr,
-                                     QFileDialog::DontConfirmOverwrite);
-    return Utf8ToSystem(chosen.toStdString());
+    const QString filter = QtFilter(request.filter);
+    QString chosenFilter;
+    QString chosen = QFileDialog::getSaveFileName(nullptr, QString(), start, filter, &chosenFilter,
+                                                  QFileDialog::DontConfirmOverwrite);
+    const qsizetype entry = filter.split(QStringLiteral(";;")).indexOf(chosenFilter);
+    return NameWithChosenExtension(Utf8ToSystem(chosen.toStdString()), request.filter,
+                                   static_cast<std::size_t>(std::max<qsizetype>(entry, 0)));
 }
 
 void FileDialog::SetAnswerer(Answerer answerer) {

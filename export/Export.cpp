@@ -1,11 +1,13 @@
 #include "export/Export.h"
 
 #include <ctime>
+#include <filesystem>
 #include <iterator>
 #include <optional>
 
 #include "export/CsvFile.h"
 #include "platform/LocalTime.h"
+#include "platform/Utf8Path.h"
 #include "text/CodePage.h"
 
 namespace velmora {
@@ -22,9 +24,9 @@ constexpr ExportColumn kMobileColumns[] = {{"手机号", kMobileColumn}};
 constexpr ExportColumn kEmailColumns[] = {{"邮箱", kEmailColumn}};
 
 // The classic entry first; the second shows the workbooks saved under the default name, which
-// gets ".xlsx".
+// gets ".xlsx"; a name ending in ".csv" is saved as CSV.
 constexpr std::string_view kSaveFilter =
-    "默认保存为 office Excel文件(*.xls)|*.xls|Excel 工作簿(*.xlsx)|*.xlsx";
+    "默认保存为 office Excel文件(*.xls)|*.xls|Excel 工作簿(*.xlsx)|*.xlsx|CSV 文件(*.csv)|*.csv";
 constexpr std::string_view kEmptyListMessage = "还没进行操作，不能导出！";
 constexpr std::string_view kFailureMessage = "数据导出失败!";
 constexpr std::string_view kSuccessMessageStart = "数据导出成功! 共：";
@@ -67,6 +69,20 @@ Text ColumnLetter(int column) {
     static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
     if (column < 1 || column > 26) return {};
     return Text(1, kLetters[column - 1]);
+}
+
+Text NameWithChosenExtension(const Text& name, const Text& filter, std::size_t chosenEntry) {
+    if (chosenEntry == 0) return name;
+    std::string_view rest = filter;
+    for (std::size_t field = 0; field < 2 * chosenEntry + 1; ++field) {
+        const std::size_t bar = rest.find('|');
+        if (bar == rest.npos) return name;
+        rest.remove_prefix(bar + 1);
+    }
+    const std::string_view pattern = rest.substr(0, rest.find('|'));
+    const std::filesystem::path chosen = PathFromUtf8(SystemToUtf8(name));
+    if (!pattern.starts_with("*.") || !chosen.has_filename() || chosen.has_extension()) return name;
+    return ConcatText(name, Text(pattern.substr(1)));
 }
 
 Text DefaultExportName(const Text& prefix, const DateTime& now) {

@@ -75,6 +75,11 @@ Text ColumnLetter(int column);
 // system code page).
 Text DefaultExportName(const Text& prefix, const DateTime& now);
 
+// The name a save dialog gave back, with the extension of the filter entry chosen (0 the first)
+// when the name has none: "a" under "CSV 文件(*.csv)|*.csv" is "a.csv". Under the first entry
+// the name stays as it is, and is saved as a workbook with ".xlsx".
+Text NameWithChosenExtension(const Text& name, const Text& filter, std::size_t chosenEntry);
+
 class Exporter {
 public:
     // desktopFolder (system code page, ending in "/") is where the save dialog opens.

@@ -45,6 +45,10 @@ public:
     }
     Text ReadCell(int row, int column) override { return list_.ReadCell(row, column); }
     int RowCount() override { return list_.RowCount(); }
+    void SetRowOrigin(int row, const RowOrigin& origin) override {
+        list_.SetRowOrigin(row, origin);
+    }
+    RowOrigin ReadRowOrigin(int row) override { return list_.ReadRowOrigin(row); }
     int ShowMessage(const Text& text, const Text& caption, unsigned flags) override {
         return view_.ShowMessage(SystemToUtf8(text), SystemToUtf8(caption), flags);
     }
@@ -68,7 +72,11 @@ MainWindowBehaviour::MainWindowBehaviour(MainWindowView& view, SearchSession& se
       exporter_(*exportWindow_, std::move(desktopFolder), LocalDateTimeNow,
                 [this](ExportPhase phase, int done, int total) {
                     OnExportProgress(phase, done, total);
-                }) {}
+                }) {
+    // Only-new asks the journal the window's searches are kept in.
+    if (!session.journal.path.empty())
+        exporter_.SetLeadHistory(JournalHistory(session.journal.path));
+}
 
 MainWindowBehaviour::~MainWindowBehaviour() = default;
 

@@ -176,6 +176,8 @@ inline constexpr ExportEntry kExportEntries[] = {
     {"公司名", &Exporter::ExportCompanyNames},
     {"手机号", &Exporter::ExportMobiles},
     {"邮箱", &Exporter::ExportEmails},
+    {"导出整理去重后的数据", &Exporter::ExportCleanedMerged},
+    {"导出新增公司（以前未出现过）", &Exporter::ExportOnlyNew},
 };
 inline constexpr MenuCommand kExportCount = std::size(kExportEntries);
 // Goes on with the journal's latest unfinished search; shown only while there is one.

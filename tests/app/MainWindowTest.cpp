@@ -531,12 +531,13 @@ private slots:
             static_cast<QDialog*>(dialog)->accept();  // as its Save button does
         });
         Text chosen = window->通用对话框1.AskSaveFileName(
-            {Utf8ToSystem("默认保存为 office Excel文件(*.xls)|*.xls|Excel 工作簿(*.xlsx)|*.xlsx"),
+            {Utf8ToSystem("默认保存为 office Excel文件(*.xls)|*.xls|Excel 工作簿(*.xlsx)|*.xlsx|"
+                          "CSV 文件(*.csv)|*.csv"),
              Utf8ToSystem("名单"), Utf8ToSystem((folder.path() + QLatin1Char('/')).toStdString())});
         QCOMPARE(QString::fromStdString(SystemToUtf8(chosen)), existing);
         QCOMPARE(*questions, 0);
         QCOMPARE(filters, QStringList({Utf8("默认保存为 office Excel文件(*.xls)"),
-                                       Utf8("Excel 工作簿(*.xlsx)")}));
+                                       Utf8("Excel 工作簿(*.xlsx)"), Utf8("CSV 文件(*.csv)")}));
     }
 
     void keywordIsReadFromTheEditBox() {

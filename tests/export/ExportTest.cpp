@@ -143,6 +143,31 @@ TEST(DefaultExportName, TakesTheTimeOfDayUpToTheSecondsMark) {
     }
 }
 
+TEST(NameWithChosenExtension, TakesTheChosenEntrysExtensionWhenTheNameHasNone) {
+    const Text filter =
+        Utf8ToSystem("甲(*.xls)|*.xls|乙(*.xlsx)|*.xlsx|CSV 文件(*.csv)|*.csv|全部|*");
+    struct Case {
+        const char* name;
+        std::size_t entry;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"/桌面/名单", 0, "/桌面/名单"},  // saved as a workbook, which adds ".xlsx"
+        {"/桌面/名单", 1, "/桌面/名单.xlsx"},
+        {"/桌面/名单", 2, "/桌面/名单.csv"},
+        {"/桌面/名单.txt", 2, "/桌面/名单.txt"},
+        {"/桌面.d/名单", 2, "/桌面.d/名单.csv"},
+        {"/桌面/", 2, "/桌面/"},
+        {"/桌面/名单", 3, "/桌面/名单"},  // "*" names no extension
+        {"/桌面/名单", 9, "/桌面/名单"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SystemToUtf8(NameWithChosenExtension(Utf8ToSystem(c.name), filter, c.entry)),
+                  c.expected)
+            << c.name << " " << c.entry;
+    }
+}
+
 TEST_F(ExportTest, FullExportOfThreeRowsWritesHeaderAndDataAndReportsThree) {
     AddThreeCompanies();
     const auto file = AnswerDialogWith("全部.xlsx");
@@ -154,7 +179,8 @@ TEST_F(ExportTest, FullExportOfThreeRowsWritesHeaderAndDataAndReportsThree) {
     ASSERT_EQ(window_.dialogRequests.size(), 1u);
     const SaveDialogRequest& request = window_.dialogRequests[0];
     EXPECT_EQ(SystemToUtf8(request.filter),
-              "默认保存为 office Excel文件(*.xls)|*.xls|Excel 工作簿(*.xlsx)|*.xlsx");
+              "默认保存为 office Excel文件(*.xls)|*.xls|Excel 工作簿(*.xlsx)|*.xlsx|"
+              "CSV 文件(*.csv)|*.csv");
     EXPECT_EQ(SystemToUtf8(request.defaultName), "全部数据  14时5分9秒");
     EXPECT_EQ(SystemToUtf8(request.initialFolder), "/home/销售/桌面/");
     ExpectOnlyMessage("数据导出成功! 共：3 行记录！！", MessageBoxFlag::kIconInformation);

@@ -9,9 +9,11 @@
 #include <thread>
 
 #include "RecordingView.h"
+#include "SavedCsv.h"
 #include "tests/ScratchFolder.h"
 #include "tests/search/SearchFixture.h"
 #include "text/CodePage.h"
+#include "tools/SiteContent.h"
 #include "tools/SiteFaults.h"
 #include "window/MainWindowBehaviour.h"
 
@@ -268,7 +270,8 @@ TEST_F(MainWindowBehaviourTest, ContactLinkIsOpenedOrGivenToCopy) {
 TEST_F(MainWindowBehaviourTest, PopupMenuOffersTheExportsTheResumeAndAbout) {
     ASSERT_EQ(std::size(kProgramMenu), 3u);
     EXPECT_STREQ(kProgramMenu[0].text, "导出excel");
-    const char* const exports[] = {"全部", "公司名", "手机号", "邮箱"};
+    const char* const exports[] = {
+        "全部", "公司名", "手机号", "邮箱", "导出整理去重后的数据", "导出新增公司（以前未出现过）"};
     ASSERT_EQ(kProgramMenu[0].submenu.size(), std::size(exports));
     for (size_t entry = 0; entry < std::size(exports); ++entry)
         EXPECT_STREQ(kProgramMenu[0].submenu[entry].text, exports[entry]);
@@ -305,13 +308,54 @@ TEST_F(MainWindowBehaviourTest, ExportSavesUnderTheNameChosenInTheDialog) {
     behaviour_->OnMenuCommand(1);  // 公司名
     ASSERT_EQ(view_.saveRequests.size(), 1u);
     EXPECT_EQ(view_.saveRequests[0].filter,
-              Utf8ToSystem("默认保存为 office Excel文件(*.xls)|*.xls|Excel 工作簿(*.xlsx)|*.xlsx"));
+              Utf8ToSystem("默认保存为 office Excel文件(*.xls)|*.xls|Excel 工作簿(*.xlsx)|*.xlsx|"
+                           "CSV 文件(*.csv)|*.csv"));
     EXPECT_EQ(view_.saveRequests[0].initialFolder, Utf8ToSystem("/desktop/"));
     EXPECT_TRUE(std::filesystem::exists(folder_.path() / "names.xlsx"));
     // Both companies read back.
     ASSERT_EQ(view_.messages.size(), 1u);
     EXPECT_EQ(view_.messages[0].text, "数据导出成功! 共：2 行记录！！");
     EXPECT_EQ(view_.messages[0].flags, MessageBoxFlag::kIconInformation);
+}
+
+TEST_F(MainWindowBehaviourTest, TheLeadEntriesExportCleanedRowsAndOnlyNewCompanies) {
+    constexpr MenuCommand kCleanedMerged = 4;
+    constexpr MenuCommand kOnlyNew = 5;
+    ASSERT_STREQ(kExportEntries[kOnlyNew].text, "导出新增公司（以前未出现过）");
+    // An earlier search found the first company under another link.
+    const site::CompanyRecord first = site::GenerateCompany(site::KeywordSeed(kKeyword), 1);
+    {
+        Journal journal(JournalPath());
+        const SearchId earlier = *journal.BeginSearch("更早", "http://site", SearchOrigin::kCli);
+        ASSERT_TRUE(
+            journal.AddRow(earlier, "elsewhere",
+                           {Utf8ToSystem(first.companyName), "", "", first.mobile, "", "", ""}));
+        ASSERT_TRUE(journal.EndSearch(earlier, SearchState::kFinished));
+    }
+    OpenWindow(SmallSite(1, 2), {JournalPath(), SearchOrigin::kWindow});
+    const std::filesystem::path csv = folder_.path() / "leads.csv";
+    view_.saveAs = SavePath("leads.csv");
+    const auto exportedNames = [&](MenuCommand command) {
+        behaviour_->OnMenuCommand(command);
+        std::vector<std::string> names;
+        if (const auto saved = test::ReadSavedCsv(csv)) {
+            for (std::size_t row = 1; row < saved->records.size(); ++row)
+                names.push_back(saved->records[row].at(0));
+        }
+        std::filesystem::remove(csv);
+        return names;
+    };
+    const std::string second = site::GenerateCompany(site::KeywordSeed(kKeyword), 2).companyName;
+    // The list gathers the same companies twice: merged, each is one row.
+    for (int search = 1; search <= 2; ++search) {
+        SCOPED_TRACE(search);
+        behaviour_->OnStartClicked();
+        WaitForSearchEnd(*session_);
+        EXPECT_EQ(exportedNames(kOnlyNew), std::vector<std::string>{second});
+        EXPECT_EQ(exportedNames(kCleanedMerged),
+                  (std::vector<std::string>{first.companyName, second}));
+    }
+    EXPECT_EQ(window_.RowCount(), 4);
 }
 
 TEST_F(MainWindowBehaviourTest, ExportProgressShowsOnlyWhileALongExportWorks) {
