@@ -37,9 +37,13 @@ constexpr int kRobotsMaxChunks = 500;
 // While the site's pause lasts, the notice field tells the time left this often.
 constexpr auto kHoldNoticePeriod = std::chrono::seconds(1);
 // Rows completed within this long of the first one waiting are stored in one transaction and
-// then shown: at eight requests in flight on a site of 100 ms that is about four rows, and each
-// page of the journal is written once for them; nobody sees a row come 50 ms later.
-constexpr auto kRowBatchPeriod = std::chrono::milliseconds(50);
+// then shown: at eight requests in flight on a site of 100 ms that is about twenty rows, each
+// page of the journal written once for them, where a transaction's own cost would otherwise
+// match its rows'; rows still show four times a second.
+constexpr auto kRowBatchPeriod = std::chrono::milliseconds(250);
+// An answer that brings the next start this much sooner or more wakes a worker waiting for it;
+// most answers move it by less, and the waiter wakes at its time anyway.
+constexpr auto kSoonerStartWorthWaking = std::chrono::milliseconds(1);
 constexpr int kOkStatus = 200;
 constexpr int kForbiddenStatus = 403;
 constexpr int kTooManyRequestsStatus = 429;
@@ -156,12 +160,16 @@ private:
     const StoredListing& stored_;
 
     mutable std::mutex mutex_;
-    // Three kinds of waiter, woken apart so that an answer does not wake every thread: workers
-    // waiting for a slot, workers waiting for work, and the crawl thread's watch.
+    // Four kinds of waiter, woken apart so that an answer does not wake every thread: the one
+    // worker waiting for the next start's time, the workers waiting for their turn at it (or for
+    // a slot), workers waiting for work, and the crawl thread's watch. Were every worker to wait
+    // for the time, all would wake at it for one to start.
+    std::condition_variable startCame_;
     std::condition_variable slotFree_;
     std::condition_variable workCame_;
     std::condition_variable watchNews_;
     std::vector<std::unique_ptr<Worker>>* workers_ = nullptr;
+    bool startAwaited_ = false;  // a worker waits on startCame_
     std::uint64_t controlVersion_ = 0;
     bool paused_ = false;
     bool stopped_ = false;
@@ -204,6 +212,7 @@ void Harvest::OnControl(const TransferControl::State& state) {
             for (auto& worker : *workers_) worker->control->Stop();
         }
     }
+    startCame_.notify_all();
     slotFree_.notify_all();
     workCame_.notify_all();
     watchNews_.notify_all();
@@ -284,14 +293,16 @@ bool Harvest::AcquireSlot(Worker& worker) {
             pacing_.Started(now);
             // A pause stopped this worker's transfers; it is over now.
             if (worker.control->IsStopped()) worker.control->Reset();
-            // One more slot may be free: the next waiter learns when it may take it.
+            // One more slot may be free: the next in turn waits for its time.
             const bool more = pacing_.NextStart().has_value();
             lock.unlock();
             if (more) slotFree_.notify_one();
             return true;
         }
-        if (next) {
-            slotFree_.wait_until(lock, *next);
+        if (next && !startAwaited_) {
+            startAwaited_ = true;
+            startCame_.wait_until(lock, *next);
+            startAwaited_ = false;
         } else {
             slotFree_.wait(lock);
         }
@@ -309,16 +320,30 @@ void Harvest::Abandon() {
 
 Judgement Harvest::Judge(const SiteAnswer& answer) {
     Judgement judgement;
+    bool sooner = false;
+    bool slotFreed = false;
     {
         std::lock_guard lock(mutex_);
+        const std::optional<Clock::time_point> before = pacing_.NextStart();
         judgement = pacing_.Answered(answer);
+        const std::optional<Clock::time_point> after = pacing_.NextStart();
+        sooner = after && (!before || *after + kSoonerStartWorthWaking < *before);
+        slotFreed = !before;
         if (judgement.event != PacingEvent::kNone) {
             lastEvent_ = judgement.event;
             ++events_;
         }
     }
-    // A waiter that takes the slot passes the word on if the window grew too.
-    slotFree_.notify_one();
+    // Only a start that came sooner is news: the worker waiting for the time wakes at the one it
+    // had anyway. A slot freed in a full window has no such worker; the one that takes it passes
+    // the word on if the window grew too.
+    if (sooner) {
+        if (slotFreed) {
+            slotFree_.notify_one();
+        } else {
+            startCame_.notify_one();
+        }
+    }
     if (judgement.event != PacingEvent::kNone) watchNews_.notify_all();
     return judgement;
 }
@@ -328,6 +353,7 @@ void Harvest::CrawlDelayIs(std::chrono::milliseconds delay) {
         std::lock_guard lock(mutex_);
         pacing_.SetCrawlDelay(delay);
     }
+    startCame_.notify_all();
     slotFree_.notify_all();
 }
 

@@ -23,10 +23,12 @@ search in the same run: the sample site at 100 ms latency per request, 100 resul
 companies; velmora-cli serial, --parallel 4 and --parallel 8 take turns, every run keeping its
 rows in the journal. It reports each one's wall time and CPU per company page, the medians of the
 pairs' ratios against the serial search, the floor of each (its requests x the latency / N) and
-how long velmora-cli --parallel 8 takes to end after a Ctrl-C in mid-search.
+how long velmora-cli --parallel 8 takes to end after a Ctrl-C in mid-search. --pages and
+--latency-ms make that site smaller or quicker, for a profile's quick turns; the figures to report
+are the defaults'.
 
 Usage: run_search_bench.py [BUILD_DIR] [--runs N] [--against OTHER_CLI]
-       run_search_bench.py [BUILD_DIR] --parallel [--runs N]
+       run_search_bench.py [BUILD_DIR] --parallel [--runs N] [--pages N] [--latency-ms N]
        (BUILD_DIR defaults to ./build)
 """
 
@@ -149,25 +151,25 @@ def stop_latency(cli, url, extra):
     return time.monotonic() - began
 
 
-def parallel_main(build, cli, runs):
-    companies = PARALLEL_PAGES * LINKS_PER_PAGE
-    latency = PARALLEL_LATENCY_MS / 1000
+def parallel_main(build, cli, runs, pages=PARALLEL_PAGES, latency_ms=PARALLEL_LATENCY_MS):
+    companies = pages * LINKS_PER_PAGE
+    latency = latency_ms / 1000
     print("parallel search: %d pages x %d companies, %d KB company pages, %d ms latency, "
-          "median of %d runs" % (PARALLEL_PAGES, LINKS_PER_PAGE, COMPANY_PAGE_BYTES // 1000,
-                                 PARALLEL_LATENCY_MS, runs))
+          "median of %d runs" % (pages, LINKS_PER_PAGE, COMPANY_PAGE_BYTES // 1000, latency_ms,
+                                 runs))
     print("load average before: %.2f %.2f %.2f" % os.getloadavg())
-    site, url = start_site(build, PARALLEL_LATENCY_MS, PARALLEL_PAGES)
+    site, url = start_site(build, latency_ms, pages)
     try:
         serial = Program("serial", [cli, "--site", url, KEYWORD], [cli, "--help"], companies)
         # The serial search asks for the first page twice; the parallel one reads robots.txt
         # and asks for it once.
-        floors = {serial: (2 + PARALLEL_PAGES + companies) * latency}
+        floors = {serial: (2 + pages + companies) * latency}
         parallel = []
         for workers in PARALLEL_WORKERS:
             program = Program("--parallel %d" % workers,
                               [cli, "--parallel", str(workers), "--site", url, KEYWORD],
                               [cli, "--help"], companies)
-            floors[program] = (2 + PARALLEL_PAGES + companies) * latency / workers
+            floors[program] = (2 + pages + companies) * latency / workers
             parallel.append(program)
         # The unmeasured first search is the quickest one's.
         alternate(parallel[::-1] + [serial], runs)
@@ -187,26 +189,31 @@ def parallel_main(build, cli, runs):
     print("load average after: %.2f %.2f %.2f" % os.getloadavg())
 
 
+def take_option(args, name, default, convert=int):
+    """The value after `name` in args, both taken out; `default` when it is not there."""
+    if name not in args:
+        return default
+    at = args.index(name)
+    value = convert(args[at + 1])
+    del args[at:at + 2]
+    return value
+
+
 def main():
     args = sys.argv[1:]
-    runs, against = 5, None
     parallel = "--parallel" in args
     if parallel:
         args.remove("--parallel")
-    if "--runs" in args:
-        at = args.index("--runs")
-        runs = int(args[at + 1])
-        del args[at:at + 2]
-    if "--against" in args:
-        at = args.index("--against")
-        against = os.path.abspath(args[at + 1])
-        del args[at:at + 2]
+    runs = take_option(args, "--runs", 5)
+    against = take_option(args, "--against", None, os.path.abspath)
+    pages = take_option(args, "--pages", PARALLEL_PAGES)
+    latency_ms = take_option(args, "--latency-ms", PARALLEL_LATENCY_MS)
     build = os.path.abspath(args[0] if args else "build")
     cli = os.path.join(build, "cli", "velmora-cli")
     if parallel:
         journal_folder = tempfile.TemporaryDirectory()
         os.environ["VELMORA_JOURNAL"] = os.path.join(journal_folder.name, "journal.sqlite3")
-        parallel_main(build, cli, runs)
+        parallel_main(build, cli, runs, pages, latency_ms)
         return
 
     print("whole search: %d pages x %d companies, %d KB company pages, %d requests, "
