@@ -42,7 +42,8 @@ Text DesktopFolder() {
 DWORD StyleOf(ControlKind kind) {
     switch (kind) {
         case ControlKind::kLabel:
-            return SS_LEFT | SS_NOPREFIX;
+            // One line, as the form lays its labels out, whatever the font's width.
+            return SS_LEFTNOWORDWRAP | SS_NOPREFIX;
         case ControlKind::kEditBox:
             return WS_TABSTOP | ES_AUTOHSCROLL;
         case ControlKind::kButton:
