@@ -18,6 +18,8 @@ constexpr auto kPollInterval = std::chrono::milliseconds(20);
 constexpr DWORD kSendTimeoutMs = 30000;
 // A message box's text control, as the system builds the box.
 constexpr int kMessageBoxTextId = 0xFFFF;
+// The save dialog's file name: an extended combo box (cmb13) with an edit box.
+constexpr int kFileNameComboId = 0x47C;
 
 // The top-level windows of class `className` that belong to `process`.
 std::vector<HWND> WindowsOf(DWORD process, const wchar_t* className) {
@@ -141,7 +143,8 @@ std::string RunningWindow::StatusPart(int part) const {
 }
 
 void RunningWindow::Click(Control button) const {
-    Send(ControlHandle(button), BM_CLICK);
+    Send(window_, WM_COMMAND, MAKEWPARAM(kFirstControlId + button.index, BN_CLICKED),
+         reinterpret_cast<LPARAM>(ControlHandle(button)));
 }
 
 void RunningWindow::TypeKeyword(const char* keyword) const {
@@ -169,9 +172,36 @@ std::string RunningWindow::AnswerMessageBox(int answer) const {
     return text;
 }
 
-ChildExit RunningWindow::Close() {
+bool RunningWindow::AnswerSaveDialog(const std::string& name) const {
+    HWND dialog = nullptr;
+    HWND field = nullptr;
+    if (!WaitUntil([&] {
+            for (HWND candidate : WindowsOf(process_, L"#32770")) {
+                HWND combo = GetDlgItem(candidate, kFileNameComboId);
+                field = combo == nullptr ? nullptr
+                                         : reinterpret_cast<HWND>(Send(combo, CBEM_GETEDITCONTROL));
+                dialog = candidate;
+                if (field != nullptr && IsWindowVisible(candidate)) return true;
+            }
+            return false;
+        }))
+        return false;
+    Send(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(name).c_str()));
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    return WaitUntil([&] { return !IsWindow(dialog); });
+}
+
+void RunningWindow::AskToClose() const {
     PostMessageW(window_, WM_CLOSE, 0, 0);
+}
+
+ChildExit RunningWindow::Wait() {
     return child_.Wait();
+}
+
+ChildExit RunningWindow::Close() {
+    AskToClose();
+    return Wait();
 }
 
 void RunningWindow::Kill() {

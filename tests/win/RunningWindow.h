@@ -45,6 +45,11 @@ public:
     // Waits for a message box of the program and answers it with `answer`; its text, or
     // nothing when none came.
     std::string AnswerMessageBox(int answer = IDOK) const;
+    // Waits for the save dialog, types `name` into it and saves; false when none came.
+    bool AnswerSaveDialog(const std::string& name) const;
+    // Asks the window to close, as its close box does, without waiting.
+    void AskToClose() const;
+    ChildExit Wait();
     ChildExit Close();
     void Kill();
 

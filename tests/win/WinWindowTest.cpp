@@ -7,11 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 
+#include "SavedWorkbook.h"
 #include "journal/JournalFiles.h"
 #include "platform/ChildProcess.h"
 #include "platform/Utf8Path.h"
+#include "search/SearchTexts.h"
 #include "tests/ScratchFolder.h"
 #include "tests/win/RunningWindow.h"
 #include "tools/SampleSite.h"
@@ -131,6 +134,98 @@ TEST_F(WinWindowTest, PutsBackTheRowsOfASearchKilledMidway) {
     EXPECT_EQ(restarted.RowCount(), kKeptRows);
     site_->ReleaseHeld();
     EXPECT_EQ(restarted.Close().code, 0);
+}
+
+TEST_F(WinWindowTest, PausesResumesStopsAndClosesDuringABatch) {
+    // No company's answer comes: every search stands in its first batch.
+    site::SiteOptions options;
+    site::FaultRule hold{site::FaultKind::Hold, site::FaultScope::Company, {}};
+    hold.from = 1;
+    options.faults = {hold};
+    StartSite(options);
+    RunningWindow window(VELMORA_PATH, site_->BaseUrl(), home_.path());
+    ASSERT_TRUE(window.Opened());
+    // A company page is asked for once its batch runs (its workers take turns).
+    const auto batchRuns = [&] {
+        site_->ClearRequests();
+        window.Click(Control::按钮_开始);
+        return WaitUntil([&] {
+            const std::vector<site::RecordedRequest> requests = site_->Requests();
+            return std::any_of(requests.begin(), requests.end(), [](const auto& request) {
+                return request.fault == site::FaultKind::Hold;
+            });
+        });
+    };
+    window.TypeKeyword("机械");
+    ASSERT_TRUE(batchRuns());
+    const struct {
+        Control button;
+        const char* status;
+    } steps[] = {
+        {Control::按钮_暂停搜索, search_text::kStatusPaused},
+        {Control::按钮_继续搜索, search_text::kStatusResumed},
+        {Control::按钮_停止搜索, search_text::kStatusEnding},
+    };
+    for (const auto& step : steps) {
+        window.Click(step.button);
+        EXPECT_TRUE(WaitUntil([&] { return window.StatusPart(0) == step.status; }))
+            << step.status << " " << window.StatusPart(0);
+    }
+
+    ASSERT_TRUE(batchRuns());
+    window.AskToClose();
+    EXPECT_EQ(window.AnswerMessageBox(), "欢迎使用！");
+    const ChildExit exit = window.Wait();
+    EXPECT_TRUE(exit.exited);
+    EXPECT_EQ(exit.code, 0);
+    EXPECT_EQ(window.RowCount(), 0);
+}
+
+TEST_F(WinWindowTest, ExportsTheListThroughTheSaveDialog) {
+    StartSite();
+    RunningWindow window(VELMORA_PATH, site_->BaseUrl(), home_.path());
+    ASSERT_TRUE(window.Opened());
+    window.TypeKeyword("机械");
+    window.Click(Control::按钮_开始);
+    ASSERT_EQ(window.AnswerMessageBox(), "搜索完毕！");
+    const struct {
+        MenuCommand command;
+        const char* typed;  // without an extension: the dialog's chosen entry gives it
+        const char* saved;
+        const char* header;
+        std::string site::CompanyRecord::*field;
+    } exports[] = {
+        {0, "全部.xlsx", "全部.xlsx", "公司名", &site::CompanyRecord::companyName},
+        {1, "公司名", "公司名.xlsx", "公司名", &site::CompanyRecord::companyName},
+        {2, "手机号.xlsx", "手机号.xlsx", "手机号", &site::CompanyRecord::mobile},
+        {3, "邮箱.xlsx", "邮箱.xlsx", "邮箱", &site::CompanyRecord::email},
+    };
+    for (const auto& entry : exports) {
+        SCOPED_TRACE(entry.saved);
+        // The list's column as the site gave it, and as the saved sheet has it under its header.
+        std::multiset<std::string> listed;
+        for (int number = 1; number <= RowsPerSearch(); ++number) {
+            std::string cell =
+                site::GenerateCompany(site::KeywordSeed("机械"), number).*entry.field;
+            if (!cell.empty()) listed.insert(std::move(cell));
+        }
+        PostMessageW(window.Handle(), WM_COMMAND, static_cast<WPARAM>(kFirstMenuId + entry.command),
+                     0);
+        ASSERT_TRUE(
+            window.AnswerSaveDialog(Utf8FromPath(home_.path() / PathFromUtf8(entry.typed))));
+        EXPECT_EQ(window.AnswerMessageBox(),
+                  "数据导出成功! 共：" + std::to_string(listed.size()) + " 行记录！！");
+        const auto saved = test::ReadSavedWorkbook(home_.path() / PathFromUtf8(entry.saved));
+        ASSERT_TRUE(saved.has_value()) << home_.Listing();
+        EXPECT_EQ(saved->Text("A1"), entry.header);
+        std::multiset<std::string> column;
+        for (int row = 2; row <= 1 + RowsPerSearch() + 1; ++row) {
+            std::string cell = saved->Text("A" + std::to_string(row));
+            if (!cell.empty()) column.insert(std::move(cell));
+        }
+        EXPECT_EQ(column, listed);
+    }
+    EXPECT_EQ(window.Close().code, 0);
 }
 
 TEST_F(WinWindowTest, InstallsForTheUserRunsAndUninstallsLeavingTheJournal) {
