@@ -483,6 +483,7 @@ void MainWindow::EndExportProgress() {
     exportProgress_ = nullptr;
 }
 
+// The Win32 window has no skin engine of its own yet: it keeps the system's visual styles.
 void MainWindow::AttachSkin(int /*number*/) {}
 
 void MainWindow::DetachSkin() {}
