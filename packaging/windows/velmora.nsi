@@ -1,8 +1,8 @@
 ﻿; The per-user installer: makensis -DSTAGE=FOLDER -DOUTFILE=FILE velmora.nsi, where FOLDER holds
 ; velmora.exe, velmora-cli.exe, README.txt and velmora.ico. No administrator: the program goes
-; to %LOCALAPPDATA%\Programs\Velmora, which the user can write (the program writes hrttp.dll
-; beside itself), and its uninstall entry to HKCU. The uninstaller leaves the user's settings
-; and journal (%APPDATA%\velmora, %LOCALAPPDATA%\velmora) where they are.
+; to %LOCALAPPDATA%\Programs\Velmora, which the user can write, and its uninstall entry to HKCU.
+; The uninstaller leaves the user's settings and journal (%APPDATA%\velmora,
+; %LOCALAPPDATA%\velmora) where they are.
 ; The program is 64-bit, and so is the installer (Wine here runs 64-bit programs only).
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -66,10 +66,8 @@ Section "Uninstall"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
   Delete "$SMPROGRAMS\Velmora.lnk"
   Delete "$DESKTOP\Velmora.lnk"
-  ; hrttp.dll is the skin library the program writes beside itself at every start.
   Delete "$INSTDIR\velmora.exe"
   Delete "$INSTDIR\velmora-cli.exe"
-  Delete "$INSTDIR\hrttp.dll"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\velmora.ico"
   Delete "$INSTDIR\uninstall.exe"
