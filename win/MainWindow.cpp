@@ -14,6 +14,7 @@
 #include "platform/ThisProcess.h"
 #include "platform/UserDirectories.h"
 #include "platform/Utf8Path.h"
+#include "win/SkinEngine.h"
 #include "win/WideText.h"
 
 namespace velmora {
@@ -105,8 +106,8 @@ void RegisterMainWindowClass(WNDPROC procedure) {
 
 }  // namespace
 
-MainWindow::MainWindow(WindowPort& port, SearchSession& session)
-    : port_(port), behaviour_(*this, session, DesktopFolder()) {
+MainWindow::MainWindow(WindowPort& port, SearchSession& session, SkinEngine& skin)
+    : port_(port), skin_(skin), behaviour_(*this, session, DesktopFolder()) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES |
                                                        ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
@@ -483,10 +484,13 @@ void MainWindow::EndExportProgress() {
     exportProgress_ = nullptr;
 }
 
-// The Win32 window has no skin engine of its own yet: it keeps the system's visual styles.
-void MainWindow::AttachSkin(int /*number*/) {}
+void MainWindow::AttachSkin(int number) {
+    velmora::AttachSkin(skin_, number);
+}
 
-void MainWindow::DetachSkin() {}
+void MainWindow::DetachSkin() {
+    skin_.Detach();
+}
 
 void MainWindow::Close() {
     PostMessageW(window_, WM_CLOSE, 0, 0);

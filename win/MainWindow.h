@@ -15,6 +15,7 @@
 namespace velmora {
 
 class SearchSession;
+class SkinEngine;
 
 // The window class, which tests find the window by.
 inline constexpr const wchar_t* kMainWindowClass = L"VelmoraMainWindow";
@@ -25,8 +26,8 @@ inline constexpr int kFirstMenuId = 1000;
 
 class MainWindow final : private MainWindowView, private PortWindow {
 public:
-    // The port and the session outlive the window. Creates the window, hidden.
-    MainWindow(WindowPort& port, SearchSession& session);
+    // The port, the session and the skin engine outlive the window. Creates the window, hidden.
+    MainWindow(WindowPort& port, SearchSession& session, SkinEngine& skin);
     ~MainWindow() override;
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
@@ -74,6 +75,7 @@ private:
     bool PutOnClipboard(const Text& text) override;
 
     WindowPort& port_;
+    SkinEngine& skin_;
     HWND window_ = nullptr;
     std::array<HWND, std::size(kControls)> controls_{};
     HWND exportProgress_ = nullptr;  // while an export past its delay runs

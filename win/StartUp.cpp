@@ -13,6 +13,7 @@
 #include "search/DirectorySite.h"
 #include "search/SearchSession.h"
 #include "win/MainWindow.h"
+#include "win/SkinEngine.h"
 #include "win/WideText.h"
 #include "win/WindowPort.h"
 
@@ -26,6 +27,7 @@ struct AppGlobals {
     HttpClient httpClient;
     DirectorySite site = FindDirectorySite();
     std::unique_ptr<SearchSession> session;
+    SkinEngine skinEngine{ThisProgram().parent_path() / kSkinEngineFileName};
 
     AppGlobals() {
         httpClient.Open(Text(kDefaultUserAgent));
@@ -47,12 +49,14 @@ int StartUp() {
         MessageBoxW(nullptr, WideFromSystem(report).c_str(), Wide(kDefaultMessageCaption).c_str(),
                     MB_OK | MB_TASKMODAL);
     });
-    SetCurrentDirectoryW(ThisProgram().parent_path().c_str());
+    const std::filesystem::path runDirectory = ThisProgram().parent_path();
+    SetCurrentDirectoryW(runDirectory.c_str());
     AppGlobals globals;
+    InstallSkinEngine(runDirectory);
 
     std::unique_ptr<MainWindow> window;
     try {
-        window = std::make_unique<MainWindow>(globals.port, *globals.session);
+        window = std::make_unique<MainWindow>(globals.port, *globals.session, globals.skinEngine);
     } catch (const std::exception&) {
         ReportFatalError(Utf8ToSystem("载入启动窗口失败"));
     }

@@ -68,6 +68,8 @@ Section "Uninstall"
   Delete "$DESKTOP\Velmora.lnk"
   Delete "$INSTDIR\velmora.exe"
   Delete "$INSTDIR\velmora-cli.exe"
+  ; The skin engine library, which the program writes beside itself at every start.
+  Delete "$INSTDIR\hrttp.dll"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\velmora.ico"
   Delete "$INSTDIR\uninstall.exe"

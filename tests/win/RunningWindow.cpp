@@ -1,6 +1,7 @@
 #include "tests/win/RunningWindow.h"
 
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <thread>
 #include <vector>
@@ -140,6 +141,23 @@ std::string RunningWindow::StatusPart(int part) const {
          reinterpret_cast<LPARAM>(remote.Address()));
     remote.Read(text, sizeof text);
     return Utf8(text);
+}
+
+bool RunningWindow::HasLoaded(const std::filesystem::path& file) const {
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process_);
+    HMODULE modules[512] = {};
+    DWORD bytes = 0;
+    bool loaded = false;
+    if (K32EnumProcessModules(process, modules, sizeof modules, &bytes)) {
+        for (DWORD i = 0; i < bytes / sizeof(HMODULE) && !loaded; ++i) {
+            wchar_t name[MAX_PATH] = {};
+            if (K32GetModuleFileNameExW(process, modules[i], name, MAX_PATH) == 0) continue;
+            std::error_code error;
+            loaded = std::filesystem::equivalent(name, file, error);
+        }
+    }
+    CloseHandle(process);
+    return loaded;
 }
 
 void RunningWindow::Click(Control button) const {

@@ -38,6 +38,8 @@ public:
     // A cell as the list view shows it.
     std::string CellText(int row, int column) const;
     std::string StatusPart(int part) const;
+    // Whether the program has loaded the library `file`.
+    bool HasLoaded(const std::filesystem::path& file) const;
 
     void Click(Control button) const;
     void TypeKeyword(const char* keyword) const;

@@ -7,13 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <set>
+#include <span>
 #include <string>
 
 #include "SavedWorkbook.h"
 #include "journal/JournalFiles.h"
 #include "platform/ChildProcess.h"
 #include "platform/Utf8Path.h"
+#include "platform/VerifiedLibrary.h"
 #include "search/SearchTexts.h"
 #include "tests/ScratchFolder.h"
 #include "tests/win/RunningWindow.h"
@@ -28,6 +31,16 @@ using test::RunningWindow;
 using test::Send;
 using test::WaitUntil;
 using test::WindowText;
+
+std::string FileBytes(const std::filesystem::path& file) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(file, error);
+    if (error) return {};
+    std::string bytes(size, '\0');
+    std::ifstream(file, std::ios::binary)
+        .read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
+}
 
 // A value of the program's uninstall entry; empty when there is none.
 std::string UninstallEntry(const wchar_t* name) {
@@ -73,6 +86,12 @@ TEST_F(WinWindowTest, BuildsTheFormAndSearchesOnAClickAndOnEnter) {
     for (int column = 0; column < kResultColumnCount; ++column)
         EXPECT_EQ(Send(list, LVM_GETCOLUMNWIDTH, column), kListColumns[column].width);
     EXPECT_EQ(Send(window.ControlHandle(Control::状态条1), SB_GETPARTS), kStatusPartCount);
+    // The skin engine is written beside the program, loaded from there, and paints the list.
+    const std::filesystem::path engine =
+        std::filesystem::path(VELMORA_PATH).parent_path() / "hrttp.dll";
+    EXPECT_EQ(FileBytes(engine), FileBytes(VELMORA_SKIN_ENGINE_PATH));
+    EXPECT_TRUE(window.HasLoaded(engine));
+    EXPECT_NE(static_cast<COLORREF>(Send(list, LVM_GETBKCOLOR)), GetSysColor(COLOR_WINDOW));
     EXPECT_EQ(window.StatusPart(0), kStatusParts[0].initialText);
 
     window.TypeKeyword("机械");
@@ -103,36 +122,38 @@ TEST_F(WinWindowTest, BuildsTheFormAndSearchesOnAClickAndOnEnter) {
 }
 
 TEST_F(WinWindowTest, PutsBackTheRowsOfASearchKilledMidway) {
-    // No company's answer from the third on comes: the search stands after two rows, and a row
-    // shown whole is in the journal.
-    constexpr int kKeptRows = 2;
+    // Slow answers leave seconds between the second row and the search's end. A row shown whole
+    // (its last cell, the address, written) is in the journal.
     site::SiteOptions options;
-    site::FaultRule hold{site::FaultKind::Hold, site::FaultScope::Company, {}};
-    hold.from = kKeptRows + 1;
-    options.faults = {hold};
+    options.latencyMs = 1000;
     StartSite(options);
+    for (int number = 1; number <= RowsPerSearch(); ++number)
+        ASSERT_NE(site::GenerateCompany(site::KeywordSeed("机械"), number).address, "");
+    const auto wholeRows = [](const RunningWindow& window) {
+        int whole = 0;
+        for (int row = 0; row < window.RowCount(); ++row)
+            whole += window.CellText(row, kResultColumnCount - 1).empty() ? 0 : 1;
+        return whole;
+    };
+    int shownWhole = 0;
     {
         RunningWindow window(VELMORA_PATH, site_->BaseUrl(), home_.path());
         ASSERT_TRUE(window.Opened());
         window.TypeKeyword("机械");
         window.Click(Control::按钮_开始);
-        ASSERT_TRUE(WaitUntil([&] {
-            if (window.RowCount() != kKeptRows) return false;
-            for (int row = 0; row < kKeptRows; ++row) {
-                if (window.CellText(row, kResultColumnCount - 1).empty()) return false;
-            }
-            return true;
-        }));
+        ASSERT_TRUE(WaitUntil([&] { return (shownWhole = wholeRows(window)) >= 2; }));
         window.Kill();
     }
     RunningWindow restarted(VELMORA_PATH, site_->BaseUrl(), home_.path());
     ASSERT_TRUE(restarted.Opened());
     HWND notice = restarted.ControlHandle(Control::journalField);
     ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(notice); }));
-    EXPECT_NE(WindowText(notice).find(std::to_string(kKeptRows)), std::string::npos)
+    const int restored = restarted.RowCount();
+    EXPECT_GE(restored, shownWhole);
+    EXPECT_LT(restored, RowsPerSearch());
+    EXPECT_EQ(wholeRows(restarted), restored);
+    EXPECT_NE(WindowText(notice).find(std::to_string(restored)), std::string::npos)
         << WindowText(notice);
-    EXPECT_EQ(restarted.RowCount(), kKeptRows);
-    site_->ReleaseHeld();
     EXPECT_EQ(restarted.Close().code, 0);
 }
 
@@ -263,6 +284,36 @@ TEST_F(WinWindowTest, InstallsForTheUserRunsAndUninstallsLeavingTheJournal) {
     EXPECT_TRUE(WaitUntil([&] { return !std::filesystem::exists(folder); }));
     EXPECT_TRUE(std::filesystem::exists(journal));
     EXPECT_EQ(UninstallEntry(L"InstallLocation"), "");
+}
+
+TEST(VerifiedLibraryTest, LoadsTheFileOnlyWhenItIsTheImage) {
+    const std::string built = FileBytes(VELMORA_SKIN_ENGINE_PATH);
+    ASSERT_FALSE(built.empty());
+    const std::span image(reinterpret_cast<const unsigned char*>(built.data()), built.size());
+    std::string changed = built;
+    changed[changed.size() / 2] ^= 1;
+    const struct {
+        const char* name;
+        std::string written;
+        bool loads;
+    } cases[] = {
+        {"same.dll", built, true},
+        {"changed.dll", changed, false},
+        {"short.dll", built.substr(0, built.size() - 1), false},
+    };
+    // Loaded libraries keep their files: the folder outlives the cases.
+    static const test::ScratchFolder folder("velmora-library");
+    for (const auto& c : cases) {
+        const std::filesystem::path file = folder.path() / c.name;
+        std::ofstream(file, std::ios::binary) << c.written;
+        void* library = LoadVerifiedLibrary(file, image);
+        EXPECT_EQ(library != nullptr, c.loads) << c.name;
+        if (library == nullptr) continue;
+        EXPECT_NE(LibraryFunction(library, "SkinH_AttachEx"), nullptr);
+        EXPECT_EQ(LibraryFunction(library, "SkinH_Missing"), nullptr);
+        // Open and unchangeable while loaded.
+        EXPECT_FALSE(std::ofstream(file, std::ios::binary | std::ios::app).is_open());
+    }
 }
 
 }  // namespace
