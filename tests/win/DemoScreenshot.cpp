@@ -1,7 +1,7 @@
 // velmora-demo-screenshot KEYWORD FILE.png (Windows): starts velmora.exe against a sample site
 // of its own, runs one search for KEYWORD (UTF-8) through the window's controls, answers the
-// search's closing message and, once the window has painted, saves a picture of it from the
-// screen. Exit code 0 when the picture was saved.
+// search's closing message and, once the window has painted, saves a picture of its client
+// area from the screen. Exit code 0 when the picture was saved.
 
 #include <windows.h>
 // After windows.h, which they need.
@@ -42,10 +42,12 @@ bool HasUpdateRegion(HWND window) {
     return pending;
 }
 
-// The window as it is on the screen, saved as PNG.
+// The window's client area as it is on the screen (without a window manager nobody draws the
+// frame), saved as PNG.
 bool SavePicture(HWND window, const std::filesystem::path& file) {
     RECT rect{};
-    GetWindowRect(window, &rect);
+    GetClientRect(window, &rect);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&rect), 2);
     const int width = rect.right - rect.left;
     const int height = rect.bottom - rect.top;
     HDC screen = GetDC(nullptr);

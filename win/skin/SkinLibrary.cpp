@@ -65,7 +65,11 @@ std::optional<COLORREF> RuleColour(std::string_view sheet, std::string_view sele
     const std::size_t rule = sheet.find(std::string(selector) + " {");
     if (rule == std::string_view::npos) return std::nullopt;
     const std::string_view body = sheet.substr(rule, sheet.find('}', rule) - rule);
-    const std::size_t at = body.find(std::string(property) + ": #");
+    // The property itself, not one whose name ends in it ("color" in "background-color").
+    const std::string wanted = std::string(property) + ": #";
+    std::size_t at = body.find(wanted);
+    while (at != std::string_view::npos && body[at - 1] != ' ' && body[at - 1] != ';')
+        at = body.find(wanted, at + 1);
     if (at == std::string_view::npos) return std::nullopt;
     const std::string_view hex = body.substr(at + property.size() + 3, 6);
     if (hex.size() != 6) return std::nullopt;
@@ -127,8 +131,10 @@ LRESULT CALLBACK SkinnedWindow(HWND window, UINT message, WPARAM wParam, LPARAM 
     }
 }
 
+// The thread's own windows, those with a caption; not the helpers the system gives a thread.
 BOOL CALLBACK CollectWindow(HWND window, LPARAM windows) {
-    reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+    if ((GetWindowLongW(window, GWL_STYLE) & WS_CAPTION) == WS_CAPTION)
+        reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
     return TRUE;
 }
 
