@@ -44,11 +44,13 @@ function(velmora_test_journal name out)
       PARENT_SCOPE)
 endfunction()
 
-# velmora_add_test(NAME SOURCES... [LIBS ...]): one GoogleTest binary, registered with CTest. Its
-# main is tests/TestMain.cpp, which also runs the child modes a test may start it in.
+# velmora_add_test(NAME SOURCES... [LIBS ...] [LABELS ...] [RESOURCE_LOCK ...]): one GoogleTest
+# binary, registered with CTest; its cases never run at the same time as another test holding
+# one of the RESOURCE_LOCK names. Its main is tests/TestMain.cpp, which also runs the child
+# modes a test may start it in.
 include(GoogleTest)
 function(velmora_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS;RESOURCE_LOCK" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   velmora_use_layers(${name} velmora_test_main ${ARG_LIBS})
   velmora_test_journal(${name} journal)
@@ -63,6 +65,9 @@ function(velmora_add_test name)
   endif()
   if(ARG_LABELS)
     list(APPEND properties LABELS "${ARG_LABELS}")
+  endif()
+  if(ARG_RESOURCE_LOCK)
+    list(APPEND properties RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
   endif()
   gtest_discover_tests(${name} ${discovery} PROPERTIES ${properties})
 endfunction()

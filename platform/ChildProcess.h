@@ -69,6 +69,8 @@ public:
                              const ChildOptions& options = {});
     [[nodiscard]] ChildStartError startError() const;
     [[nodiscard]] const std::string& error() const;
+    // The system's id of the started child (as ProcessId() names this process); 0 before.
+    [[nodiscard]] std::int64_t Id() const;
 
     // Waits until a piped output stream has bytes or ends; nothing once every piped one has
     // ended. Called from one thread at a time.

@@ -195,6 +195,10 @@ const std::string& ChildProcess::error() const {
     return impl_->error;
 }
 
+std::int64_t ChildProcess::Id() const {
+    return impl_->pid < 0 ? 0 : impl_->pid;
+}
+
 std::optional<ChildOutput> ChildProcess::ReadOutput() {
     Impl& impl = *impl_;
     while (impl.pipes[0] >= 0 || impl.pipes[1] >= 0) {

@@ -323,6 +323,10 @@ const std::string& ChildProcess::error() const {
     return impl_->error;
 }
 
+std::int64_t ChildProcess::Id() const {
+    return impl_->id;
+}
+
 std::optional<ChildOutput> ChildProcess::ReadOutput() {
     Impl& impl = *impl_;
     std::unique_lock lock(impl.mutex);

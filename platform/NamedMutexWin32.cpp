@@ -1,6 +1,8 @@
 #include <windows.h>
 
+#include <mutex>
 #include <set>
+#include <utility>
 
 #include "platform/NamedMutex.h"
 #include "platform/Utf8Path.h"
@@ -13,9 +15,19 @@ namespace {
 // the lock, other sessions' do not reach it.
 constexpr std::string_view kNamespace = "Local\\";
 
-// The names this thread holds through any NamedMutex. A kernel mutex lets the thread that owns
-// it take it again, where two openings of one name must exclude each other as flock's do.
-thread_local std::set<std::string> heldHere;
+// The names held through any NamedMutex, with the thread holding each. A kernel mutex lets the
+// thread that owns it take it again, where two openings of one name must exclude each other as
+// flock's do. Not a thread_local set: MinGW's runtime destroys such an object at the thread's
+// exit after the thread's storage is gone, and the process crashes there now and then. Never
+// freed, so that no thread still ending can find it gone.
+struct HeldNames {
+    std::mutex mutex;
+    std::set<std::pair<DWORD, std::string>> names;
+};
+HeldNames& Held() {
+    static auto* held = new HeldNames;
+    return *held;
+}
 
 }  // namespace
 
@@ -44,14 +56,17 @@ void NamedMutex::OpenSystemLock(std::string_view name) {
 
 bool NamedMutex::TryLockSystem() {
     if (!system_) return true;
-    if (heldHere.count(path_) != 0) return false;
+    HeldNames& held = Held();
+    std::lock_guard lock(held.mutex);
+    const std::pair<DWORD, std::string> mine{GetCurrentThreadId(), path_};
+    if (held.names.count(mine) != 0) return false;
     switch (WaitForSingleObject(system_->mutex, 0)) {
         case WAIT_TIMEOUT:
             return false;
         case WAIT_OBJECT_0:
         case WAIT_ABANDONED:  // its holder ended without giving it back
             system_->owned = true;
-            heldHere.insert(path_);
+            held.names.insert(mine);
             return true;
         default:
             return true;  // a broken mutex must not block
@@ -62,7 +77,9 @@ void NamedMutex::UnlockSystem() {
     if (!system_ || !system_->owned) return;
     ReleaseMutex(system_->mutex);
     system_->owned = false;
-    heldHere.erase(path_);
+    HeldNames& held = Held();
+    std::lock_guard lock(held.mutex);
+    held.names.erase({GetCurrentThreadId(), path_});
 }
 
 }  // namespace velmora

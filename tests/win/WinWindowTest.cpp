@@ -1,0 +1,320 @@
+// velmora.exe as a user drives it: its own process against the sample site, its window found
+// and worked through window messages from here, as another program on the desktop would.
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+#include <span>
+#include <string>
+
+#include "SavedWorkbook.h"
+#include "journal/JournalFiles.h"
+#include "platform/ChildProcess.h"
+#include "platform/Utf8Path.h"
+#include "platform/VerifiedLibrary.h"
+#include "search/SearchTexts.h"
+#include "tests/ScratchFolder.h"
+#include "tests/win/RunningWindow.h"
+#include "tools/SampleSite.h"
+#include "win/MainWindow.h"
+#include "win/WideText.h"
+
+namespace velmora {
+namespace {
+
+using test::RunningWindow;
+using test::Send;
+using test::WaitUntil;
+using test::WindowText;
+
+std::string FileBytes(const std::filesystem::path& file) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(file, error);
+    if (error) return {};
+    std::string bytes(size, '\0');
+    std::ifstream(file, std::ios::binary)
+        .read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
+}
+
+// A value of the program's uninstall entry; empty when there is none.
+std::string UninstallEntry(const wchar_t* name) {
+    wchar_t value[MAX_PATH] = {};
+    DWORD bytes = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER,
+                     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velmora", name,
+                     RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS)
+        return {};
+    return Utf8(value);
+}
+
+class WinWindowTest : public testing::Test {
+protected:
+    // A site of two result pages of three companies each, answering at once unless `options`
+    // hold answers back.
+    void StartSite(site::SiteOptions options = {}) {
+        options.pages = 2;
+        options.linksPerPage = 3;
+        options.companyPageBytes = 3000;
+        site_ = std::make_unique<site::SampleSite>(options);
+        ASSERT_TRUE(site_->Start()) << site_->Error();
+    }
+    int RowsPerSearch() const { return site_->Options().pages * site_->Options().linksPerPage; }
+
+    test::ScratchFolder home_{"velmora-window"};
+    std::unique_ptr<site::SampleSite> site_;
+};
+
+TEST_F(WinWindowTest, BuildsTheFormAndSearchesOnAClickAndOnEnter) {
+    StartSite();
+    RunningWindow window(VELMORA_PATH, site_->BaseUrl(), home_.path());
+    ASSERT_TRUE(window.Opened());
+    EXPECT_EQ(WindowText(window.Handle()), kMainWindowCaption);
+    for (const ControlForm& form : kControls) {
+        if (form.kind == ControlKind::kButton || form.kind == ControlKind::kLabel) {
+            EXPECT_EQ(WindowText(window.ControlHandle(form.control)), form.text) << form.name;
+        }
+    }
+    HWND list = window.ControlHandle(Control::超级列表框1);
+    EXPECT_EQ(Send(reinterpret_cast<HWND>(Send(list, LVM_GETHEADER)), HDM_GETITEMCOUNT),
+              kResultColumnCount);
+    for (int column = 0; column < kResultColumnCount; ++column)
+        EXPECT_EQ(Send(list, LVM_GETCOLUMNWIDTH, column), kListColumns[column].width);
+    EXPECT_EQ(Send(window.ControlHandle(Control::状态条1), SB_GETPARTS), kStatusPartCount);
+    // The skin engine is written beside the program, loaded from there, and paints the list.
+    const std::filesystem::path engine =
+        std::filesystem::path(VELMORA_PATH).parent_path() / "hrttp.dll";
+    EXPECT_EQ(FileBytes(engine), FileBytes(VELMORA_SKIN_ENGINE_PATH));
+    EXPECT_TRUE(window.HasLoaded(engine));
+    EXPECT_NE(static_cast<COLORREF>(Send(list, LVM_GETBKCOLOR)), GetSysColor(COLOR_WINDOW));
+    EXPECT_EQ(window.StatusPart(0), kStatusParts[0].initialText);
+
+    window.TypeKeyword("机械");
+    window.Click(Control::按钮_开始);
+    EXPECT_EQ(window.AnswerMessageBox(), "搜索完毕！");
+    ASSERT_EQ(window.RowCount(), RowsPerSearch());
+    std::vector<std::string> shown;
+    std::vector<std::string> expected;
+    for (int row = 0; row < RowsPerSearch(); ++row) {
+        shown.push_back(window.CellText(row, 0) + "|" +
+                        window.CellText(row, kResultColumnCount - 1));
+        const site::CompanyRecord company =
+            site::GenerateCompany(site::KeywordSeed("机械"), row + 1);
+        expected.push_back(company.companyName + "|" + company.address);
+    }
+    std::sort(shown.begin(), shown.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(shown, expected);
+    window.TypeKeyword("电子");
+    window.PressEnterInKeywordBox();
+    EXPECT_EQ(window.AnswerMessageBox(), "搜索完毕！");
+    EXPECT_EQ(window.RowCount(), 2 * RowsPerSearch());
+    EXPECT_EQ(window.StatusPart(2), "成功获取：" + std::to_string(RowsPerSearch()) + "条");
+
+    const ChildExit exit = window.Close();
+    EXPECT_TRUE(exit.exited);
+    EXPECT_EQ(exit.code, 0);
+}
+
+TEST_F(WinWindowTest, PutsBackTheRowsOfASearchKilledMidway) {
+    // Slow answers leave seconds between the second row and the search's end. A row shown whole
+    // (its last cell, the address, written) is in the journal.
+    site::SiteOptions options;
+    options.latencyMs = 1000;
+    StartSite(options);
+    for (int number = 1; number <= RowsPerSearch(); ++number)
+        ASSERT_NE(site::GenerateCompany(site::KeywordSeed("机械"), number).address, "");
+    const auto wholeRows = [](const RunningWindow& window) {
+        int whole = 0;
+        for (int row = 0; row < window.RowCount(); ++row)
+            whole += window.CellText(row, kResultColumnCount - 1).empty() ? 0 : 1;
+        return whole;
+    };
+    int shownWhole = 0;
+    {
+        RunningWindow window(VELMORA_PATH, site_->BaseUrl(), home_.path());
+        ASSERT_TRUE(window.Opened());
+        window.TypeKeyword("机械");
+        window.Click(Control::按钮_开始);
+        ASSERT_TRUE(WaitUntil([&] { return (shownWhole = wholeRows(window)) >= 2; }));
+        window.Kill();
+    }
+    RunningWindow restarted(VELMORA_PATH, site_->BaseUrl(), home_.path());
+    ASSERT_TRUE(restarted.Opened());
+    HWND notice = restarted.ControlHandle(Control::journalField);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(notice); }));
+    const int restored = restarted.RowCount();
+    EXPECT_GE(restored, shownWhole);
+    EXPECT_LT(restored, RowsPerSearch());
+    EXPECT_EQ(wholeRows(restarted), restored);
+    EXPECT_NE(WindowText(notice).find(std::to_string(restored)), std::string::npos)
+        << WindowText(notice);
+    EXPECT_EQ(restarted.Close().code, 0);
+}
+
+TEST_F(WinWindowTest, PausesResumesStopsAndClosesDuringABatch) {
+    // No company's answer comes: every search stands in its first batch.
+    site::SiteOptions options;
+    site::FaultRule hold{site::FaultKind::Hold, site::FaultScope::Company, {}};
+    hold.from = 1;
+    options.faults = {hold};
+    StartSite(options);
+    RunningWindow window(VELMORA_PATH, site_->BaseUrl(), home_.path());
+    ASSERT_TRUE(window.Opened());
+    // A company page is asked for once its batch runs (its workers take turns).
+    const auto batchRuns = [&] {
+        site_->ClearRequests();
+        window.Click(Control::按钮_开始);
+        return WaitUntil([&] {
+            const std::vector<site::RecordedRequest> requests = site_->Requests();
+            return std::any_of(requests.begin(), requests.end(), [](const auto& request) {
+                return request.fault == site::FaultKind::Hold;
+            });
+        });
+    };
+    window.TypeKeyword("机械");
+    ASSERT_TRUE(batchRuns());
+    const struct {
+        Control button;
+        const char* status;
+    } steps[] = {
+        {Control::按钮_暂停搜索, search_text::kStatusPaused},
+        {Control::按钮_继续搜索, search_text::kStatusResumed},
+        {Control::按钮_停止搜索, search_text::kStatusEnding},
+    };
+    for (const auto& step : steps) {
+        window.Click(step.button);
+        EXPECT_TRUE(WaitUntil([&] { return window.StatusPart(0) == step.status; }))
+            << step.status << " " << window.StatusPart(0);
+    }
+
+    ASSERT_TRUE(batchRuns());
+    window.AskToClose();
+    EXPECT_EQ(window.AnswerMessageBox(), "欢迎使用！");
+    const ChildExit exit = window.Wait();
+    EXPECT_TRUE(exit.exited);
+    EXPECT_EQ(exit.code, 0);
+    EXPECT_EQ(window.RowCount(), 0);
+}
+
+TEST_F(WinWindowTest, ExportsTheListThroughTheSaveDialog) {
+    StartSite();
+    RunningWindow window(VELMORA_PATH, site_->BaseUrl(), home_.path());
+    ASSERT_TRUE(window.Opened());
+    window.TypeKeyword("机械");
+    window.Click(Control::按钮_开始);
+    ASSERT_EQ(window.AnswerMessageBox(), "搜索完毕！");
+    const struct {
+        MenuCommand command;
+        const char* typed;  // without an extension: the dialog's chosen entry gives it
+        const char* saved;
+        const char* header;
+        std::string site::CompanyRecord::*field;
+    } exports[] = {
+        {0, "全部.xlsx", "全部.xlsx", "公司名", &site::CompanyRecord::companyName},
+        {1, "公司名", "公司名.xlsx", "公司名", &site::CompanyRecord::companyName},
+        {2, "手机号.xlsx", "手机号.xlsx", "手机号", &site::CompanyRecord::mobile},
+        {3, "邮箱.xlsx", "邮箱.xlsx", "邮箱", &site::CompanyRecord::email},
+    };
+    for (const auto& entry : exports) {
+        SCOPED_TRACE(entry.saved);
+        // The list's column as the site gave it, and as the saved sheet has it under its header.
+        std::multiset<std::string> listed;
+        for (int number = 1; number <= RowsPerSearch(); ++number) {
+            std::string cell =
+                site::GenerateCompany(site::KeywordSeed("机械"), number).*entry.field;
+            if (!cell.empty()) listed.insert(std::move(cell));
+        }
+        PostMessageW(window.Handle(), WM_COMMAND, static_cast<WPARAM>(kFirstMenuId + entry.command),
+                     0);
+        ASSERT_TRUE(
+            window.AnswerSaveDialog(Utf8FromPath(home_.path() / PathFromUtf8(entry.typed))));
+        EXPECT_EQ(window.AnswerMessageBox(),
+                  "数据导出成功! 共：" + std::to_string(listed.size()) + " 行记录！！");
+        const auto saved = test::ReadSavedWorkbook(home_.path() / PathFromUtf8(entry.saved));
+        ASSERT_TRUE(saved.has_value()) << home_.Listing();
+        EXPECT_EQ(saved->Text("A1"), entry.header);
+        std::multiset<std::string> column;
+        for (int row = 2; row <= 1 + RowsPerSearch() + 1; ++row) {
+            std::string cell = saved->Text("A" + std::to_string(row));
+            if (!cell.empty()) column.insert(std::move(cell));
+        }
+        EXPECT_EQ(column, listed);
+    }
+    EXPECT_EQ(window.Close().code, 0);
+}
+
+TEST_F(WinWindowTest, InstallsForTheUserRunsAndUninstallsLeavingTheJournal) {
+    StartSite();
+    const std::filesystem::path folder = home_.path() / "Programs" / "Velmora";
+    ChildProcess setup;
+    ASSERT_TRUE(setup.Start(VELMORA_SETUP_PATH, {"/S", "/D=" + Utf8FromPath(folder)}));
+    ASSERT_EQ(setup.Wait().code, 0);
+    for (const char* file : {"velmora.exe", "velmora-cli.exe", "README.txt", "uninstall.exe"})
+        EXPECT_TRUE(std::filesystem::exists(folder / file)) << file;
+    EXPECT_EQ(UninstallEntry(L"InstallLocation"), Utf8FromPath(folder));
+
+    ChildOptions cliOptions;
+    cliOptions.environment = {std::string(kJournalVariable),
+                              "APPDATA=" + Utf8FromPath(home_.path()),
+                              "LOCALAPPDATA=" + Utf8FromPath(home_.path())};
+    cliOptions.output = ChildStream::kDiscard;
+    cliOptions.error = ChildStream::kDiscard;
+    ChildProcess cli;
+    ASSERT_TRUE(
+        cli.Start(folder / "velmora-cli.exe", {"--site", site_->BaseUrl(), "机械"}, cliOptions));
+    EXPECT_EQ(cli.Wait().code, 0);
+    const std::filesystem::path journal = home_.path() / "velmora" / kJournalFileName;
+    EXPECT_TRUE(std::filesystem::exists(journal));
+    {
+        RunningWindow window(folder / "velmora.exe", site_->BaseUrl(), home_.path());
+        ASSERT_TRUE(window.Opened());
+        EXPECT_EQ(window.Close().code, 0);
+    }
+
+    ChildProcess uninstall;
+    ASSERT_TRUE(uninstall.Start(folder / "uninstall.exe", {"/S"}));
+    uninstall.Wait();
+    // The uninstaller runs on from a copy of itself, which removes the folder at its end.
+    EXPECT_TRUE(WaitUntil([&] { return !std::filesystem::exists(folder); }));
+    EXPECT_TRUE(std::filesystem::exists(journal));
+    EXPECT_EQ(UninstallEntry(L"InstallLocation"), "");
+}
+
+TEST(VerifiedLibraryTest, LoadsTheFileOnlyWhenItIsTheImage) {
+    const std::string built = FileBytes(VELMORA_SKIN_ENGINE_PATH);
+    ASSERT_FALSE(built.empty());
+    const std::span image(reinterpret_cast<const unsigned char*>(built.data()), built.size());
+    std::string changed = built;
+    changed[changed.size() / 2] ^= 1;
+    const struct {
+        const char* name;
+        std::string written;
+        bool loads;
+    } cases[] = {
+        {"same.dll", built, true},
+        {"changed.dll", changed, false},
+        {"short.dll", built.substr(0, built.size() - 1), false},
+    };
+    // Loaded libraries keep their files: the folder outlives the cases.
+    static const test::ScratchFolder folder("velmora-library");
+    for (const auto& c : cases) {
+        const std::filesystem::path file = folder.path() / c.name;
+        std::ofstream(file, std::ios::binary) << c.written;
+        void* library = LoadVerifiedLibrary(file, image);
+        EXPECT_EQ(library != nullptr, c.loads) << c.name;
+        if (library == nullptr) continue;
+        EXPECT_NE(LibraryFunction(library, "SkinH_AttachEx"), nullptr);
+        EXPECT_EQ(LibraryFunction(library, "SkinH_Missing"), nullptr);
+        // Open and unchangeable while loaded.
+        EXPECT_FALSE(std::ofstream(file, std::ios::binary | std::ios::app).is_open());
+    }
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,84 @@
+#include "win/StartUp.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <stdexcept>
+
+#include "http/HttpClient.h"
+#include "journal/JournalFiles.h"
+#include "platform/FatalError.h"
+#include "platform/ThisProcess.h"
+#include "platform/ThreadStack.h"
+#include "search/DirectorySite.h"
+#include "search/SearchSession.h"
+#include "win/MainWindow.h"
+#include "win/SkinEngine.h"
+#include "win/WideText.h"
+#include "win/WindowPort.h"
+
+namespace velmora {
+namespace {
+
+// Members are freed in reverse order: the session (whose threads are ended and joined first)
+// before the client and the port that the threads use.
+struct AppGlobals {
+    WindowPort port;
+    HttpClient httpClient;
+    DirectorySite site = FindDirectorySite();
+    std::unique_ptr<SearchSession> session;
+    SkinEngine skinEngine{ThisProgram().parent_path() / kSkinEngineFileName};
+
+    AppGlobals() {
+        httpClient.Open(Text(kDefaultUserAgent));
+        session = std::make_unique<SearchSession>(
+            port, httpClient, site.baseUrl, JournalSettings{JournalPath(), SearchOrigin::kWindow},
+            site.parallel);
+    }
+    ~AppGlobals() { EndSearchThreads(*session); }
+};
+
+}  // namespace
+
+int StartUp() {
+    // Before any thread starts; without it the threads keep the system's stack size.
+    static_cast<void>(UseThreadStackSize());
+    InstallAsTextFatalHandler();
+    // A message box may be shown from any thread; the report's own thread waits for it.
+    SetFatalErrorPresenter([](const Text& report) {
+        MessageBoxW(nullptr, WideFromSystem(report).c_str(), Wide(kDefaultMessageCaption).c_str(),
+                    MB_OK | MB_TASKMODAL);
+    });
+    const std::filesystem::path runDirectory = ThisProgram().parent_path();
+    SetCurrentDirectoryW(runDirectory.c_str());
+    AppGlobals globals;
+    InstallSkinEngine(runDirectory);
+
+    std::unique_ptr<MainWindow> window;
+    try {
+        window = std::make_unique<MainWindow>(globals.port, *globals.session, globals.skinEngine);
+    } catch (const std::exception&) {
+        ReportFatalError(Utf8ToSystem("载入启动窗口失败"));
+    }
+    ShowWindow(window->Handle(), SW_SHOWNORMAL);
+    // Once the window listens: a settings file whose site is not used is told in the notice
+    // field, which the first result page then takes over.
+    if (!globals.site.settingsProblem.empty())
+        globals.port.SetStatusText(kNoticeStatusField, globals.site.settingsProblem);
+
+    MSG message{};
+    int exitCode = 0;
+    for (;;) {
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0 || got == -1) {
+            exitCode = got == 0 ? static_cast<int>(message.wParam) : 1;
+            break;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    window.reset();
+    return exitCode;
+}
+
+}  // namespace velmora

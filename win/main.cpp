@@ -1,0 +1,7 @@
+#include <windows.h>
+
+#include "win/StartUp.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    return velmora::StartUp();
+}
