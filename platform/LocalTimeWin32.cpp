@@ -1,15 +1,9 @@
 #include <ctime>
 
 #include "platform/LocalTime.h"
+#include "platform/LocalTimeOfTm.h"
 
 namespace velmora {
-
-namespace {
-
-constexpr int kSecondsPerMinute = 60;
-constexpr int kTmYearBase = 1900;
-
-}  // namespace
 
 // The C runtime's calls rather than the system's time-zone calls, so that TZ counts here as it
 // does elsewhere.
@@ -20,13 +14,7 @@ std::optional<LocalTime> LocalTimeAt(std::int64_t unixSeconds) {
     std::tm asUtc = local;  // _mkgmtime64 normalises what it is given
     const __time64_t localAsUtc = _mkgmtime64(&asUtc);
     if (localAsUtc == -1) return std::nullopt;
-    return LocalTime{local.tm_year + kTmYearBase,
-                     local.tm_mon + 1,
-                     local.tm_mday,
-                     local.tm_hour,
-                     local.tm_min,
-                     local.tm_sec,
-                     static_cast<int>((localAsUtc - seconds) / kSecondsPerMinute)};
+    return LocalTimeOfTm(local, localAsUtc - seconds);
 }
 
 }  // namespace velmora
