@@ -13,7 +13,7 @@ using velmora::fuzz::Check;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const Text page(reinterpret_cast<const char*>(data), size);
 
-    const std::optional<velmora::ResultRow> row = velmora::MatchCompanyPage(page);
+    const std::optional<velmora::ResultRow> row = velmora::MatchCompanyPage(page).row;
     if (row) {
         // Undecodable bytes reach the pattern as replacement characters.
         const Text seen = velmora::Utf8ToSystem(velmora::SystemToUtf8(page));
@@ -25,11 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const Text& link : velmora::CompanyLinksOnPage(regex, page)) {
         Check(!velmora::RemoveSpaces(link).empty(), "no blank link");
     }
-    const Text end = velmora::kCountEndMarker;
-    static_cast<void>(velmora::ToInteger(velmora::TextBetween(
-        page, velmora::Utf8ToSystem(velmora::kPageCountMarker), end, velmora::kMarkerSearchStart)));
-    const Text total = velmora::TextBetween(page, velmora::Utf8ToSystem(velmora::kTotalMarker), end,
-                                            velmora::kMarkerSearchStart);
-    Check(total.size() < size || total.empty(), "total within the page");
+    const velmora::FirstPageReading first = velmora::ReadFirstPage(regex, page, page);
+    Check(first.pageCount >= 0 && first.pageCount <= velmora::kMaxPageCount, "page count in range");
+    Check(first.total.size() < size || first.total.empty(), "total within the page");
     return 0;
 }

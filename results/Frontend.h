@@ -62,6 +62,11 @@ public:
     // lead lists then merge rows by their cells alone and count each row as of no kept search.
     virtual void SetRowOrigin(int /*row*/, const RowOrigin& /*origin*/) {}
     virtual RowOrigin ReadRowOrigin(int /*row*/) { return {}; }
+    // A row shown for a company whose page could not be read, for a resumed search to fill
+    // where it stands: TakeUnreadRow gives the first such row of `origin` and forgets it, -1
+    // when there is none. A front end that keeps no origins has none.
+    virtual void MarkRowUnread(int /*row*/) {}
+    virtual int TakeUnreadRow(const RowOrigin& /*origin*/) { return -1; }
 
     // Returns the answer (kAnswerOk, kAnswerYes, ...). An empty caption means the default one.
     virtual int ShowMessage(const Text& text, const Text& caption = {},

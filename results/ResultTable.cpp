@@ -55,6 +55,24 @@ void ResultTable::SetOrigin(int row, const RowOrigin& origin) {
     if (InTable(rows_.size(), row, 0)) rows_[static_cast<std::size_t>(row)].origin = origin;
 }
 
+void ResultTable::MarkUnread(int row) {
+    std::lock_guard lock(mutex_);
+    if (!InTable(rows_.size(), row, 0)) return;
+    const RowOrigin& origin = rows_[static_cast<std::size_t>(row)].origin;
+    unreadRows_[{origin.searchId, origin.link}].push_back(row);
+}
+
+int ResultTable::TakeUnread(const RowOrigin& origin) {
+    std::lock_guard lock(mutex_);
+    const auto found = unreadRows_.find({origin.searchId, origin.link});
+    if (found == unreadRows_.end()) return -1;
+    const int row = found->second.front();
+    found->second.pop_front();
+    if (found->second.empty()) unreadRows_.erase(found);
+    rows_[static_cast<std::size_t>(row)].written = 0;
+    return row;
+}
+
 RowOrigin ResultTable::ReadOrigin(int row) const {
     std::lock_guard lock(mutex_);
     if (!InTable(rows_.size(), row, 0)) return {};

@@ -5,8 +5,10 @@
 // made until then in one go.
 
 #include <array>
+#include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 
 #include "results/ResultRow.h"
@@ -43,6 +45,11 @@ public:
     // and read as of no origin.
     void SetOrigin(int row, const RowOrigin& origin);
     RowOrigin ReadOrigin(int row) const;
+    // Rows of companies whose page could not be read, by origin: TakeUnread gives the first
+    // marked row of `origin` and forgets it, ready to be written again as a new row is; -1 when
+    // there is none.
+    void MarkUnread(int row);
+    int TakeUnread(const RowOrigin& origin);
     int RowCount() const;
 
     // Once set to empty, no writer can call the previous listener any more.
@@ -61,6 +68,7 @@ private:
 
     mutable std::mutex mutex_;
     std::deque<Row> rows_;
+    std::map<std::pair<std::int64_t, Text>, std::deque<int>> unreadRows_;
     ChangeListener listener_;
     bool changeAnnounced_ = false;
     int firstChangedRow_ = 0;

@@ -26,4 +26,12 @@ RowOrigin TableFrontend::ReadRowOrigin(int row) {
     return rows_.ReadOrigin(row);
 }
 
+void TableFrontend::MarkRowUnread(int row) {
+    rows_.MarkUnread(row);
+}
+
+int TableFrontend::TakeUnreadRow(const RowOrigin& origin) {
+    return rows_.TakeUnread(origin);
+}
+
 }  // namespace velmora

@@ -19,6 +19,8 @@ public:
     int RowCount() override;
     void SetRowOrigin(int row, const RowOrigin& origin) override;
     RowOrigin ReadRowOrigin(int row) override;
+    void MarkRowUnread(int row) override;
+    int TakeUnreadRow(const RowOrigin& origin) override;
 
 private:
     ResultTable rows_;

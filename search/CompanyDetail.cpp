@@ -6,6 +6,7 @@
 #include "search/ListingCrawl.h"
 #include "search/SearchControl.h"
 #include "search/SearchRecord.h"
+#include "search/SearchTexts.h"
 #include "text/CodePage.h"
 #include "text/TextOps.h"
 
@@ -65,19 +66,26 @@ const Text& CompanyDetailPattern() {
     return pattern;
 }
 
-std::optional<ResultRow> MatchCompanyPage(const Text& page) {
+CompanyPageMatch MatchCompanyPage(const Text& page) {
     return MatchCompanyPage(SystemUtf8::FromSystem(page));
 }
 
-std::optional<ResultRow> MatchCompanyPage(const SystemUtf8& page) {
+CompanyPageMatch MatchCompanyPage(const SystemUtf8& page) {
     Regex regex;
-    regex.Create(CompanyDetailPattern(), page);
-    if (regex.MatchCount() == 0) return std::nullopt;
+    const bool searchedToTheEnd = regex.Create(CompanyDetailPattern(), page);
+    // The pattern is fixed and accepted, so a false Create is the work bound.
+    if (regex.MatchCount() == 0) return {std::nullopt, !searchedToTheEnd};
     ResultRow row{regex.GetSubMatch(1, 1), regex.GetSubMatch(1, 2),
                   regex.GetSubMatch(1, 3), regex.GetSubMatch(1, 4),
                   regex.GetSubMatch(1, 5), CleanEmail(regex.GetSubMatch(1, kEmailGroup)),
                   regex.GetSubMatch(1, 7)};
-    return row;
+    return {std::move(row), false};
+}
+
+std::optional<std::string> CompanyPageFailure(std::optional<std::string> fetchFailure,
+                                              const CompanyPageMatch& match) {
+    if (!fetchFailure && match.bounded) return search_text::kCompanyPageTooComplex;
+    return fetchFailure;
 }
 
 void ExtractCompany(SearchSession& session, int linkIndex) {
@@ -87,27 +95,31 @@ void ExtractCompany(SearchSession& session, int linkIndex) {
 
     const ListedLink listed = LinkAt(session, linkIndex);
     const Fetched<SystemUtf8> page = FetchPage(session, RequestedLink(listed.link));
-    if (!Proceed(session)) return;
-    // A page that could not be fetched still gives its row, as the match reads it, but the
-    // record keeps the failure instead, for a resume to fetch it again.
-    if (page.failure) NoteFailedPage(session, {listed.place, listed.link, *page.failure});
-    const std::optional<ResultRow> matched = MatchCompanyPage(page.body);
-    if (!matched) session.window.SetClipboardText(page.body.ToSystem());
+    if (page.stopped) return;  // in flight when the search was stopped: a resume fetches it
+    const CompanyPageMatch matched = MatchCompanyPage(page.body);
+    // A page that could not be fetched or read still gives its row, as the match reads it, but
+    // the record keeps the failure instead, for a resume to fetch it again.
+    const std::optional<std::string> failure = CompanyPageFailure(page.failure, matched);
+    if (failure) NoteFailedPage(session, {listed.place, listed.link, *failure});
+    if (!matched.row) session.window.SetClipboardText(page.body.ToSystem());
     // No match gives a row of empty cells, as the match's groups read then.
-    AppendCompanyRow(session, listed, matched.value_or(ResultRow{}), !page.failure);
+    AppendCompanyRow(session, listed, matched.row.value_or(ResultRow{}), !failure);
 }
 
 void AppendCompanyRow(SearchSession& session, const ListedLink& listed, const ResultRow& row,
                       bool storeInRecord) {
-    // Looked at again here: a stop or pause may have come during the match.
-    if (!Proceed(session)) return;
     Frontend& window = session.window;
-    const int rowIndex = window.AppendRow();
-    window.SetRowOrigin(rowIndex, {listed.link, session.record->id()});
+    const RowOrigin origin{listed.link, session.record->id()};
+    int rowIndex = origin.searchId == 0 ? -1 : window.TakeUnreadRow(origin);
+    if (rowIndex < 0) {
+        // A pause holds the row before it begins; a stop does not end it.
+        static_cast<void>(Proceed(session));
+        rowIndex = window.AppendRow();
+        window.SetRowOrigin(rowIndex, origin);
+    }
     int column = 0;
     for (const Text* cell : row.Columns()) {
-        // A stop leaves the row with the cells written so far, and out of the journal.
-        if (!Proceed(session)) return;
+        static_cast<void>(Proceed(session));
         // Stored before the last cell completes the row where it is shown, so that every row
         // shown complete is in the journal.
         if (storeInRecord && column == kResultColumnCount - 1) {
@@ -115,6 +127,7 @@ void AppendCompanyRow(SearchSession& session, const ListedLink& listed, const Re
         }
         window.SetCell(rowIndex, column++, *cell);
     }
+    if (!storeInRecord && origin.searchId != 0) window.MarkRowUnread(rowIndex);
 }
 
 }  // namespace velmora

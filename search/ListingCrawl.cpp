@@ -26,6 +26,10 @@ constexpr auto kBatchCheckPeriod = std::chrono::milliseconds(500);
 // requests".
 constexpr int kFirstServerErrorStatus = 500;
 constexpr int kTooManyRequestsStatus = 429;
+constexpr int kFirstRedirectStatus = 300;
+constexpr int kFirstClientErrorStatus = 400;
+// The pager's label before the page numbers, on every result page ("页次: 3/12").
+constexpr const char* kPagerMarker = "页次: ";
 
 bool IsUnreserved(unsigned char byte) {
     return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
@@ -35,12 +39,14 @@ bool IsUnreserved(unsigned char byte) {
 template <typename Body, typename ReadBody>
 Fetched<Body> Fetch(SearchSession& session, const Text& url, ReadBody readBody) {
     // The client holds the request while paused and refuses it once stopped.
-    session.client.Get(url);
-    if (Stopped(session)) return {};
-    Body body = readBody(session.client);
+    HttpClient& client = session.client;
+    const auto stoppedTransfer = [&client] { return client.LastError() == HttpError::kStopped; };
+    client.Get(url);
+    if (stoppedTransfer()) return {{}, std::nullopt, true};
+    Body body = readBody(client);
     // A stop during the body's transfer ends it as a failure, which is the stop's.
-    if (Stopped(session)) return {};
-    return {std::move(body), FailureOf(session.client)};
+    if (stoppedTransfer()) return {{}, std::nullopt, true};
+    return {std::move(body), FailureOf(client)};
 }
 
 bool BatchRunsAfter(int page, int pageCount) {
@@ -130,6 +136,12 @@ std::optional<std::string> FailureOf(const HttpClient& client) {
     if (status >= kFirstServerErrorStatus || status == kTooManyRequestsStatus) {
         return search_text::kSiteAnsweredBefore + std::to_string(status);
     }
+    // The client follows every redirect it may: a last answer that still redirects is where
+    // its bound cut the chain.
+    if (status >= kFirstRedirectStatus && status < kFirstClientErrorStatus &&
+        !client.ResolveLocation().empty()) {
+        return search_text::kTooManyRedirects;
+    }
     return std::nullopt;
 }
 
@@ -195,10 +207,32 @@ std::vector<Text> CompanyLinksOnPage(Regex& regex, const SystemUtf8& page) {
     return links;
 }
 
-int PageCountOf(const Text& firstPage) {
-    const int claimed = ToInteger(TextBetween(firstPage, Utf8ToSystem(kPageCountMarker),
-                                              kCountEndMarker, kMarkerSearchStart));
+std::optional<int> PageCountOf(const Text& firstPage) {
+    const Text count =
+        TextBetween(firstPage, Utf8ToSystem(kPageCountMarker), kCountEndMarker, kMarkerSearchStart);
+    const int claimed = ToInteger(count);
+    // 0 is also what a text without digits reads as.
+    const std::size_t firstShown = count.find_first_not_of(" \t");
+    if (claimed < 0 || (claimed == 0 && (firstShown == Text::npos || count[firstShown] != '0'))) {
+        return std::nullopt;
+    }
     return std::min(claimed, kMaxPageCount);
+}
+
+FirstPageReading ReadFirstPage(Regex& regex, const Text& countPage, const Text& totalPage) {
+    FirstPageReading reading;
+    const std::optional<int> pageCount = PageCountOf(countPage);
+    reading.pageCount = pageCount.value_or(0);
+    reading.total =
+        TextBetween(totalPage, Utf8ToSystem(kTotalMarker), kCountEndMarker, kMarkerSearchStart);
+    reading.countUnreadable = !pageCount && !CompanyLinksOnPage(regex, countPage).empty();
+    return reading;
+}
+
+bool IsListing(const std::vector<Text>& links, const SystemUtf8& page) {
+    const std::string& utf8 = page.utf8();
+    return !links.empty() || utf8.find(kPagerMarker) != std::string::npos ||
+           utf8.find(kTotalMarker) != std::string::npos;
 }
 
 Text SearchUrl(const Text& siteBaseUrl, const Text& encodedKeyword) {
@@ -300,13 +334,15 @@ SearchState CrawlListing(SearchSession& session, const Text& keyword) {
     } else {
         const Fetched<Text> first = FetchText(session, searchUrl);
         if (EndedUnreachable(session)) return SearchState::kStopped;
-        pageCount = PageCountOf(first.body);
         const Fetched<Text> second = FetchText(session, searchUrl);
         if (EndedUnreachable(session)) return SearchState::kStopped;
-        total = TextBetween(second.body, Utf8ToSystem(kTotalMarker), kCountEndMarker,
-                            kMarkerSearchStart);
+        const FirstPageReading reading = ReadFirstPage(regex, first.body, second.body);
+        pageCount = reading.pageCount;
+        total = reading.total;
         // Both requests stand for the search's first page: its count and total go together.
-        if (const auto& failure = first.failure ? first.failure : second.failure) {
+        std::optional<std::string> failure = first.failure ? first.failure : second.failure;
+        if (!failure && reading.countUnreadable) failure = search_text::kUnreadablePageCount;
+        if (failure) {
             NoteFailedPage(session, {{0, 0}, searchUrl, *failure});
         } else if (!Stopped(session)) {
             record.StoreProbe(pageCount, total);
@@ -339,12 +375,16 @@ SearchState CrawlListing(SearchSession& session, const Text& keyword) {
             const Text url = searchUrl + kPageParameter + ToText(pageNumber);
             const Fetched<SystemUtf8> resultPage = FetchPage(session, url);
             if (Stopped(session)) return SearchState::kStopped;
-            walked = !resultPage.failure;
-            if (walked) {
+            std::optional<std::string> failure = resultPage.failure;
+            if (!failure) {
                 links = CompanyLinksOnPage(regex, resultPage.body);
+                if (!IsListing(links, resultPage.body)) failure = search_text::kNotAListing;
+            }
+            walked = !failure;
+            if (walked) {
                 record.StoreWalkedPage(pageNumber, links);
             } else {
-                NoteFailedPage(session, {{pageNumber, 0}, url, *resultPage.failure});
+                NoteFailedPage(session, {{pageNumber, 0}, url, *failure});
             }
         }
         // A page that could not be fetched says nothing of how many pages the site has.

@@ -51,8 +51,25 @@ Text EncodeKeyword(const Text& keyword, bool keepUnreserved);
 std::vector<Text> CompanyLinksOnPage(Regex& regex, const SystemUtf8& page);
 std::vector<Text> CompanyLinksOnPage(Regex& regex, const Text& page);
 
-// The page count of the search's first page, at most kMaxPageCount; 0 without its marker.
-int PageCountOf(const Text& firstPage);
+// The page count of the search's first page, at most kMaxPageCount; nothing when it does not
+// read as a number of pages (no marker, no digit, a negative number).
+std::optional<int> PageCountOf(const Text& firstPage);
+
+// What the search's first page says of the listing: the page count read off `countPage` and the
+// total off `totalPage` (the serial search asks for the page twice, the parallel search once).
+// A count that is no number of pages walks no page; it makes the page unread when the page lists
+// companies, since a walk of nothing would drop them.
+struct FirstPageReading {
+    int pageCount = 0;
+    Text total;
+    bool countUnreadable = false;
+};
+FirstPageReading ReadFirstPage(Regex& regex, const Text& countPage, const Text& totalPage);
+
+// A result page that was fetched is a listing when it has a company link or the pager that every
+// result page carries; anything else stood in its place (a verification page), which is not an
+// empty page.
+bool IsListing(const std::vector<Text>& links, const SystemUtf8& page);
 
 // siteBaseUrl + the search path and query + the encoded keyword.
 Text SearchUrl(const Text& siteBaseUrl, const Text& encodedKeyword);
@@ -62,21 +79,25 @@ ListedLink LinkAt(SearchSession& session, int linkIndex);
 
 // A page as a GET on the session's client brought it: the body decoded from UTF-8, whatever
 // the status (what arrived of it when the request failed partway; empty when no response came
-// or the search was stopped), and why the page counts as not fetched, when it does.
+// or a stop ended the transfer), and why the page counts as not fetched, when it does. A page
+// answered before a stop came stands.
 template <typename Body>
 struct Fetched {
     Body body;
-    // The request failed (no complete response: refused, reset, timed out, cut short) or the
-    // site answered 5xx or 429: a few words saying which (UTF-8). Nothing for a stopped search.
+    // The request failed (no complete response: refused, reset, timed out, cut short), the
+    // site answered 5xx or 429, or its redirects did not end: a few words saying which (UTF-8).
     std::optional<std::string> failure;
+    // A stop refused the request or cut its transfer short: nothing came, and nothing failed.
+    bool stopped = false;
 };
 Fetched<Text> FetchText(SearchSession& session, const Text& url);
 // The same page kept in UTF-8, for matching.
 Fetched<SystemUtf8> FetchPage(SearchSession& session, const Text& url);
 // Keeps a page that could not be fetched in the search's record, and counts it.
 void NoteFailedPage(SearchSession& session, const FailedPage& failed);
-// Why the page `client` has just fetched counts as not fetched: the request failed, or the
-// site answered 5xx or 429 (a few words, UTF-8); nothing when it was fetched.
+// Why the page `client` has just fetched counts as not fetched: the request failed, the site
+// answered 5xx or 429, or a redirect was still asked for when the client's bound on redirects
+// (a loop, or a chain past it) ended the chain (a few words, UTF-8); nothing when it was fetched.
 std::optional<std::string> FailureOf(const HttpClient& client);
 // The search would end as `end`: it is incomplete when pages could not be fetched, and the
 // notice field then says how many and that they can be fetched again.

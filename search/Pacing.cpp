@@ -190,6 +190,9 @@ Judgement SitePacing::Answered(const SiteAnswer& answer) {
         lastCut_ = answer.answeredAt;
     } else if (status == kForbidden) {
         judgement.page = PageVerdict::kRefused;
+    } else if (answer.notAListing) {
+        judgement.page = PageVerdict::kVerification;
+        ++verificationPagesInARow_;
     } else if (answer.companyPage && status == kOk) {
         const std::optional<std::size_t> usual = MedianPageBytes();
         if (answer.contactBlock) {

@@ -60,6 +60,8 @@ struct SiteAnswer {
     bool companyPage = false;
     std::size_t bytes = 0;
     bool contactBlock = false;
+    // A result page with neither a company link nor the pager: a verification page, most likely.
+    bool notAListing = false;
     // The page was asked once more after a Retry-After already.
     bool askedAgain = false;
 };
@@ -69,7 +71,7 @@ enum class PageVerdict {
     kUse,           // as the serial search would: a row, links, or its usual failure
     kAskAgain,      // once a hold ends (a first 429 or 503)
     kRefused,       // failed, not asked again in this search (403, a second 429 or 503)
-    kVerification,  // failed: a verification page stood where the company page should
+    kVerification,  // failed: a verification page stood where the page should
 };
 
 // Why the search now waits, for the notice field.

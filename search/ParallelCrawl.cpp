@@ -74,7 +74,12 @@ struct Asked {
     std::optional<std::string> failure = {};
     // A company page's row, when its contact block was found.
     std::optional<ResultRow> row = {};
+    // A result page's company links.
+    std::vector<Text> links = {};
 };
+
+// What a page asked for is, for reading its answer.
+enum class AskedPage { kOther, kResultPage, kCompanyPage };
 
 // A company's row on its way to the record and the window.
 struct PendingRow {
@@ -419,10 +424,11 @@ std::vector<PendingRow> Harvest::TakeRows() {
     return std::exchange(rows_, {});
 }
 
-// Stores a batch of rows in one go, then appends them to the window, unless the search has been
-// stopped: then neither, as no row begins after a stop.
+// Stores a batch of rows in one go, then appends them to the window; a pause holds them first.
+// Their pages were answered, so a stop does not drop them.
 void StoreAndShow(SearchSession& session, const std::vector<PendingRow>& rows) {
-    if (rows.empty() || !Proceed(session)) return;
+    if (rows.empty()) return;
+    static_cast<void>(Proceed(session));
     std::vector<StoredRow> kept;
     for (const PendingRow& pending : rows) {
         if (pending.store) kept.push_back({pending.listed.link, pending.row, pending.listed.place});
@@ -502,7 +508,8 @@ std::optional<std::chrono::milliseconds> RetryAfterOf(HttpClient& client) {
 
 // Asks for `url` until the site has answered it for good: a request that a pause ended is asked
 // again once the pause is over, and a page the site asked to wait for once more after the wait.
-Asked Ask(Harvest& harvest, Worker& worker, const Text& url, bool companyPage, int maxChunks = 0) {
+Asked Ask(Harvest& harvest, Worker& worker, Regex& regex, const Text& url, AskedPage kind,
+          int maxChunks = 0) {
     HttpClient& client = worker.client;
     bool askedAgain = false;
     while (true) {
@@ -524,11 +531,16 @@ Asked Ask(Harvest& harvest, Worker& worker, const Text& url, bool companyPage, i
             answer.retryAfter = RetryAfterOf(client);
         }
         Asked asked{false, std::move(body), client.LastError(), status, FailureOf(client)};
-        if (companyPage) {
-            asked.row = MatchCompanyPage(asked.body);
+        if (kind == AskedPage::kCompanyPage) {
+            const CompanyPageMatch match = MatchCompanyPage(asked.body);
+            asked.failure = CompanyPageFailure(std::move(asked.failure), match);
+            asked.row = match.row;
             answer.companyPage = true;
             answer.bytes = asked.body.utf8().size();
             answer.contactBlock = asked.row.has_value();
+        } else if (kind == AskedPage::kResultPage && !asked.failure) {
+            asked.links = CompanyLinksOnPage(regex, asked.body);
+            answer.notAListing = !IsListing(asked.links, asked.body);
         }
         answer.askedAgain = askedAgain;
         const Judgement judgement = harvest.Judge(answer);
@@ -537,7 +549,8 @@ Asked Ask(Harvest& harvest, Worker& worker, const Text& url, bool companyPage, i
             continue;
         }
         if (judgement.page == PageVerdict::kVerification) {
-            asked.failure = search_text::kVerificationPage;
+            asked.failure = kind == AskedPage::kResultPage ? search_text::kNotAListing
+                                                           : search_text::kVerificationPage;
         } else if (status == kForbiddenStatus) {
             asked.failure = search_text::kSiteAnsweredBefore + std::to_string(status);
         }
@@ -551,8 +564,8 @@ void Work(SearchSession& session, Harvest& harvest, Worker& worker, const Text& 
     while (const std::optional<Task> task = harvest.Take()) {
         switch (task->kind) {
             case TaskKind::kRobots: {
-                const Asked robots = Ask(harvest, worker, session.siteBaseUrl + kRobotsPath, false,
-                                         kRobotsMaxChunks);
+                const Asked robots = Ask(harvest, worker, regex, session.siteBaseUrl + kRobotsPath,
+                                         AskedPage::kOther, kRobotsMaxChunks);
                 if (robots.stopped) return;
                 if (IsConnectFailure(robots.error)) {
                     harvest.Unreachable(robots.error);
@@ -566,25 +579,28 @@ void Work(SearchSession& session, Harvest& harvest, Worker& worker, const Text& 
             case TaskKind::kProbe: {
                 // One request stands for the serial search's two: the count and the total are
                 // on the same page.
-                const Asked first = Ask(harvest, worker, searchUrl, false);
+                const Asked first = Ask(harvest, worker, regex, searchUrl, AskedPage::kOther);
                 if (first.stopped) return;
                 if (IsConnectFailure(first.error)) {
                     harvest.Unreachable(first.error);
                     break;
                 }
                 const Text page = first.body.ToSystem();
-                const int pageCount = PageCountOf(page);
-                const Text total = TextBetween(page, Utf8ToSystem(kTotalMarker), kCountEndMarker,
-                                               kMarkerSearchStart);
-                if (first.failure) {
-                    NoteFailedPage(session, {{0, 0}, searchUrl, *first.failure});
+                const FirstPageReading reading = ReadFirstPage(regex, page, page);
+                std::optional<std::string> failure = first.failure;
+                if (!failure && reading.countUnreadable) {
+                    failure = search_text::kUnreadablePageCount;
+                }
+                if (failure) {
+                    NoteFailedPage(session, {{0, 0}, searchUrl, *failure});
                 } else {
-                    session.record->StoreProbe(pageCount, total);
+                    session.record->StoreProbe(reading.pageCount, reading.total);
                 }
                 if (!Proceed(session)) return;
-                session.window.SetStatusText(1, Utf8ToSystem(search_text::kResultsBefore) + total +
+                session.window.SetStatusText(1, Utf8ToSystem(search_text::kResultsBefore) +
+                                                    reading.total +
                                                     Utf8ToSystem(search_text::kCountAfter));
-                harvest.ListingKnown(pageCount, total);
+                harvest.ListingKnown(reading.pageCount, reading.total);
                 break;
             }
             case TaskKind::kResultPage:
@@ -595,11 +611,11 @@ void Work(SearchSession& session, Harvest& harvest, Worker& worker, const Text& 
                     links = session.record->Listing().walkedPages.at(task->page);
                 } else {
                     const Text url = searchUrl + kPageParameter + ToText(task->page);
-                    const Asked page = Ask(harvest, worker, url, false);
+                    Asked page = Ask(harvest, worker, regex, url, AskedPage::kResultPage);
                     if (page.stopped) return;
                     walked = !page.failure;
                     if (walked) {
-                        links = CompanyLinksOnPage(regex, page.body);
+                        links = std::move(page.links);
                         session.record->StoreWalkedPage(task->page, links);
                     } else {
                         NoteFailedPage(session, {{task->page, 0}, url, *page.failure});
@@ -620,10 +636,11 @@ void Work(SearchSession& session, Harvest& harvest, Worker& worker, const Text& 
             }
             case TaskKind::kCompany: {
                 const ListedLink& listed = task->listed;
-                const Asked page = Ask(harvest, worker, RequestedLink(listed.link), true);
+                const Asked page = Ask(harvest, worker, regex, RequestedLink(listed.link),
+                                       AskedPage::kCompanyPage);
                 if (page.stopped) return;
-                // As in the serial search: a page that could not be fetched still gives its row
-                // as the match reads it, and the record keeps the failure instead.
+                // As in the serial search: a page that could not be fetched or read still gives
+                // its row as the match reads it, and the record keeps the failure instead.
                 if (page.failure) {
                     NoteFailedPage(session, {listed.place, listed.link, *page.failure});
                 }

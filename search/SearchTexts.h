@@ -34,6 +34,14 @@ inline constexpr const char* kFailedCompanyPagesAfter = " 个公司页未能获�
 // Why a page counts as not fetched when the site answered it with an error status: before the
 // status code.
 inline constexpr const char* kSiteAnsweredBefore = "网站回应 ";
+// Why a page that came back counts as not read: a result page with neither a company link nor
+// the pager (something else stood in its place), a redirect chain that did not end, a first page
+// that lists companies under a page count that is no number of pages, a company page on which the
+// pattern engine stopped at its work bound before finding a contact block.
+inline constexpr const char* kNotAListing = "结果页不是列表（可能是验证页）";
+inline constexpr const char* kTooManyRedirects = "网站重定向过多";
+inline constexpr const char* kUnreadablePageCount = "结果页的页数无法识别";
+inline constexpr const char* kCompanyPageTooComplex = "公司页过于复杂，无法提取";
 
 // The parallel search's pacing in the notice field: why every request waits (the site asked for
 // it, or looked like blocking the search, which then goes on one request at a time), the

@@ -84,6 +84,7 @@ struct Route {
     std::uint64_t seed = 0;  // Company
     int number = 0;          // Company
     bool moved = false;      // asked for under kMovedPath, where a redirect fault sent it
+    bool looping = false;    // asked for under kLoopPath, where a redirect-loop fault sent it
 };
 
 Route ParseRoute(std::string_view target) {
@@ -93,9 +94,11 @@ Route ParseRoute(std::string_view target) {
         route.kind = Route::Kind::Robots;
         return route;
     }
-    if (target.starts_with(kMovedPath) && target.substr(kMovedPath.size()).starts_with('/')) {
-        target.remove_prefix(kMovedPath.size());
-        route.moved = true;
+    for (auto [prefix, flag] : {std::pair{kMovedPath, &route.moved}, {kLoopPath, &route.looping}}) {
+        if (target.starts_with(prefix) && target.substr(prefix.size()).starts_with('/')) {
+            target.remove_prefix(prefix.size());
+            *flag = true;
+        }
     }
     std::size_t question = target.find('?');
     std::string_view path = target.substr(0, question);
@@ -210,6 +213,8 @@ Markup MarkupFor(std::optional<FaultKind> fault) {
     if (fault == FaultKind::EndlessCount) return Markup::EndlessCount;
     if (fault == FaultKind::ManyLinks) return Markup::ManyLinks;
     if (fault == FaultKind::ControlBytes) return Markup::ControlBytes;
+    if (fault == FaultKind::NegativeCount) return Markup::NegativeCount;
+    if (fault == FaultKind::Overwork) return Markup::Overwork;
     return Markup::Regular;
 }
 
@@ -217,6 +222,8 @@ std::string_view ReasonOf(int status) {
     switch (status) {
         case 301:
             return "Moved Permanently";
+        case 302:
+            return "Found";
         case 400:
             return "Bad Request";
         case 405:
@@ -502,6 +509,7 @@ void SampleSite::Impl::Answered(int number) {
 }
 
 std::optional<FaultKind> SampleSite::Impl::FaultFor(int requestNumber, const Route& route) {
+    if (route.looping) return FaultKind::RedirectLoop;
     for (std::size_t index = 0; index < options.faults.size(); ++index) {
         const FaultRule& rule = options.faults[index];
         int number = 0;
@@ -538,6 +546,7 @@ Response SampleSite::Impl::Answer(const RecordedRequest& request, const Route& r
         }
     }
     if (request.fault == FaultKind::Redirect) return {301, ReasonOf(301), {}};
+    if (request.fault == FaultKind::RedirectLoop) return {302, ReasonOf(302), {}};
     if (request.fault == FaultKind::Verification) return {200, "OK", RenderVerificationPage()};
     if (request.method != "GET" && request.method != "HEAD") {
         return {405, ReasonOf(405), RenderNotFoundPage()};
@@ -699,6 +708,11 @@ bool SampleSite::Impl::Serve(Connection& connection) {
         std::string extraHeaders;
         if (request.fault == FaultKind::Redirect) {
             extraHeaders = "Location: " + std::string(kMovedPath) + request.target + "\r\n";
+        }
+        if (request.fault == FaultKind::RedirectLoop) {
+            const bool looping = request.target.starts_with(kLoopPath);
+            extraHeaders =
+                "Location: " + std::string(looping ? "" : kLoopPath) + request.target + "\r\n";
         }
         if (options.sessionCookie && !request.Header("Cookie")) {
             extraHeaders +=

@@ -398,8 +398,9 @@ void AddResultItem(Page& page, const ResultPageParams& params, std::uint64_t see
 void AddPager(Page& page, const ResultPageParams& params, long long total) {
     std::string pageNumbers =
         std::to_string(params.page) + "/" +
-        (params.markup == Markup::EndlessCount ? std::string(kEndlessPageCount)
-                                               : std::to_string(params.pages));
+        (params.markup == Markup::EndlessCount    ? std::string(kEndlessPageCount)
+         : params.markup == Markup::NegativeCount ? "-" + std::to_string(params.pages)
+                                                  : std::to_string(params.pages));
     if (params.markup == Markup::Changed) {
         page << "<div class=\"pages\">共 " + std::to_string(total) + " 条 第 " + pageNumbers +
                     " 页</div>";
@@ -424,8 +425,11 @@ void AddPager(Page& page, const ResultPageParams& params, long long total) {
     page << line + "</div>";
 }
 
+// The rows of a contact block that a page may leave out.
+enum class ContactRows { All, WithoutFax, WithoutAddress };
+
 void AddContactBlock(Page& page, const CompanyRecord& company, EmailMarkup emailMarkup,
-                     bool withFax) {
+                     ContactRows rows = ContactRows::All) {
     page << "<div class=\"mp4\"><b>" + company.companyName + "</b><br><br><span class=\"mtext\">" +
                 company.contact + "</span><br><br></div>"
          << "<div class=\"mp5\">";
@@ -435,7 +439,7 @@ void AddContactBlock(Page& page, const CompanyRecord& company, EmailMarkup email
     };
     row("电话", company.telephone);
     row("手机", company.mobile);
-    if (withFax) row("传真", company.fax);
+    if (rows != ContactRows::WithoutFax) row("传真", company.fax);
     switch (company.email.empty() ? EmailMarkup::Plain : emailMarkup) {
         case EmailMarkup::Plain:
             row("邮件", company.email);
@@ -448,8 +452,23 @@ void AddContactBlock(Page& page, const CompanyRecord& company, EmailMarkup email
             row("邮件", std::string(kCrlf) + company.email);
             break;
     }
-    row("地址", company.address);
+    if (rows != ContactRows::WithoutAddress) row("地址", company.address);
     page << "</div>";
+}
+
+// Contact blocks without their address row, kOverworkBlocks of them over kOverworkBytes: from
+// each, the contact pattern's e-mail part runs across the rest of the page looking for the
+// address row, which spends any sound work bound long before the page's end.
+void AddOverworkBlocks(Page& page, const CompanyRecord& company) {
+    constexpr int kOverworkBlocks = 2000;
+    constexpr std::size_t kOverworkBytes = std::size_t{1} << 20;
+    const std::size_t end = page.Text().size() + kOverworkBytes;
+    for (int block = 0; block < kOverworkBlocks; ++block) {
+        AddContactBlock(page, company, EmailMarkup::Plain, ContactRows::WithoutAddress);
+        const std::size_t gap = (end - std::min(end, page.Text().size())) /
+                                static_cast<std::size_t>(kOverworkBlocks - block);
+        page << "<div class=\"blank\">" + std::string(gap, '-') + "</div>" + std::string(kCrlf);
+    }
 }
 
 }  // namespace
@@ -563,11 +582,12 @@ std::string RenderCompanyPage(const CompanyPageParams& params) {
          << "</div>"
          << "<div class=\"contact\">"
          << "<div class=\"mp3\">联系方式</div>";
+    if (params.markup == Markup::Overwork) AddOverworkBlocks(page, company);
     AddContactBlock(page, company, EmailMarkupOf(params.seed, params.number),
-                    params.markup != Markup::Changed);
+                    params.markup == Markup::Changed ? ContactRows::WithoutFax : ContactRows::All);
     if (params.markup == Markup::TwoBlocks) {
         AddContactBlock(page, GenerateCompany(params.seed, params.number + 1),
-                        EmailMarkupOf(params.seed, params.number + 1), true);
+                        EmailMarkupOf(params.seed, params.number + 1));
     }
     page << "</div>";
 

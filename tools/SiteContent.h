@@ -54,6 +54,9 @@ enum class Markup {
                        // before kMarkerSearchStart
     TwoBlocks,         // company page: the next company's contact block follows its own
     EndlessCount,      // result page: the pager claims kEndlessPageCount pages
+    NegativeCount,     // result page: the pager claims minus the number of pages
+    Overwork,          // company page: about 1 MB of contact blocks without their address row
+                       // before its own, which no bounded pattern search gets through
     ManyLinks,         // result page: one line per company link and nothing else, so that
                        // 100,000 links make about 10 MB
     ControlBytes,      // result page: the total in bold followed by kTerminalEscapes;

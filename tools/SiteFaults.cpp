@@ -11,7 +11,7 @@ namespace {
 // Bounds a rule's list so that a command line cannot make the site hold an endless one.
 constexpr std::size_t kMaxRuleNumbers = 10000;
 
-constexpr std::array<std::pair<std::string_view, FaultKind>, 19> kKindNames{{
+constexpr std::array<std::pair<std::string_view, FaultKind>, 22> kKindNames{{
     {"slow", FaultKind::Slow},
     {"reset", FaultKind::Reset},
     {"500", FaultKind::ServerError},
@@ -31,6 +31,9 @@ constexpr std::array<std::pair<std::string_view, FaultKind>, 19> kKindNames{{
     {"403", FaultKind::Forbidden},
     {"503", FaultKind::Unavailable},
     {"verify", FaultKind::Verification},
+    {"loop", FaultKind::RedirectLoop},
+    {"negcount", FaultKind::NegativeCount},
+    {"overwork", FaultKind::Overwork},
 }};
 
 constexpr std::array<std::pair<std::string_view, FaultScope>, 3> kScopeNames{{

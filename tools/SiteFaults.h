@@ -12,6 +12,9 @@ namespace velmora::site {
 
 // Where a redirect fault sends a request: this prefix before the target it asked for.
 inline constexpr std::string_view kMovedPath = "/moved";
+// Where a redirect-loop fault sends a request: this prefix before the target, redirected to
+// itself.
+inline constexpr std::string_view kLoopPath = "/loop";
 
 enum class FaultKind {
     Slow,             // the body trickles out in pieces over SiteOptions::slowMs
@@ -26,14 +29,18 @@ enum class FaultKind {
     Trickle,          // header lines, then body bytes, one each SiteOptions::trickleMs
     EndlessCount,     // a result page whose pager claims kEndlessPageCount pages
     ManyLinks,        // a result page of SiteOptions::manyLinks links, one line each
-    Huge,          // a company page of SiteOptions::hugePageBytes, its contact block near the top
-    ControlBytes,  // terminal control characters in the total and in every company cell
-    LateBytes,     // a keep-alive answer followed SiteOptions::lateMs later by a stray response
-    Redirect,      // "301 Moved Permanently" to the same target under kMovedPath, which the site
-                   // answers as the target itself and never redirects again
-    Forbidden,     // "403 Forbidden" with a short error page
-    Unavailable,   // "503 Service Unavailable" with a short error page
-    Verification,  // a short verification page (RenderVerificationPage) in place of any page
+    Huge,           // a company page of SiteOptions::hugePageBytes, its contact block near the top
+    ControlBytes,   // terminal control characters in the total and in every company cell
+    LateBytes,      // a keep-alive answer followed SiteOptions::lateMs later by a stray response
+    Redirect,       // "301 Moved Permanently" to the same target under kMovedPath, which the site
+                    // answers as the target itself and never redirects again
+    Forbidden,      // "403 Forbidden" with a short error page
+    Unavailable,    // "503 Service Unavailable" with a short error page
+    Verification,   // a short verification page (RenderVerificationPage) in place of any page
+    RedirectLoop,   // "302 Found" to the same target under kLoopPath, which the site answers with
+                    // a redirect to itself, for ever
+    NegativeCount,  // a result page whose pager claims minus its number of pages
+    Overwork,       // a company page that no bounded pattern search gets through (Markup::Overwork)
 };
 
 // What the numbers of a rule count.
@@ -56,11 +63,11 @@ struct FaultRule {
 };
 
 // Parses "KIND[:SCOPE[=WHICH]][:once]": KIND is slow, reset, 500, 429, nomatch, nocount, short,
-// twoblocks, hold, trickle, endless, manylinks, huge, control, late, redirect, 403, 503 or
-// verify; SCOPE is request, company or page; WHICH is a comma-separated list of numbers,
-// "every-N" or "from-N" (N and every number after it). Without WHICH the whole scope gets the
-// fault, without a scope every request; with "once" only the first request for each number does.
-// Returns nothing for anything else.
+// twoblocks, hold, trickle, endless, manylinks, huge, control, late, redirect, 403, 503,
+// verify, loop, negcount or overwork; SCOPE is request, company or page; WHICH is a comma-separated
+// list of numbers, "every-N" or "from-N" (N and every number after it). Without WHICH the whole
+// scope gets the fault, without a scope every request; with "once" only the first request for each
+// number does. Returns nothing for anything else.
 [[nodiscard]] std::optional<FaultRule> ParseFaultRule(std::string_view text);
 
 std::string_view FaultKindName(FaultKind kind);

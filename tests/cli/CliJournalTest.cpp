@@ -295,6 +295,64 @@ TEST_F(CliJournalTest, PagesThatFailEndTheSearchIncompleteAndAResumeFetchesExact
     EXPECT_EQ(Lines(Run({"--rows", std::to_string(id)}).out), ExpectedRows(12));
 }
 
+// Pages that came back but cannot be read as what they stand for: each leaves the search
+// incomplete, told and counted, and a resume reads it again. 4 pages of 3; each fault once.
+struct UnreadPageCase {
+    const char* fault;
+    int resultPages;
+    int companyPages;
+    const char* reason;
+};
+
+class UnreadPageTest : public CliJournalTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UnreadPageTest, EndsIncompleteUntilAResumeReadsThePage) {
+    const UnreadPageCase cases[] = {
+        {"verify:page=1:once", 1, 0, search_text::kNotAListing},
+        {"verify:page=2:once", 1, 0, search_text::kNotAListing},
+        {"verify:page=4:once", 1, 0, search_text::kNotAListing},
+        {"loop:page=0:once", 1, 0, search_text::kTooManyRedirects},
+        {"loop:page=3:once", 1, 0, search_text::kTooManyRedirects},
+        {"loop:company=5:once", 0, 1, search_text::kTooManyRedirects},
+        {"negcount:page=0:once", 1, 0, search_text::kUnreadablePageCount},
+        {"overwork:company=4:once", 0, 1, search_text::kCompanyPageTooComplex},
+    };
+    const std::vector<std::string> mode =
+        GetParam() ? std::vector<std::string>{"--parallel", "4"} : std::vector<std::string>{};
+    for (const UnreadPageCase& c : cases) {
+        SCOPED_TRACE(c.fault);
+        StartSite(4, 3, {*site::ParseFaultRule(c.fault)});
+        std::vector<std::string> args = mode;
+        args.insert(args.end(), {"--site", site_->BaseUrl(), kKeyword});
+        const CliRun first = Run(args);
+        EXPECT_EQ(first.exitCode, 5) << first.err;
+        const std::string notice =
+            "status[3]: " + std::string(search_text::kFailedPagesBefore) +
+            std::to_string(c.resultPages) + search_text::kFailedResultPagesAfter +
+            std::to_string(c.companyPages) + search_text::kFailedCompanyPagesAfter;
+        EXPECT_NE(first.err.find(notice), std::string::npos) << first.err;
+        Journal journal(Utf8FromPath(journal_));
+        ASSERT_FALSE(journal.History().empty());
+        const SearchId id = journal.History().back().id;
+        EXPECT_EQ(journal.FindSearch(id)->state, SearchState::kIncomplete);
+        const std::vector<FailedPage> failed = journal.Listing(id).failedPages;
+        ASSERT_EQ(failed.size(), 1u);
+        EXPECT_EQ(failed[0].reason, c.reason);
+
+        args = mode;
+        args.insert(args.end(), {"--resume", std::to_string(id), "--site", site_->BaseUrl()});
+        const CliRun resumed = Run(args);
+        EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+        EXPECT_EQ(Journal(Utf8FromPath(journal_)).FindSearch(id)->state, SearchState::kFinished);
+        EXPECT_EQ(Lines(Run({"--rows", std::to_string(id)}).out), ExpectedRows(12));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, UnreadPageTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& parallel) {
+                             return std::string(parallel.param ? "Parallel" : "Serial");
+                         });
+
 TEST_F(CliJournalTest, HistoryRowsAndForget) {
     StartSite(1, 3);
     const CliRun first = Search();

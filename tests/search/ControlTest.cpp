@@ -167,7 +167,7 @@ TEST_F(ControlTest, ClosingWhileTheCrawlFetchesEndsItToo) {
     EXPECT_EQ(window_.RowCount(), 0);
 }
 
-TEST_F(ControlTest, NoRowIsBegunOnceTheSearchIsStopped) {
+TEST_F(ControlTest, ARowWhosePageWasAnsweredIsFinishedDespiteAStop) {
     Open(SmallSite(1, 1));
     const ResultRow row{"公司", "联系人", "电话", "手机", "传真", "邮件", "地址"};
     AppendCompanyRow(*session_, {"link", {1, 1}}, row);
@@ -175,7 +175,7 @@ TEST_F(ControlTest, NoRowIsBegunOnceTheSearchIsStopped) {
     // A stop that lands after the worker's fetch, while it matches the page.
     RequestStop(*session_);
     AppendCompanyRow(*session_, {"link", {1, 1}}, row);
-    EXPECT_EQ(window_.RowCount(), 1);
+    EXPECT_EQ(window_.CompleteRows(), 2);
 }
 
 TEST_F(ControlTest, WorkerThatCannotStartNeitherLosesItsRowNorHoldsTheBatch) {

@@ -283,7 +283,7 @@ TEST_F(CrawlTest, PaddedCompanyLinkIsFetchedWithoutItsBlanks) {
     EXPECT_EQ(session_->companyLinks, links) << "the list keeps the links as found";
 }
 
-TEST_F(CrawlTest, PageCountMissingEndsTheSearchWithoutPages) {
+TEST_F(CrawlTest, APageCountMissingWhileCompaniesAreListedLeavesTheFirstPageUnread) {
     site::SiteOptions options = SmallSite(3, 2);
     options.faults = {{site::FaultKind::NoPageCount, site::FaultScope::ResultPage, {0}}};
     Open(options);
@@ -297,6 +297,11 @@ TEST_F(CrawlTest, PageCountMissingEndsTheSearchWithoutPages) {
     EXPECT_EQ(window_.Texts(Kind::Message), std::vector<std::string>{search_text::kSearchFinished});
     EXPECT_EQ(window_.TimerPeriods(), (std::vector<int>{1000, 0}));
     EXPECT_EQ(window_.RowCount(), 0);
+    EXPECT_EQ(session_->lastEnd, SearchState::kIncomplete) << "no walk of nothing called finished";
+    EXPECT_EQ(window_.Texts(Kind::Status, 3).back(),
+              std::string(search_text::kFailedPagesBefore) + "1" +
+                  search_text::kFailedResultPagesAfter + "0" +
+                  search_text::kFailedCompanyPagesAfter);
 }
 
 TEST_F(CrawlTest, MarkersBeforeTheSearchStartReadAsNoHits) {

@@ -232,5 +232,27 @@ TEST_F(ParallelTest, PauseEndsTheRequestsInFlightAndStopEndsTheSearchAtAnyMoment
         << "only the first search's";
 }
 
+TEST_F(ParallelTest, AStopKeepsTheRowOfEveryCompanyPageAnsweredBeforeIt) {
+    // Companies from 4 on are held. Once each of the 3 workers waits on one, companies 1 to 3
+    // are answered and their rows made, stored with the others of their batch later on.
+    site::SiteOptions options = SmallSite(2, 4);
+    options.faults = {*site::ParseFaultRule("hold:company=from-4")};
+    test::ScratchFolder folder;
+    const std::string journal = (folder.path() / "journal.sqlite3").string();
+    OpenParallel(options, 3, {journal, SearchOrigin::kWindow});
+    StartSearch(*session_);
+    // robots.txt, the first page, two result pages, three answered companies, three held.
+    ASSERT_TRUE(site_->WaitForRequests(10, 60s));
+    EXPECT_TRUE(StopSearch(*session_));
+    WaitForSearchEnd(*session_);
+    EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(ExpectedRows(1, 3)));
+    EXPECT_EQ(window_.CompleteRows(), 3);
+    const StoredSearch stopped = Journal(journal).History().back();
+    EXPECT_EQ(stopped.state, SearchState::kStopped);
+    EXPECT_EQ(stopped.rowCount, 3);
+    EndSearchThreads(*session_);
+    site_->ReleaseHeld();
+}
+
 }  // namespace
 }  // namespace velmora::testing

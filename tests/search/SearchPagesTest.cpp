@@ -58,6 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(PageCountOfTest, ReadsTheCountAndBelievesNoMoreThanTheMaximum) {
     const std::string chrome(kMarkerSearchStart, ' ');
+    constexpr int kUnreadable = -1;
     struct Case {
         const char* claimed;
         int read;
@@ -66,13 +67,17 @@ TEST(PageCountOfTest, ReadsTheCountAndBelievesNoMoreThanTheMaximum) {
                  {"10001", kMaxPageCount},
                  {"2147483648", kMaxPageCount},
                  {"99999999999", kMaxPageCount},
-                 {"x", 0}};
+                 {" 0", 0},
+                 {"x", kUnreadable},
+                 {"-3", kUnreadable},
+                 {"", kUnreadable}};
     for (const Case& c : cases) {
-        EXPECT_EQ(PageCountOf(Utf8ToSystem(chrome + "页次: 1/" + c.claimed + "&nbsp;&nbsp;")),
+        EXPECT_EQ(PageCountOf(Utf8ToSystem(chrome + "页次: 1/" + c.claimed + "&nbsp;&nbsp;"))
+                      .value_or(kUnreadable),
                   c.read)
             << c.claimed;
     }
-    EXPECT_EQ(PageCountOf(Utf8ToSystem(chrome)), 0);
+    EXPECT_EQ(PageCountOf(Utf8ToSystem(chrome)), std::nullopt);
 }
 
 std::string LinkLine(const std::string& link) {
@@ -137,7 +142,7 @@ TEST(MatchInUtf8Test, GivesWhatMatchingTheSystemTextGives) {
         SCOPED_TRACE("page " + std::to_string(i));
         const Text system = Utf8ToSystem(pages[i]);
         const SystemUtf8 utf8 = SystemUtf8::FromUtf8(pages[i]);
-        EXPECT_EQ(MatchCompanyPage(utf8), MatchCompanyPage(system));
+        EXPECT_EQ(MatchCompanyPage(utf8).row, MatchCompanyPage(system).row);
         EXPECT_EQ(CompanyLinksOnPage(regex, utf8), CompanyLinksOnPage(regex, system));
         EXPECT_EQ(utf8.ToSystem(), system);
     }
@@ -156,7 +161,7 @@ std::string ContactBlock(const CompanyFields& f) {
 }
 
 std::optional<ResultRow> Match(const std::string& pageUtf8) {
-    return MatchCompanyPage(Utf8ToSystem("<html><body>\r\n" + pageUtf8 + "</body></html>"));
+    return MatchCompanyPage(Utf8ToSystem("<html><body>\r\n" + pageUtf8 + "</body></html>")).row;
 }
 
 TEST(MatchCompanyPageTest, ReadsTheSevenFieldsInColumnOrder) {

@@ -427,9 +427,10 @@ TEST_F(MainWindowBehaviourTest, TheMenuResumesTheLatestUnfinishedSearch) {
     behaviour_->OnMenuCommand(kResumeCommand);
     EXPECT_EQ(view_.Shown(Control::编辑框_搜索内容), kKeyword);
     WaitForSearchEnd(*session_);
-    // Only the failed company is asked for, and the rows shown before are not shown again.
+    // Only the failed company is asked for, the rows shown before are not shown again, and the
+    // failed company's empty row is filled where it stands.
     EXPECT_EQ(Targets(), std::vector<std::string>{CompanyTarget(2)});
-    EXPECT_EQ(window_.RowCount(), 3);
+    EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(ExpectedRows(1, 2)));
     const StoredSearch resumed = Journal(JournalPath()).History().back();
     EXPECT_EQ(resumed.state, SearchState::kFinished);
     EXPECT_EQ(resumed.rowCount, 2);
