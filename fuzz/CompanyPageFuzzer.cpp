@@ -2,8 +2,7 @@
 // the total. The input is the page as the client hands it over, in the system code page.
 
 #include "FuzzInput.h"
-#include "search/CompanyDetail.h"
-#include "search/ListingCrawl.h"
+#include "search/DirectoryPages.h"
 #include "text/CodePage.h"
 #include "text/TextOps.h"
 

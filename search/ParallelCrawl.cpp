@@ -17,8 +17,8 @@
 #include "http/TransferControl.h"
 #include "regex/Regex.h"
 #include "results/Frontend.h"
-#include "search/CompanyDetail.h"
-#include "search/ListingCrawl.h"
+#include "search/CrawlSteps.h"
+#include "search/DirectoryPages.h"
 #include "search/Pacing.h"
 #include "search/SearchControl.h"
 #include "search/SearchRecord.h"
@@ -192,7 +192,7 @@ private:
     Text total_;
     int nextPage_ = 1;
     bool pageOut_ = false;
-    int emptyPagesInARow_ = 0;
+    EmptyPageRun emptyPages_;
     int dispatched_ = 0;
     std::deque<ListedLink> companies_;
     int tasksOut_ = 0;
@@ -379,9 +379,7 @@ WalkNews Harvest::Walked(int page, const std::vector<Text>& links, bool walked) 
     WalkNews news;
     {
         std::lock_guard lock(mutex_);
-        // A page that could not be fetched says nothing of how many pages the site has.
-        if (walked) emptyPagesInARow_ = links.empty() && page > 1 ? emptyPagesInARow_ + 1 : 0;
-        if (emptyPagesInARow_ == kMaxEmptyPagesInARow && page < pageCount_) {
+        if (emptyPages_.EndsListing(page, walked, links.empty(), pageCount_)) {
             pageCount_ = page;
             news.endedByEmptyPages = true;
         }
@@ -597,9 +595,7 @@ void Work(SearchSession& session, Harvest& harvest, Worker& worker, const Text& 
                     session.record->StoreProbe(reading.pageCount, reading.total);
                 }
                 if (!Proceed(session)) return;
-                session.window.SetStatusText(1, Utf8ToSystem(search_text::kResultsBefore) +
-                                                    reading.total +
-                                                    Utf8ToSystem(search_text::kCountAfter));
+                ShowTotal(session, reading.total);
                 harvest.ListingKnown(reading.pageCount, reading.total);
                 break;
             }
@@ -610,7 +606,7 @@ void Work(SearchSession& session, Harvest& harvest, Worker& worker, const Text& 
                 if (task->kind == TaskKind::kStoredPage) {
                     links = session.record->Listing().walkedPages.at(task->page);
                 } else {
-                    const Text url = searchUrl + kPageParameter + ToText(task->page);
+                    const Text url = ResultPageUrl(searchUrl, task->page);
                     Asked page = Ask(harvest, worker, regex, url, AskedPage::kResultPage);
                     if (page.stopped) return;
                     walked = !page.failure;
@@ -623,15 +619,8 @@ void Work(SearchSession& session, Harvest& harvest, Worker& worker, const Text& 
                 }
                 const WalkNews news = harvest.Walked(task->page, links, walked);
                 if (!Proceed(session)) return;
-                session.window.SetStatusText(2, Utf8ToSystem(search_text::kDispatchedBefore) +
-                                                    ToText(news.dispatched) +
-                                                    Utf8ToSystem(search_text::kCountAfter));
-                if (news.endedByEmptyPages) {
-                    session.window.SetStatusText(kNoticeStatusField,
-                                                 Utf8ToSystem(search_text::kEmptyPagesBefore) +
-                                                     ToText(kMaxEmptyPagesInARow) +
-                                                     Utf8ToSystem(search_text::kEmptyPagesAfter));
-                }
+                ShowDispatched(session, news.dispatched);
+                if (news.endedByEmptyPages) TellEmptyPagesEnd(session);
                 break;
             }
             case TaskKind::kCompany: {
@@ -656,14 +645,9 @@ void Work(SearchSession& session, Harvest& harvest, Worker& worker, const Text& 
 }  // namespace
 
 SearchState CrawlInParallel(SearchSession& session, const Text& keyword) {
-    Frontend& window = session.window;
     const Text searchUrl = SearchUrl(session.siteBaseUrl, EncodeKeyword(keyword, true));
     Harvest harvest(session, std::random_device{}());
-    if (session.record->Listing().pageCount) {
-        window.SetStatusText(1, Utf8ToSystem(search_text::kResultsBefore) +
-                                    session.record->Listing().total +
-                                    Utf8ToSystem(search_text::kCountAfter));
-    }
+    if (session.record->Listing().pageCount) ShowTotal(session, session.record->Listing().total);
 
     // One jar for the pool, carried on from the session's client and back to it, so that a
     // parallel search is the same visitor to the site as the searches before and after it.
@@ -705,16 +689,8 @@ SearchState CrawlInParallel(SearchSession& session, const Text& keyword) {
         return SearchState::kStopped;
     }
     if (!Proceed(session)) return SearchState::kStopped;
-    if (harvest.NoHits()) {
-        window.ShowMessage(Utf8ToSystem(search_text::kNoHitsBefore) + keyword +
-                           Utf8ToSystem(search_text::kNoHitsAfter));
-        window.SetStatusText(0, Utf8ToSystem(search_text::kStatusNoHits));
-        return EndAs(session, SearchState::kNoHits);
-    }
-    window.SetTimerPeriod(0);
-    const SearchState end = EndAs(session, SearchState::kFinished);
-    window.ShowMessage(Utf8ToSystem(search_text::kSearchFinished));
-    return end;
+    if (harvest.NoHits()) return EndWithNoHits(session, keyword);
+    return EndWalked(session);
 }
 
 }  // namespace velmora

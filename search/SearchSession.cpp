@@ -28,8 +28,8 @@ std::thread StartPlainThread(std::function<void()> routine) {
 
 bool AcceptsControl(const SearchSession& session) {
     if (session.control->parallelRunning) return true;
-    std::lock_guard lock(session.listLock);
-    return session.batchLinks >= kWorkersForControl;
+    std::lock_guard lock(session.serial.listLock);
+    return session.serial.batchLinks >= kWorkersForControl;
 }
 
 // Runs the routine on a control thread after every earlier press has taken effect. Should no
@@ -60,7 +60,7 @@ void StartCrawl(SearchSession& session, MakeRecord makeRecord) {
     // One crawl at a time: a running search ends first. Its rows stay, and with every thread
     // joined the count of active workers is exact again, so a stop cannot leave it raised.
     EndSearchThreads(session);
-    session.activeWorkers = 0;
+    session.serial.activeWorkers = 0;
     session.siteUnreachable = false;
     session.failedResultPages = 0;
     session.failedCompanyPages = 0;
@@ -70,7 +70,7 @@ void StartCrawl(SearchSession& session, MakeRecord makeRecord) {
 
     const bool parallel = session.pacing.workers > kSerialWorkers;
     session.window.SetTimerPeriod(1000);
-    session.workerMutex = std::make_unique<NamedMutex>(kWorkerMutexName);
+    session.serial.workerMutex = std::make_unique<NamedMutex>(kWorkerMutexName);
     // Bound and announced before the crawl starts, so that the crawl inherits the binding and
     // none of its status texts can come before "running". The parallel search's pool is
     // spread over every processor, as before any serial search bound the process.
@@ -92,7 +92,7 @@ void StartCrawl(SearchSession& session, MakeRecord makeRecord) {
                          makeRecord = std::move(makeRecord)]() mutable {
                 session.record = makeRecord(keyword);
                 if (const SearchId id = session.record->id(); id != 0) {
-                    std::lock_guard lists(session.listLock);
+                    std::lock_guard shown(session.shownLock);
                     session.shownSearches.insert(id);
                 }
                 const SearchState end =
@@ -104,8 +104,8 @@ void StartCrawl(SearchSession& session, MakeRecord makeRecord) {
                 session.lastEnd = end;
                 {
                     // A stopped crawl may leave links it had gathered; the next one starts empty.
-                    std::lock_guard lists(session.listLock);
-                    session.companyLinks.clear();
+                    std::lock_guard lists(session.serial.listLock);
+                    session.serial.companyLinks.clear();
                 }
                 session.control->parallelRunning = false;
                 {
@@ -136,16 +136,22 @@ SearchSession::SearchSession(Frontend& windowPort, HttpClient& httpClient, Text 
       client(httpClient),
       siteBaseUrl(std::move(baseUrl)),
       journal(std::move(journalSettings)),
-      startThread(StartPlainThread),
       pacing{std::clamp(parallel, kSerialWorkers, kMaxParallelWorkers)},
       record(std::make_unique<SearchRecord>(windowPort)),
       control(std::make_unique<Control>()) {
+    serial.startThread = StartPlainThread;
     client.SetTransferControl(control->transfers);
 }
 
 SearchSession::~SearchSession() {
     EndSearchThreads(*this);
     client.SetTransferControl(nullptr);
+}
+
+ListedLink SerialCrawl::LinkAt(int linkIndex) const {
+    std::lock_guard lock(listLock);
+    if (linkIndex < 1 || linkIndex > static_cast<int>(companyLinks.size())) return {};
+    return companyLinks[static_cast<std::size_t>(linkIndex - 1)];
 }
 
 void RequestStop(SearchSession& session) {
@@ -173,7 +179,7 @@ void StartSearch(SearchSession& session) {
 void ContinueSearch(SearchSession& session, std::unique_ptr<Journal> journal, SearchId id) {
     bool shown = false;
     {
-        std::lock_guard lists(session.listLock);
+        std::lock_guard lock(session.shownLock);
         shown = session.shownSearches.count(id) != 0;
     }
     StartCrawl(session, [&session, journal = std::move(journal), id, shown](const Text&) mutable {
@@ -204,7 +210,7 @@ void RestoreInterruptedSearch(SearchSession& session) {
             ShowStoredRows(session.window, rows, *restored);
             session.restoredSearch = *restored;
             {
-                std::lock_guard lists(session.listLock);
+                std::lock_guard shown(session.shownLock);
                 session.shownSearches.insert(*restored);
             }
             session.window.SetStatusText(kJournalField,

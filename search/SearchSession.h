@@ -54,6 +54,32 @@ struct ListedLink {
 // Starts a thread running the routine; throws std::system_error when none can be started.
 using ThreadStarter = std::function<std::thread(std::function<void()> routine)>;
 
+// The serial search's own state: the links gathered for the next batch, the batch's workers and
+// their count, and the locks between them. The crawl thread fills and empties the lists; the
+// control threads read them to tell whether a batch of two or more runs.
+struct SerialCrawl {
+    // Workers of the running batch started and not yet joined (at most kMaxWorkerThreads, the
+    // crawl joins those that end as it starts more); empty between batches. Guarded by listLock.
+    std::vector<std::thread> workerThreads;
+    // Links handed out in the running batch, 0 between batches. Guarded by listLock.
+    std::size_t batchLinks = 0;
+    // Links gathered and not yet handed out; emptied after each batch. Guarded by listLock.
+    std::vector<ListedLink> companyLinks;
+    // Workers started and not yet finished.
+    std::atomic<int> activeWorkers{0};
+    // Guards the raise of activeWorkers.
+    std::mutex counterLock;
+    // The cross-process lock "限制线程访问": one worker at a time fetches, matches and fills.
+    std::unique_ptr<NamedMutex> workerMutex;
+    // Guards workerThreads, batchLinks and companyLinks against the control threads reading them.
+    mutable std::mutex listLock;
+    // How worker threads are started; tests replace it to make a start fail.
+    ThreadStarter startThread;
+
+    // companyLinks entry linkIndex (1-based) as listed; an empty link outside the list.
+    [[nodiscard]] ListedLink LinkAt(int linkIndex) const;
+};
+
 class SearchSession {
 public:
     // siteBaseUrl: scheme, host and optional port without a trailing slash (FindDirectorySite).
@@ -73,15 +99,8 @@ public:
 
     // The last crawl started.
     std::thread crawlThread;
-    // Workers of the running batch started and not yet joined (at most kMaxWorkerThreads, the
-    // crawl joins those that end as it starts more); empty between batches. Guarded by listLock.
-    std::vector<std::thread> workerThreads;
-    // Links handed out in the running batch, 0 between batches. Guarded by listLock.
-    std::size_t batchLinks = 0;
-    // Links gathered and not yet handed out; emptied after each batch. Guarded by listLock.
-    std::vector<ListedLink> companyLinks;
-    // Workers started and not yet finished.
-    std::atomic<int> activeWorkers{0};
+    // The serial search's batches.
+    SerialCrawl serial;
     // Set when the last search ended because its site could not be reached at all.
     std::atomic<bool> siteUnreachable{false};
     // Pages of the running (or last) search that could not be fetched: result pages (the
@@ -90,15 +109,6 @@ public:
     std::atomic<int> failedCompanyPages{0};
     // How the last search ended; kRunning while it runs.
     std::atomic<SearchState> lastEnd{SearchState::kRunning};
-    // Guards the raise of activeWorkers.
-    std::mutex counterLock;
-    // The cross-process lock "限制线程访问": one worker at a time fetches, matches and fills.
-    std::unique_ptr<NamedMutex> workerMutex;
-
-    // Guards workerThreads and companyLinks against the control threads reading them.
-    mutable std::mutex listLock;
-    // How worker threads are started; tests replace it to make a start fail.
-    ThreadStarter startThread;
     // The parallel search's workers and pacing, read when a search starts; workers is
     // kSerialWorkers for the serial search. Tests shorten the waits.
     PacingRules pacing;
@@ -109,8 +119,9 @@ public:
     std::unique_ptr<SearchRecord> record;
     // The search whose rows the window put back at start-up; 0 for none.
     std::atomic<SearchId> restoredSearch{0};
-    // Searches whose rows this session has shown: run here or put back. Guarded by listLock.
+    // Searches whose rows this session has shown: run here or put back. Guarded by shownLock.
     std::set<SearchId> shownSearches;
+    mutable std::mutex shownLock;
 
     // The state behind pause and stop, shared with the HTTP client's transfers.
     struct Control;

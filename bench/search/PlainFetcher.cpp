@@ -21,7 +21,7 @@
 
 #include "platform/ProcessorAffinity.h"
 #include "platform/ThreadStack.h"
-#include "search/ListingCrawl.h"
+#include "search/DirectoryPages.h"
 
 namespace {
 

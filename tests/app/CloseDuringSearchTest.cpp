@@ -68,8 +68,8 @@ struct Search {
     bool Start() {
         if (!site.Start()) return false;
         test = std::make_unique<TestWindow>(site.BaseUrl());
-        ThreadStarter start = test->session.startThread;
-        test->session.startThread = [this, start](std::function<void()> routine) {
+        ThreadStarter start = test->session.serial.startThread;
+        test->session.serial.startThread = [this, start](std::function<void()> routine) {
             std::thread worker = start(std::move(routine));
             workersStarted.Arrive();
             return worker;

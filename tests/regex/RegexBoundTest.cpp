@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "regex/Regex.h"
-#include "search/CompanyDetail.h"
-#include "search/ListingCrawl.h"
+#include "search/DirectoryPages.h"
 #include "tests/regex/SamplePages.h"
 #include "text/CodePage.h"
 

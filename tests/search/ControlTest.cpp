@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "SearchFixture.h"
-#include "search/CompanyDetail.h"
+#include "search/CrawlSteps.h"
 #include "search/SearchControl.h"
 #include "search/SearchTexts.h"
 #include "tools/SiteContent.h"
@@ -101,11 +101,11 @@ TEST_F(ControlTest, StopInMidBatchEndsEverythingAndTheNextSearchCompletes) {
         << "one row for each company page answered before the stop";
     EXPECT_EQ(window_.TimerPeriods(), std::vector<int>{1000}) << "the timer keeps running";
     EXPECT_TRUE(window_.Texts(Kind::Message).empty());
-    EXPECT_EQ(session_->activeWorkers.load(), 0);
+    EXPECT_EQ(session_->serial.activeWorkers.load(), 0);
     {
-        std::lock_guard lock(session_->listLock);
-        EXPECT_TRUE(session_->workerThreads.empty());
-        EXPECT_TRUE(session_->companyLinks.empty());
+        std::lock_guard lock(session_->serial.listLock);
+        EXPECT_TRUE(session_->serial.workerThreads.empty());
+        EXPECT_TRUE(session_->serial.companyLinks.empty());
     }
     EXPECT_FALSE(StopSearch(*session_)) << "nothing listed any more";
 
@@ -181,7 +181,7 @@ TEST_F(ControlTest, ARowWhosePageWasAnsweredIsFinishedDespiteAStop) {
 TEST_F(ControlTest, WorkerThatCannotStartNeitherLosesItsRowNorHoldsTheBatch) {
     Open(SmallSite(1, 3));
     int starts = 0;
-    session_->startThread = [&starts](std::function<void()> routine) {
+    session_->serial.startThread = [&starts](std::function<void()> routine) {
         if (++starts == 2)
             throw std::system_error(
                 std::make_error_code(std::errc::resource_unavailable_try_again));
@@ -191,7 +191,7 @@ TEST_F(ControlTest, WorkerThatCannotStartNeitherLosesItsRowNorHoldsTheBatch) {
     ASSERT_TRUE(window_.WaitForMessage(search_text::kSearchFinished));
     WaitForSearchEnd(*session_);
     EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(ExpectedRows(1, 3)));
-    EXPECT_EQ(session_->activeWorkers.load(), 0);
+    EXPECT_EQ(session_->serial.activeWorkers.load(), 0);
 }
 
 }  // namespace

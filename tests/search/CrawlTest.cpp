@@ -11,6 +11,8 @@
 #include "SearchFixture.h"
 #include "platform/NamedMutex.h"
 #include "search/CompanyDetail.h"
+#include "search/CrawlSteps.h"
+#include "search/DirectoryPages.h"
 #include "search/ListingCrawl.h"
 #include "search/SearchTexts.h"
 #include "tools/SiteContent.h"
@@ -118,7 +120,7 @@ TEST_P(PagesTest, RequestsStatusTextsAndRowsFollowThePageCount) {
     // Every company once, each field whole (e-mail addresses of every form included).
     EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(ExpectedRows(1, pages * links)));
     ExpectRowsFilledOneAtATime(window_.Events());
-    EXPECT_EQ(session_->activeWorkers.load(), 0);
+    EXPECT_EQ(session_->serial.activeWorkers.load(), 0);
 }
 
 // The last batch has more links than worker threads may live at once.
@@ -270,17 +272,17 @@ TEST_F(CrawlTest, UnreachableSiteIsToldAsSuchAndAnsweringOnesAreNot) {
 
 TEST_F(CrawlTest, PaddedCompanyLinkIsFetchedWithoutItsBlanks) {
     Open(SmallSite(1, 3));
-    session_->workerMutex = std::make_unique<NamedMutex>(kWorkerMutexName);
+    session_->serial.workerMutex = std::make_unique<NamedMutex>(kWorkerMutexName);
     const std::vector<ListedLink> links{{" " + site_->CompanyUrl(kKeyword, 1), {1, 1}},
                                         {site_->CompanyUrl(kKeyword, 2) + "\t ", {1, 2}},
                                         {"  " + site_->CompanyUrl(kKeyword, 3) + " ", {1, 3}}};
-    session_->companyLinks = links;
+    session_->serial.companyLinks = links;
     for (int linkIndex = 1; linkIndex <= 3; ++linkIndex) ExtractCompany(*session_, linkIndex);
 
     EXPECT_EQ(Targets(),
               (std::vector<std::string>{CompanyTarget(1), CompanyTarget(2), CompanyTarget(3)}));
     EXPECT_EQ(window_.RowsUtf8(), ExpectedRows(1, 3));
-    EXPECT_EQ(session_->companyLinks, links) << "the list keeps the links as found";
+    EXPECT_EQ(session_->serial.companyLinks, links) << "the list keeps the links as found";
 }
 
 TEST_F(CrawlTest, APageCountMissingWhileCompaniesAreListedLeavesTheFirstPageUnread) {
@@ -385,7 +387,7 @@ TEST_F(CrawlTest, AHundredThousandLinksReachTheCrawlAndRunOnBoundedThreads) {
     int running = 0;
     int mostRunning = 0;
     int mostThreads = 0;
-    session_->startThread = [&](std::function<void()> routine) {
+    session_->serial.startThread = [&](std::function<void()> routine) {
         return std::thread([&, routine = std::move(routine)] {
             {
                 std::lock_guard lock(mutex);

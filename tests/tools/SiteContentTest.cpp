@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "regex/Regex.h"
-#include "search/CompanyDetail.h"
-#include "search/ListingCrawl.h"
+#include "search/DirectoryPages.h"
 #include "text/CodePage.h"
 #include "text/TextOps.h"
 #include "tools/SiteContent.h"
