@@ -21,7 +21,6 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "app/MainWindowPort.h"
 #include "app/MessageBox.h"
 #include "app/ResultListModel.h"
 #include "app/ShellOpen.h"
@@ -108,8 +107,7 @@ QPushButton* PlaceButton(QWidget* parent, Control control) {
 
 }  // namespace
 
-MainWindow::MainWindow(MainWindowPort& port, SearchSession& session, SkinEngine& skin,
-                       QWidget* parent)
+MainWindow::MainWindow(WindowPort& port, SearchSession& session, SkinEngine& skin, QWidget* parent)
     : QWidget(parent), port_(port), skin_(skin), behaviour_(*this, session, DesktopFolder()) {
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(Utf8(kMainWindowCaption));
@@ -122,14 +120,17 @@ MainWindow::MainWindow(MainWindowPort& port, SearchSession& session, SkinEngine&
     程序菜单 = new QMenu(this);
     程序菜单->setObjectName(QStringLiteral("程序菜单"));
     BuildMenu(程序菜单, kProgramMenu);
-    ConnectPort();
-    port_.AttachWindow(this);
+    // Queued even from the window's own thread: every write keeps its place in the port's queue.
+    port_.AttachWindow(this, [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { port_.DrainPosted(); }, Qt::QueuedConnection);
+    });
     编辑框_搜索内容->setFocus();
     behaviour_.OnMainWindowCreated({width(), height()});
 }
 
 MainWindow::~MainWindow() {
-    port_.AttachWindow(nullptr);
+    port_.AttachWindow(nullptr, {});
 }
 
 void MainWindow::BuildControls() {
@@ -178,9 +179,8 @@ void MainWindow::BuildControls() {
     时钟1 = new QTimer(this);
     时钟1->setObjectName(QStringLiteral("时钟1"));
 
-    connect(编辑框_搜索内容, &QLineEdit::textChanged, this, [this](const QString& keyword) {
-        port_.SetKeywordCopy(Utf8ToSystem(keyword.toStdString()));
-    });
+    connect(编辑框_搜索内容, &QLineEdit::textChanged, this,
+            [this](const QString& keyword) { behaviour_.OnKeywordEdited(keyword.toStdString()); });
     connect(编辑框_搜索内容, &QLineEdit::returnPressed, 按钮_开始, &QPushButton::click);
     connect(按钮_开始, &QPushButton::clicked, this, [this] { behaviour_.OnStartClicked(); });
     connect(按钮_暂停搜索, &QPushButton::clicked, this, [this] { behaviour_.OnPauseClicked(); });
@@ -203,32 +203,6 @@ void MainWindow::BuildMenu(QMenu* menu, std::span<const MenuEntry> entries) {
         });
         menuActions_.emplace_back(entry.command, action);
     }
-}
-
-void MainWindow::ConnectPort() {
-    // Queued even from the window's own thread: every write keeps its place in one queue.
-    connect(
-        &port_, &MainWindowPort::StatusTextPosted, this,
-        [this](int part, const QString& text) {
-            behaviour_.OnStatusTextPosted(part, text.toStdString());
-        },
-        Qt::QueuedConnection);
-    connect(
-        &port_, &MainWindowPort::TimerPeriodPosted, this,
-        [this](int milliseconds) { behaviour_.OnTimerPeriodPosted(milliseconds); },
-        Qt::QueuedConnection);
-    connect(
-        &port_, &MainWindowPort::MessagePosted, this,
-        [](const QString& text, const QString& caption, unsigned flags) {
-            MessageBox::Show(text, caption, flags);
-        },
-        Qt::QueuedConnection);
-    connect(
-        &port_, &MainWindowPort::ClipboardTextPosted, this,
-        [](const QString& text) {
-            if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setText(text);
-        },
-        Qt::QueuedConnection);
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
@@ -354,6 +328,17 @@ void MainWindow::Close() {
 
 void MainWindow::ProcessPendingEvents() {
     QCoreApplication::processEvents();
+}
+
+int MainWindow::ShowMessageBox(const Text& text, const Text& caption, unsigned flags) {
+    return ShowMessage(SystemToUtf8(text), SystemToUtf8(caption), flags);
+}
+
+bool MainWindow::PutOnClipboard(const Text& text) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (clipboard == nullptr) return false;
+    clipboard->setText(Utf8(SystemToUtf8(text)));
+    return true;
 }
 
 }  // namespace velmora

@@ -9,6 +9,7 @@
 
 #include "app/FileDialog.h"
 #include "window/MainWindowBehaviour.h"
+#include "window/WindowPort.h"
 
 class QAction;
 class QLabel;
@@ -22,21 +23,20 @@ class QTimer;
 
 namespace velmora {
 
-class MainWindowPort;
 class ResultListModel;
 class SearchSession;
 class SkinEngine;
 
-class MainWindow final : public QWidget, private MainWindowView {
+class MainWindow final : public QWidget, private MainWindowView, private PortWindow {
     Q_OBJECT
 public:
     // The port, the session and the skin engine outlive the window.
-    MainWindow(MainWindowPort& port, SearchSession& session, SkinEngine& skin,
+    MainWindow(WindowPort& port, SearchSession& session, SkinEngine& skin,
                QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Tests drive it as the events do.
-    MainWindowBehaviour& Behaviour() { return behaviour_; }
+    // Tests drive it as the events do; the port hands it the posted writes.
+    MainWindowBehaviour& Behaviour() override { return behaviour_; }
 
     QLabel* 标签1;
     QLineEdit* 编辑框_搜索内容;
@@ -61,7 +61,6 @@ protected:
 private:
     void BuildControls();
     void BuildMenu(QMenu* menu, std::span<const MenuEntry> entries);
-    void ConnectPort();
 
     void SetControlText(Control control, std::string_view text) override;
     void SetStatusPartText(int part, std::string_view text) override;
@@ -81,7 +80,11 @@ private:
     void Close() override;
     void ProcessPendingEvents() override;
 
-    MainWindowPort& port_;
+    // PortWindow (AskSaveFileName and ProcessPendingEvents serve both)
+    int ShowMessageBox(const Text& text, const Text& caption, unsigned flags) override;
+    bool PutOnClipboard(const Text& text) override;
+
+    WindowPort& port_;
     SkinEngine& skin_;
     ResultListModel* model_ = nullptr;
     QProgressDialog* exportProgress_ = nullptr;  // while an export past its delay runs

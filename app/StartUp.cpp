@@ -16,35 +16,26 @@
 #include <utility>
 
 #include "app/MainWindow.h"
-#include "app/MainWindowPort.h"
 #include "app/MessageBox.h"
 #include "app/SkinEngine.h"
-#include "http/HttpClient.h"
 #include "journal/JournalFiles.h"
 #include "platform/FatalError.h"
 #include "platform/ThreadStack.h"
-#include "search/DirectorySite.h"
-#include "search/SearchSession.h"
+#include "search/Engine.h"
 #include "text/CodePage.h"
+#include "window/WindowPort.h"
 
 namespace velmora {
 
-// Members are freed in reverse order: the session (joining its threads) before the client and
-// the port that the threads use.
+// Members are freed in reverse order: the engine (joining its threads) before the port that the
+// threads write through.
 struct AppGlobals {
-    MainWindowPort port;
-    HttpClient httpClient;
-    DirectorySite site = FindDirectorySite();
-    std::unique_ptr<SearchSession> session;
+    WindowPort port;
+    Engine engine{port, {JournalPath(), SearchOrigin::kWindow}};
     SkinEngine skinEngine;
 
     explicit AppGlobals(const QString& runDirectory)
-        : skinEngine(runDirectory + QLatin1Char('/') + QLatin1String(kSkinEngineFileName)) {
-        httpClient.Open(Text(kDefaultUserAgent));
-        session = std::make_unique<SearchSession>(
-            port, httpClient, site.baseUrl, JournalSettings{JournalPath(), SearchOrigin::kWindow},
-            site.parallel);
-    }
+        : skinEngine(runDirectory + QLatin1Char('/') + QLatin1String(kSkinEngineFileName)) {}
 };
 
 namespace {
@@ -131,11 +122,11 @@ bool ShowFatalReportOnWindowThread(FatalReportDesk* desk, const QString& report)
 
 }  // namespace
 
-MainWindowPort& GlobalPort() {
+WindowPort& GlobalPort() {
     return Globals()->port;
 }
 SearchSession& GlobalSession() {
-    return *Globals()->session;
+    return Globals()->engine.session;
 }
 SkinEngine& GlobalSkinEngine() {
     return Globals()->skinEngine;
@@ -148,7 +139,7 @@ void InitGlobals() {
 void ExitCleanup() {
     std::unique_ptr<AppGlobals>& globals = Globals();
     if (!globals) return;
-    EndSearchThreads(*globals->session);
+    EndSearchThreads(globals->engine.session);
     globals.reset();
 }
 
@@ -202,10 +193,6 @@ int StartUp(int& argc, char** argv) {
         ReportFatalError(Utf8ToSystem("载入启动窗口失败"));
     }
     window->show();
-    // Once the window listens: a settings file whose site is not used is told in the notice
-    // field, which the first result page then takes over.
-    const Text& settingsProblem = Globals()->site.settingsProblem;
-    if (!settingsProblem.empty()) GlobalPort().SetStatusText(kNoticeStatusField, settingsProblem);
     int exitCode = QApplication::exec();
     window.reset();
     return exitCode;

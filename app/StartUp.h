@@ -7,12 +7,12 @@
 
 namespace velmora {
 
-class MainWindowPort;
+class WindowPort;
 class SearchSession;
 class SkinEngine;
 
 // The process-wide state; exists between InitGlobals and ExitCleanup.
-MainWindowPort& GlobalPort();
+WindowPort& GlobalPort();
 SearchSession& GlobalSession();
 SkinEngine& GlobalSkinEngine();
 

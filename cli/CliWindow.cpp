@@ -54,16 +54,12 @@ std::string RowLine(const ResultRow& row) {
     return line;
 }
 
-CliWindow::CliWindow(Text keyword, std::ostream& rows, std::ostream& messages)
-    : keyword_(std::move(keyword)), rowsOut_(rows), messagesOut_(messages) {}
+CliWindow::CliWindow(std::ostream& rows, std::ostream& messages)
+    : rowsOut_(rows), messagesOut_(messages) {}
 
 void CliWindow::SetSaveFileName(Text fileName) {
     std::lock_guard lock(mutex_);
     saveFileName_ = std::move(fileName);
-}
-
-Text CliWindow::ReadKeyword() {
-    return keyword_;
 }
 
 void CliWindow::WriteLine(std::ostream& out, std::string_view line) {

@@ -23,13 +23,12 @@ std::string RowLine(const ResultRow& row);
 
 class CliWindow : public TableFrontend {
 public:
-    // keyword: in the system code page. rows and messages: the two streams.
-    CliWindow(Text keyword, std::ostream& rows, std::ostream& messages);
+    // rows and messages: the two streams.
+    CliWindow(std::ostream& rows, std::ostream& messages);
 
     // The name the save dialog answers with (empty: cancel).
     void SetSaveFileName(Text fileName);
 
-    Text ReadKeyword() override;
     void SetStatusText(int field, const Text& text) override;
     void SetTimerPeriod(int milliseconds) override;
     // A row is shown once, when its last cell arrives; a row a stop left unfinished never is.
@@ -41,7 +40,6 @@ public:
 private:
     void WriteLine(std::ostream& out, std::string_view line);
 
-    const Text keyword_;
     std::ostream& rowsOut_;
     std::ostream& messagesOut_;
     std::mutex mutex_;

@@ -10,14 +10,12 @@
 #include "cli/CliWindow.h"
 #include "cli/JournalCommands.h"
 #include "export/Export.h"
-#include "http/HttpClient.h"
 #include "journal/JournalFiles.h"
 #include "platform/FatalError.h"
 #include "platform/InterruptWatcher.h"
 #include "platform/ThisProcess.h"
 #include "platform/ThreadStack.h"
-#include "search/DirectorySite.h"
-#include "search/SearchSession.h"
+#include "search/Engine.h"
 #include "text/CodePage.h"
 
 namespace {
@@ -77,8 +75,8 @@ int ShowRows(const velmora::cli::Options& options) {
     Journal journal(JournalPath());
     // With --export the rows go to the workbook only; a lead list is printed once made.
     std::ostream nowhere(nullptr);
-    cli::CliWindow window(
-        Text(), options.exportFile || AsksForLeadList(options) ? nowhere : std::cout, std::cerr);
+    cli::CliWindow window(options.exportFile || AsksForLeadList(options) ? nowhere : std::cout,
+                          std::cerr);
     if (!cli::ShowSearchRows(journal, options.searchId, window, std::cerr)) return kExitJournal;
     if (options.exportFile) return Export(window, options);
     return AsksForLeadList(options) ? PrintLeadList(window, options) : kExitDone;
@@ -87,15 +85,15 @@ int ShowRows(const velmora::cli::Options& options) {
 // A search, or the resumption of one.
 int RunSearch(const velmora::cli::Options& options) {
     using namespace velmora;
-    Text keyword = Utf8ToSystem(options.keyword);
+    SearchRequest request{Utf8ToSystem(options.keyword)};
     Text siteOverride = options.site.value_or("");
-    std::unique_ptr<Journal> resumed;
     if (options.command == cli::Command::kResume) {
-        resumed = std::make_unique<Journal>(JournalPath());
+        request.resumedJournal = std::make_unique<Journal>(JournalPath());
         const std::optional<StoredSearch> search =
-            cli::TakeOverSearch(*resumed, options.searchId, std::cerr);
+            cli::TakeOverSearch(*request.resumedJournal, options.searchId, std::cerr);
         if (!search) return kExitJournal;
-        keyword = search->keyword;
+        request.keyword = search->keyword;
+        request.resumeId = search->id;
         if (!options.site) siteOverride = search->site;
     }
 
@@ -104,23 +102,13 @@ int RunSearch(const velmora::cli::Options& options) {
 
     // A lead list is made of all the rows, so it is printed when the search ends.
     std::ostream nowhere(nullptr);
-    cli::CliWindow window(keyword, AsksForLeadList(options) ? nowhere : std::cout, std::cerr);
-    const DirectorySite site = FindDirectorySite(
+    cli::CliWindow window(AsksForLeadList(options) ? nowhere : std::cout, std::cerr);
+    Engine engine(
+        window, {options.noJournal ? std::string() : JournalPath(), SearchOrigin::kCli},
         siteOverride,
         options.parallel ? std::optional<std::string_view>(*options.parallel) : std::nullopt);
-    if (!site.settingsProblem.empty())
-        window.SetStatusText(kNoticeStatusField, site.settingsProblem);
-    HttpClient client;
-    client.Open(Text(kDefaultUserAgent));
-    SearchSession session(window, client, site.baseUrl,
-                          {options.noJournal ? std::string() : JournalPath(), SearchOrigin::kCli},
-                          site.parallel);
-
-    if (resumed) {
-        ContinueSearch(session, std::move(resumed), options.searchId);
-    } else {
-        StartSearch(session);
-    }
+    SearchSession& session = engine.session;
+    StartSearch(session, std::move(request));
     // The stop button acts only during a batch of two or more workers; Ctrl-C must end the
     // search whatever it is doing, so it runs the stop routine itself rather than pressing the
     // button. Rows already complete have been printed; an unfinished one is not. The watcher

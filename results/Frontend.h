@@ -45,8 +45,6 @@ class Frontend {
 public:
     virtual ~Frontend() = default;
 
-    // 编辑框_搜索内容
-    virtual Text ReadKeyword() = 0;
     // 状态条1: the status bar's fields 0 to 3, left to right, and kJournalField
     virtual void SetStatusText(int field, const Text& text) = 0;
     // 时钟1: 1000 runs the elapsed-time display, 0 stops it

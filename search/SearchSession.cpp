@@ -52,10 +52,33 @@ void SetStatus(SearchSession& session, const char* utf8) {
     session.window.SetStatusText(0, Utf8ToSystem(utf8));
 }
 
-// Ends a search that is still running, then starts a crawl for the keyword the window holds
-// now, whose record makeRecord(keyword) makes on the crawl thread.
-template <typename MakeRecord>
-void StartCrawl(SearchSession& session, MakeRecord makeRecord) {
+void MarkRestoredSearchClosed(SearchSession& session) {
+    const SearchId restored = session.restoredSearch;
+    if (restored == 0) return;
+    Journal journal(session.journal.path);
+    static_cast<void>(journal.MarkClosedAfterRestore(restored));
+}
+
+// The record a search keeps in the journal, made on the crawl thread: a resumed one goes on with
+// its stored listing, a new one begins a search there; nothing is kept without a journal.
+std::unique_ptr<SearchRecord> MakeRecord(SearchSession& session, SearchRequest& request) {
+    if (request.resumeId != 0) {
+        bool shown = false;
+        {
+            std::lock_guard lock(session.shownLock);
+            shown = session.shownSearches.count(request.resumeId) != 0;
+        }
+        return std::make_unique<SearchRecord>(session.window, std::move(request.resumedJournal),
+                                              request.resumeId, !shown);
+    }
+    if (session.journal.path.empty()) return std::make_unique<SearchRecord>(session.window);
+    return std::make_unique<SearchRecord>(session.window, session.journal.path, request.keyword,
+                                          session.siteBaseUrl, session.journal.origin);
+}
+
+}  // namespace
+
+void StartSearch(SearchSession& session, SearchRequest request) {
     auto& control = *session.control;
     // One crawl at a time: a running search ends first. Its rows stay, and with every thread
     // joined the count of active workers is exact again, so a stop cannot leave it raised.
@@ -88,9 +111,9 @@ void StartCrawl(SearchSession& session, MakeRecord makeRecord) {
     control.parallelRunning = parallel;
     try {
         session.crawlThread =
-            std::thread([&session, parallel, keyword = session.window.ReadKeyword(),
-                         makeRecord = std::move(makeRecord)]() mutable {
-                session.record = makeRecord(keyword);
+            std::thread([&session, parallel, request = std::move(request)]() mutable {
+                session.record = MakeRecord(session, request);
+                const Text& keyword = request.keyword;
                 if (const SearchId id = session.record->id(); id != 0) {
                     std::lock_guard shown(session.shownLock);
                     session.shownSearches.insert(id);
@@ -120,15 +143,6 @@ void StartCrawl(SearchSession& session, MakeRecord makeRecord) {
         control.crawlRunning = false;
     }
 }
-
-void MarkRestoredSearchClosed(SearchSession& session) {
-    const SearchId restored = session.restoredSearch;
-    if (restored == 0) return;
-    Journal journal(session.journal.path);
-    static_cast<void>(journal.MarkClosedAfterRestore(restored));
-}
-
-}  // namespace
 
 SearchSession::SearchSession(Frontend& windowPort, HttpClient& httpClient, Text baseUrl,
                              JournalSettings journalSettings, int parallel)
@@ -166,25 +180,6 @@ bool Proceed(SearchSession& session) {
 
 bool Stopped(const SearchSession& session) {
     return session.control->transfers->IsStopped();
-}
-
-void StartSearch(SearchSession& session) {
-    StartCrawl(session, [&session](const Text& keyword) {
-        if (session.journal.path.empty()) return std::make_unique<SearchRecord>(session.window);
-        return std::make_unique<SearchRecord>(session.window, session.journal.path, keyword,
-                                              session.siteBaseUrl, session.journal.origin);
-    });
-}
-
-void ContinueSearch(SearchSession& session, std::unique_ptr<Journal> journal, SearchId id) {
-    bool shown = false;
-    {
-        std::lock_guard lock(session.shownLock);
-        shown = session.shownSearches.count(id) != 0;
-    }
-    StartCrawl(session, [&session, journal = std::move(journal), id, shown](const Text&) mutable {
-        return std::make_unique<SearchRecord>(session.window, std::move(journal), id, !shown);
-    });
 }
 
 std::optional<TakenOverSearch> TakeOverLatestSearch(const SearchSession& session) {

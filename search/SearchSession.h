@@ -128,15 +128,25 @@ public:
     const std::unique_ptr<Control> control;
 };
 
-// 按钮_开始: ends a search that is still running (rows stay), then starts a new one for the
-// keyword the window holds now.
-void StartSearch(SearchSession& session);
-// Starts search `id` again where it stopped, as StartSearch starts a search: `journal` has
-// taken it over (Journal::ResumeSearch), and the front end reads its stored keyword. Its stored
-// rows are shown first, unless this session has shown them already; then only what is missing
-// is fetched: the result pages not walked (failed or not reached) and the company pages
-// without a stored row.
-void ContinueSearch(SearchSession& session, std::unique_ptr<Journal> journal, SearchId id);
+// What a search is asked for, built by its caller (the window's start button or its resume
+// entry, velmora-cli). Where and how it searches (the site, the journal, the parallel width) are
+// the session's settings.
+struct SearchRequest {
+    // The keyword in the system code page: every request of the search and its no-hits message
+    // use it, whatever the search box holds meanwhile.
+    Text keyword;
+    // A search of the journal to go on with instead of a new one, which resumedJournal has taken
+    // over (Journal::ResumeSearch, TakeOverLatestSearch); keyword is then its stored one.
+    SearchId resumeId = 0;
+    std::unique_ptr<Journal> resumedJournal = nullptr;
+};
+
+// 按钮_开始 and every resume: ends a search that is still running (rows stay), then starts the
+// one asked for. A resumed search's stored rows are shown first, unless this session has shown
+// them already; then only what is missing is fetched: the result pages not walked (failed or not
+// reached) and the company pages without a stored row.
+void StartSearch(SearchSession& session, SearchRequest request);
+
 // The journal's latest incomplete, stopped or interrupted search, taken over for a resume
 // (ContinueSearch): what the window's resume goes on with. Nothing when the session keeps no
 // journal, there is no such search, or another program runs it.

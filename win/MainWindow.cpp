@@ -20,6 +20,8 @@
 namespace velmora {
 namespace {
 
+// The port has writes queued; the window drains them when it gets this.
+constexpr UINT kPortPostedMessage = WM_APP + 1;
 // The result table has changed; the window takes the changes when it gets this.
 constexpr UINT kRowsChangedMessage = WM_APP + 2;
 constexpr UINT_PTR kElapsedTimerId = 1;
@@ -125,7 +127,8 @@ MainWindow::MainWindow(WindowPort& port, SearchSession& session, SkinEngine& ski
     BuildControls();
     port_.Rows().SetChangeListener(
         [window = window_] { PostMessageW(window, kRowsChangedMessage, 0, 0); });
-    port_.AttachWindow(this, window_);
+    port_.AttachWindow(this,
+                       [window = window_] { PostMessageW(window, kPortPostedMessage, 0, 0); });
     ShowRowsChanges();
     SetFocus(ControlWindow(Control::编辑框_搜索内容));
     created_ = true;
@@ -134,7 +137,7 @@ MainWindow::MainWindow(WindowPort& port, SearchSession& session, SkinEngine& ski
 
 MainWindow::~MainWindow() {
     port_.Rows().SetChangeListener({});
-    port_.AttachWindow(nullptr, nullptr);
+    port_.AttachWindow(nullptr, {});
     EndExportProgress();
     if (window_ != nullptr) DestroyWindow(window_);
     if (font_ != nullptr) DeleteObject(font_);
@@ -299,7 +302,7 @@ void MainWindow::OnCommand(int id, int code) {
         std::wstring keyword(static_cast<std::size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
         keyword.resize(static_cast<std::size_t>(
             GetWindowTextW(box, keyword.data(), static_cast<int>(keyword.size()))));
-        port_.SetKeywordCopy(Utf8ToSystem(Utf8(keyword)));
+        behaviour_.OnKeywordEdited(Utf8(keyword));
         return;
     }
     if (code != BN_CLICKED) return;
@@ -507,23 +510,6 @@ void MainWindow::ProcessPendingEvents() {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-}
-
-void MainWindow::OnPosted(PortPost post) {
-    std::visit(
-        [this](auto& posted) {
-            using Posted = std::decay_t<decltype(posted)>;
-            if constexpr (std::is_same_v<Posted, PostedStatus>) {
-                behaviour_.OnStatusTextPosted(posted.field, SystemToUtf8(posted.text));
-            } else if constexpr (std::is_same_v<Posted, PostedTimer>) {
-                behaviour_.OnTimerPeriodPosted(posted.milliseconds);
-            } else if constexpr (std::is_same_v<Posted, PostedMessage>) {
-                ShowMessageBox(posted.text, posted.caption, posted.flags);
-            } else {
-                PutOnClipboard(posted.text);
-            }
-        },
-        post);
 }
 
 }  // namespace velmora

@@ -9,8 +9,8 @@
 #include <array>
 #include <string>
 
-#include "win/WindowPort.h"
 #include "window/MainWindowBehaviour.h"
+#include "window/WindowPort.h"
 
 namespace velmora {
 
@@ -69,8 +69,8 @@ private:
     void Close() override;
     void ProcessPendingEvents() override;
 
-    // PortWindow
-    void OnPosted(PortPost post) override;
+    // PortWindow (AskSaveFileName and ProcessPendingEvents serve both)
+    MainWindowBehaviour& Behaviour() override { return behaviour_; }
     int ShowMessageBox(const Text& text, const Text& caption, unsigned flags) override;
     bool PutOnClipboard(const Text& text) override;
 

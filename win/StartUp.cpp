@@ -5,37 +5,25 @@
 #include <memory>
 #include <stdexcept>
 
-#include "http/HttpClient.h"
 #include "journal/JournalFiles.h"
 #include "platform/FatalError.h"
 #include "platform/ThisProcess.h"
 #include "platform/ThreadStack.h"
-#include "search/DirectorySite.h"
-#include "search/SearchSession.h"
+#include "search/Engine.h"
 #include "win/MainWindow.h"
 #include "win/SkinEngine.h"
 #include "win/WideText.h"
-#include "win/WindowPort.h"
+#include "window/WindowPort.h"
 
 namespace velmora {
 namespace {
 
-// Members are freed in reverse order: the session (whose threads are ended and joined first)
-// before the client and the port that the threads use.
+// Members are freed in reverse order: the engine (whose threads are ended and joined first)
+// before the port that the threads write through.
 struct AppGlobals {
     WindowPort port;
-    HttpClient httpClient;
-    DirectorySite site = FindDirectorySite();
-    std::unique_ptr<SearchSession> session;
+    Engine engine{port, {JournalPath(), SearchOrigin::kWindow}};
     SkinEngine skinEngine{ThisProgram().parent_path() / kSkinEngineFileName};
-
-    AppGlobals() {
-        httpClient.Open(Text(kDefaultUserAgent));
-        session = std::make_unique<SearchSession>(
-            port, httpClient, site.baseUrl, JournalSettings{JournalPath(), SearchOrigin::kWindow},
-            site.parallel);
-    }
-    ~AppGlobals() { EndSearchThreads(*session); }
 };
 
 }  // namespace
@@ -56,15 +44,12 @@ int StartUp() {
 
     std::unique_ptr<MainWindow> window;
     try {
-        window = std::make_unique<MainWindow>(globals.port, *globals.session, globals.skinEngine);
+        window =
+            std::make_unique<MainWindow>(globals.port, globals.engine.session, globals.skinEngine);
     } catch (const std::exception&) {
         ReportFatalError(Utf8ToSystem("载入启动窗口失败"));
     }
     ShowWindow(window->Handle(), SW_SHOWNORMAL);
-    // Once the window listens: a settings file whose site is not used is told in the notice
-    // field, which the first result page then takes over.
-    if (!globals.site.settingsProblem.empty())
-        globals.port.SetStatusText(kNoticeStatusField, globals.site.settingsProblem);
 
     MSG message{};
     int exitCode = 0;

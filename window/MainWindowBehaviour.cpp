@@ -36,7 +36,6 @@ class MainWindowBehaviour::ExportWindow final : public Frontend {
 public:
     ExportWindow(MainWindowView& view, Frontend& list) : view_(view), list_(list) {}
 
-    Text ReadKeyword() override { return list_.ReadKeyword(); }
     void SetStatusText(int field, const Text& text) override { list_.SetStatusText(field, text); }
     void SetTimerPeriod(int milliseconds) override { list_.SetTimerPeriod(milliseconds); }
     int AppendRow() override { return list_.AppendRow(); }
@@ -126,9 +125,13 @@ void MainWindowBehaviour::OnElapsedTick() {
                          ElapsedText(elapsedHours_, elapsedMinutes_, elapsedSeconds_));
 }
 
+void MainWindowBehaviour::OnKeywordEdited(std::string_view keyword) {
+    keyword_ = Utf8ToSystem(keyword);
+}
+
 void MainWindowBehaviour::OnStartClicked() {
     HideJournalField();
-    StartSearch(session_);
+    StartSearch(session_, {keyword_});
 }
 
 void MainWindowBehaviour::OnPauseClicked() {
@@ -185,7 +188,7 @@ void MainWindowBehaviour::ResumeUnfinishedSearch() {
     HideJournalField();
     // The search goes on with the keyword it was started with, shown where every search's is.
     view_.SetControlText(Control::编辑框_搜索内容, SystemToUtf8(taken->search.keyword));
-    ContinueSearch(session_, std::move(taken->journal), taken->search.id);
+    StartSearch(session_, {taken->search.keyword, taken->search.id, std::move(taken->journal)});
 }
 
 void MainWindowBehaviour::RunExport(ExportResult (Exporter::*run)()) {

@@ -47,7 +47,10 @@ public:
     [[nodiscard]] bool OnCloseRequested();
     void OnElapsedTick();
 
-    // 按钮_开始, 按钮_暂停搜索, 按钮_继续搜索, 按钮_停止搜索, 按钮_联系作者.
+    // 编辑框_搜索内容's text changed, by the user or by SetControlText (UTF-8).
+    void OnKeywordEdited(std::string_view keyword);
+    // 按钮_开始, 按钮_暂停搜索, 按钮_继续搜索, 按钮_停止搜索, 按钮_联系作者. Start searches for
+    // the keyword the box holds at the press.
     void OnStartClicked();
     void OnPauseClicked();
     void OnResumeClicked();
@@ -85,6 +88,7 @@ private:
     Exporter exporter_;  // holds Excel程序1 and Excel工作簿1
 
     Size client_ = kClientSize;
+    Text keyword_;  // 编辑框_搜索内容's text, system code page
     bool journalFieldShown_ = false;
     // Never reset: a search goes on counting from where the last one left off.
     int elapsedHours_ = 0;

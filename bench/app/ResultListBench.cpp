@@ -7,19 +7,19 @@
 #include <QTableView>
 #include <string>
 
-#include "app/MainWindowPort.h"
 #include "app/ResultListModel.h"
 #include "text/CodePage.h"
+#include "window/WindowPort.h"
 
 namespace {
 
 using velmora::kResultColumnCount;
-using velmora::MainWindowPort;
 using velmora::ResultListModel;
+using velmora::WindowPort;
 
 constexpr int kRows = 100'000;
 
-void FillRows(MainWindowPort& port, int rows) {
+void FillRows(WindowPort& port, int rows) {
     const velmora::Text cell = velmora::Utf8ToSystem("青岛天成不锈钢有限公司");
     for (int n = 0; n < rows; ++n) {
         int row = port.AppendRow();
@@ -29,7 +29,7 @@ void FillRows(MainWindowPort& port, int rows) {
 
 void BM_FillAndShowHundredThousandRows(benchmark::State& state) {
     for (auto _ : state) {
-        MainWindowPort port;
+        WindowPort port;
         ResultListModel model(port.Rows());
         FillRows(port, kRows);
         model.ApplyChanges();
@@ -40,7 +40,7 @@ void BM_FillAndShowHundredThousandRows(benchmark::State& state) {
 BENCHMARK(BM_FillAndShowHundredThousandRows)->Unit(benchmark::kMillisecond);
 
 void BM_PaintScreenfulAtHundredThousandRows(benchmark::State& state) {
-    MainWindowPort port;
+    WindowPort port;
     ResultListModel model(port.Rows());
     FillRows(port, kRows);
     model.ApplyChanges();

@@ -58,7 +58,6 @@ public:
         }
     }
 
-    Text ReadKeyword() override { return {}; }
     void SetStatusText(int, const Text&) override {}
     void SetTimerPeriod(int) override {}
     int AppendRow() override { return -1; }

@@ -29,6 +29,7 @@
 #include "TestWindow.h"
 #include "app/ResultListModel.h"
 #include "app/StartUp.h"
+#include "journal/Journal.h"
 #include "text/CodePage.h"
 
 using namespace velmora;
@@ -540,11 +541,18 @@ private slots:
                                        Utf8("Excel 工作簿(*.xlsx)"), Utf8("CSV 文件(*.csv)")}));
     }
 
-    void keywordIsReadFromTheEditBox() {
+    void theSearchIsForTheEditBoxsTextAtTheStart() {
+        const std::string journal =
+            (QDir::tempPath() + QStringLiteral("/typed.sqlite3")).toStdString();
+        test.reset();
+        test = std::make_unique<TestWindow>("http://127.0.0.1:9",
+                                            JournalSettings{journal, SearchOrigin::kWindow});
+        window = test->window.get();
         window->编辑框_搜索内容->setText(Utf8("机械 𠀀"));
-        Text keyword;
-        std::thread([this, &keyword] { keyword = test->port.ReadKeyword(); }).join();
-        QCOMPARE(keyword, Utf8ToSystem("机械 𠀀"));
+        window->按钮_开始->click();
+        window->编辑框_搜索内容->setText(Utf8("别的"));
+        WaitForSearchEnd(test->session);
+        QCOMPARE(Journal(journal).History().back().keyword, Utf8ToSystem("机械 𠀀"));
     }
 
     void skinIsAttachedOnCreationAndDetachedOnClose() {

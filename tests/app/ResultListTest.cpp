@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/MainWindowPort.h"
 #include "app/ResultListModel.h"
 #include "text/CodePage.h"
+#include "window/WindowPort.h"
 
 using namespace velmora;
 
@@ -30,7 +30,7 @@ private slots:
     void rowsFromManyThreadsAllArriveWhole() {
         constexpr int kWriters = 8;
         constexpr int kRowsEach = 500;
-        MainWindowPort port;
+        WindowPort port;
         ResultListModel model(port.Rows());
         std::vector<std::thread> writers;
         for (int writer = 0; writer < kWriters; ++writer) {
@@ -62,7 +62,7 @@ private slots:
 
     void aHundredThousandRowsReachTheViewInOneInsertion() {
         constexpr int kRows = 100'000;
-        MainWindowPort port;
+        WindowPort port;
         ResultListModel model(port.Rows());
         QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
         std::thread([&port] {
@@ -80,7 +80,7 @@ private slots:
     }
 
     void cellsFilledAfterTheRowIsShownAreRepainted() {
-        MainWindowPort port;
+        WindowPort port;
         ResultListModel model(port.Rows());
         int first = port.AppendRow();
         int second = port.AppendRow();
@@ -112,7 +112,7 @@ private slots:
     void cellsOutsideTheTableAreIgnored() {
         QFETCH(int, row);
         QFETCH(int, column);
-        MainWindowPort port;
+        WindowPort port;
         QCOMPARE(port.AppendRow(), 0);
         port.SetCell(row, column, "lost");
         QCOMPARE(port.ReadCell(row, column), Text());
@@ -121,7 +121,7 @@ private slots:
     }
 
     void viewsComeAndGoWhileRowsKeepArriving() {
-        MainWindowPort port;
+        WindowPort port;
         std::atomic<bool> done{false};
         std::thread writer([&port, &done] {
             while (!done.load()) port.SetCell(port.AppendRow(), 0, "row");

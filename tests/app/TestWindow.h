@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "app/MainWindow.h"
-#include "app/MainWindowPort.h"
 #include "app/MessageBox.h"
 #include "app/SkinEngine.h"
 #include "http/HttpClient.h"
 #include "search/SearchSession.h"
+#include "window/WindowPort.h"
 
 namespace velmora::test {
 
@@ -43,7 +43,7 @@ struct TestWindow {
                         JournalSettings journal = {});
     ~TestWindow();
 
-    MainWindowPort port;
+    WindowPort port;
     HttpClient client;
     SearchSession session;
     SkinEngine skin{QStringLiteral(VELMORA_SKIN_ENGINE_PATH)};

@@ -44,7 +44,6 @@ public:
         rows.push_back(std::move(row));
     }
 
-    Text ReadKeyword() override { return {}; }
     void SetStatusText(int, const Text&) override {}
     void SetTimerPeriod(int) override {}
     int AppendRow() override {

@@ -51,7 +51,7 @@ protected:
 TEST_F(ControlTest, PressesDoNothingWithoutTwoWorkersListed) {
     OpenHolding(1, 1, 1);
     EXPECT_FALSE(PauseSearch(*session_)) << "no search yet";
-    StartSearch(*session_);
+    StartTyped();
     ASSERT_TRUE(WaitForHeldRequest());
     // A batch of a single worker.
     EXPECT_FALSE(PauseSearch(*session_));
@@ -66,7 +66,7 @@ TEST_F(ControlTest, PressesDoNothingWithoutTwoWorkersListed) {
 
 TEST_F(ControlTest, PauseTwiceNeedsTwoResumes) {
     OpenHolding(1, 3, 2);
-    StartSearch(*session_);
+    StartTyped();
     ASSERT_TRUE(WaitForHeldRequest());
     ASSERT_TRUE(PressUntilAccepted(PauseSearch));
     EXPECT_TRUE(PauseSearch(*session_));
@@ -87,7 +87,7 @@ TEST_F(ControlTest, PauseTwiceNeedsTwoResumes) {
 
 TEST_F(ControlTest, StopInMidBatchEndsEverythingAndTheNextSearchCompletes) {
     OpenHolding(2, 3, 2);
-    StartSearch(*session_);
+    StartTyped();
     ASSERT_TRUE(WaitForHeldRequest());
     ASSERT_TRUE(PressUntilAccepted(StopSearch));
     ASSERT_TRUE(window_.WaitForStatus(0, search_text::kStatusEnding));
@@ -111,7 +111,7 @@ TEST_F(ControlTest, StopInMidBatchEndsEverythingAndTheNextSearchCompletes) {
 
     const int rowsOfFirst = window_.RowCount();
     site_->ReleaseHeld();
-    StartSearch(*session_);
+    StartTyped();
     ASSERT_TRUE(window_.WaitForMessage(search_text::kSearchFinished))
         << "a count left raised by the stop holds the batch";
     WaitForSearchEnd(*session_);
@@ -122,11 +122,11 @@ TEST_F(ControlTest, StopInMidBatchEndsEverythingAndTheNextSearchCompletes) {
 
 TEST_F(ControlTest, StartDuringASearchEndsItFirst) {
     OpenHolding(1, 3, 2);
-    StartSearch(*session_);
+    StartTyped();
     ASSERT_TRUE(WaitForHeldRequest());
     const int rowsBefore = window_.CompleteRows();
     const std::size_t requestsBefore = site_->RequestCount();
-    StartSearch(*session_);
+    StartTyped();
     site_->ReleaseHeld();
     WaitForSearchEnd(*session_);
 
@@ -144,7 +144,7 @@ TEST_F(ControlTest, StartDuringASearchEndsItFirst) {
 
 TEST_F(ControlTest, ClosingDuringABatchEndsEveryThread) {
     OpenHolding(1, 3, 2);
-    StartSearch(*session_);
+    StartTyped();
     ASSERT_TRUE(WaitForHeldRequest());
     // The window's close: stop when accepted, then end and join everything, then free it all.
     ASSERT_TRUE(PressUntilAccepted(StopSearch));
@@ -159,7 +159,7 @@ TEST_F(ControlTest, ClosingWhileTheCrawlFetchesEndsItToo) {
     site::SiteOptions options = SmallSite(2, 3);
     options.faults = {{site::FaultKind::Hold, site::FaultScope::ResultPage, {1}}};
     Open(options);
-    StartSearch(*session_);
+    StartTyped();
     ASSERT_TRUE(site_->WaitForRequests(3, std::chrono::seconds(60)));
     EXPECT_FALSE(StopSearch(*session_));
     session_.reset();  // the destructor ends and joins the crawl
@@ -187,7 +187,7 @@ TEST_F(ControlTest, WorkerThatCannotStartNeitherLosesItsRowNorHoldsTheBatch) {
                 std::make_error_code(std::errc::resource_unavailable_try_again));
         return std::thread(std::move(routine));
     };
-    StartSearch(*session_);
+    StartTyped();
     ASSERT_TRUE(window_.WaitForMessage(search_text::kSearchFinished));
     WaitForSearchEnd(*session_);
     EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(ExpectedRows(1, 3)));

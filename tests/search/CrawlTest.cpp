@@ -101,7 +101,7 @@ class PagesTest : public SearchFixture,
 TEST_P(PagesTest, RequestsStatusTextsAndRowsFollowThePageCount) {
     const auto [pages, links] = GetParam();
     Open(SmallSite(pages, links));
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
 
     const Plan plan = PlanFor(pages, links);
@@ -141,9 +141,9 @@ TEST_F(CrawlTest, SiteDataHoldsAddressesThatBeginWithTheTroublesomeLetters) {
 
 TEST_F(CrawlTest, SecondSearchAppendsBelowTheFirstAndCountsAfresh) {
     Open(SmallSite(2, 2));
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
 
     const std::string running = search_text::kStatusRunning;
@@ -164,7 +164,7 @@ TEST_F(CrawlTest, NoHitsShowsTheMessageAndLeavesTheTimerRunning) {
     options.noHitsKeywords = {keyword};
     Open(options);
     window_.SetKeyword(keyword);
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
 
     EXPECT_EQ(Targets(), (std::vector<std::string>(2, site::SearchTarget(keyword))));
@@ -186,7 +186,7 @@ TEST_F(CrawlTest, UnreadableCompanyPagesGoToTheClipboardAndLeaveEmptyRows) {
                       {site::FaultKind::ServerError, site::FaultScope::Company, {3}},
                       {site::FaultKind::Reset, site::FaultScope::Company, {4}}};
     Open(options);
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
 
     site::CompanyPageParams changed;
@@ -219,7 +219,7 @@ TEST_F(CrawlTest, KeywordIsEncodedAndTakenOnceAtTheStart) {
     options.onRequest = [this](const site::RecordedRequest&) { window_.SetKeyword("b~c"); };
     Open(options);
     window_.SetKeyword("中 a_b");
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
 
     const std::string search =
@@ -229,7 +229,7 @@ TEST_F(CrawlTest, KeywordIsEncodedAndTakenOnceAtTheStart) {
 
     site_->ClearRequests();
     window_.SetKeyword(noHits);
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
     EXPECT_EQ(Targets(), std::vector<std::string>(2, site::SearchTarget(noHits)));
     EXPECT_EQ(window_.Texts(Kind::Message).back(),
@@ -241,7 +241,7 @@ TEST_F(CrawlTest, UnreachableSiteIsToldAsSuchAndAnsweringOnesAreNot) {
     Open(SmallSite(1, 1));
     const std::string base = site_->BaseUrl();
     site_->Stop();
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
     EXPECT_EQ(window_.Texts(Kind::Message),
               std::vector<std::string>{std::string(search_text::kUnreachableBefore) + base +
@@ -262,7 +262,7 @@ TEST_F(CrawlTest, UnreachableSiteIsToldAsSuchAndAnsweringOnesAreNot) {
     HttpClient client;
     client.Open(Text(kDefaultUserAgent));
     SearchSession session(window, client, reached.BaseUrl());
-    StartSearch(session);
+    StartSearch(session, {window.Keyword()});
     WaitForSearchEnd(session);
     EXPECT_EQ(reached.RequestCount(), 2u);
     EXPECT_EQ(window.Texts(Kind::Status, 0),
@@ -289,7 +289,7 @@ TEST_F(CrawlTest, APageCountMissingWhileCompaniesAreListedLeavesTheFirstPageUnre
     site::SiteOptions options = SmallSite(3, 2);
     options.faults = {{site::FaultKind::NoPageCount, site::FaultScope::ResultPage, {0}}};
     Open(options);
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
 
     EXPECT_EQ(Targets().size(), 2u);
@@ -310,7 +310,7 @@ TEST_F(CrawlTest, MarkersBeforeTheSearchStartReadAsNoHits) {
     site::SiteOptions options = SmallSite(3, 2);
     options.faults = {{site::FaultKind::ShortPage, site::FaultScope::ResultPage, {0}}};
     Open(options);
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
 
     EXPECT_EQ(Targets().size(), 2u);
@@ -325,7 +325,7 @@ TEST_F(CrawlTest, PageWithTwoContactBlocksGivesTheFirstCompanysRow) {
     site::SiteOptions options = SmallSite(1, 2);
     options.faults = {{site::FaultKind::TwoBlocks, site::FaultScope::Company, {1}}};
     Open(options);
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
     EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(ExpectedRows(1, 2)));
 }
@@ -335,7 +335,7 @@ TEST_F(CrawlTest, HugeCompanyPageWithItsBlockNearTheTopGivesItsRow) {
     options.faults = {{site::FaultKind::Huge, site::FaultScope::Company, {1}}};
     options.hugePageBytes = 12 * 1024 * 1024;
     Open(options);
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
     EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(ExpectedRows(1, 2)));
     EXPECT_TRUE(window_.Texts(Kind::Clipboard).empty());
@@ -346,7 +346,7 @@ TEST_F(CrawlTest, EmptyPagesPastTheClaimedCountEndTheListingWithANote) {
     site::SiteOptions options = SmallSite(3, 2);
     options.faults = {{site::FaultKind::EndlessCount, site::FaultScope::ResultPage, {0}}};
     Open(options);
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
 
     // Pages 1 to 3, then empty ones until the last of kMaxEmptyPagesInARow in a row; the
@@ -399,7 +399,7 @@ TEST_F(CrawlTest, AHundredThousandLinksReachTheCrawlAndRunOnBoundedThreads) {
             --running;
         });
     };
-    StartSearch(*session_);
+    StartTyped();
     ASSERT_TRUE(window_.WaitForStatus(
         2, std::string(search_text::kDispatchedBefore) + "100000" + search_text::kCountAfter));
     ASSERT_TRUE(window_.WaitForCompleteRows(3 * kMaxWorkerThreads));

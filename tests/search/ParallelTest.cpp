@@ -68,7 +68,7 @@ TEST_F(ParallelTest, AtMostNAtOnceOneCookieJarAndTheSerialSearchsRowsAndHeaders)
     options.latencyMs = 50;
     options.sessionCookie = true;
     OpenParallel(options, kWorkers);
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
 
     EXPECT_LE(site_->MaxOpenConnections(), kWorkers);
@@ -111,7 +111,7 @@ TEST_F(ParallelTest, TheSitesCrawlDelayAndRetryAfterAreObeyed) {
     options.retryAfter = "1";
     options.robotsTxt = "User-agent: *\r\nCrawl-delay: 0.05\r\n";
     OpenParallel(options, kWorkers);
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
 
     // The first page is asked for once robots.txt has been answered, and every request after
@@ -159,7 +159,7 @@ TEST_P(BlockTest, TwoSignsOfABlockInARowSwitchToOneRequestAtATime) {
     options.latencyMs = 20;
     options.faults = {*site::ParseFaultRule(c.fault)};
     OpenParallel(options, 3, {journalPath, SearchOrigin::kCli});
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
 
     const std::vector<std::string> notices = window_.Texts(Kind::Status, kNoticeStatusField);
@@ -203,7 +203,7 @@ TEST_F(ParallelTest, PauseEndsTheRequestsInFlightAndStopEndsTheSearchAtAnyMoment
     // Company 3 is held the first time it is asked for.
     OpenHolding("hold:company=3:once", 3);
     EXPECT_FALSE(PauseSearch(*session_)) << "no search yet";
-    StartSearch(*session_);
+    StartTyped();
     ASSERT_TRUE(WaitForHeld());
     EXPECT_TRUE(PauseSearch(*session_)) << "no batch needed";
     ASSERT_TRUE(window_.WaitForStatus(0, search_text::kStatusPaused));
@@ -218,7 +218,7 @@ TEST_F(ParallelTest, PauseEndsTheRequestsInFlightAndStopEndsTheSearchAtAnyMoment
     // A stop while a request is held ends the search at once; nothing is asked after it.
     site_->Stop();
     OpenHolding("hold:company=6", 6);
-    StartSearch(*session_);
+    StartTyped();
     ASSERT_TRUE(WaitForHeld());
     EXPECT_TRUE(StopSearch(*session_));
     ASSERT_TRUE(window_.WaitForStatus(0, search_text::kStatusEnding));
@@ -240,7 +240,7 @@ TEST_F(ParallelTest, AStopKeepsTheRowOfEveryCompanyPageAnsweredBeforeIt) {
     test::ScratchFolder folder;
     const std::string journal = (folder.path() / "journal.sqlite3").string();
     OpenParallel(options, 3, {journal, SearchOrigin::kWindow});
-    StartSearch(*session_);
+    StartTyped();
     // robots.txt, the first page, two result pages, three answered companies, three held.
     ASSERT_TRUE(site_->WaitForRequests(10, 60s));
     EXPECT_TRUE(StopSearch(*session_));

@@ -42,7 +42,7 @@ TEST_F(RecordTest, StoresTheRowsShownAndHowEachSearchEnded) {
     site::SiteOptions options = SmallSite(2, 3);
     options.noHitsKeywords = {"无"};
     Open(options, Settings());
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
     auto [finished, rows] = LastSearch();
     EXPECT_EQ(finished.state, SearchState::kFinished);
@@ -52,7 +52,7 @@ TEST_F(RecordTest, StoresTheRowsShownAndHowEachSearchEnded) {
     EXPECT_EQ(Sorted(rows), Sorted(window_.RowsUtf8())) << "the rows the list shows";
 
     window_.SetKeyword("无");
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
     EXPECT_EQ(LastSearch().first.state, SearchState::kNoHits);
 
@@ -63,7 +63,7 @@ TEST_F(RecordTest, StoresTheRowsShownAndHowEachSearchEnded) {
     window_.afterSetCell = [&](int row, int column) {
         if (row == firstRow + 1 && column == 3) RequestStop(*session_);
     };
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
     const auto [stopped, kept] = LastSearch();
     EXPECT_EQ(stopped.state, SearchState::kStopped);
@@ -75,7 +75,7 @@ TEST_F(RecordTest, StoresTheRowsShownAndHowEachSearchEnded) {
     // A site that cannot be reached leaves the search to be gone on with later.
     window_.afterSetCell = {};
     site_->Stop();
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
     ASSERT_TRUE(session_->siteUnreachable);
     EXPECT_EQ(LastSearch().first.state, SearchState::kStopped);
@@ -87,7 +87,7 @@ TEST_F(RecordTest, AFirstPageThatFailsLeavesTheSearchIncompleteAndTheResumeAsksA
     site::SiteOptions options = SmallSite(2, 2);
     options.faults = {*site::ParseFaultRule("500:page=0:once")};
     Open(options, Settings());
-    StartSearch(*session_);
+    StartTyped();
     WaitForSearchEnd(*session_);
     EXPECT_EQ(LastSearch().first.state, SearchState::kIncomplete);
     EXPECT_EQ(window_.Texts(WindowEvent::Kind::Status, kNoticeStatusField).back(),
@@ -100,7 +100,7 @@ TEST_F(RecordTest, AFirstPageThatFailsLeavesTheSearchIncompleteAndTheResumeAsksA
     ASSERT_TRUE(taken);
     EXPECT_EQ(SystemToUtf8(taken->search.keyword), kKeyword);
     site_->ClearRequests();
-    ContinueSearch(*session_, std::move(taken->journal), taken->search.id);
+    StartSearch(*session_, {taken->search.keyword, taken->search.id, std::move(taken->journal)});
     WaitForSearchEnd(*session_);
     EXPECT_EQ(Targets().size(), 2u + 2u + 4u) << "the first page twice, two pages, four companies";
     const auto [resumed, rows] = LastSearch();

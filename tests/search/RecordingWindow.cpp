@@ -37,7 +37,7 @@ void RecordingWindow::Record(WindowEvent event) {
     changed_.notify_all();
 }
 
-Text RecordingWindow::ReadKeyword() {
+Text RecordingWindow::Keyword() const {
     std::lock_guard lock(mutex_);
     return Utf8ToSystem(keyword_);
 }

@@ -34,7 +34,8 @@ public:
     // Called on the writing thread after each cell is recorded. Set before a search starts.
     std::function<void(int row, int column)> afterSetCell;
 
-    Text ReadKeyword() override;
+    // The keyword box as the test typed it, system code page.
+    Text Keyword() const;
     void SetStatusText(int field, const Text& text) override;
     void SetTimerPeriod(int milliseconds) override;
     int AppendRow() override;

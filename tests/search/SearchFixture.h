@@ -32,6 +32,9 @@ protected:
     std::vector<Cells> ExpectedRows(int first, int last,
                                     const std::string& keyword = kKeyword) const;
 
+    // Starts a search for the keyword typed into window_.
+    void StartTyped() { StartSearch(*session_, {window_.Keyword()}); }
+
     // Presses until the press is taken, which happens once two workers are listed.
     bool PressUntilAccepted(bool (*press)(SearchSession&));
 

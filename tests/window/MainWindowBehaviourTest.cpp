@@ -33,9 +33,12 @@ protected:
     void OpenWindow(site::SiteOptions options = SmallSite(1, 2), JournalSettings journal = {},
                     Size client = kClientSize) {
         Open(std::move(options), std::move(journal));
-        view_.onKeyword = [this](const std::string& keyword) { window_.SetKeyword(keyword); };
+        view_.onKeyword = [this](const std::string& keyword) {
+            behaviour_->OnKeywordEdited(keyword);
+        };
         behaviour_ = std::make_unique<MainWindowBehaviour>(
             view_, *session_, Utf8ToSystem("/desktop/"), [this] { return now_ += kClockStep; });
+        behaviour_->OnKeywordEdited(kKeyword);
         behaviour_->OnMainWindowCreated(client);
         EndSearchThreads(*session_);
     }
@@ -421,7 +424,7 @@ TEST_F(MainWindowBehaviourTest, TheMenuResumesTheLatestUnfinishedSearch) {
     EXPECT_EQ(Journal(JournalPath()).History().back().state, SearchState::kIncomplete);
     EXPECT_EQ(window_.RowCount(), 2);  // the failed company's row is shown empty
 
-    window_.SetKeyword("别的");  // typed meanwhile
+    behaviour_->OnKeywordEdited("别的");  // typed meanwhile
     ASSERT_TRUE(ResumeShown());
     site_->ClearRequests();
     behaviour_->OnMenuCommand(kResumeCommand);

@@ -1,21 +1,20 @@
-#include "win/WindowPort.h"
+#include "window/WindowPort.h"
 
+#include <type_traits>
 #include <utility>
+
+#include "text/CodePage.h"
+#include "window/MainWindowBehaviour.h"
 
 namespace velmora {
 
-WindowPort::WindowPort() : windowThread_(GetCurrentThreadId()) {}
+WindowPort::WindowPort() : windowThread_(std::this_thread::get_id()) {}
 
-void WindowPort::SetKeywordCopy(Text keyword) {
-    std::lock_guard lock(mutex_);
-    keyword_ = std::move(keyword);
-}
-
-void WindowPort::AttachWindow(PortWindow* window, HWND handle) {
+void WindowPort::AttachWindow(PortWindow* window, std::function<void()> wake) {
     std::lock_guard lock(mutex_);
     window_ = window;
-    handle_ = handle;
-    if (handle_ != nullptr && !posted_.empty()) PostMessageW(handle_, kPortPostedMessage, 0, 0);
+    wake_ = std::move(wake);
+    if (wake_ && !posted_.empty()) wake_();
 }
 
 void WindowPort::DrainPosted() {
@@ -26,13 +25,23 @@ void WindowPort::DrainPosted() {
     }
     // A handler may run a modal loop that drains again; what is taken here stays in order.
     for (PortPost& post : posted) {
-        if (window_ != nullptr) window_->OnPosted(std::move(post));
+        if (window_ == nullptr) return;
+        std::visit(
+            [this](auto& written) {
+                using Written = std::decay_t<decltype(written)>;
+                if constexpr (std::is_same_v<Written, PostedStatus>) {
+                    window_->Behaviour().OnStatusTextPosted(written.field,
+                                                            SystemToUtf8(written.text));
+                } else if constexpr (std::is_same_v<Written, PostedTimer>) {
+                    window_->Behaviour().OnTimerPeriodPosted(written.milliseconds);
+                } else if constexpr (std::is_same_v<Written, PostedMessage>) {
+                    window_->ShowMessageBox(written.text, written.caption, written.flags);
+                } else {
+                    window_->PutOnClipboard(written.text);
+                }
+            },
+            post);
     }
-}
-
-Text WindowPort::ReadKeyword() {
-    std::lock_guard lock(mutex_);
-    return keyword_;
 }
 
 void WindowPort::SetStatusText(int field, const Text& text) {
@@ -66,15 +75,15 @@ void WindowPort::ProcessPendingEvents() {
 }
 
 bool WindowPort::OnWindowThread() const {
-    return GetCurrentThreadId() == windowThread_;
+    return std::this_thread::get_id() == windowThread_;
 }
 
 void WindowPort::Post(PortPost post) {
     std::lock_guard lock(mutex_);
-    // One message per batch: the window takes everything queued when it drains.
+    // One wake per batch: the window takes everything queued when it drains.
     const bool first = posted_.empty();
     posted_.push_back(std::move(post));
-    if (first && handle_ != nullptr) PostMessageW(handle_, kPortPostedMessage, 0, 0);
+    if (first && wake_) wake_();
 }
 
 }  // namespace velmora

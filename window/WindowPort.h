@@ -1,22 +1,23 @@
 #pragma once
-// The engine's way to the Win32 window. No search thread waits for the window's thread: rows go
-// into a thread-safe table that the list view shows in batches, the keyword is a copy the window
-// keeps current, and status, timer, message and clipboard writes go into one queue in the order
-// they are made; a private message tells the window to drain it. The port lives from start-up
-// to the end, longer than the window and every search thread.
-
-#include <windows.h>
+// The engine's way to the main window, whatever toolkit draws it. No search thread ever waits
+// for the window's thread: rows go into a thread-safe table that the list shows in batches, and
+// status, timer, message and clipboard writes go into one queue in the order they are made, even
+// from the window's own thread, so that a later write can never overtake an earlier one. The
+// toolkit gives the port one hook, `wake`, which has the window's thread call DrainPosted soon.
+// Message boxes, the clipboard and the save dialog asked for on the window's thread run at once.
+// The port lives from start-up to the end, longer than the window and every search thread.
 
 #include <deque>
+#include <functional>
 #include <mutex>
+#include <thread>
 #include <variant>
 
 #include "results/TableFrontend.h"
 
 namespace velmora {
 
-// The window drains the port's queue when it receives this message.
-inline constexpr UINT kPortPostedMessage = WM_APP + 1;
+class MainWindowBehaviour;
 
 struct PostedStatus {
     int field;
@@ -35,11 +36,12 @@ struct PostedClipboard {
 };
 using PortPost = std::variant<PostedStatus, PostedTimer, PostedMessage, PostedClipboard>;
 
-// What the window does with the engine's writes and the dialogs; window's thread only.
+// What a toolkit's window does for the port; window's thread only.
 class PortWindow {
 public:
     virtual ~PortWindow() = default;
-    virtual void OnPosted(PortPost post) = 0;
+    // Takes the posted status texts and timer periods.
+    virtual MainWindowBehaviour& Behaviour() = 0;
     virtual int ShowMessageBox(const Text& text, const Text& caption, unsigned flags) = 0;
     virtual bool PutOnClipboard(const Text& text) = 0;
     virtual Text AskSaveFileName(const SaveDialogRequest& request) = 0;
@@ -51,14 +53,13 @@ public:
     // Made on the window's thread.
     WindowPort();
 
-    void SetKeywordCopy(Text keyword);
-    // Window's thread only; the window attaches itself once its handle exists and detaches
-    // before it goes. Writes posted before the window attached wait for it.
-    void AttachWindow(PortWindow* window, HWND handle);
+    // Window's thread only: the window attaches itself and its wake hook (callable from any
+    // thread) once it can take posts, and detaches (nullptr) before it goes. Writes posted
+    // while no window is attached wait for the next one.
+    void AttachWindow(PortWindow* window, std::function<void()> wake);
     // Hands every queued write to the window, in order. Window's thread only.
     void DrainPosted();
 
-    Text ReadKeyword() override;
     void SetStatusText(int field, const Text& text) override;
     void SetTimerPeriod(int milliseconds) override;
     // On the window's thread the box is shown and its answer returned. From any other thread it
@@ -66,6 +67,7 @@ public:
     int ShowMessage(const Text& text, const Text& caption, unsigned flags) override;
     // Off the window's thread the write is posted and reported as done.
     bool SetClipboardText(const Text& text) override;
+    // Window's thread only; the empty text elsewhere or without a window.
     Text AskSaveFileName(const SaveDialogRequest& request) override;
     void ProcessPendingEvents() override;
 
@@ -73,11 +75,10 @@ private:
     bool OnWindowThread() const;
     void Post(PortPost post);
 
-    const DWORD windowThread_;
-    std::mutex mutex_;  // guards everything below
-    Text keyword_;
+    const std::thread::id windowThread_;
+    std::mutex mutex_;  // guards posted_ and wake_
     std::deque<PortPost> posted_;
-    HWND handle_ = nullptr;
+    std::function<void()> wake_;
     PortWindow* window_ = nullptr;  // window's thread only
 };
 
