@@ -3,9 +3,13 @@
 #include <ctime>
 #include <filesystem>
 #include <iterator>
+#include <memory>
 #include <optional>
 
 #include "export/CsvFile.h"
+#include "export/CsvWriter.h"
+#include "export/ExportWriter.h"
+#include "export/WorkbookWriter.h"
 #include "platform/LocalTime.h"
 #include "platform/Utf8Path.h"
 #include "text/CodePage.h"
@@ -46,8 +50,10 @@ private:
     bool& flag_;
 };
 
-Text CellAddress(int row, int column) {
-    return ConcatText(ColumnLetter(column), ToText(row));
+// A name ending in ".csv" is saved as CSV, any other as a workbook.
+std::unique_ptr<ExportWriter> WriterFor(const Text& fileName, Workbook& workbook) {
+    if (IsCsvFileName(fileName)) return std::make_unique<CsvWriter>();
+    return std::make_unique<WorkbookWriter>(workbook);
 }
 
 }  // namespace
@@ -97,19 +103,6 @@ Exporter::Exporter(Frontend& window, Text desktopFolder, Clock clock, ExportProg
       clock_(std::move(clock)),
       progress_(std::move(progress)),
       workbook_(storage) {}
-
-void Exporter::WriteCell(int row, int column, const Text& text) {
-    const Text address = CellAddress(row, column);
-    workbook_.SetStartAddress(address);
-    workbook_.SetEndAddress(address);
-    // A refused write reads back empty, as a failed call would.
-    (void)workbook_.SetRangeValue(text);
-}
-
-Text Exporter::ReadCell(int row, int column) {
-    workbook_.SetStartAddress(CellAddress(row, column));
-    return workbook_.StartCellValue();
-}
 
 ExportResult Exporter::ExportToSpreadsheet(const ExportVariant& variant) {
     return Run(variant, nullptr, {});
@@ -168,9 +161,8 @@ ExportResult Exporter::Run(const ExportVariant& variant, const Text* fileName,
         if (chosen.empty()) return {ExportOutcome::kCancelled};
     }
 
-    const std::vector<Lead>* written = leads ? &*leads : nullptr;
-    const ExportResult result = IsCsvFileName(chosen) ? WriteCsv(variant, chosen, written)
-                                                      : WriteVerifySave(variant, chosen, written);
+    const std::unique_ptr<ExportWriter> writer = WriterFor(chosen, workbook_);
+    const ExportResult result = Write(*writer, variant, chosen, leads ? &*leads : nullptr);
     if (result.outcome != ExportOutcome::kExported) {
         window_.ShowMessage(Utf8ToSystem(kFailureMessage), {}, MessageBoxFlag::kIconWarning);
     } else {
@@ -181,79 +173,29 @@ ExportResult Exporter::Run(const ExportVariant& variant, const Text* fileName,
     return result;
 }
 
-ExportResult Exporter::WriteVerifySave(const ExportVariant& variant, const Text& fileName,
-                                       const std::vector<Lead>* leads) {
-    workbook_.CreateApplication();
-    workbook_.AddWorkbook();
-    workbook_.SelectSheet(1);
-    workbook_.Activate();
-    workbook_.SelectSheet(1);
+ExportResult Exporter::Write(ExportWriter& writer, const ExportVariant& variant,
+                             const Text& fileName, const std::vector<Lead>* leads) {
     LetWindowIn(ExportPhase::kWriting, 0, 0);
-
-    for (size_t c = 0; c < variant.columns.size(); ++c) {
-        WriteCell(1, static_cast<int>(c) + 1, Utf8ToSystem(variant.columns[c].header));
-    }
+    writer.WriteHeader(variant.columns);
     // The window goes first, then the rows are counted: a row it appends now is exported, one
     // appended from here on is not (the bound is taken once).
     if (variant.processEventsWhileWriting) LetWindowIn(ExportPhase::kWriting, 0, 0);
     const int rowCount = leads ? static_cast<int>(leads->size()) : window_.RowCount();
-    for (int i = 2; i <= rowCount + 1; ++i) {
-        for (size_t c = 0; c < variant.columns.size(); ++c) {
-            WriteCell(i, static_cast<int>(c) + 1,
-                      CellOf(leads, i - 2, variant.columns[c].listColumn));
-        }
-        if (variant.processEventsWhileWriting) LetWindowIn(ExportPhase::kWriting, i - 1, rowCount);
-    }
-
-    // The data rows only: the header is not a record.
-    int count = 0;
-    for (int i = 2; i <= rowCount + 1; ++i) {
-        if (!ReadCell(i, 1).empty()) ++count;
-        LetWindowIn(ExportPhase::kVerifying, i - 1, rowCount);
-    }
-
-    if (progress_) progress_(ExportPhase::kSaving, 0, 1);
-    const SaveResult saved = workbook_.SaveAs(fileName);
-    workbook_.CloseWorkbooks();
-    workbook_.ReleaseWorkbook();
-    workbook_.Quit();
-    workbook_.ReleaseApplication();
-    if (progress_) progress_(ExportPhase::kSaving, 1, 1);
-    if (!saved) return {ExportOutcome::kSaveFailed};
-    if (count == 0) return {ExportOutcome::kNoneVerified};
-    return {ExportOutcome::kExported, count};
-}
-
-ExportResult Exporter::WriteCsv(const ExportVariant& variant, const Text& fileName,
-                                const std::vector<Lead>* leads) {
-    LetWindowIn(ExportPhase::kWriting, 0, 0);
-    std::string csv(kUtf8ByteOrderMark);
-    const auto endField = [&](std::size_t column) {
-        csv += column + 1 < variant.columns.size() ? std::string_view(",") : kCsvLineEnd;
-    };
-    for (std::size_t c = 0; c < variant.columns.size(); ++c) {
-        csv += CsvField(variant.columns[c].header);
-        endField(c);
-    }
-    // As for the workbook: the window goes first, then the rows are counted once.
-    if (variant.processEventsWhileWriting) LetWindowIn(ExportPhase::kWriting, 0, 0);
-    const int rowCount = leads ? static_cast<int>(leads->size()) : window_.RowCount();
-    // The rows with a first cell, which is what the workbook's reading back counts.
-    int count = 0;
+    std::vector<Text> cells(variant.columns.size());
     for (int row = 0; row < rowCount; ++row) {
-        for (std::size_t c = 0; c < variant.columns.size(); ++c) {
-            const std::string cell =
-                SystemToUtf8(CellOf(leads, row, variant.columns[c].listColumn));
-            if (c == 0 && !cell.empty()) ++count;
-            csv += CsvField(cell);
-            endField(c);
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+            cells[c] = CellOf(leads, row, variant.columns[c].listColumn);
         }
-        if (variant.processEventsWhileWriting)
+        writer.WriteRow(cells);
+        if (variant.processEventsWhileWriting) {
             LetWindowIn(ExportPhase::kWriting, row + 1, rowCount);
+        }
     }
+    const int count = writer.CountRecords(
+        [&](int done) { LetWindowIn(ExportPhase::kVerifying, done, rowCount); });
 
     if (progress_) progress_(ExportPhase::kSaving, 0, 1);
-    const SaveResult saved = SaveCsv(fileName, csv);
+    const SaveResult saved = writer.Save(fileName);
     if (progress_) progress_(ExportPhase::kSaving, 1, 1);
     if (!saved) return {ExportOutcome::kSaveFailed};
     if (count == 0) return {ExportOutcome::kNoneVerified};

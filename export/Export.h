@@ -1,7 +1,8 @@
 #pragma once
 // The spreadsheet export: the rows of the result list written into a new workbook, saved under
 // a name picked in the save dialog, read back, counted and reported in a message box. A name
-// ending in .csv is written as CSV instead (CsvFile.h), for every export. Lead exports write a
+// ending in .csv is written as CSV instead (CsvFile.h), for every export: each format has its
+// writer (ExportWriter.h), and the export only picks one by the name. Lead exports write a
 // lead list made from the rows (LeadList.h) in place of the rows as the list shows them.
 // Everything runs on the window's thread; the export processes the window's pending events
 // while it works, so the window stays live and a second export may be asked for meanwhile:
@@ -19,6 +20,8 @@
 #include "text/TextOps.h"
 
 namespace velmora {
+
+class ExportWriter;
 
 // One sheet column of a variant: its header and the list column it takes its cells from.
 struct ExportColumn {
@@ -120,19 +123,14 @@ public:
     // process events, a close request among them).
     bool IsRunning() const { return running_; }
 
-    // Sheet cell access on the workbook object, 1-based.
-    void WriteCell(int row, int column, const Text& text);
-    [[nodiscard]] Text ReadCell(int row, int column);
-
 private:
     // fileName: the file to save into, or nullptr to ask the save dialog.
     ExportResult Run(const ExportVariant& variant, const Text* fileName,
                      const LeadListOptions& options);
+    // Writes, counts and saves through `writer`, letting the window in as the variant asks.
     // leads: the lead list to write, or nullptr for the list's rows.
-    ExportResult WriteVerifySave(const ExportVariant& variant, const Text& fileName,
-                                 const std::vector<Lead>* leads);
-    ExportResult WriteCsv(const ExportVariant& variant, const Text& fileName,
-                          const std::vector<Lead>* leads);
+    ExportResult Write(ExportWriter& writer, const ExportVariant& variant, const Text& fileName,
+                       const std::vector<Lead>* leads);
     Text CellOf(const std::vector<Lead>* leads, int row, ResultColumn column);
     void LetWindowIn(ExportPhase phase, int done, int total);
 

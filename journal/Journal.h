@@ -201,6 +201,9 @@ public:
     [[nodiscard]] bool MarkClosedAfterRestore(SearchId id);
 
 private:
+    // The members are defined by what they keep: opening and faults in Journal.cpp, the schema in
+    // JournalSchema.cpp, searches and rows in JournalSearches.cpp, the company keys in
+    // JournalCompanyKeys.cpp.
     struct Held {
         std::int64_t nextOrdinal = 1;
         // Places with a failure recorded, which a row or a walked page stored there clears.

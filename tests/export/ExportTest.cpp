@@ -3,6 +3,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "SavedCsv.h"
@@ -389,6 +390,45 @@ TEST_F(ExportTest, WindowIsLetInWhereTheRowsAreWorkedAndProgressIsShown) {
     ASSERT_EQ(exporter.ExportCompanyNames().outcome, ExportOutcome::kExported);
     // setup and three verified rows
     EXPECT_EQ(window_.pendingEventCalls, 4);
+}
+
+TEST_F(ExportTest, CsvLetsTheWindowInWhileWritingAndVerifiesNothing) {
+    std::vector<std::tuple<ExportPhase, int, int>> steps;
+    Exporter exporter(window_, "/", LocalDateTimeNow, [&](ExportPhase phase, int done, int total) {
+        steps.emplace_back(phase, done, total);
+    });
+    AddThreeCompanies();
+    using enum ExportPhase;
+    struct Case {
+        ExportResult (Exporter::*run)();
+        const char* file;
+        std::vector<std::tuple<ExportPhase, int, int>> steps;
+        int windowTurns;
+    };
+    const Case cases[] = {
+        {&Exporter::ExportAll,
+         "all.csv",
+         {{kWriting, 0, 0},
+          {kWriting, 0, 0},
+          {kWriting, 1, 3},
+          {kWriting, 2, 3},
+          {kWriting, 3, 3},
+          {kSaving, 0, 1},
+          {kSaving, 1, 1}},
+         5},
+        {&Exporter::ExportCompanyNames,
+         "names.csv",
+         {{kWriting, 0, 0}, {kSaving, 0, 1}, {kSaving, 1, 1}},
+         1},
+    };
+    for (const Case& c : cases) {
+        steps.clear();
+        window_.pendingEventCalls = 0;
+        AnswerDialogWith(c.file);
+        ASSERT_EQ((exporter.*c.run)().outcome, ExportOutcome::kExported) << c.file;
+        EXPECT_EQ(steps, c.steps) << c.file;
+        EXPECT_EQ(window_.pendingEventCalls, c.windowTurns) << c.file;
+    }
 }
 
 TEST_F(ExportTest, ExportToAGivenFileAsksNoDialogAndReports) {
