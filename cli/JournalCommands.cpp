@@ -68,7 +68,7 @@ bool PrintHistory(Journal& journal, std::ostream& out, std::ostream& messages) {
     return true;
 }
 
-std::optional<StoredSearch> ShowSearchRows(Journal& journal, std::int64_t id, Frontend& frontend,
+std::optional<StoredSearch> ShowSearchRows(Journal& journal, std::int64_t id, ResultSink& frontend,
                                            std::ostream& messages) {
     std::optional<StoredSearch> search = FindOrTell(journal, id, messages);
     if (!search) return std::nullopt;

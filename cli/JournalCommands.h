@@ -8,7 +8,7 @@
 #include <string>
 
 #include "journal/Journal.h"
-#include "results/Frontend.h"
+#include "results/ResultSink.h"
 
 namespace velmora::cli {
 
@@ -25,7 +25,7 @@ bool PrintHistory(Journal& journal, std::ostream& out, std::ostream& messages);
 
 // --rows: the search's stored rows into the front end's list, in order; the search's record
 // when there is one.
-std::optional<StoredSearch> ShowSearchRows(Journal& journal, std::int64_t id, Frontend& frontend,
+std::optional<StoredSearch> ShowSearchRows(Journal& journal, std::int64_t id, ResultSink& frontend,
                                            std::ostream& messages);
 
 // --resume: takes the search over in the journal, when it is stopped or interrupted.

@@ -46,7 +46,7 @@ private:
 
 }  // namespace
 
-std::vector<Lead> LeadsOf(Frontend& frontend) {
+std::vector<Lead> LeadsOf(ResultSink& frontend) {
     std::vector<Lead> leads(static_cast<std::size_t>(std::max(frontend.RowCount(), 0)));
     for (std::size_t row = 0; row < leads.size(); ++row) {
         const int index = static_cast<int>(row);

@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
-#include "results/Frontend.h"
 #include "results/ResultRow.h"
+#include "results/ResultSink.h"
 
 namespace velmora {
 
@@ -28,7 +28,7 @@ struct LeadListOptions {
 };
 
 // The front end's rows with their origins, as they are now.
-std::vector<Lead> LeadsOf(Frontend& frontend);
+std::vector<Lead> LeadsOf(ResultSink& frontend);
 
 // Which rows an earlier search already holds: known[i] for leads[i]. "Earlier" is the history's
 // to say (the journal: every search started before the row's own). Nothing when the history

@@ -1,7 +1,7 @@
 #include "search/CompanyDetail.h"
 
 #include "platform/NamedMutex.h"
-#include "results/Frontend.h"
+#include "results/ResultSink.h"
 #include "search/CrawlSteps.h"
 #include "search/DirectoryPages.h"
 #include "search/SearchControl.h"

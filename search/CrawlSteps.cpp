@@ -1,7 +1,7 @@
 #include "search/CrawlSteps.h"
 
 #include "http/HttpClient.h"
-#include "results/Frontend.h"
+#include "results/ResultSink.h"
 #include "search/SearchControl.h"
 #include "search/SearchRecord.h"
 #include "search/SearchTexts.h"
@@ -65,7 +65,7 @@ SearchState EndAs(SearchSession& session, SearchState end) {
 bool EndUnreachable(SearchSession& session, HttpError error) {
     if (!Proceed(session)) return false;
     session.siteUnreachable = true;
-    Frontend& window = session.window;
+    ResultSink& window = session.window;
     window.SetTimerPeriod(0);
     window.SetStatusText(0, Utf8ToSystem(search_text::kStatusUnreachable));
     window.ShowMessage(ConcatText(Utf8ToSystem(search_text::kUnreachableBefore),
@@ -114,7 +114,7 @@ void TellEmptyPagesEnd(SearchSession& session) {
 
 void AppendCompanyRow(SearchSession& session, const ListedLink& listed, const ResultRow& row,
                       bool storeInRecord) {
-    Frontend& window = session.window;
+    ResultSink& window = session.window;
     const RowOrigin origin{listed.link, session.record->id()};
     int rowIndex = origin.searchId == 0 ? -1 : window.TakeUnreadRow(origin);
     if (rowIndex < 0) {

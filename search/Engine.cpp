@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "results/Frontend.h"
+#include "results/ResultSink.h"
 
 namespace velmora {
 namespace {
@@ -14,7 +14,7 @@ HttpClient& Opened(HttpClient& client) {
 
 }  // namespace
 
-Engine::Engine(Frontend& frontend, JournalSettings journal, std::string_view siteOverride,
+Engine::Engine(ResultSink& frontend, JournalSettings journal, std::string_view siteOverride,
                std::optional<std::string_view> parallelOverride)
     : site(FindDirectorySite(siteOverride, parallelOverride)),
       session(frontend, Opened(client), site.baseUrl, std::move(journal), site.parallel) {

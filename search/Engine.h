@@ -15,12 +15,12 @@
 
 namespace velmora {
 
-class Frontend;
+class ResultSink;
 
 struct Engine {
     // siteOverride and parallelOverride as FindDirectorySite takes them (velmora-cli's --site
     // and --parallel).
-    Engine(Frontend& frontend, JournalSettings journal, std::string_view siteOverride = {},
+    Engine(ResultSink& frontend, JournalSettings journal, std::string_view siteOverride = {},
            std::optional<std::string_view> parallelOverride = std::nullopt);
 
     const DirectorySite site;

@@ -8,7 +8,7 @@
 
 #include "http/HttpClient.h"
 #include "regex/Regex.h"
-#include "results/Frontend.h"
+#include "results/ResultSink.h"
 #include "search/CompanyDetail.h"
 #include "search/CrawlSteps.h"
 #include "search/DirectoryPages.h"
@@ -162,7 +162,7 @@ void DispatchBatch(SearchSession& session, int& dispatchedCount) {
 }
 
 SearchState CrawlListing(SearchSession& session, const Text& keyword) {
-    Frontend& window = session.window;
+    ResultSink& window = session.window;
     SearchRecord& record = *session.record;
     const StoredListing& stored = record.Listing();
     Regex regex;

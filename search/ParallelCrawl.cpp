@@ -16,7 +16,7 @@
 #include "http/HttpClient.h"
 #include "http/TransferControl.h"
 #include "regex/Regex.h"
-#include "results/Frontend.h"
+#include "results/ResultSink.h"
 #include "search/CrawlSteps.h"
 #include "search/DirectoryPages.h"
 #include "search/Pacing.h"

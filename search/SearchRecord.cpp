@@ -1,13 +1,13 @@
 #include "search/SearchRecord.h"
 
-#include "results/Frontend.h"
+#include "results/ResultSink.h"
 #include "search/SearchSession.h"
 #include "search/SearchTexts.h"
 #include "text/CodePage.h"
 
 namespace velmora {
 
-void ShowStoredRows(Frontend& frontend, const std::vector<StoredRow>& rows, SearchId id) {
+void ShowStoredRows(ResultSink& frontend, const std::vector<StoredRow>& rows, SearchId id) {
     for (const StoredRow& stored : rows) {
         const int row = frontend.AppendRow();
         frontend.SetRowOrigin(row, {stored.link, id});
@@ -16,9 +16,9 @@ void ShowStoredRows(Frontend& frontend, const std::vector<StoredRow>& rows, Sear
     }
 }
 
-SearchRecord::SearchRecord(Frontend& frontend) : frontend_(frontend) {}
+SearchRecord::SearchRecord(ResultSink& frontend) : frontend_(frontend) {}
 
-SearchRecord::SearchRecord(Frontend& frontend, const std::string& path, const Text& keyword,
+SearchRecord::SearchRecord(ResultSink& frontend, const std::string& path, const Text& keyword,
                            const Text& site, SearchOrigin origin)
     : frontend_(frontend), journal_(std::make_unique<Journal>(path)) {
     const std::optional<SearchId> id = journal_->BeginSearch(keyword, site, origin);
@@ -29,7 +29,7 @@ SearchRecord::SearchRecord(Frontend& frontend, const std::string& path, const Te
     id_ = *id;
 }
 
-SearchRecord::SearchRecord(Frontend& frontend, std::unique_ptr<Journal> journal, SearchId id,
+SearchRecord::SearchRecord(ResultSink& frontend, std::unique_ptr<Journal> journal, SearchId id,
                            bool showStoredRows)
     : frontend_(frontend), journal_(std::move(journal)), id_(id) {
     const std::vector<StoredRow> rows = journal_->Rows(id_);

@@ -16,23 +16,23 @@
 
 namespace velmora {
 
-class Frontend;
+class ResultSink;
 struct ListedLink;
 
 // Appends stored rows of search `id` to the front end's list in their order, each filled at once.
-void ShowStoredRows(Frontend& frontend, const std::vector<StoredRow>& rows, SearchId id);
+void ShowStoredRows(ResultSink& frontend, const std::vector<StoredRow>& rows, SearchId id);
 
 class SearchRecord {
 public:
     // Keeps nothing (no journal was asked for).
-    explicit SearchRecord(Frontend& frontend);
+    explicit SearchRecord(ResultSink& frontend);
     // Opens the journal at `path` and begins a search there.
-    SearchRecord(Frontend& frontend, const std::string& path, const Text& keyword, const Text& site,
-                 SearchOrigin origin);
+    SearchRecord(ResultSink& frontend, const std::string& path, const Text& keyword,
+                 const Text& site, SearchOrigin origin);
     // Goes on with search `id`, which `journal` has taken over: its stored rows are shown now
     // (unless showStoredRows is false) and are the ones TakeStoredLink counts off; its stored
     // listing is what Listing() gives.
-    SearchRecord(Frontend& frontend, std::unique_ptr<Journal> journal, SearchId id,
+    SearchRecord(ResultSink& frontend, std::unique_ptr<Journal> journal, SearchId id,
                  bool showStoredRows = true);
     SearchRecord(const SearchRecord&) = delete;
     SearchRecord& operator=(const SearchRecord&) = delete;
@@ -60,7 +60,7 @@ private:
     // Says once that rows are not being kept; from then on nothing is written.
     void TellFault();
 
-    Frontend& frontend_;
+    ResultSink& frontend_;
     std::unique_ptr<Journal> journal_;  // nothing when none is kept
     SearchId id_ = 0;
     StoredListing listing_;

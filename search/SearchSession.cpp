@@ -6,7 +6,7 @@
 #include "http/HttpClient.h"
 #include "platform/NamedMutex.h"
 #include "platform/ProcessorAffinity.h"
-#include "results/Frontend.h"
+#include "results/ResultSink.h"
 #include "search/ListingCrawl.h"
 #include "search/ParallelCrawl.h"
 #include "search/SearchControl.h"
@@ -144,7 +144,7 @@ void StartSearch(SearchSession& session, SearchRequest request) {
     }
 }
 
-SearchSession::SearchSession(Frontend& windowPort, HttpClient& httpClient, Text baseUrl,
+SearchSession::SearchSession(ResultSink& windowPort, HttpClient& httpClient, Text baseUrl,
                              JournalSettings journalSettings, int parallel)
     : window(windowPort),
       client(httpClient),

@@ -10,7 +10,7 @@
 // them there, aborting a transfer in flight.
 //
 // The button handlers and EndSearchThreads are called from one thread (the window's); search
-// threads reach the window only through Frontend and never wait on the window's thread.
+// threads reach the window only through ResultSink and never wait on the window's thread.
 
 #include <atomic>
 #include <condition_variable>
@@ -30,7 +30,7 @@ namespace velmora {
 
 class HttpClient;
 class NamedMutex;
-class Frontend;
+class ResultSink;
 class SearchRecord;
 
 // The name of workerMutex, shared with every process that opens the same name.
@@ -85,14 +85,14 @@ public:
     // siteBaseUrl: scheme, host and optional port without a trailing slash (FindDirectorySite).
     // parallel: the workers of a search (DirectorySite::parallel); kSerialWorkers is the serial
     // search, more the parallel search with that many requests in flight at most.
-    SearchSession(Frontend& window, HttpClient& client, Text siteBaseUrl,
+    SearchSession(ResultSink& window, HttpClient& client, Text siteBaseUrl,
                   JournalSettings journal = {}, int parallel = kSerialWorkers);
     // Ends and joins every search thread before the session goes.
     ~SearchSession();
     SearchSession(const SearchSession&) = delete;
     SearchSession& operator=(const SearchSession&) = delete;
 
-    Frontend& window;
+    ResultSink& window;
     HttpClient& client;
     const Text siteBaseUrl;
     const JournalSettings journal;

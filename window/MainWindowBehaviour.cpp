@@ -34,7 +34,7 @@ std::string ElapsedText(int hours, int minutes, int seconds) {
 // shows them is the one the user answers.
 class MainWindowBehaviour::ExportWindow final : public Frontend {
 public:
-    ExportWindow(MainWindowView& view, Frontend& list) : view_(view), list_(list) {}
+    ExportWindow(MainWindowView& view, ResultSink& list) : view_(view), list_(list) {}
 
     void SetStatusText(int field, const Text& text) override { list_.SetStatusText(field, text); }
     void SetTimerPeriod(int milliseconds) override { list_.SetTimerPeriod(milliseconds); }
@@ -59,7 +59,7 @@ public:
 
 private:
     MainWindowView& view_;
-    Frontend& list_;
+    ResultSink& list_;
 };
 
 MainWindowBehaviour::MainWindowBehaviour(MainWindowView& view, SearchSession& session,
