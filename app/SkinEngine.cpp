@@ -1,7 +1,5 @@
 #include "app/SkinEngine.h"
 
-#include <dlfcn.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +9,7 @@
 #include "platform/FatalError.h"
 #include "platform/ReplaceFile.h"
 #include "platform/Utf8Path.h"
+#include "platform/VerifiedLibrary.h"
 #include "text/CodePage.h"
 
 namespace velmora {
@@ -42,34 +41,6 @@ bool HeldByAnotherUser(const QString& path) {
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && info.st_uid != ::geteuid();
 }
 
-// The library file opened for loading, or -1 when someone other than its owner could have put
-// its code there: only a regular file (not a link) of this user or root, which neither its
-// group nor others can write, is run in this process.
-int OpenTrustedLibrary(const QString& path) {
-    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat info {};
-    bool trusted = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                   (info.st_uid == ::geteuid() || info.st_uid == 0) &&
-                   (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-    if (trusted) return fd;
-    ::close(fd);
-    return -1;
-}
-
-// Loads exactly the file that was checked, not whatever has its name by the time of loading.
-// A loaded library keeps its descriptor open: the name it was loaded under is how debuggers,
-// sanitizers and crash reports find its file again, and a closed or reused descriptor would
-// show them another file.
-void* LoadTrustedLibrary(const QString& path) {
-    int fd = OpenTrustedLibrary(path);
-    if (fd < 0) return nullptr;
-    std::string opened = "/proc/self/fd/" + std::to_string(fd);
-    void* library = ::dlopen(opened.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) ::close(fd);
-    return library;
-}
-
 }  // namespace
 
 QByteArray CarriedSkinEngineImage() {
@@ -94,13 +65,16 @@ int SkinEngine::Detach() {
 void* SkinEngine::Function(const char* name) {
     if (library_ == nullptr) {
         // Kept loaded for the rest of the process: the application's look refers to it.
-        library_ = LoadTrustedLibrary(libraryPath_);
+        const QByteArray image = CarriedSkinEngineImage();
+        library_ = LoadVerifiedLibrary(PathFromUtf8(libraryPath_.toStdString()),
+                                       {reinterpret_cast<const unsigned char*>(image.constData()),
+                                        static_cast<std::size_t>(image.size())});
         if (library_ == nullptr) {
             ReportFatalError(Utf8ToSystem("无法找到指定DLL库文件“" + libraryPath_.toStdString() +
                                           "”中的输出命令“" + name + "”"));
         }
     }
-    void* function = ::dlsym(library_, name);
+    void* function = LibraryFunction(library_, name);
     if (function == nullptr)
         ReportFatalError(
             Utf8ToSystem(std::string("无法找到指定DLL库文件中的输出命令“") + name + "”"));

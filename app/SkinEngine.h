@@ -2,7 +2,8 @@
 // The program's side of the skin engine: the carried library image and skins, where they are
 // written, and the two calls into the library, which is loaded by absolute path at the first
 // call. A library that cannot be loaded or lacks the called function ends the program with
-// the fatal report; so does a library file that others than its owner could have written.
+// the fatal report; so does a library file that others than its owner could have written
+// (platform/VerifiedLibrary.h).
 
 #include <QByteArray>
 #include <QString>

@@ -1,10 +1,12 @@
 #include "search/DirectorySite.h"
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 
+#include "http/HttpClient.h"
 #include "platform/ThisProcess.h"
 #include "platform/UserDirectories.h"
 #include "platform/Utf8Path.h"
@@ -16,8 +18,6 @@ namespace velmora {
 namespace {
 
 constexpr std::string_view kBlanks = " \t\r";
-constexpr std::string_view kHttpScheme = "http://";
-constexpr std::string_view kHttpsScheme = "https://";
 constexpr int kMaxPort = 65535;
 constexpr std::size_t kMaxPortDigits = 5;
 
@@ -111,25 +111,22 @@ std::string SettingsFilePath() {
 }
 
 bool IsUsableSiteUrl(std::string_view url) {
-    std::size_t schemeLength = 0;
-    if (StartsWithNoCase(url, kHttpScheme)) schemeLength = kHttpScheme.size();
-    if (StartsWithNoCase(url, kHttpsScheme)) schemeLength = kHttpsScheme.size();
-    if (schemeLength == 0) return false;
-    const std::string_view rest = url.substr(schemeLength);
-    const std::size_t pathStart = rest.find('/');
-    std::string_view host = rest.substr(0, pathStart);
-    const std::string_view path =
-        pathStart == std::string_view::npos ? std::string_view() : rest.substr(pathStart);
-    const std::size_t colon = host.find(':');
-    if (colon != std::string_view::npos) {
-        if (!IsUsablePort(host.substr(colon + 1))) return false;
-        host = host.substr(0, colon);
+    // ParseUrl takes a URL without a scheme for http, sets a port it cannot use aside for the
+    // scheme's default and keeps any byte in the host: a site's URL is held to more.
+    const std::optional<UrlParts> parts = HttpClient::ParseUrl(url);
+    if (!parts || url.size() <= parts->scheme.size() || !StartsWithNoCase(url, parts->scheme)) {
+        return false;
     }
-    if (host.empty()) return false;
-    for (const char c : host) {
-        if (!IsHostByte(c)) return false;
+    if (parts->host.empty() || !std::all_of(parts->host.begin(), parts->host.end(), IsHostByte)) {
+        return false;
     }
-    return IsUsablePath(path);
+    // The port as written: after the host's ":", up to the path.
+    std::string_view afterHost = url.substr(parts->scheme.size() + parts->host.size());
+    if (afterHost.starts_with(':')) {
+        afterHost.remove_prefix(1);
+        if (!IsUsablePort(afterHost.substr(0, afterHost.find('/')))) return false;
+    }
+    return IsUsablePath(parts->path);
 }
 
 static_assert(kMaxParallelWorkers == 8, "kParallelFallback names the range");

@@ -280,6 +280,11 @@ TEST_F(DirectorySiteTest, SettingsFileNamesTheSiteOrIsReportedWithTheBuiltInHost
         {"site=\n", nullptr, ""},
         {"site=http://\n", nullptr, "http://"},
         {"site=http://h.example:0\n", nullptr, "http://h.example:0"},
+        // What the HTTP client's URL parser lets through: no scheme, a port it sets aside.
+        {"site=h.example\n", nullptr, "h.example"},
+        {"site=http://h.example:/dir\n", nullptr, "http://h.example:/dir"},
+        {"site=http://h.example:8a\n", nullptr, "http://h.example:8a"},
+        {"site=http://h.example:5/dir\n", "http://h.example:5/dir", nullptr},
         {"site=http://h.example:65536\n", nullptr, "http://h.example:65536"},
         {"site=http://bad host.example\n", nullptr, "http://bad host.example"},
         {"site=http://h.example/?q=1\n", nullptr, "http://h.example/?q=1"},
