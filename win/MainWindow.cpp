@@ -88,8 +88,8 @@ void AddMenuEntries(HMENU menu, std::span<const MenuEntry> entries,
             AppendMenuW(menu, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(submenu),
                         text.c_str());
         } else if (std::find(hidden.begin(), hidden.end(), entry.command) == hidden.end()) {
-            AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(kFirstMenuId + entry.command),
-                        text.c_str());
+            const int id = kFirstMenuId + entry.command;
+            AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(id), text.c_str());
         }
     }
 }
