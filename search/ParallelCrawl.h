@@ -19,11 +19,6 @@
 
 namespace velmora {
 
-// Result pages are walked ahead while fewer company links than this wait: enough to keep eight
-// workers busy for several result pages' time, few enough that the fetch order stays near the
-// listing's.
-inline constexpr int kLookAheadLinks = 100;
-
 // The crawl thread's routine in parallel mode (session.pacing.workers > 1); ends as
 // CrawlListing does.
 SearchState CrawlInParallel(SearchSession& session, const Text& keyword);

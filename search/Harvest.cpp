@@ -1,0 +1,289 @@
+#include "search/Harvest.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "search/CrawlSteps.h"
+#include "search/SearchControl.h"
+#include "search/SearchRecord.h"
+#include "search/SearchTexts.h"
+#include "text/CodePage.h"
+#include "text/TextOps.h"
+
+namespace velmora {
+namespace {
+
+// While the site's pause lasts, the notice field tells the time left this often.
+constexpr auto kHoldNoticePeriod = std::chrono::seconds(1);
+// Rows completed within this long of the first one waiting are stored in one transaction and
+// then shown: at eight requests in flight on a site of 100 ms that is about twenty rows, each
+// page of the journal written once for them, where a transaction's own cost would otherwise
+// match its rows'; rows still show four times a second.
+constexpr auto kRowBatchPeriod = std::chrono::milliseconds(250);
+// An answer that brings the next start this much sooner or more wakes a worker waiting for it;
+// most answers move it by less, and the waiter wakes at its time anyway.
+constexpr auto kSoonerStartWorthWaking = std::chrono::milliseconds(1);
+
+}  // namespace
+
+void StoreAndShow(SearchSession& session, const std::vector<PendingRow>& rows) {
+    if (rows.empty()) return;
+    static_cast<void>(Proceed(session));
+    std::vector<StoredRow> kept;
+    for (const PendingRow& pending : rows) {
+        if (pending.store) kept.push_back({pending.listed.link, pending.row, pending.listed.place});
+    }
+    session.record->StoreRows(kept);
+    for (const PendingRow& pending : rows) {
+        AppendCompanyRow(session, pending.listed, pending.row, false);
+    }
+}
+
+Harvest::Harvest(SearchSession& session, std::uint32_t seed)
+    : session_(session), pacing_(session.pacing, seed), work_(session.record->Listing()) {}
+
+void Harvest::Follow(std::vector<std::unique_ptr<Worker>>& workers) {
+    workers_ = &workers;
+    following_ = TransferControl::Subscription(
+        *session_.control->transfers,
+        [this](const TransferControl::State& state) { OnControl(state); });
+    // A press that came before the subscription is in the state read now.
+    OnControl(session_.control->transfers->Snapshot());
+}
+
+void Harvest::OnControl(const TransferControl::State& state) {
+    {
+        std::lock_guard lock(mutex_);
+        if (state.version < controlVersion_) return;
+        controlVersion_ = state.version;
+        paused_ = state.paused;
+        stopped_ = state.stopped;
+        if ((paused_ || stopped_) && workers_ != nullptr) {
+            for (auto& worker : *workers_) worker->control->Stop();
+        }
+    }
+    startCame_.notify_all();
+    slotFree_.notify_all();
+    workCame_.notify_all();
+    watchNews_.notify_all();
+}
+
+std::optional<Task> Harvest::Take() {
+    std::unique_lock lock(mutex_);
+    while (!stopped_ && !work_.Ended()) {
+        if (std::optional<Task> task = work_.Next()) return task;
+        workCame_.wait(lock);
+    }
+    return std::nullopt;
+}
+
+void Harvest::Done(const Task& task) {
+    bool ended = false;
+    {
+        std::lock_guard lock(mutex_);
+        work_.Done(task);
+        ended = work_.Ended();
+    }
+    // A company's end frees nothing another worker waits for; the rest may.
+    if (ended) {
+        workCame_.notify_all();
+        watchNews_.notify_all();
+    } else if (task.kind != TaskKind::kCompany) {
+        workCame_.notify_all();
+    }
+}
+
+bool Harvest::AcquireSlot(Worker& worker) {
+    std::unique_lock lock(mutex_);
+    while (!stopped_) {
+        if (paused_) {
+            slotFree_.wait(lock);
+            continue;
+        }
+        const std::optional<Clock::time_point> next = pacing_.NextStart();
+        const Clock::time_point now = Clock::now();
+        if (next && *next <= now) {
+            pacing_.Started(now);
+            // A pause stopped this worker's transfers; it is over now.
+            if (worker.control->IsStopped()) worker.control->Reset();
+            // One more slot may be free: the next in turn waits for its time.
+            const bool more = pacing_.NextStart().has_value();
+            lock.unlock();
+            if (more) slotFree_.notify_one();
+            return true;
+        }
+        if (next && !startAwaited_) {
+            startAwaited_ = true;
+            startCame_.wait_until(lock, *next);
+            startAwaited_ = false;
+        } else {
+            slotFree_.wait(lock);
+        }
+    }
+    return false;
+}
+
+void Harvest::Abandon() {
+    {
+        std::lock_guard lock(mutex_);
+        pacing_.Abandoned();
+    }
+    slotFree_.notify_one();
+}
+
+Judgement Harvest::Judge(const SiteAnswer& answer) {
+    Judgement judgement;
+    bool sooner = false;
+    bool slotFreed = false;
+    {
+        std::lock_guard lock(mutex_);
+        const std::optional<Clock::time_point> before = pacing_.NextStart();
+        judgement = pacing_.Answered(answer);
+        const std::optional<Clock::time_point> after = pacing_.NextStart();
+        sooner = after && (!before || *after + kSoonerStartWorthWaking < *before);
+        slotFreed = !before;
+        if (judgement.event != PacingEvent::kNone) {
+            lastEvent_ = judgement.event;
+            ++events_;
+        }
+    }
+    // Only a start that came sooner is news: the worker waiting for the time wakes at the one it
+    // had anyway. A slot freed in a full window has no such worker; the one that takes it passes
+    // the word on if the window grew too.
+    if (sooner) {
+        if (slotFreed) {
+            slotFree_.notify_one();
+        } else {
+            startCame_.notify_one();
+        }
+    }
+    if (judgement.event != PacingEvent::kNone) watchNews_.notify_all();
+    return judgement;
+}
+
+void Harvest::CrawlDelayIs(std::chrono::milliseconds delay) {
+    {
+        std::lock_guard lock(mutex_);
+        pacing_.SetCrawlDelay(delay);
+    }
+    startCame_.notify_all();
+    slotFree_.notify_all();
+}
+
+void Harvest::ListingKnown(int pageCount, const Text& total) {
+    {
+        std::lock_guard lock(mutex_);
+        work_.ListingKnown(pageCount, total);
+    }
+    workCame_.notify_all();
+    watchNews_.notify_all();
+}
+
+WalkNews Harvest::Walked(int page, const std::vector<Text>& links, bool walked) {
+    WalkNews news;
+    {
+        // The record counts off the rows a resumed search has; one caller at a time.
+        std::lock_guard lock(mutex_);
+        news = work_.Walked(page, links, walked, *session_.record);
+    }
+    workCame_.notify_all();
+    return news;
+}
+
+void Harvest::Unreachable(HttpError error) {
+    {
+        std::lock_guard lock(mutex_);
+        work_.Unreachable(error);
+    }
+    workCame_.notify_all();
+    watchNews_.notify_all();
+}
+
+bool Harvest::NoHits() const {
+    std::lock_guard lock(mutex_);
+    return work_.NoHits();
+}
+
+std::optional<HttpError> Harvest::UnreachableError() const {
+    std::lock_guard lock(mutex_);
+    return work_.UnreachableError();
+}
+
+void Harvest::RowDone(PendingRow row) {
+    bool first = false;
+    {
+        std::lock_guard lock(mutex_);
+        first = rows_.empty();
+        if (first) firstRowAt_ = Clock::now();
+        rows_.push_back(std::move(row));
+    }
+    if (first) watchNews_.notify_all();
+}
+
+std::vector<PendingRow> Harvest::TakeRows() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(rows_, {});
+}
+
+Text Harvest::HoldNoticeLocked(Clock::time_point holdEnd, Clock::time_point now) const {
+    const auto secondsLeft = std::chrono::ceil<std::chrono::seconds>(holdEnd - now).count();
+    const char* why = lastEvent_ == PacingEvent::kBlockedRefusals ? search_text::kPacingRefusals
+                      : lastEvent_ == PacingEvent::kBlockedVerification
+                          ? search_text::kPacingVerification
+                          : search_text::kPacingRetryAfter;
+    return ConcatText(Utf8ToSystem(why), ToText(static_cast<std::int64_t>(secondsLeft)),
+                      Utf8ToSystem(search_text::kPacingSecondsLeftAfter));
+}
+
+void Harvest::Watch() {
+    bool holdTold = false;
+    int eventsTold = 0;
+    Clock::time_point nextNotice{};
+    std::unique_lock lock(mutex_);
+    while (!stopped_ && !work_.Ended()) {
+        const Clock::time_point now = Clock::now();
+        if (!rows_.empty() && now >= firstRowAt_ + kRowBatchPeriod) {
+            std::vector<PendingRow> rows = std::exchange(rows_, {});
+            lock.unlock();
+            StoreAndShow(session_, rows);
+            lock.lock();
+            continue;
+        }
+        const std::optional<Clock::time_point> holdEnd = pacing_.HoldEnd(now);
+        Text notice;
+        if (holdEnd && (events_ != eventsTold || now >= nextNotice)) {
+            notice = HoldNoticeLocked(*holdEnd, now);
+            eventsTold = events_;
+            nextNotice = now + kHoldNoticePeriod;
+            holdTold = true;
+        } else if (!holdEnd && holdTold) {
+            notice = Utf8ToSystem(pacing_.Serial() ? search_text::kPacingGoesOnSerial
+                                                   : search_text::kPacingGoesOn);
+            holdTold = false;
+        }
+        if (!notice.empty()) {
+            lock.unlock();
+            session_.window.SetStatusText(kNoticeStatusField, notice);
+            lock.lock();
+            continue;
+        }
+        std::optional<Clock::time_point> wake;
+        if (holdEnd) wake = std::min(*holdEnd, nextNotice);
+        if (!rows_.empty()) {
+            wake = std::min(wake.value_or(Clock::time_point::max()), firstRowAt_ + kRowBatchPeriod);
+        }
+        // A new hold comes with an answer, a first row with its worker: both wake the wait.
+        const int events = events_;
+        const bool waitingRows = !rows_.empty();
+        const auto news = [&] {
+            return stopped_ || work_.Ended() || events_ != events || rows_.empty() != !waitingRows;
+        };
+        if (wake) {
+            watchNews_.wait_until(lock, *wake, news);
+        } else {
+            watchNews_.wait(lock, news);
+        }
+    }
+}
+
+}  // namespace velmora
