@@ -1,12 +1,11 @@
 #include "app/SkinEngine.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <QFile>
 #include <string>
 
 #include "platform/FatalError.h"
+#include "platform/PrivateFiles.h"
 #include "platform/ReplaceFile.h"
 #include "platform/Utf8Path.h"
 #include "platform/VerifiedLibrary.h"
@@ -32,13 +31,6 @@ bool WriteCarried(const QString& path, const QByteArray& bytes, FileAccess acces
     return ReplaceFileContents(
         PathFromUtf8(path.toStdString()),
         std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), access);
-}
-
-// An entry under that name that belongs to someone else: another user's skin file, or a link
-// planted there, which this user can neither replace nor read.
-bool HeldByAnotherUser(const QString& path) {
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && info.st_uid != ::geteuid();
 }
 
 }  // namespace
@@ -92,7 +84,7 @@ void AttachSkin(SkinEngine& engine, int number, const SkinFolders& folders) {
     QString path = folders.temporary + name;
     // The temporary folder is shared by the machine's users: where it holds someone else's skin
     // file, or the write there fails, the user's own folder takes the skin.
-    bool usable = !HeldByAnotherUser(path) &&
+    bool usable = !HeldByAnotherUser(PathFromUtf8(path.toStdString())) &&
                   (!carried || WriteCarried(path, CarriedSkin(number), kSkinFileAccess));
     if (!usable && !folders.own.isEmpty()) {
         path = folders.own + name;

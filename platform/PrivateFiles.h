@@ -20,4 +20,10 @@ namespace velmora {
 // MakePrivateFolders made private, so there is nothing to take off.
 void KeepPrivate(const std::filesystem::path& path);
 
+// True when an entry of that name exists and belongs to another user: a file this user can
+// neither replace nor trust, or a link planted there (not followed). For folders that users
+// share, as Linux's temporary folder; Windows gives each user a temporary folder of their own,
+// so it has no such question and no definition.
+[[nodiscard]] bool HeldByAnotherUser(const std::filesystem::path& path);
+
 }  // namespace velmora

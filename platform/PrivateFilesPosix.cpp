@@ -45,4 +45,9 @@ void KeepPrivate(const std::filesystem::path& path) {
         chmod(path.c_str(), (info.st_mode & 07777) & ~kGroupAndOthers);
 }
 
+bool HeldByAnotherUser(const std::filesystem::path& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0 && info.st_uid != geteuid();
+}
+
 }  // namespace velmora
