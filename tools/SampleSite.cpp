@@ -1,29 +1,27 @@
+// The site served: the listener and its connections, request heads read and recorded, answers
+// sent at their pace, held answers and late bytes, and the concurrency log.
+
 #include "tools/SampleSite.h"
 
 #include <algorithm>
-#include <charconv>
 #include <condition_variable>
 #include <list>
-#include <map>
 #include <mutex>
-#include <set>
 #include <system_error>
 #include <thread>
-#include <tuple>
 #include <utility>
 
 #include "platform/LoopbackListener.h"
 #include "platform/TimerSlack.h"
+#include "tools/SiteAnswers.h"
 #include "tools/SiteContent.h"
+#include "tools/SiteHttp.h"
 
 namespace velmora::site {
 namespace {
 
 // A request head larger than this is refused (431); clients of the site send well under 2 KB.
 constexpr std::size_t kMaxHeadBytes = 64 * 1024;
-constexpr std::size_t kMaxHeaderLines = 100;
-// The site takes no uploads; a request body beyond this is refused (413).
-constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
 // Each connection holds a thread; more than this at once are closed on arrival.
 constexpr std::size_t kMaxConnections = 256;
 // An idle keep-alive connection is closed after this long, so a forgotten one frees its thread.
@@ -38,226 +36,11 @@ constexpr int kSlowPieces = 10;
 constexpr std::string_view kLateBytes =
     "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 0\r\n\r\n";
 constexpr std::size_t kReceiveChunk = 16 * 1024;
-// Pages are generated from their request alone, so they are kept once rendered, up to this
-// many bytes: a whole search of 10 pages x 20 companies of 30 KB is about 6.5 MB.
-constexpr std::size_t kMaxCachedPageBytes = 64 * 1024 * 1024;
 
 using Clock = std::chrono::steady_clock;
 constexpr std::string_view kLoopback = "127.0.0.1";
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-               return lower(x) == lower(y);
-           });
-}
-
-bool ContainsIgnoringCase(std::string_view text, std::string_view word) {
-    for (std::size_t i = 0; i + word.size() <= text.size(); ++i) {
-        if (EqualsIgnoringCase(text.substr(i, word.size()), word)) return true;
-    }
-    return false;
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
-// Leading decimal digits, capped at kMaxCompanyNumber + 1 so that any huge value is out of
-// range for pages and companies alike.
-int LeadingNumber(std::string_view text) {
-    long long value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') break;
-        value = std::min<long long>(value * 10 + (c - '0'), kMaxCompanyNumber + 1LL);
-    }
-    return static_cast<int>(value);
-}
-
-// What a request target names.
-struct Route {
-    enum class Kind { Search, Company, Robots, Missing } kind = Kind::Missing;
-    std::string keyword;     // Search: the decoded keyword
-    int page = 0;            // Search: the page parameter, 0 when absent
-    std::uint64_t seed = 0;  // Company
-    int number = 0;          // Company
-    bool moved = false;      // asked for under kMovedPath, where a redirect fault sent it
-    bool looping = false;    // asked for under kLoopPath, where a redirect-loop fault sent it
-};
-
-Route ParseRoute(std::string_view target) {
-    constexpr std::string_view kRobotsPath = "/robots.txt";
-    Route route;
-    if (target == kRobotsPath) {
-        route.kind = Route::Kind::Robots;
-        return route;
-    }
-    for (auto [prefix, flag] : {std::pair{kMovedPath, &route.moved}, {kLoopPath, &route.looping}}) {
-        if (target.starts_with(prefix) && target.substr(prefix.size()).starts_with('/')) {
-            target.remove_prefix(prefix.size());
-            *flag = true;
-        }
-    }
-    std::size_t question = target.find('?');
-    std::string_view path = target.substr(0, question);
-    std::string_view query =
-        question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
-    if (path == kSearchPath) {
-        route.kind = Route::Kind::Search;
-        while (!query.empty()) {
-            std::size_t amp = query.find('&');
-            std::string_view pair = query.substr(0, amp);
-            if (pair.starts_with("terms=")) route.keyword = PercentDecode(pair.substr(6));
-            if (pair.starts_with("p=")) route.page = LeadingNumber(pair.substr(2));
-            query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-        }
-        return route;
-    }
-    if (!path.starts_with(kCompanyPath)) return route;
-    std::string_view rest = path.substr(kCompanyPath.size());
-    std::size_t slash = rest.find('/');
-    constexpr std::string_view kSuffix = ".html";
-    if (slash != 16 || !rest.ends_with(kSuffix)) return route;
-    std::uint64_t seed = 0;
-    auto [end, error] = std::from_chars(rest.data(), rest.data() + 16, seed, 16);
-    std::string_view number = rest.substr(17, rest.size() - 17 - kSuffix.size());
-    int value = LeadingNumber(number);
-    if (error != std::errc() || end != rest.data() + 16 || number.empty() ||
-        std::to_string(value) != number || value < 1 || value > kMaxCompanyNumber) {
-        return route;
-    }
-    route.kind = Route::Kind::Company;
-    route.seed = seed;
-    route.number = value;
-    return route;
-}
-
-struct Response {
-    int status = 200;
-    std::string_view reason = "OK";
-    std::string body;
-};
-
-struct ParsedHead {
-    RecordedRequest request;
-    bool keepAlive = true;
-    std::size_t bodyBytes = 0;
-    bool recordable = false;  // the request line and header lines could be read
-    int refusal = 0;          // a status that answers the request instead of the site, then closes
-};
-
-ParsedHead ParseHead(std::string_view head) {
-    ParsedHead parsed;
-    RecordedRequest& request = parsed.request;
-    std::size_t lineEnd = head.find("\r\n");
-    std::string_view requestLine = head.substr(0, lineEnd);
-    std::size_t first = requestLine.find(' ');
-    std::size_t second = first == std::string_view::npos ? first : requestLine.find(' ', first + 1);
-    if (second == std::string_view::npos ||
-        requestLine.find(' ', second + 1) != std::string::npos) {
-        parsed.refusal = 400;
-        return parsed;
-    }
-    request.method = requestLine.substr(0, first);
-    request.target = requestLine.substr(first + 1, second - first - 1);
-    request.version = requestLine.substr(second + 1);
-    if (request.method.empty() || request.target.empty() ||
-        (request.version != "HTTP/1.1" && request.version != "HTTP/1.0")) {
-        parsed.refusal = 400;
-        return parsed;
-    }
-    while (lineEnd != std::string_view::npos) {
-        std::size_t start = lineEnd + 2;
-        lineEnd = head.find("\r\n", start);
-        std::string_view line = head.substr(start, lineEnd - start);
-        if (line.empty()) continue;
-        if (line.find(':') == std::string_view::npos) {
-            parsed.refusal = 400;
-            return parsed;
-        }
-        if (request.headerLines.size() == kMaxHeaderLines) {
-            parsed.refusal = 431;
-            return parsed;
-        }
-        request.headerLines.emplace_back(line);
-    }
-    parsed.recordable = true;
-    std::optional<std::string> connection = request.Header("Connection");
-    parsed.keepAlive = request.version == "HTTP/1.1"
-                           ? !(connection && ContainsIgnoringCase(*connection, "close"))
-                           : (connection && ContainsIgnoringCase(*connection, "keep-alive"));
-    if (request.Header("Transfer-Encoding")) {
-        parsed.refusal = 501;
-    } else if (std::optional<std::string> length = request.Header("Content-Length")) {
-        std::string_view digits = Trim(*length);
-        std::size_t bytes = 0;
-        auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), bytes);
-        if (error != std::errc() || end != digits.data() + digits.size() || digits.empty()) {
-            parsed.refusal = 400;
-        } else if (bytes > kMaxBodyBytes) {
-            parsed.refusal = 413;
-        } else {
-            parsed.bodyBytes = bytes;
-        }
-    }
-    return parsed;
-}
-
-Markup MarkupFor(std::optional<FaultKind> fault) {
-    if (fault == FaultKind::NoMatch) return Markup::Changed;
-    if (fault == FaultKind::NoPageCount) return Markup::WithoutPageCount;
-    if (fault == FaultKind::ShortPage) return Markup::Short;
-    if (fault == FaultKind::TwoBlocks) return Markup::TwoBlocks;
-    if (fault == FaultKind::EndlessCount) return Markup::EndlessCount;
-    if (fault == FaultKind::ManyLinks) return Markup::ManyLinks;
-    if (fault == FaultKind::ControlBytes) return Markup::ControlBytes;
-    if (fault == FaultKind::NegativeCount) return Markup::NegativeCount;
-    if (fault == FaultKind::Overwork) return Markup::Overwork;
-    return Markup::Regular;
-}
-
-std::string_view ReasonOf(int status) {
-    switch (status) {
-        case 301:
-            return "Moved Permanently";
-        case 302:
-            return "Found";
-        case 400:
-            return "Bad Request";
-        case 405:
-            return "Method Not Allowed";
-        case 413:
-            return "Content Too Large";
-        case 429:
-            return "Too Many Requests";
-        case 403:
-            return "Forbidden";
-        case 431:
-            return "Request Header Fields Too Large";
-        case 500:
-            return "Internal Server Error";
-        case 501:
-            return "Not Implemented";
-        case 503:
-            return "Service Unavailable";
-        default:
-            return "Error";
-    }
-}
-
 }  // namespace
-
-std::optional<std::string> RecordedRequest::Header(std::string_view name) const {
-    for (const std::string& line : headerLines) {
-        std::size_t colon = line.find(':');
-        if (EqualsIgnoringCase(Trim(std::string_view(line).substr(0, colon)), name)) {
-            return std::string(Trim(std::string_view(line).substr(colon + 1)));
-        }
-    }
-    return std::nullopt;
-}
 
 struct SampleSite::Impl {
     struct Connection {
@@ -289,12 +72,6 @@ struct SampleSite::Impl {
     RecordedRequest Record(RecordedRequest request, const Route& route, bool answerable);
     // Request `number`'s answer starts to go out (or it is dropped).
     void Answered(int number);
-    // Under `mutex`: a rule that fires once per number remembers the numbers it has fired for.
-    std::optional<FaultKind> FaultFor(int requestNumber, const Route& route);
-    Response Answer(const RecordedRequest& request, const Route& route) const;
-    // The page a route names for a request with this fault, rendered once and then taken from
-    // the cache.
-    std::string Page(const Route& route, std::optional<FaultKind> fault) const;
     // How the bytes of an answer go out.
     enum class Pace { AtOnce, Slow, Trickle };
     // extraHeaders: whole header lines, each ended by CR LF.
@@ -325,15 +102,9 @@ struct SampleSite::Impl {
     bool stopping = false;
     bool released = false;
     std::size_t lateBytesSent = 0;
-    // (rule index, number) of the once-only faults that have fired.
-    std::set<std::pair<std::size_t, int>> firedOnce;
     std::list<Connection> connections;
-
-    // Search pages by keyword and page, company pages by seed and number; markup last.
-    using PageKey = std::tuple<Route::Kind, std::string, int, std::uint64_t, int, Markup, bool>;
-    mutable std::mutex cacheMutex;
-    mutable std::map<PageKey, std::string> pageCache;
-    mutable std::size_t cachedBytes = 0;
+    // Its faults are chosen under `mutex`.
+    SiteAnswers answers{options, baseUrl};
 };
 
 bool SampleSite::Impl::Start() {
@@ -488,7 +259,7 @@ RecordedRequest SampleSite::Impl::Record(RecordedRequest request, const Route& r
     {
         std::lock_guard lock(mutex);
         request.number = ++requestsArrived;
-        if (answerable) request.fault = FaultFor(request.number, route);
+        if (answerable) request.fault = answers.FaultFor(request.number, route);
         request.arrived = Clock::now();
         request.openConnections = openConnections;
         request.inFlight = ++requestsInFlight;
@@ -506,97 +277,6 @@ void SampleSite::Impl::Answered(int number) {
     const auto request = std::find_if(requests.rbegin(), requests.rend(),
                                       [&](const RecordedRequest& r) { return r.number == number; });
     if (request != requests.rend()) request->answered = Clock::now();
-}
-
-std::optional<FaultKind> SampleSite::Impl::FaultFor(int requestNumber, const Route& route) {
-    if (route.looping) return FaultKind::RedirectLoop;
-    for (std::size_t index = 0; index < options.faults.size(); ++index) {
-        const FaultRule& rule = options.faults[index];
-        int number = 0;
-        switch (rule.scope) {
-            case FaultScope::Request:
-                number = requestNumber;
-                break;
-            case FaultScope::Company:
-                if (route.kind != Route::Kind::Company) continue;
-                number = route.number;
-                break;
-            case FaultScope::ResultPage:
-                if (route.kind != Route::Kind::Search) continue;
-                number = route.page;
-                break;
-        }
-        if (!rule.Covers(number)) continue;
-        // What a redirect sent under kMovedPath is answered, or it would be sent on forever.
-        if (rule.kind == FaultKind::Redirect && route.moved) continue;
-        if (rule.once && !firedOnce.emplace(index, number).second) continue;
-        return rule.kind;
-    }
-    return std::nullopt;
-}
-
-Response SampleSite::Impl::Answer(const RecordedRequest& request, const Route& route) const {
-    static constexpr std::pair<FaultKind, int> kErrorFaults[] = {{FaultKind::ServerError, 500},
-                                                                 {FaultKind::TooManyRequests, 429},
-                                                                 {FaultKind::Forbidden, 403},
-                                                                 {FaultKind::Unavailable, 503}};
-    for (const auto& [fault, status] : kErrorFaults) {
-        if (request.fault == fault) {
-            return {status, ReasonOf(status), RenderServerErrorPage(status, ReasonOf(status))};
-        }
-    }
-    if (request.fault == FaultKind::Redirect) return {301, ReasonOf(301), {}};
-    if (request.fault == FaultKind::RedirectLoop) return {302, ReasonOf(302), {}};
-    if (request.fault == FaultKind::Verification) return {200, "OK", RenderVerificationPage()};
-    if (request.method != "GET" && request.method != "HEAD") {
-        return {405, ReasonOf(405), RenderNotFoundPage()};
-    }
-    if (route.kind == Route::Kind::Robots && !options.robotsTxt.empty()) {
-        return {200, "OK", options.robotsTxt};
-    }
-    if (route.kind == Route::Kind::Missing || route.kind == Route::Kind::Robots) {
-        return {404, "Not Found", RenderNotFoundPage()};
-    }
-    return {200, "OK", Page(route, request.fault)};
-}
-
-std::string SampleSite::Impl::Page(const Route& route, std::optional<FaultKind> fault) const {
-    const int page = route.page == 0 ? 1 : route.page;
-    const Markup markup = MarkupFor(fault);
-    const bool huge = route.kind == Route::Kind::Company && fault == FaultKind::Huge;
-    const PageKey key{route.kind, route.keyword, page, route.seed, route.number, markup, huge};
-    {
-        std::lock_guard lock(cacheMutex);
-        auto found = pageCache.find(key);
-        if (found != pageCache.end()) return found->second;
-    }
-    std::string rendered;
-    if (route.kind == Route::Kind::Search) {
-        bool noHits = std::find(options.noHitsKeywords.begin(), options.noHitsKeywords.end(),
-                                route.keyword) != options.noHitsKeywords.end();
-        ResultPageParams params;
-        params.keyword = route.keyword;
-        params.page = page;
-        params.pages = noHits ? 0 : options.pages;
-        params.linksPerPage =
-            markup == Markup::ManyLinks ? options.manyLinks : options.linksPerPage;
-        params.baseUrl = baseUrl;
-        params.markup = markup;
-        rendered = RenderResultPage(params);
-    } else {
-        CompanyPageParams params;
-        params.seed = route.seed;
-        params.number = route.number;
-        params.minimumBytes = huge ? options.hugePageBytes : options.companyPageBytes;
-        params.markup = markup;
-        rendered = RenderCompanyPage(params);
-    }
-    std::lock_guard lock(cacheMutex);
-    if (cachedBytes + rendered.size() <= kMaxCachedPageBytes &&
-        pageCache.emplace(key, rendered).second) {
-        cachedBytes += rendered.size();
-    }
-    return rendered;
 }
 
 bool SampleSite::Impl::Send(LoopbackConnection& socket, const Response& response, bool keepAlive,
@@ -695,7 +375,7 @@ bool SampleSite::Impl::Serve(Connection& connection) {
         }
         if (!Discard(socket, buffer, parsed.bodyBytes)) return true;
         // The answer is made during the latency, as a remote server's work is part of its.
-        Response response = Answer(request, route);
+        Response response = answers.Answer(request, route);
         const Clock::time_point loadedDue =
             due + std::chrono::milliseconds(options.loadLatencyMs) * (request.inFlight - 1);
         if (loadedDue > Clock::now() && !PauseUnlessStopped(loadedDue)) return true;

@@ -1,8 +1,16 @@
-#include "tools/SiteContent.h"
+// The pages of the site rendered: the chrome around them, result pages with their pager,
+// company pages with their contact blocks, the short error and verification pages, and the
+// length bound in the system code page that keeps the chrome long enough.
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "tools/SiteCompanies.h"
+#include "tools/SiteContent.h"
 
 namespace velmora::site {
 namespace {
@@ -12,112 +20,6 @@ namespace {
 constexpr std::size_t kMarkerMargin = 512;
 constexpr std::string_view kCrlf = "\r\n";
 
-// A small deterministic generator (splitmix64): the same seed gives the same page on every
-// platform, which std::mt19937's distributions do not promise.
-class Dice {
-public:
-    explicit Dice(std::uint64_t state) : state_(state) {}
-
-    std::uint64_t Next() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-        return z ^ (z >> 31);
-    }
-    int Below(int bound) { return static_cast<int>(Next() % static_cast<std::uint64_t>(bound)); }
-    bool OneIn(int n) { return Below(n) == 0; }
-    template <typename T, std::size_t N>
-    const T& Pick(const std::array<T, N>& items) {
-        return items[static_cast<std::size_t>(Below(static_cast<int>(N)))];
-    }
-    std::string Digits(int count, char first = 0) {
-        std::string digits;
-        if (first != 0) {
-            digits += first;
-            --count;
-        }
-        for (int i = 0; i < count; ++i) digits += static_cast<char>('0' + Below(10));
-        return digits;
-    }
-
-private:
-    std::uint64_t state_;
-};
-
-struct City {
-    std::string_view name;
-    std::string_view province;  // empty for the cities that are provinces of their own
-    std::string_view areaCode;
-    std::array<std::string_view, 3> districts;
-};
-
-constexpr std::array<City, 28> kCities{{
-    {"杭州", "浙江省", "0571", {"余杭区", "萧山区", "西湖区"}},
-    {"宁波", "浙江省", "0574", {"鄞州区", "北仑区", "镇海区"}},
-    {"温州", "浙江省", "0577", {"鹿城区", "龙湾区", "瓯海区"}},
-    {"苏州", "江苏省", "0512", {"工业园区", "吴中区", "相城区"}},
-    {"无锡", "江苏省", "0510", {"滨湖区", "新吴区", "惠山区"}},
-    {"常州", "江苏省", "0519", {"武进区", "新北区", "天宁区"}},
-    {"南京", "江苏省", "025", {"江宁区", "鼓楼区", "浦口区"}},
-    {"广州", "广东省", "020", {"天河区", "白云区", "番禺区"}},
-    {"深圳", "广东省", "0755", {"宝安区", "龙岗区", "南山区"}},
-    {"东莞", "广东省", "0769", {"长安镇", "虎门镇", "塘厦镇"}},
-    {"佛山", "广东省", "0757", {"顺德区", "南海区", "禅城区"}},
-    {"青岛", "山东省", "0532", {"黄岛区", "城阳区", "即墨区"}},
-    {"济南", "山东省", "0531", {"历下区", "槐荫区", "章丘区"}},
-    {"郑州", "河南省", "0371", {"金水区", "二七区", "管城回族区"}},
-    {"武汉", "湖北省", "027", {"东西湖区", "江汉区", "洪山区"}},
-    {"成都", "四川省", "028", {"武侯区", "双流区", "郫都区"}},
-    {"合肥", "安徽省", "0551", {"蜀山区", "包河区", "庐阳区"}},
-    {"厦门", "福建省", "0592", {"湖里区", "思明区", "集美区"}},
-    {"泉州", "福建省", "0595", {"丰泽区", "晋江市", "石狮市"}},
-    {"长沙", "湖南省", "0731", {"岳麓区", "雨花区", "开福区"}},
-    {"石家庄", "河北省", "0311", {"长安区", "裕华区", "桥西区"}},
-    {"沈阳", "辽宁省", "024", {"铁西区", "浑南区", "和平区"}},
-    {"大连", "辽宁省", "0411", {"甘井子区", "金州区", "沙河口区"}},
-    {"西安", "陕西省", "029", {"雁塔区", "未央区", "长安区"}},
-    {"上海", "", "021", {"浦东新区", "闵行区", "嘉定区"}},
-    {"北京", "", "010", {"朝阳区", "海淀区", "丰台区"}},
-    {"天津", "", "022", {"滨海新区", "西青区", "北辰区"}},
-    {"重庆", "", "023", {"渝北区", "九龙坡区", "江北区"}},
-}};
-
-// 𠮷 lies outside the two-byte range of the system code page and checks that it stays whole.
-constexpr std::array<std::string_view, 30> kTradeNames{
-    "宏达", "恒信", "华盛", "金鼎", "鑫源", "永盛", "德丰", "瑞祥",   "隆泰", "嘉诚",
-    "中联", "汇通", "天成", "博远", "兴业", "富康", "盛世", "万丰",   "东方", "新锐",
-    "喆安", "堃宇", "𠮷利", "昊天", "晟达", "森茂", "旭日", "正泰华", "锦程", "力拓"};
-constexpr std::array<std::string_view, 20> kIndustries{
-    "机械", "五金", "电子", "塑料制品", "纺织", "化工", "建材",     "食品",     "包装",   "模具",
-    "阀门", "泵业", "轴承", "电气",     "照明", "家具", "环保设备", "汽车配件", "不锈钢", "工贸"};
-constexpr std::array<std::string_view, 8> kLegalForms{
-    "有限公司",     "有限责任公司", "股份有限公司", "科技有限公司",
-    "实业有限公司", "制造有限公司", "厂",           "贸易商行"};
-constexpr std::array<std::string_view, 20> kSurnames{"王", "李", "张", "刘", "陈", "杨", "黄",
-                                                     "赵", "吴", "周", "徐", "孙", "马", "朱",
-                                                     "胡", "郭", "何", "林", "高", "罗"};
-constexpr std::array<std::string_view, 20> kGivenNames{"伟", "芳", "娜", "秀英", "敏", "静",  "丽",
-                                                       "强", "磊", "军", "洋",   "勇", "艳",  "杰",
-                                                       "娟", "涛", "明", "超",   "霞", "建平"};
-constexpr std::array<std::string_view, 5> kTitles{"先生", "女士", "经理", "总", "厂长"};
-constexpr std::array<std::string_view, 4> kDepartments{"销售部", "外贸部", "市场部", "总经办"};
-constexpr std::array<std::string_view, 20> kMobilePrefixes{
-    "130", "131", "133", "135", "136", "137", "138", "139", "150", "151",
-    "152", "155", "158", "159", "177", "180", "186", "188", "189", "199"};
-// Many start with a letter of b, l, a, n, k or z, in either case: an extractor must keep it.
-constexpr std::array<std::string_view, 25> kMailboxes{
-    "anna.li",  "Bella",  "kevin.zhang", "lily",    "nancy",    "zhao.min", "Amy_wu",
-    "bob.chen", "Kate",   "LEO",         "nick",    "Zoe",      "sales",    "info",
-    "hr",       "export", "service",     "wanglei", "chen.jie", "tracy",    "mike",
-    "hd-trade", "jason",  "office",      "Nina.Xu"};
-constexpr std::array<std::string_view, 8> kMailDomains{"163.com",     "126.com",      "sina.com",
-                                                       "hotmail.com", "yahoo.com.cn", "139.com",
-                                                       "aliyun.com",  "sohu.com"};
-constexpr std::array<std::string_view, 10> kRoads{"人民路",   "解放路",   "建设路",   "中山路",
-                                                  "工业园路", "科技大道", "滨江大道", "创业路",
-                                                  "环城北路", "长江东路"};
-constexpr std::array<std::string_view, 5> kAddressUnits{"", "", "B座1203室", "3号楼2楼",
-                                                        "(工业区内)"};
 constexpr std::array<std::string_view, 12> kProductKinds{"系列",   "配件",   "成套设备", "加工件",
                                                          "标准件", "定制件", "生产线",   "原材料",
                                                          "半成品", "总成",   "组件",     "耗材"};
@@ -126,84 +28,6 @@ constexpr std::array<std::string_view, 24> kCategories{
     "包装印刷", "食品饮料", "农业林业",   "汽摩配件", "家居用品", "办公文教",
     "照明工业", "电工电气", "仪器仪表",   "安全防护", "环保设备", "冶金矿产",
     "橡塑材料", "医药保养", "服装服饰",   "数码家电", "礼品工艺", "运输物流"};
-
-std::uint64_t CompanyState(std::uint64_t seed, int number) {
-    return seed ^ (static_cast<std::uint64_t>(number) * 0xD1B54A32D192ED03ULL);
-}
-
-std::string CompanyName(Dice& dice, const City& city) {
-    std::string name(city.name);
-    if (dice.OneIn(4)) name += "市";
-    name += dice.Pick(kTradeNames);
-    name += dice.Pick(kIndustries);
-    name += dice.Pick(kLegalForms);
-    return name;
-}
-
-std::string ContactName(Dice& dice) {
-    std::string name(dice.Pick(kSurnames));
-    if (dice.OneIn(2)) {
-        name += dice.Pick(kTitles);
-    } else {
-        name += dice.Pick(kGivenNames);
-        if (dice.OneIn(5)) name += " (" + std::string(dice.Pick(kDepartments)) + ")";
-    }
-    return name;
-}
-
-// Area code with its leading zero, then a local number of 8 digits, or 7 behind a four-digit
-// code now and then; some carry an extension.
-std::string LandLine(Dice& dice, const City& city) {
-    int localDigits = (city.areaCode.size() == 4 && dice.OneIn(3)) ? 7 : 8;
-    std::string number(city.areaCode);
-    number += '-';
-    number += dice.Digits(localDigits, static_cast<char>('2' + dice.Below(7)));
-    if (dice.OneIn(6)) number += "-8" + dice.Digits(2);
-    return number;
-}
-
-std::string Mobile(Dice& dice) {
-    static constexpr std::array<std::string_view, 3> kForms{"+86 ", "+86-", ""};
-    std::string number(dice.Pick(kForms));
-    number += dice.Pick(kMobilePrefixes);
-    number += dice.Digits(8);
-    return number;
-}
-
-std::string Email(Dice& dice) {
-    if (dice.OneIn(10)) return {};
-    if (dice.OneIn(5))
-        return dice.Digits(dice.Below(5) + 6, static_cast<char>('1' + dice.Below(9))) + "@qq.com";
-    std::string address(dice.Pick(kMailboxes));
-    if (dice.OneIn(3)) address += dice.Digits(dice.Below(3) + 2);
-    address += '@';
-    address += dice.Pick(kMailDomains);
-    return address;
-}
-
-std::string Address(Dice& dice, const City& city) {
-    std::string address(city.province);
-    address += city.name;
-    address += "市";
-    address += dice.Pick(city.districts);
-    address += dice.Pick(kRoads);
-    address += std::to_string(dice.Below(2000) + 1);
-    address += "号";
-    address += dice.Pick(kAddressUnits);
-    return address;
-}
-
-const City& CityOf(std::uint64_t seed, int number) {
-    Dice dice(CompanyState(seed, number) ^ 0x5851F42D4C957F2DULL);
-    return dice.Pick(kCities);
-}
-
-std::string_view IndustryOf(const std::string& companyName) {
-    for (std::string_view industry : kIndustries) {
-        if (companyName.find(industry) != std::string::npos) return industry;
-    }
-    return kIndustries[0];
-}
 
 // Valid UTF-8 with <, >, &, " and ' escaped: the keyword comes from the request and is echoed.
 std::string EscapeHtml(std::string_view text) {
@@ -473,52 +297,6 @@ void AddOverworkBlocks(Page& page, const CompanyRecord& company) {
 
 }  // namespace
 
-std::uint64_t KeywordSeed(std::string_view keyword) {
-    std::uint64_t hash = 0xCBF29CE484222325ULL;  // FNV-1a
-    for (char c : keyword) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 0x100000001B3ULL;
-    }
-    return hash;
-}
-
-CompanyRecord GenerateCompany(std::uint64_t seed, int number) {
-    const City& city = CityOf(seed, number);
-    Dice dice(CompanyState(seed, number));
-    CompanyRecord company;
-    company.companyName = CompanyName(dice, city);
-    company.contact = ContactName(dice);
-    company.telephone = LandLine(dice, city);
-    company.mobile = Mobile(dice);
-    company.fax = dice.OneIn(5) ? std::string() : LandLine(dice, city);
-    company.email = Email(dice);
-    company.address = Address(dice, city);
-    return company;
-}
-
-CompanyRecord WithControlBytes(CompanyRecord company) {
-    using namespace std::string_literals;
-    company.companyName += "\x1b[31m";
-    company.contact = "\x07" + company.contact + "\x08";
-    company.telephone += "\x00\x0c"s;
-    company.mobile += "\x7f";
-    company.fax =
-        "\xc2\x9b"
-        "2J" +
-        company.fax;              // U+009B, the one-character CSI
-    company.email += "\xc2\x85";  // U+0085, next line
-    company.address += kTerminalEscapes;
-    return company;
-}
-
-EmailMarkup EmailMarkupOf(std::uint64_t seed, int number) {
-    Dice dice(CompanyState(seed, number) ^ 0x2545F4914F6CDD1DULL);
-    int roll = dice.Below(20);
-    return roll < 12   ? EmailMarkup::Plain
-           : roll < 17 ? EmailMarkup::Link
-                       : EmailMarkup::AfterLineBreak;
-}
-
 std::string RenderResultPage(const ResultPageParams& params) {
     std::uint64_t seed = KeywordSeed(params.keyword);
     Dice dice(seed ^ static_cast<std::uint64_t>(params.page));
@@ -634,56 +412,6 @@ std::string RenderVerificationPage() {
          << "<body><h1>请完成安全验证</h1><p>您的访问过于频繁，请拖动滑块完成验证后继续访问。</p>"
             "<div id=\"captcha\"></div></body></html>";
     return std::move(page.Text());
-}
-
-std::string CompanyTarget(std::uint64_t seed, int number) {
-    char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(seed));
-    return std::string(kCompanyPath) + hex + "/" + std::to_string(number) + ".html";
-}
-
-std::string SearchTarget(std::string_view keyword, int page) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string target(kSearchPath);
-    target += '?';
-    target += kSearchQuery;
-    for (char c : keyword) {
-        auto byte = static_cast<unsigned char>(c);
-        bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                          (byte >= '0' && byte <= '9') || byte == '-' || byte == '.';
-        if (unreserved) {
-            target += c;
-        } else {
-            target += '%';
-            target += kHex[byte >> 4];
-            target += kHex[byte & 0x0F];
-        }
-    }
-    if (page > 0) {
-        target += kPageParameter;
-        target += std::to_string(page);
-    }
-    return target;
-}
-
-std::string PercentDecode(std::string_view text) {
-    auto hexValue = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        return -1;
-    };
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
 }
 
 std::size_t SystemLengthLowerBound(std::string_view utf8) {
