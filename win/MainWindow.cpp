@@ -14,6 +14,7 @@
 #include "platform/ThisProcess.h"
 #include "platform/UserDirectories.h"
 #include "platform/Utf8Path.h"
+#include "platform/WindowDpi.h"
 #include "win/SkinEngine.h"
 #include "win/WideText.h"
 
@@ -120,7 +121,7 @@ MainWindow::MainWindow(WindowPort& port, SearchSession& session, SkinEngine& ski
                     nullptr, nullptr, GetModuleHandleW(nullptr), this);
     if (window_ == nullptr) throw std::runtime_error("CreateWindowExW");
     // The monitor's resolution is known only once the window is on it.
-    dpi_ = GetDpiForWindow(window_);
+    dpi_ = WindowDpi(window_);
     const RECT outer = ScaledOuterRect();
     SetWindowPos(window_, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -192,7 +193,7 @@ void MainWindow::ApplyFont() {
     // The system's own message font, which on a Chinese system is one that has the glyphs.
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
-    SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi_);
+    NonClientMetricsAtDpi(metrics, dpi_);
     HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
     for (HWND control : controls_) SendMessageW(control, WM_SETFONT, WPARAM(font), TRUE);
     if (font_ != nullptr) DeleteObject(font_);
@@ -205,7 +206,7 @@ int MainWindow::Scaled(int pixels) const {
 
 RECT MainWindow::ScaledOuterRect() const {
     RECT rect{0, 0, Scaled(kClientSize.width), Scaled(kClientSize.height)};
-    AdjustWindowRectExForDpi(&rect, WS_OVERLAPPEDWINDOW, FALSE, 0, dpi_);
+    OuterRectAtDpi(rect, WS_OVERLAPPEDWINDOW, 0, dpi_);
     return rect;
 }
 

@@ -1,13 +1,15 @@
-﻿; The per-user installer: makensis -DSTAGE=FOLDER -DOUTFILE=FILE velmora.nsi, where FOLDER holds
-; velmora.exe, velmora-cli.exe, README.txt and velmora.ico. No administrator: the program goes
-; to %LOCALAPPDATA%\Programs\Velmora, which the user can write, and its uninstall entry to HKCU.
-; The uninstaller leaves the user's settings and journal (%APPDATA%\velmora,
-; %LOCALAPPDATA%\velmora) where they are.
-; The program is 64-bit, and so is the installer (Wine here runs 64-bit programs only).
-Target amd64-unicode
+﻿; The per-user installer of both builds: makensis -DSTAGE_X64=FOLDER -DSTAGE_X86=FOLDER
+; -DOUTFILE=FILE velmora.nsi, where each FOLDER holds that architecture's velmora.exe,
+; velmora-cli.exe, README.txt and velmora.ico. A 64-bit Windows gets the 64-bit programs, any
+; other the 32-bit ones; the installer itself is 32-bit, so that it starts on both. No
+; administrator: the program goes to %LOCALAPPDATA%\Programs\Velmora, which the user can write,
+; and its uninstall entry to HKCU. The uninstaller leaves the user's settings and journal
+; (%APPDATA%\velmora, %LOCALAPPDATA%\velmora) where they are.
+Target x86-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 !include "MUI2.nsh"
+!include "x64.nsh"
 
 !define PRODUCT "Velmora"
 !define VERSION "1.1"
@@ -20,8 +22,8 @@ InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 ShowInstDetails nevershow
 ShowUninstDetails nevershow
 
-!define MUI_ICON "${STAGE}\velmora.ico"
-!define MUI_UNICON "${STAGE}\velmora.ico"
+!define MUI_ICON "${STAGE_X86}\velmora.ico"
+!define MUI_UNICON "${STAGE_X86}\velmora.ico"
 !define MUI_ABORTWARNING
 !define MUI_FINISHPAGE_RUN "$INSTDIR\velmora.exe"
 !insertmacro MUI_PAGE_DIRECTORY
@@ -32,13 +34,35 @@ ShowUninstDetails nevershow
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "SimpChinese"
 
-Section "Velmora 程序" SectionProgram
-  SectionIn RO
-  SetOutPath "$INSTDIR"
+!macro Programs STAGE
   File "${STAGE}\velmora.exe"
   File "${STAGE}\velmora-cli.exe"
   File "${STAGE}\README.txt"
   File "${STAGE}\velmora.ico"
+!macroend
+
+; On a 64-bit Windows the uninstall entry goes to the registry's own view, not the 32-bit one
+; this installer would see by default.
+Function .onInit
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${EndIf}
+FunctionEnd
+
+Function un.onInit
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${EndIf}
+FunctionEnd
+
+Section "Velmora 程序" SectionProgram
+  SectionIn RO
+  SetOutPath "$INSTDIR"
+  ${If} ${RunningX64}
+    !insertmacro Programs "${STAGE_X64}"
+  ${Else}
+    !insertmacro Programs "${STAGE_X86}"
+  ${EndIf}
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortcut "$SMPROGRAMS\Velmora.lnk" "$INSTDIR\velmora.exe" "" "$INSTDIR\velmora.ico"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"

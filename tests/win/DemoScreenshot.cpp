@@ -28,17 +28,18 @@ using velmora::test::RunningWindow;
 constexpr CLSID kPngEncoder = {
     0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
 
+// EnumChildWindows' callback, in Windows' calling convention (on 32-bit Windows not the one a
+// lambda converts to).
+BOOL CALLBACK NoteUpdateRegion(HWND child, LPARAM data) {
+    if (!GetUpdateRect(child, nullptr, FALSE)) return TRUE;
+    *reinterpret_cast<bool*>(data) = true;
+    return FALSE;
+}
+
 bool HasUpdateRegion(HWND window) {
     if (GetUpdateRect(window, nullptr, FALSE)) return true;
     bool pending = false;
-    EnumChildWindows(
-        window,
-        [](HWND child, LPARAM data) -> BOOL {
-            if (!GetUpdateRect(child, nullptr, FALSE)) return TRUE;
-            *reinterpret_cast<bool*>(data) = true;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&pending));
+    EnumChildWindows(window, NoteUpdateRegion, reinterpret_cast<LPARAM>(&pending));
     return pending;
 }
 

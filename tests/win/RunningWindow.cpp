@@ -22,25 +22,29 @@ constexpr int kMessageBoxTextId = 0xFFFF;
 // The save dialog's file name: an extended combo box (cmb13) with an edit box.
 constexpr int kFileNameComboId = 0x47C;
 
+struct WindowSearch {
+    DWORD process;
+    const wchar_t* className;
+    std::vector<HWND> found;
+};
+
+// EnumWindows' callback, in Windows' calling convention (on 32-bit Windows not the one a
+// lambda converts to).
+BOOL CALLBACK CollectWindowOf(HWND window, LPARAM data) {
+    auto& wanted = *reinterpret_cast<WindowSearch*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, static_cast<int>(std::size(name)));
+    if (owner == wanted.process && std::wstring_view(name) == wanted.className)
+        wanted.found.push_back(window);
+    return TRUE;
+}
+
 // The top-level windows of class `className` that belong to `process`.
 std::vector<HWND> WindowsOf(DWORD process, const wchar_t* className) {
-    struct Search {
-        DWORD process;
-        const wchar_t* className;
-        std::vector<HWND> found;
-    } search{process, className, {}};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto& wanted = *reinterpret_cast<Search*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            wchar_t name[64] = {};
-            GetClassNameW(window, name, static_cast<int>(std::size(name)));
-            if (owner == wanted.process && std::wstring_view(name) == wanted.className)
-                wanted.found.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{process, className, {}};
+    EnumWindows(CollectWindowOf, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
