@@ -1,6 +1,5 @@
 #include "app/SkinEngine.h"
 
-
 #include <QFile>
 #include <string>
 
