@@ -77,13 +77,17 @@ inline constexpr std::string_view kUsage =
     "  0    done: the search ended complete (with or without hits), or the journal did what\n"
     "       was asked\n"
     "  1    usage error\n"
-    "  2    --export saved nothing (with --only-new: no company was new), or no row with a\n"
-    "       company name\n"
+    "  2    --export had nothing to save (with --only-new: no company was new), or no row\n"
+    "       with a company name\n"
     "  3    the directory site could not be reached (nothing is exported then)\n"
     "  4    the journal cannot do what was asked (no such search, nothing to resume, the\n"
     "       journal unusable, or unreadable for --only-new)\n"
     "  5    incomplete: pages could not be fetched (standard error says how many; the rows\n"
     "       fetched are printed, exported and kept, and --resume fetches the rest)\n"
+    "  6    --export could not write FILE: standard error names it and says why (held open\n"
+    "       by another program, read-only, no such folder or no right to write there, disk\n"
+    "       full, name too long); an existing FILE is left as it was, and the search's rows\n"
+    "       are kept in the journal all the same\n"
     "  130  interrupted (nothing is exported then)\n";
 
 std::string Usage();

@@ -26,6 +26,7 @@ constexpr int kExitNotExported = 2;
 constexpr int kExitSiteUnreachable = 3;
 constexpr int kExitJournal = 4;
 constexpr int kExitIncomplete = 5;
+constexpr int kExitSaveFailed = 6;
 // 128 + SIGINT, as shells report a command ended by Ctrl-C; the same on every system.
 constexpr int kExitInterrupted = 130;
 
@@ -50,6 +51,8 @@ int Export(velmora::Frontend& frontend, const velmora::cli::Options& options) {
             return kExitDone;
         case ExportOutcome::kNoHistory:
             return kExitJournal;
+        case ExportOutcome::kSaveFailed:
+            return kExitSaveFailed;
         default:
             return kExitNotExported;
     }

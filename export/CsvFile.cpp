@@ -80,9 +80,8 @@ SaveResult SaveCsv(const Text& fileName, std::string_view csv) {
     if (!target.has_filename()) return {SaveStatus::kNoFileName, {}};
     // A file others may read, as the workbook is.
     FileReplacement replacement(target, FileAccess::kUsual);
-    if (!replacement.created()) return {SaveStatus::kCannotCreate, {}};
-    if (!replacement.Write(csv)) return {SaveStatus::kCannotWrite, {}};
-    return SaveResultOf(replacement.Commit(), target);
+    if (replacement.created()) (void)replacement.Write(csv);
+    return SaveResultOf(replacement, replacement.Commit(), target);
 }
 
 }  // namespace velmora

@@ -162,9 +162,13 @@ ExportResult Exporter::Run(const ExportVariant& variant, const Text* fileName,
     }
 
     const std::unique_ptr<ExportWriter> writer = WriterFor(chosen, workbook_);
-    const ExportResult result = Write(*writer, variant, chosen, leads ? &*leads : nullptr);
+    std::string failureReason;
+    const ExportResult result =
+        Write(*writer, variant, chosen, leads ? &*leads : nullptr, failureReason);
     if (result.outcome != ExportOutcome::kExported) {
-        window_.ShowMessage(Utf8ToSystem(kFailureMessage), {}, MessageBoxFlag::kIconWarning);
+        std::string message(kFailureMessage);
+        if (!failureReason.empty()) message.append(" ").append(failureReason);
+        window_.ShowMessage(Utf8ToSystem(message), {}, MessageBoxFlag::kIconWarning);
     } else {
         window_.ShowMessage(ConcatText(Utf8ToSystem(kSuccessMessageStart), ToText(result.count),
                                        Utf8ToSystem(kSuccessMessageEnd)),
@@ -174,7 +178,8 @@ ExportResult Exporter::Run(const ExportVariant& variant, const Text* fileName,
 }
 
 ExportResult Exporter::Write(ExportWriter& writer, const ExportVariant& variant,
-                             const Text& fileName, const std::vector<Lead>* leads) {
+                             const Text& fileName, const std::vector<Lead>* leads,
+                             std::string& failureReason) {
     LetWindowIn(ExportPhase::kWriting, 0, 0);
     writer.WriteHeader(variant.columns);
     // The window goes first, then the rows are counted: a row it appends now is exported, one
@@ -197,7 +202,10 @@ ExportResult Exporter::Write(ExportWriter& writer, const ExportVariant& variant,
     if (progress_) progress_(ExportPhase::kSaving, 0, 1);
     const SaveResult saved = writer.Save(fileName);
     if (progress_) progress_(ExportPhase::kSaving, 1, 1);
-    if (!saved) return {ExportOutcome::kSaveFailed};
+    if (!saved) {
+        failureReason = saved.failureReason;
+        return {ExportOutcome::kSaveFailed};
+    }
     if (count == 0) return {ExportOutcome::kNoneVerified};
     return {ExportOutcome::kExported, count};
 }

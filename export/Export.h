@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "export/Workbook.h"
@@ -50,7 +51,7 @@ enum class ExportOutcome {
     kNothingToExport,  // the list is empty
     kCancelled,        // the dialog was cancelled
     kBusy,             // another export is running
-    kSaveFailed,       // the workbook could not be saved
+    kSaveFailed,       // the file could not be written; an existing one is left as it was
     kNoneVerified,     // saved, but no data row read back with a first cell: reported as failed
     kNothingNew,       // only new companies were asked for and an earlier search holds each one
     kNoHistory,        // only new companies were asked for and the history cannot be read
@@ -128,9 +129,10 @@ private:
     ExportResult Run(const ExportVariant& variant, const Text* fileName,
                      const LeadListOptions& options);
     // Writes, counts and saves through `writer`, letting the window in as the variant asks.
-    // leads: the lead list to write, or nullptr for the list's rows.
+    // leads: the lead list to write, or nullptr for the list's rows. A failed save leaves the
+    // sentence that tells why in failureReason.
     ExportResult Write(ExportWriter& writer, const ExportVariant& variant, const Text& fileName,
-                       const std::vector<Lead>* leads);
+                       const std::vector<Lead>* leads, std::string& failureReason);
     Text CellOf(const std::vector<Lead>* leads, int row, ResultColumn column);
     void LetWindowIn(ExportPhase phase, int done, int total);
 

@@ -8,6 +8,7 @@
 
 #include "export/SavedFile.h"
 #include "platform/ReplaceFile.h"
+#include "platform/SystemError.h"
 #include "platform/Utf8Path.h"
 #include "text/CodePage.h"
 
@@ -165,14 +166,25 @@ SaveResult Workbook::SaveAs(const Text& fileName) const {
 
     // libxlsxwriter writes the fresh file itself, opening it by a char name.
     FileReplacement replacement(target, FileAccess::kUsual);
-    if (!replacement.created()) return {SaveStatus::kCannotCreate, {}};
+    if (!replacement.created()) {
+        return FailedSave(SaveStatus::kCannotCreate, target, replacement.failure());
+    }
     const std::string temporary = replacement.NameForLibrary();
-    if (temporary.empty()) return {SaveStatus::kCannotCreate, {}};
+    if (temporary.empty()) {
+        return FailedSave(SaveStatus::kCannotCreate, target, replacement.failure());
+    }
+    // The library reports no reason of its own; the system's last error right after it failed
+    // tells a full disk from the rest.
+    const auto libraryFailed = [&] {
+        const bool full = KindOfStorageError(LastSystemError()) == StorageErrorKind::kFull;
+        return FailedSave(SaveStatus::kCannotWrite, target,
+                          full ? WriteFailure::kFull : WriteFailure::kOther);
+    };
 
     lxw_workbook_options options{};
     options.constant_memory = storage_ == StringStorage::kInline ? LXW_TRUE : LXW_FALSE;
     lxw_workbook* file = workbook_new_opt(temporary.c_str(), &options);
-    if (file == nullptr) return {SaveStatus::kCannotWrite, {}};
+    if (file == nullptr) return libraryFailed();
     lxw_worksheet* sheet = workbook_add_worksheet(file, nullptr);
     bool written = sheet != nullptr;
     // Row by row, left to right: the order inline strings are streamed in.
@@ -186,22 +198,8 @@ SaveResult Workbook::SaveAs(const Text& fileName) const {
     }
     // workbook_close frees the workbook whatever it reports.
     written = (workbook_close(file) == LXW_NO_ERROR) && written;
-    if (!written) return {SaveStatus::kCannotWrite, {}};
-    return SaveResultOf(replacement.Commit(), target);
-}
-
-SaveResult SaveResultOf(ReplaceOutcome outcome, const std::filesystem::path& target) {
-    switch (outcome) {
-        case ReplaceOutcome::kReplaced:
-            return {SaveStatus::kSaved, Utf8FromPath(target)};
-        case ReplaceOutcome::kCannotCreate:
-            return {SaveStatus::kCannotCreate, {}};
-        case ReplaceOutcome::kCannotWrite:
-            break;
-        case ReplaceOutcome::kCannotReplace:
-            return {SaveStatus::kCannotReplace, {}};
-    }
-    return {SaveStatus::kCannotWrite, {}};
+    if (!written) return libraryFailed();
+    return SaveResultOf(replacement, replacement.Commit(), target);
 }
 
 void Workbook::CloseWorkbooks() {

@@ -40,7 +40,9 @@ enum class SaveStatus {
 
 struct SaveResult {
     SaveStatus status = SaveStatus::kNoWorkbook;
-    std::string path;  // the file written (UTF-8), when saved
+    std::string path;  // the file meant (UTF-8), written when saved; empty without a name
+    // Why it was not written: a sentence naming the file (SavedFile.h); empty without a name.
+    std::string failureReason = {};
     explicit operator bool() const { return status == SaveStatus::kSaved; }
 };
 

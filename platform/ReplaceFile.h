@@ -27,6 +27,18 @@ enum class ReplaceOutcome {
     kCannotReplace,  // the fresh file could not take the target's name
 };
 
+// Why the target could not be written, in the terms its user is told.
+enum class WriteFailure {
+    kNone,
+    kHeldOpen,           // another program holds the target open and lets nobody replace it
+    kReadOnlyFile,       // the target is marked read-only (it is left alone, never replaced)
+    kNoFolder,           // the target's folder does not exist
+    kFolderNotWritable,  // the target's folder takes no new file from this user
+    kFull,               // the disk or the user's quota is full
+    kNameTooLong,        // the system takes no name that long
+    kOther,
+};
+
 // One replacement, for contents written in steps or by a library that opens the file itself.
 // The fresh file is removed unless Commit succeeded.
 class FileReplacement {
@@ -36,8 +48,11 @@ public:
     FileReplacement(const FileReplacement&) = delete;
     FileReplacement& operator=(const FileReplacement&) = delete;
 
-    // False when the fresh file could not be made: Commit then reports kCannotCreate.
+    // False when the fresh file could not be made, or the target is read-only: Commit then
+    // reports kCannotCreate.
     [[nodiscard]] bool created() const;
+    // Why the step that failed failed; kNone while none has.
+    [[nodiscard]] WriteFailure failure() const { return failure_; }
 
     [[nodiscard]] bool Write(std::string_view bytes);
 
@@ -53,6 +68,7 @@ public:
 private:
     struct Fresh;
     std::unique_ptr<Fresh> fresh_;
+    WriteFailure failure_ = WriteFailure::kNone;
 };
 
 // The whole replacement in one call. False when any step failed; nothing is left behind then.

@@ -32,23 +32,57 @@ Mode ModeOf(FileAccess access) {
     return {0666, false};
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
+// 0 when done, else the error.
+int WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t written = ::write(fd, bytes.data(), bytes.size());
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
+        if (written < 0) return errno;
+        if (written == 0) return ENOSPC;
         bytes.remove_prefix(static_cast<size_t>(written));
     }
-    return true;
+    return 0;
+}
+
+WriteFailure FailureOf(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return WriteFailure::kNoFolder;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return WriteFailure::kFolderNotWritable;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return WriteFailure::kFull;
+        case ENAMETOOLONG:
+            return WriteFailure::kNameTooLong;
+        default:
+            return WriteFailure::kOther;
+    }
+}
+
+// A file its user has taken the write permission off, or one this process may not write.
+// rename(2) would replace it all the same (only the folder's permissions count), so it is
+// refused here, as Windows refuses a read-only file.
+bool IsReadOnlyFile(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+           ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0;
 }
 
 // Flushes a finished file to the disk, so that a write error the kernel reports late still
 // counts.
-bool SyncFile(const std::filesystem::path& path) {
+// 0 when done, else the error.
+int SyncFile(const std::filesystem::path& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool synced = ::fsync(fd) == 0;
-    return (::close(fd) == 0) && synced;
+    if (fd < 0) return errno;
+    int error = ::fsync(fd) == 0 ? 0 : errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    return error;
 }
 
 }  // namespace
@@ -63,6 +97,10 @@ struct FileReplacement::Fresh {
 };
 
 FileReplacement::FileReplacement(const std::filesystem::path& target, FileAccess access) {
+    if (IsReadOnlyFile(target)) {
+        failure_ = WriteFailure::kReadOnlyFile;
+        return;
+    }
     const Mode mode = ModeOf(access);
     std::random_device seed;
     std::mt19937 generator(seed());
@@ -75,10 +113,12 @@ FileReplacement::FileReplacement(const std::filesystem::path& target, FileAccess
         if (fd >= 0) {
             fresh_ = std::make_unique<Fresh>(Fresh{target, std::move(path), fd});
             fresh_->written = !mode.exact || ::fchmod(fd, mode.bits) == 0;
+            if (!fresh_->written) failure_ = FailureOf(errno);
             return;
         }
-        if (errno != EEXIST) return;
+        if (errno != EEXIST) break;
     }
+    failure_ = FailureOf(errno);
 }
 
 FileReplacement::~FileReplacement() {
@@ -93,14 +133,21 @@ bool FileReplacement::created() const {
 
 bool FileReplacement::Write(std::string_view bytes) {
     if (!fresh_ || fresh_->fd < 0) return false;
-    fresh_->written = fresh_->written && WriteAll(fresh_->fd, bytes);
+    if (!fresh_->written) return false;
+    if (const int error = WriteAll(fresh_->fd, bytes); error != 0) {
+        fresh_->written = false;
+        failure_ = FailureOf(error);
+    }
     return fresh_->written;
 }
 
 std::string FileReplacement::NameForLibrary() {
     if (!fresh_) return {};
     if (fresh_->fd >= 0) {
-        fresh_->written = ::close(fresh_->fd) == 0 && fresh_->written;
+        if (::close(fresh_->fd) != 0 && fresh_->written) {
+            fresh_->written = false;
+            failure_ = FailureOf(errno);
+        }
         fresh_->fd = -1;
     }
     return fresh_->path.native();
@@ -108,16 +155,21 @@ std::string FileReplacement::NameForLibrary() {
 
 ReplaceOutcome FileReplacement::Commit() {
     if (!fresh_) return ReplaceOutcome::kCannotCreate;
-    bool written = fresh_->written;
+    if (!fresh_->written) return ReplaceOutcome::kCannotWrite;
+    int error = 0;
     if (fresh_->fd >= 0) {
-        written = ::fsync(fresh_->fd) == 0 && written;
-        written = ::close(fresh_->fd) == 0 && written;
+        error = ::fsync(fresh_->fd) == 0 ? 0 : errno;
+        if (::close(fresh_->fd) != 0 && error == 0) error = errno;
         fresh_->fd = -1;
     } else {
-        written = written && SyncFile(fresh_->path);
+        error = SyncFile(fresh_->path);
     }
-    if (!written) return ReplaceOutcome::kCannotWrite;
+    if (error != 0) {
+        failure_ = FailureOf(error);
+        return ReplaceOutcome::kCannotWrite;
+    }
     if (std::rename(fresh_->path.c_str(), fresh_->target.c_str()) != 0) {
+        failure_ = FailureOf(errno);
         return ReplaceOutcome::kCannotReplace;
     }
     fresh_->committed = true;

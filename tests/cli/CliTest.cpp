@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,9 +17,11 @@
 #include "SavedWorkbook.h"
 #include "cli/CliOptions.h"
 #include "cli/CliWindow.h"
+#include "platform/ReadOnly.h"
 #include "platform/UserDirectories.h"
 #include "platform/Utf8Path.h"
 #include "tests/ScopedVariable.h"
+#include "tests/WriteProbe.h"
 #include "text/CodePage.h"
 #include "tools/SampleSite.h"
 #include "tools/SiteContent.h"
@@ -347,10 +350,54 @@ TEST(VelmoraCliTest, ExportSavesTheSearchsRowsAndReportsOnStandardError) {
     std::sort(printed.begin(), printed.end());
     EXPECT_EQ(exported, printed) << "the file holds the rows the search printed";
 
-    const CliRun failed = RunCli({"--site", site.BaseUrl(), "--export",
-                                  Utf8FromPath(folder.path() / "missing" / "x.xlsx"), "机械"});
-    EXPECT_EQ(failed.exitCode, 2);
-    EXPECT_EQ(Lines(failed.err).back(), "message: 数据导出失败!");
+    // A file that cannot be written: the rows are printed all the same, standard error names
+    // the file and why, and the status is the export's own.
+    namespace fs = std::filesystem;
+    // The other user may enter the folder but not add to it.
+    fs::permissions(folder.path(), static_cast<fs::perms>(0755));
+    const fs::path closed = folder.path() / "closed";
+    fs::create_directory(closed);
+    ASSERT_EQ(SetReadOnly(closed, true), 0);
+    ChildLimits tinyFiles;
+    tinyFiles.fileBytes = 256;
+    ChildLimits asNobody;
+    asNobody.unprivileged = true;
+    const struct {
+        fs::path target;
+        ChildLimits limits;
+        std::string reason;
+    } cases[] = {
+        {folder.path() / "missing" / "x.xlsx", {}, "”所在的文件夹不存在"},
+        {folder.path() / "full.csv", tinyFiles, "磁盘已满，文件“"},
+        {closed / "x.xlsx", asNobody, "没有权限在文件“"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        if (c.limits.unprivileged && test::ChildCanWrite(closed, c.limits)) {
+            std::cerr << "skipped: " << test::kReadOnlyBindsNothing << '\n';
+            continue;
+        }
+        CliSpawn spawn;
+        spawn.limits = c.limits;
+        const CliRun failed =
+            RunCli({"--site", site.BaseUrl(), "--export", Utf8FromPath(c.target), "机械"}, spawn);
+        if (failed.startError == ChildStartError::kLimitNotEnforced) continue;
+        EXPECT_EQ(failed.exitCode, 6) << failed.err;
+        EXPECT_EQ(Lines(failed.out).size(), 6u);
+        const std::string told = Lines(failed.err).back();
+        EXPECT_TRUE(told.starts_with("message: 数据导出失败! ")) << told;
+        EXPECT_NE(told.find(EscapeField(Utf8FromPath(c.target))), std::string::npos) << told;
+        EXPECT_NE(told.find(c.reason), std::string::npos) << told;
+        EXPECT_FALSE(fs::exists(c.target));
+    }
+    ASSERT_EQ(SetReadOnly(closed, false), 0);
+    // The journal kept the rows of the search whose export failed, as of the one that saved.
+    const std::vector<std::string> history = Lines(RunCli({"--history"}).out);
+    EXPECT_GE(std::count_if(history.begin(), history.end(),
+                            [](const std::string& line) {
+                                return line.find("\tfinished\t6\t机械\t") != std::string::npos;
+                            }),
+              2);
 }
 
 TEST(VelmoraCliTest, InterruptEndsTheSearchAndKeepsTheRowsSoFar) {

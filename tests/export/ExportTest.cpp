@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <tuple>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "SavedCsv.h"
 #include "SavedWorkbook.h"
 #include "export/Export.h"
+#include "platform/ReadOnly.h"
 #include "platform/Utf8Path.h"
 #include "text/CodePage.h"
 
@@ -298,20 +300,68 @@ TEST_F(ExportTest, CancelledDialogIsSilent) {
     EXPECT_EQ(folder_.Listing(), "");
 }
 
-TEST_F(ExportTest, FailedSaveReportsFailureNotSuccess) {
+TEST_F(ExportTest, AFailedSaveSaysWhichFileAndWhyLosesNothingAndCanBeRepeated) {
+    namespace fs = std::filesystem;
     AddThreeCompanies();
-    std::filesystem::create_directory(folder_.path() / "taken.xlsx");
-    const std::filesystem::path targets[] = {
-        folder_.path() / "missing" / "x.xlsx",  // no such folder
-        folder_.path() / "taken.xlsx",          // a folder holds the name
+    const auto listed = window_.rows;
+    const std::string kept = "the workbook as it was";
+    const fs::path readOnly = folder_.path() / PathFromUtf8("只读.xlsx");
+    std::ofstream(readOnly, std::ios::binary) << kept;
+    ASSERT_EQ(SetReadOnly(readOnly, true), 0);
+    const fs::path missing = folder_.path() / PathFromUtf8("新文件夹");
+    const fs::path taken = folder_.path() / "taken.xlsx";
+    fs::create_directory(taken);
+    struct Case {
+        fs::path target;
+        std::string beforeName;  // the reason's sentence around the file's name
+        std::string afterName;
+        std::function<void()> remedy;
     };
-    for (const auto& target : targets) {
+    const Case cases[] = {
+        {readOnly, "文件“", "”是只读的，没有改动：请另选文件名，或去掉它的只读属性后重新保存。",
+         [&] { ASSERT_EQ(SetReadOnly(readOnly, false), 0); }},
+        {missing / "x.xlsx", "文件“", "”所在的文件夹不存在：请另选文件夹后重新保存。",
+         [&] { fs::create_directory(missing); }},
+        // One past the longest name a folder holds (WorkbookTest).
+        {folder_.path() / (std::string(256, 'n') + ".xlsx"), "文件名“",
+         "”太长，系统不接受：请选短一些的文件名或文件夹后重新保存。", nullptr},
+        {taken, "文件“", "”无法写入。", [&] { fs::remove(taken); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Utf8FromPath(c.target));
         window_.messages.clear();
-        window_.dialogAnswers.push_back(Utf8ToSystem(Utf8FromPath(target)));
-        EXPECT_EQ(exporter_.ExportAll().outcome, ExportOutcome::kSaveFailed) << target;
-        ExpectOnlyMessage("数据导出失败!", MessageBoxFlag::kIconWarning);
+        window_.dialogAnswers.push_back(Utf8ToSystem(Utf8FromPath(c.target)));
+        const ExportResult failed = exporter_.ExportAll();
+        EXPECT_EQ(failed.outcome, ExportOutcome::kSaveFailed);
+        ExpectOnlyMessage("数据导出失败! " + c.beforeName + Utf8FromPath(c.target) + c.afterName,
+                          MessageBoxFlag::kIconWarning);
+        EXPECT_EQ(window_.rows, listed);
+        std::error_code noSuchFile;
+        if (fs::is_regular_file(c.target, noSuchFile)) {
+            std::string bytes(kept.size() + 1, '\0');
+            bytes.resize(static_cast<std::size_t>(std::ifstream(c.target, std::ios::binary)
+                                                      .read(bytes.data(), bytes.size())
+                                                      .gcount()));
+            EXPECT_EQ(bytes, kept);
+        }
+        if (!c.remedy) continue;
+        c.remedy();
+        window_.dialogAnswers.push_back(Utf8ToSystem(Utf8FromPath(c.target)));
+        EXPECT_EQ(exporter_.ExportAll().outcome, ExportOutcome::kExported) << "at once";
+        EXPECT_EQ(Saved(c.target).Text("A2"), "深圳市华强电子有限公司");
     }
-    EXPECT_EQ(folder_.Listing(), "taken.xlsx");
+    // No fresh file is left behind by a failure.
+    EXPECT_EQ(folder_.Listing(), "taken.xlsx 只读.xlsx 新文件夹");
+}
+
+TEST_F(ExportTest, SavesUnderAPathPastMaxPath) {
+    AddThreeCompanies();
+    std::string folder = Utf8FromPath(folder_.path());
+    while (folder.size() < 300) folder += "/" + std::string(40, 'f');
+    ASSERT_TRUE(std::filesystem::create_directories(PathFromUtf8(folder)));
+    const std::string file = folder + "/" + std::string(40, 'n') + ".xlsx";
+    EXPECT_EQ(exporter_.ExportAllToFile(Utf8ToSystem(file)).outcome, ExportOutcome::kExported);
+    EXPECT_GT(std::filesystem::file_size(PathFromUtf8(file)), 0u);
 }
 
 TEST_F(ExportTest, SecondExportWhileOneRunsIsIgnored) {
