@@ -16,7 +16,6 @@ namespace {
 using AttachExFunction = int (*)(const char*, const char*);
 using DetachFunction = int (*)();
 
-constexpr FileAccess kLibraryAccess = FileAccess::kOwnerWritesAll;
 constexpr FileAccess kSkinFileAccess = FileAccess::kOwnerOnly;
 
 QByteArray ReadResource(const QString& name) {
@@ -72,9 +71,13 @@ void* SkinEngine::Function(const char* name) {
     return function;
 }
 
-void InstallSkinEngine(const QString& runDirectory) {
-    (void)WriteCarried(runDirectory + QLatin1Char('/') + QLatin1String(kSkinEngineFileName),
-                       CarriedSkinEngineImage(), kLibraryAccess);
+QString InstallSkinEngine(const QString& runDirectory) {
+    const QByteArray image = CarriedSkinEngineImage();
+    const std::filesystem::path installed =
+        InstallCarriedLibrary(PathFromUtf8(runDirectory.toStdString()), kSkinEngineFileName,
+                              {reinterpret_cast<const unsigned char*>(image.constData()),
+                               static_cast<std::size_t>(image.size())});
+    return QString::fromStdString(Utf8FromPath(installed));
 }
 
 void AttachSkin(SkinEngine& engine, int number, const SkinFolders& folders) {

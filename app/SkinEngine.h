@@ -36,8 +36,9 @@ private:
     void* library_ = nullptr;
 };
 
-// Writes the carried library into `runDirectory`, replacing an older copy; failure is silent.
-void InstallSkinEngine(const QString& runDirectory);
+// Puts the carried library into `runDirectory` unless a verified copy is there already
+// (platform/VerifiedLibrary.h), and gives the file to load; failure is silent.
+QString InstallSkinEngine(const QString& runDirectory);
 // Where the attached skin file is written: the temporary directory, or, where that directory
 // holds another user's file of that name or cannot be written, a directory of the user's own
 // (none when empty).

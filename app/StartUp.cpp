@@ -34,8 +34,9 @@ struct AppGlobals {
     Engine engine{port, {JournalPath(), SearchOrigin::kWindow}};
     SkinEngine skinEngine;
 
+    // The skin engine's library is installed last, after the search state.
     explicit AppGlobals(const QString& runDirectory)
-        : skinEngine(runDirectory + QLatin1Char('/') + QLatin1String(kSkinEngineFileName)) {}
+        : skinEngine(InstallSkinEngine(runDirectory)) {}
 };
 
 namespace {
@@ -184,7 +185,6 @@ int StartUp(int& argc, char** argv) {
     struct CleanupAtEnd {
         ~CleanupAtEnd() { ExitCleanup(); }
     } cleanupAtEnd;
-    InstallSkinEngine(QCoreApplication::applicationDirPath());
 
     std::unique_ptr<MainWindow> window;
     try {

@@ -17,7 +17,8 @@ SearchSession& GlobalSession();
 SkinEngine& GlobalSkinEngine();
 
 // Needs the application object. Creates the port, the shared HttpClient (opened with its default
-// user agent), the search session over both, and the skin engine of the run directory.
+// user agent), the search session over both, and the skin engine of the run directory, its
+// library installed there.
 void InitGlobals();
 // Ends and joins every search thread, then frees what InitGlobals made. Does nothing when
 // there is nothing to free, so running it twice is harmless.

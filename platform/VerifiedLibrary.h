@@ -10,8 +10,30 @@
 
 #include <filesystem>
 #include <span>
+#include <string_view>
+#include <vector>
 
 namespace velmora {
+
+// Whether the file at `path` would pass the check above and holds `image`: a copy that may be
+// loaded as it is, without writing it.
+[[nodiscard]] bool IsVerifiedCopy(const std::filesystem::path& path,
+                                  std::span<const unsigned char> image);
+
+// Where a library the program carries may be written under `name`, in order: beside the
+// program; on Windows then %LOCALAPPDATA%\velmora, for a program unpacked where its user may not
+// write (Program Files, a read-only share). Linux has nothing after the program's folder: one
+// its user cannot write is a package's, which installs the library with the program.
+std::vector<std::filesystem::path> CarriedLibraryPaths(const std::filesystem::path& runDirectory,
+                                                       std::string_view name);
+
+// The first of CarriedLibraryPaths that holds a verified copy of `image` already (left
+// unwritten) or takes a fresh one (written whole, then given the name; everyone reads it, only
+// its owner writes it); the one beside the program when none does, so that loading fails there
+// and names it.
+std::filesystem::path InstallCarriedLibrary(const std::filesystem::path& runDirectory,
+                                            std::string_view name,
+                                            std::span<const unsigned char> image);
 
 // The loaded library, or nullptr when the file fails the check above or cannot be loaded.
 void* LoadVerifiedLibrary(const std::filesystem::path& path, std::span<const unsigned char> image);

@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <string>
+#include <vector>
 
 #include "platform/VerifiedLibrary.h"
 
@@ -25,6 +28,28 @@ int OpenTrustedLibrary(const std::filesystem::path& path) {
 }
 
 }  // namespace
+
+bool IsVerifiedCopy(const std::filesystem::path& path, std::span<const unsigned char> image) {
+    const int fd = OpenTrustedLibrary(path);
+    if (fd < 0) return false;
+    std::vector<unsigned char> bytes(image.size() + 1);
+    std::size_t held = 0;
+    for (ssize_t read = 0; held < bytes.size(); held += static_cast<std::size_t>(read)) {
+        read = ::read(fd, bytes.data() + held, bytes.size() - held);
+        if (read < 0 && errno == EINTR) {
+            read = 0;
+            continue;
+        }
+        if (read <= 0) break;
+    }
+    ::close(fd);
+    return held == image.size() && std::equal(image.begin(), image.end(), bytes.begin());
+}
+
+std::vector<std::filesystem::path> CarriedLibraryPaths(const std::filesystem::path& runDirectory,
+                                                       std::string_view name) {
+    return {runDirectory / name};
+}
 
 void* LoadVerifiedLibrary(const std::filesystem::path& path,
                           std::span<const unsigned char> /*image*/) {

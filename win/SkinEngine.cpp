@@ -64,8 +64,8 @@ int SkinEngine::Detach() {
     return reinterpret_cast<DetachFunction>(Function("SkinH_Detach"))();
 }
 
-void InstallSkinEngine(const std::filesystem::path& runDirectory) {
-    WriteCarriedFile(runDirectory / kSkinEngineFileName, CarriedSkinEngineImage());
+std::filesystem::path InstallSkinEngine(const std::filesystem::path& runDirectory) {
+    return InstallCarriedLibrary(runDirectory, kSkinEngineFileName, CarriedSkinEngineImage());
 }
 
 void AttachSkin(SkinEngine& engine, int number) {

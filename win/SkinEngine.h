@@ -35,9 +35,9 @@ private:
     void* library_ = nullptr;
 };
 
-// Writes the carried library into `runDirectory`, replacing an older copy; failure is silent
-// (another copy of the program may have it loaded).
-void InstallSkinEngine(const std::filesystem::path& runDirectory);
+// Puts the carried library beside the program in `runDirectory`, or where the program's folder
+// cannot take it in the user's own (platform/VerifiedLibrary.h), and gives the file to load.
+std::filesystem::path InstallSkinEngine(const std::filesystem::path& runDirectory);
 // Writes skin `number` (when it is one of 1 to kSkinCount) as 1.she into the temporary folder,
 // replacing what is there without following a link, and attaches that file.
 void AttachSkin(SkinEngine& engine, int number);

@@ -18,12 +18,13 @@
 namespace velmora {
 namespace {
 
-// Members are freed in reverse order: the engine (whose threads are ended and joined first)
-// before the port that the threads write through.
+// Made in the order of start-up: the search state and the shared HttpClient, then the skin
+// engine's library installed. Members are freed in reverse order: the engine (whose threads are
+// ended and joined first) before the port that the threads write through.
 struct AppGlobals {
     WindowPort port;
     Engine engine{port, {JournalPath(), SearchOrigin::kWindow}};
-    SkinEngine skinEngine{ThisProgram().parent_path() / kSkinEngineFileName};
+    SkinEngine skinEngine{InstallSkinEngine(ThisProgram().parent_path())};
 };
 
 }  // namespace
@@ -40,7 +41,6 @@ int StartUp() {
     const std::filesystem::path runDirectory = ThisProgram().parent_path();
     SetCurrentDirectoryW(runDirectory.c_str());
     AppGlobals globals;
-    InstallSkinEngine(runDirectory);
 
     std::unique_ptr<MainWindow> window;
     try {
