@@ -173,12 +173,11 @@ SaveResult Workbook::SaveAs(const Text& fileName) const {
     if (temporary.empty()) {
         return FailedSave(SaveStatus::kCannotCreate, target, replacement.failure());
     }
-    // The library reports no reason of its own; the system's last error right after it failed
-    // tells a full disk from the rest.
+    // The library reports no reason of its own: the system's last error right after it failed
+    // tells one.
     const auto libraryFailed = [&] {
-        const bool full = KindOfStorageError(LastSystemError()) == StorageErrorKind::kFull;
         return FailedSave(SaveStatus::kCannotWrite, target,
-                          full ? WriteFailure::kFull : WriteFailure::kOther);
+                          WriteFailureOfStorageError(LastSystemError()));
     };
 
     lxw_workbook_options options{};

@@ -39,6 +39,10 @@ enum class WriteFailure {
     kOther,
 };
 
+// What a system error of writing means when nothing more is known of it: a folder that takes
+// no new file, a full disk, or another failure (SystemError.h's kinds).
+[[nodiscard]] WriteFailure WriteFailureOfStorageError(int systemError);
+
 // One replacement, for contents written in steps or by a library that opens the file itself.
 // The fresh file is removed unless Commit succeeded.
 class FileReplacement {

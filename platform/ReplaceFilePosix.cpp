@@ -49,18 +49,10 @@ WriteFailure FailureOf(int error) {
         case ENOENT:
         case ENOTDIR:
             return WriteFailure::kNoFolder;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return WriteFailure::kFolderNotWritable;
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG:
-            return WriteFailure::kFull;
         case ENAMETOOLONG:
             return WriteFailure::kNameTooLong;
         default:
-            return WriteFailure::kOther;
+            return WriteFailureOfStorageError(error);
     }
 }
 

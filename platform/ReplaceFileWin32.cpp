@@ -16,8 +16,6 @@ constexpr int kTemporaryNameAttempts = 16;
 // WriteFile takes a 32-bit count.
 constexpr std::size_t kMaxWriteBytes = std::size_t{1} << 30;
 
-// ERROR_DISK_QUOTA_EXCEEDED, which MinGW's headers do not name.
-constexpr DWORD kDiskQuotaExceeded = 1295;
 // The longest name of one file that NTFS and FAT hold, in UTF-16 units.
 constexpr std::size_t kLongestFileName = 255;
 
@@ -70,18 +68,10 @@ WriteFailure FailureOf(DWORD error, const std::filesystem::path& target) {
             if (IsHeldOpen(target)) return WriteFailure::kHeldOpen;
             if (IsReadOnlyFile(target)) return WriteFailure::kReadOnlyFile;
             return WriteFailure::kFolderNotWritable;
-        case ERROR_WRITE_PROTECT:
-        case ERROR_PRIVILEGE_NOT_HELD:
-            return WriteFailure::kFolderNotWritable;
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-        case kDiskQuotaExceeded:
-        case ERROR_FILE_TOO_LARGE:
-            return WriteFailure::kFull;
         case ERROR_FILENAME_EXCED_RANGE:
             return WriteFailure::kNameTooLong;
         default:
-            return WriteFailure::kOther;
+            return WriteFailureOfStorageError(static_cast<int>(error));
     }
 }
 
