@@ -106,10 +106,12 @@ RunningWindow::RunningWindow(const std::filesystem::path& program, const std::st
                            "APPDATA=" + Utf8FromPath(home), "LOCALAPPDATA=" + Utf8FromPath(home)};
     if (!child_.Start(program, {}, options)) return;
     process_ = static_cast<DWORD>(child_.Id());
+    // A message box before the window shows (the fatal report) ends the wait too.
     WaitUntil([&] {
         const std::vector<HWND> windows = WindowsOf(process_, kMainWindowClass);
         window_ = windows.empty() ? nullptr : windows.front();
-        return window_ != nullptr && IsWindowVisible(window_);
+        return (window_ != nullptr && IsWindowVisible(window_)) ||
+               !WindowsOf(process_, L"#32770").empty();
     });
 }
 

@@ -30,7 +30,7 @@ public:
     RunningWindow(const std::filesystem::path& program, const std::string& site,
                   const std::filesystem::path& home);
 
-    // Whether its window came up.
+    // Whether its window came up; it may be hidden behind a message box shown first.
     bool Opened() const { return window_ != nullptr; }
     HWND Handle() const { return window_; }
     HWND ControlHandle(Control control) const;

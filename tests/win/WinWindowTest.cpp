@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -16,13 +17,17 @@
 #include "SavedWorkbook.h"
 #include "journal/JournalFiles.h"
 #include "platform/ChildProcess.h"
+#include "platform/ReadOnly.h"
 #include "platform/Utf8Path.h"
 #include "platform/VerifiedLibrary.h"
 #include "search/SearchTexts.h"
+#include "tests/ChildMode.h"
 #include "tests/ScratchFolder.h"
+#include "tests/WriteProbe.h"
 #include "tests/win/RunningWindow.h"
 #include "tools/SampleSite.h"
 #include "win/MainWindow.h"
+#include "win/SkinEngine.h"
 #include "win/WideText.h"
 
 namespace velmora {
@@ -57,6 +62,22 @@ unsigned ProgramMachine(const std::filesystem::path& file) {
     return at(header, 4) == 0x4550 ? at(header + 4, 2) : 0;  // after "PE\0\0"
 }
 
+// Holds the file it is given open as a spreadsheet application holds the workbook it shows,
+// sharing it with nobody, and says "held" once it does; lets go when its standard input ends.
+int HoldOpen(const std::vector<std::string>& arguments) {
+    const HANDLE file =
+        CreateFileW(PathFromUtf8(arguments.at(0)).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    std::fputs("held\n", stdout);
+    std::fflush(stdout);
+    while (std::fgetc(stdin) != EOF) {
+    }
+    CloseHandle(file);
+    return 0;
+}
+const testing::ChildMode kHoldOpen("hold-open", HoldOpen);
+
 // A value of the program's uninstall entry; empty when there is none.
 std::string UninstallEntry(const wchar_t* name) {
     wchar_t value[MAX_PATH] = {};
@@ -68,7 +89,7 @@ std::string UninstallEntry(const wchar_t* name) {
     return Utf8(value);
 }
 
-class WinWindowTest : public testing::Test {
+class WinWindowTest : public ::testing::Test {
 protected:
     // A site of two result pages of three companies each, answering at once unless `options`
     // hold answers back.
@@ -80,6 +101,12 @@ protected:
         ASSERT_TRUE(site_->Start()) << site_->Error();
     }
     int RowsPerSearch() const { return site_->Options().pages * site_->Options().linksPerPage; }
+    // Types the keyword, starts the search and answers the box that ends it: the box's text.
+    static std::string SearchToTheEnd(const RunningWindow& window, const char* keyword) {
+        window.TypeKeyword(keyword);
+        window.Click(Control::按钮_开始);
+        return window.AnswerMessageBox();
+    }
 
     test::ScratchFolder home_{"velmora-window"};
     std::unique_ptr<site::SampleSite> site_;
@@ -109,9 +136,7 @@ TEST_F(WinWindowTest, BuildsTheFormAndSearchesOnAClickAndOnEnter) {
     EXPECT_NE(static_cast<COLORREF>(Send(list, LVM_GETBKCOLOR)), GetSysColor(COLOR_WINDOW));
     EXPECT_EQ(window.StatusPart(0), kStatusParts[0].initialText);
 
-    window.TypeKeyword("机械");
-    window.Click(Control::按钮_开始);
-    EXPECT_EQ(window.AnswerMessageBox(), "搜索完毕！");
+    EXPECT_EQ(SearchToTheEnd(window, "机械"), "搜索完毕！");
     ASSERT_EQ(window.RowCount(), RowsPerSearch());
     std::vector<std::string> shown;
     std::vector<std::string> expected;
@@ -221,9 +246,7 @@ TEST_F(WinWindowTest, ExportsTheListThroughTheSaveDialog) {
     StartSite();
     RunningWindow window(VELMORA_PATH, site_->BaseUrl(), home_.path());
     ASSERT_TRUE(window.Opened());
-    window.TypeKeyword("机械");
-    window.Click(Control::按钮_开始);
-    ASSERT_EQ(window.AnswerMessageBox(), "搜索完毕！");
+    ASSERT_EQ(SearchToTheEnd(window, "机械"), "搜索完毕！");
     const struct {
         MenuCommand command;
         const char* typed;  // without an extension: the dialog's chosen entry gives it
@@ -262,6 +285,138 @@ TEST_F(WinWindowTest, ExportsTheListThroughTheSaveDialog) {
         EXPECT_EQ(column, listed);
     }
     EXPECT_EQ(window.Close().code, 0);
+}
+
+TEST_F(WinWindowTest, ExportOntoABusyOrReadOnlyFileIsToldAndLosesNothing) {
+    StartSite();
+    RunningWindow window(VELMORA_PATH, site_->BaseUrl(), home_.path());
+    ASSERT_TRUE(window.Opened());
+    ASSERT_EQ(SearchToTheEnd(window, "机械"), "搜索完毕！");
+    const std::filesystem::path file = home_.path() / PathFromUtf8("客户名单.xlsx");
+    const std::string kept = "the workbook as another program shows it";
+    std::ofstream(file, std::ios::binary) << kept;
+    const auto exportAll = [&] {
+        PostMessageW(window.Handle(), WM_COMMAND, static_cast<WPARAM>(kFirstMenuId), 0);
+        EXPECT_TRUE(window.AnswerSaveDialog(Utf8FromPath(file)));
+        return window.AnswerMessageBox();
+    };
+    const std::string saved =
+        "数据导出成功! 共：" + std::to_string(RowsPerSearch()) + " 行记录！！";
+
+    // Held open by another process, which shares it with nobody.
+    ChildProcess holder;
+    ChildOptions holding;
+    holding.input = ChildStream::kPipe;
+    holding.output = ChildStream::kPipe;
+    ASSERT_TRUE(kHoldOpen.Start(holder, {Utf8FromPath(file)}, holding)) << holder.error();
+    std::optional<ChildOutput> said = holder.ReadOutput();
+    ASSERT_TRUE(said && said->bytes.starts_with("held")) << (said ? said->bytes : "");
+    const std::string busy = exportAll();
+    EXPECT_EQ(busy, "数据导出失败! 文件“" + Utf8FromPath(file) +
+                        "”被其他程序占用：请在那个程序里关闭它，然后重新保存。");
+    EXPECT_EQ(window.RowCount(), RowsPerSearch());
+    holder.CloseInput();
+    EXPECT_EQ(holder.Wait().code, 0);
+    EXPECT_EQ(FileBytes(file), kept);
+    EXPECT_EQ(exportAll(), saved) << "saved again at once";
+
+    // Marked read-only: the workbook just saved stays as it is.
+    const std::string before = FileBytes(file);
+    ASSERT_EQ(SetReadOnly(file, true), 0);
+    EXPECT_NE(exportAll().find("”是只读的，没有改动"), std::string::npos);
+    EXPECT_EQ(FileBytes(file), before);
+    ASSERT_EQ(SetReadOnly(file, false), 0);
+    EXPECT_EQ(window.RowCount(), RowsPerSearch());
+    EXPECT_EQ(home_.Listing(), "velmora 客户名单.xlsx") << "no fresh file is left behind";
+    EXPECT_EQ(window.Close().code, 0);
+}
+
+// Past MAX_PATH the program's file calls get the form that every Windows takes (the export's
+// test saves under such a path); Wine takes the plain one too, so only the form shows what
+// Windows would need.
+TEST(LongPathTest, PathsPastMaxPathTakeTheFormEveryWindowsTakes) {
+    const std::string folder = "C:\\users\\" + std::string(250, 'f');
+    EXPECT_EQ(PathFromUtf8(folder).native(), L"\\\\?\\" + Wide(folder));
+    EXPECT_EQ(Utf8FromPath(PathFromUtf8(folder)), folder);
+    const std::string share = "\\\\server\\share\\" + std::string(250, 's');
+    EXPECT_EQ(PathFromUtf8(share).native(), L"\\\\?\\UNC\\" + Wide(share.substr(2)));
+    EXPECT_EQ(Utf8FromPath(PathFromUtf8(share)), share);
+    EXPECT_EQ(PathFromUtf8("C:\\users\\short").native(), L"C:\\users\\short");
+}
+
+// A copy of the program in a folder its user cannot write, as in Program Files or on a
+// read-only share, with the user's folders under a Chinese name.
+TEST_F(WinWindowTest, StartsFromAReadOnlyFolderWithTheUsersFilesUnderAChineseName) {
+    namespace fs = std::filesystem;
+    StartSite();
+    const fs::path user = PathFromUtf8("C:\\users\\张三");
+    struct Removed {
+        fs::path path;
+        ~Removed() {
+            static_cast<void>(SetReadOnly(path / "velmora", false));
+            std::error_code error;
+            fs::remove_all(path, error);
+        }
+    } removed{user};
+    const fs::path own = user / "velmora";
+    fs::create_directories(own);
+    // The site comes from the settings file there, not from the environment.
+    std::ofstream(own / "velmora.conf", std::ios::binary) << "site=" << site_->BaseUrl() << "\n";
+    const fs::path programs = home_.path() / PathFromUtf8("只读程序");
+    fs::create_directory(programs);
+    const fs::path program = programs / "velmora.exe";
+    fs::copy_file(VELMORA_PATH, program);
+    const std::string image = FileBytes(VELMORA_SKIN_ENGINE_PATH);
+    const fs::path beside = programs / kSkinEngineFileName;
+    const fs::path ownCopy = own / kSkinEngineFileName;
+    const auto programsReadOnly = [&](bool readOnly) {
+        ASSERT_EQ(SetReadOnly(programs, readOnly), 0);
+    };
+    programsReadOnly(true);
+    if (test::ChildCanWrite(programs, {})) GTEST_SKIP() << test::kReadOnlyBindsNothing;
+
+    {
+        SCOPED_TRACE("the library goes to the user's folder");
+        RunningWindow window(program, "", user);
+        ASSERT_TRUE(window.Opened());
+        EXPECT_FALSE(fs::exists(beside));
+        EXPECT_EQ(FileBytes(ownCopy), image);
+        EXPECT_TRUE(window.HasLoaded(ownCopy));
+        EXPECT_EQ(SearchToTheEnd(window, "机械"), "搜索完毕！");
+        EXPECT_EQ(window.RowCount(), RowsPerSearch());
+        EXPECT_EQ(window.Close().code, 0);
+        EXPECT_TRUE(fs::exists(own / kJournalFileName));
+    }
+    {
+        SCOPED_TRACE("an identical library beside the program is loaded as it is");
+        programsReadOnly(false);
+        std::ofstream(beside, std::ios::binary) << image;
+        programsReadOnly(true);
+        fs::remove(ownCopy);
+        RunningWindow window(program, "", user);
+        ASSERT_TRUE(window.Opened());
+        EXPECT_TRUE(window.HasLoaded(beside));
+        EXPECT_FALSE(fs::exists(ownCopy));
+        EXPECT_EQ(window.Close().code, 0);
+        programsReadOnly(false);
+        fs::remove(beside);
+        programsReadOnly(true);
+    }
+    {
+        SCOPED_TRACE("no folder takes the library: the fatal report");
+        ASSERT_EQ(SetReadOnly(own, true), 0);
+        RunningWindow window(program, "", user);
+        const std::string report = window.AnswerMessageBox();
+        EXPECT_TRUE(report.starts_with("运行时出错!")) << report;
+        EXPECT_NE(report.find("无法找到指定DLL库文件“" + Utf8FromPath(beside) + "”"),
+                  std::string::npos)
+            << report;
+        const ChildExit exit = window.Wait();
+        EXPECT_TRUE(exit.exited);
+        EXPECT_EQ(exit.code, -1);
+        ASSERT_EQ(SetReadOnly(own, false), 0);
+    }
+    programsReadOnly(false);
 }
 
 // The one installer of both builds, which scripts/test-windows makes once both are built.
