@@ -62,8 +62,9 @@ WriteFailure FailureOf(DWORD error, const std::filesystem::path& target) {
             return WriteFailure::kNoFolder;
         // Replacing a file that is open, or read-only, is refused as access denied too.
         case ERROR_ACCESS_DENIED:
-            if ((GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES)
+            if (const DWORD attributes = GetFileAttributesW(target.c_str());
+                attributes != INVALID_FILE_ATTRIBUTES &&
+                (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
                 return WriteFailure::kOther;  // a folder holds the name
             if (IsHeldOpen(target)) return WriteFailure::kHeldOpen;
             if (IsReadOnlyFile(target)) return WriteFailure::kReadOnlyFile;
