@@ -2,6 +2,7 @@
 
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -153,7 +155,12 @@ void MainWindow::BuildControls() {
     超级列表框1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     超级列表框1->setWordWrap(false);
     超级列表框1->setAlternatingRowColors(true);
-    超级列表框1->setContextMenuPolicy(Qt::CustomContextMenu);
+    // A right click reaches the rows (the viewport), the menu key and Shift+F10 the list.
+    超级列表框1->installEventFilter(this);
+    超级列表框1->viewport()->installEventFilter(this);
+    for (QWidget* named :
+         {static_cast<QWidget*>(编辑框_搜索内容), static_cast<QWidget*>(超级列表框1)})
+        named->setAccessibleName(Utf8(AccessibleName(*ControlOf(named))));
     QHeaderView* header = 超级列表框1->horizontalHeader();
     header->setHighlightSections(false);
     for (int column = 0; column < kResultColumnCount; ++column)
@@ -167,7 +174,6 @@ void MainWindow::BuildControls() {
     for (int part = 0; part < kStatusPartCount; ++part) {
         auto* label = new QLabel(状态条1);
         label->setTextFormat(Qt::PlainText);
-        label->setText(Utf8(kStatusParts[part].initialText));
         label->setFrameStyle(QFrame::Panel |
                              (kStatusParts[part].raised ? QFrame::Raised : QFrame::Sunken));
         statusParts[part] = label;
@@ -181,15 +187,54 @@ void MainWindow::BuildControls() {
 
     connect(编辑框_搜索内容, &QLineEdit::textChanged, this,
             [this](const QString& keyword) { behaviour_.OnKeywordEdited(keyword.toStdString()); });
-    connect(编辑框_搜索内容, &QLineEdit::returnPressed, 按钮_开始, &QPushButton::click);
-    connect(按钮_开始, &QPushButton::clicked, this, [this] { behaviour_.OnStartClicked(); });
-    connect(按钮_暂停搜索, &QPushButton::clicked, this, [this] { behaviour_.OnPauseClicked(); });
-    connect(按钮_继续搜索, &QPushButton::clicked, this, [this] { behaviour_.OnResumeClicked(); });
-    connect(按钮_停止搜索, &QPushButton::clicked, this, [this] { behaviour_.OnStopClicked(); });
-    connect(按钮_联系作者, &QPushButton::clicked, this, [this] { behaviour_.ContactAuthor(); });
+    for (QPushButton* button :
+         {按钮_开始, 按钮_暂停搜索, 按钮_继续搜索, 按钮_停止搜索, 按钮_联系作者}) {
+        connect(button, &QPushButton::clicked, this,
+                [this, control = *ControlOf(button)] { behaviour_.OnButtonClicked(control); });
+    }
     connect(时钟1, &QTimer::timeout, this, [this] { behaviour_.OnElapsedTick(); });
-    connect(超级列表框1, &QWidget::customContextMenuRequested, this,
-            [this] { behaviour_.ShowListMenu(); });
+}
+
+std::optional<Control> MainWindow::ControlOf(const QWidget* widget) const {
+    for (const ControlForm& form : kControls) {
+        if (widget != nullptr && widget->parentWidget() == this &&
+            widget->objectName() == Utf8(form.name))
+            return form.control;
+    }
+    return std::nullopt;
+}
+
+// Enter comes here from the keyword box, the buttons and the list, which leave it to the window.
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    const std::optional<Control> focused = ControlOf(focusWidget());
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && focused) {
+        behaviour_.OnEnterPressed(*focused);
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    const bool shiftF10 = event->type() == QEvent::KeyPress &&
+                          static_cast<QKeyEvent*>(event)->key() == Qt::Key_F10 &&
+                          static_cast<QKeyEvent*>(event)->modifiers() == Qt::ShiftModifier;
+    if (event->type() != QEvent::ContextMenu && !shiftF10)
+        return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::ContextMenu &&
+        static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Mouse) {
+        behaviour_.ShowListMenu();
+        return true;
+    }
+    const QRect rows = 超级列表框1->viewport()->geometry();
+    std::optional<Rect> selectedRow;
+    const QModelIndexList selected = 超级列表框1->selectionModel()->selectedRows();
+    if (!selected.isEmpty()) {
+        const QRect row = 超级列表框1->visualRect(selected.front()).translated(rows.topLeft());
+        selectedRow = Rect{row.left(), row.top(), row.width(), row.height()};
+    }
+    behaviour_.ShowListMenuFromKeyboard(selectedRow,
+                                        {rows.left(), rows.top(), rows.width(), rows.height()});
+    return true;
 }
 
 void MainWindow::BuildMenu(QMenu* menu, std::span<const MenuEntry> entries) {
@@ -267,10 +312,12 @@ void MainWindow::StopTimer() {
     时钟1->stop();
 }
 
-void MainWindow::PopUpMenu(Point offset, std::span<const MenuCommand> hidden) {
+void MainWindow::PopUpMenu(MenuPlace place, std::span<const MenuCommand> hidden) {
     for (const auto& [command, action] : menuActions_)
         action->setVisible(std::find(hidden.begin(), hidden.end(), command) == hidden.end());
-    程序菜单->popup(QCursor::pos() + QPoint(offset.x, offset.y));
+    const QPoint point(place.point.x, place.point.y);
+    程序菜单->popup(place.from == MenuPlace::From::kCursor ? QCursor::pos() + point
+                                                           : 超级列表框1->mapToGlobal(point));
 }
 
 int MainWindow::ShowMessage(std::string_view text, std::string_view caption, unsigned flags) {

@@ -5,6 +5,7 @@
 // widgets, geometry as drawn, notices drawn small enough to fit, the real dialogs.
 
 #include <QWidget>
+#include <optional>
 #include <vector>
 
 #include "app/FileDialog.h"
@@ -57,8 +58,12 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The form's control that `widget` is, if it is one.
+    std::optional<Control> ControlOf(const QWidget* widget) const;
     void BuildControls();
     void BuildMenu(QMenu* menu, std::span<const MenuEntry> entries);
 
@@ -69,7 +74,7 @@ private:
     void PlaceControls(const MainWindowLayout& layout) override;
     void RunTimer(int periodMs) override;
     void StopTimer() override;
-    void PopUpMenu(Point offset, std::span<const MenuCommand> hidden) override;
+    void PopUpMenu(MenuPlace place, std::span<const MenuCommand> hidden) override;
     int ShowMessage(std::string_view text, std::string_view caption, unsigned flags) override;
     Text AskSaveFileName(const SaveDialogRequest& request) override;
     void OpenWithShell(std::string_view link, std::function<void()> whenNothingOpensIt) override;

@@ -26,7 +26,6 @@ constexpr UINT kPortPostedMessage = WM_APP + 1;
 // The result table has changed; the window takes the changes when it gets this.
 constexpr UINT kRowsChangedMessage = WM_APP + 2;
 constexpr UINT_PTR kElapsedTimerId = 1;
-constexpr UINT_PTR kKeywordBoxSubclassId = 1;
 // The export's progress box: its size at the designed resolution, and its children's ids.
 constexpr Size kProgressBoxSize{320, 110};
 constexpr int kProgressLabelId = 1;
@@ -44,16 +43,17 @@ Text DesktopFolder() {
 }
 
 DWORD StyleOf(ControlKind kind) {
+    const DWORD tabStop = TakesFocus(kind) ? WS_TABSTOP : 0;
     switch (kind) {
         case ControlKind::kLabel:
             // One line, as the form lays its labels out, whatever the font's width.
             return SS_LEFTNOWORDWRAP | SS_NOPREFIX;
         case ControlKind::kEditBox:
-            return WS_TABSTOP | ES_AUTOHSCROLL;
+            return tabStop | ES_AUTOHSCROLL;
         case ControlKind::kButton:
-            return WS_TABSTOP | BS_PUSHBUTTON;
+            return tabStop | BS_PUSHBUTTON;
         case ControlKind::kList:
-            return WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS;
+            return tabStop | LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS;
         case ControlKind::kStatusBar:
             return CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER;
         case ControlKind::kNoticeLine:
@@ -95,6 +95,14 @@ void AddMenuEntries(HMENU menu, std::span<const MenuEntry> entries,
     }
 }
 
+// With high contrast on, the system's colours stay: no skin paints over them.
+bool HighContrastOn() {
+    HIGHCONTRASTW contrast{};
+    contrast.cbSize = sizeof contrast;
+    return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
 void RegisterMainWindowClass(WNDPROC procedure) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
@@ -116,9 +124,11 @@ MainWindow::MainWindow(WindowPort& port, SearchSession& session, SkinEngine& ski
     InitCommonControlsEx(&controls);
     RegisterMainWindowClass(&MainWindow::Procedure);
     const std::wstring caption = Wide(kMainWindowCaption);
-    CreateWindowExW(0, kMainWindowClass, caption.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                    kWindowPosition.x, kWindowPosition.y, kOuterSize.width, kOuterSize.height,
-                    nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    // A control parent: the dialog keys move the focus through its controls.
+    CreateWindowExW(WS_EX_CONTROLPARENT, kMainWindowClass, caption.c_str(),
+                    WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, kWindowPosition.x, kWindowPosition.y,
+                    kOuterSize.width, kOuterSize.height, nullptr, nullptr,
+                    GetModuleHandleW(nullptr), this);
     if (window_ == nullptr) throw std::runtime_error("CreateWindowExW");
     // The monitor's resolution is known only once the window is on it.
     dpi_ = WindowDpi(window_);
@@ -158,10 +168,10 @@ void MainWindow::BuildControls() {
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + form.control.index)),
             instance, nullptr);
     }
-    SetWindowSubclass(ControlWindow(Control::编辑框_搜索内容), &MainWindow::KeywordBoxProcedure,
-                      kKeywordBoxSubclassId, reinterpret_cast<DWORD_PTR>(this));
-
+    // Screen readers name a list by its text, which it does not show, and the keyword box by
+    // the label created just before it.
     HWND list = ControlWindow(Control::超级列表框1);
+    SetWindowTextW(list, Wide(AccessibleName(Control::超级列表框1)).c_str());
     ListView_SetExtendedListViewStyle(
         list, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER | LVS_EX_LABELTIP);
     for (int column = 0; column < kResultColumnCount; ++column) {
@@ -177,8 +187,6 @@ void MainWindow::BuildControls() {
     }
     ApplyFont();
     PlaceFormControls();
-    for (int part = 0; part < kStatusPartCount; ++part)
-        SetStatusPartText(part, kStatusParts[part].initialText);
 }
 
 void MainWindow::PlaceFormControls() {
@@ -196,12 +204,29 @@ void MainWindow::ApplyFont() {
     NonClientMetricsAtDpi(metrics, dpi_);
     HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
     for (HWND control : controls_) SendMessageW(control, WM_SETFONT, WPARAM(font), TRUE);
+    // The progress box's label drops the old font before it goes.
+    if (exportProgress_ != nullptr)
+        SendDlgItemMessageW(exportProgress_, kProgressLabelId, WM_SETFONT, WPARAM(font), TRUE);
     if (font_ != nullptr) DeleteObject(font_);
     font_ = font;
 }
 
+void MainWindow::RescaleColumns(UINT oldDpi) {
+    // Widths the user gave keep their share; the widened column is placed again with the rest.
+    HWND list = ControlWindow(Control::超级列表框1);
+    for (int column = 0; column < kResultColumnCount; ++column) {
+        const int width = ListView_GetColumnWidth(list, column);
+        ListView_SetColumnWidth(list, column,
+                                MulDiv(width, static_cast<int>(dpi_), static_cast<int>(oldDpi)));
+    }
+}
+
 int MainWindow::Scaled(int pixels) const {
     return MulDiv(pixels, static_cast<int>(dpi_), USER_DEFAULT_SCREEN_DPI);
+}
+
+int MainWindow::Unscaled(int pixels) const {
+    return MulDiv(pixels, USER_DEFAULT_SCREEN_DPI, static_cast<int>(dpi_));
 }
 
 RECT MainWindow::ScaledOuterRect() const {
@@ -213,8 +238,20 @@ RECT MainWindow::ScaledOuterRect() const {
 Size MainWindow::DesignedClient() const {
     RECT client{};
     GetClientRect(window_, &client);
-    return {MulDiv(client.right, USER_DEFAULT_SCREEN_DPI, static_cast<int>(dpi_)),
-            MulDiv(client.bottom, USER_DEFAULT_SCREEN_DPI, static_cast<int>(dpi_))};
+    // Rounded down: a control laid out at a rounded-up size would reach past the edge.
+    const auto designed = [this](LONG pixels) {
+        return static_cast<int>(pixels * USER_DEFAULT_SCREEN_DPI / static_cast<LONG>(dpi_));
+    };
+    return {designed(client.right), designed(client.bottom)};
+}
+
+bool MainWindow::HandledAsDialogKey(MSG& message) {
+    return window_ != nullptr && IsDialogMessageW(window_, &message);
+}
+
+Control MainWindow::FocusedControl() const {
+    const auto found = std::find(controls_.begin(), controls_.end(), GetFocus());
+    return {found == controls_.end() ? -1 : static_cast<int>(found - controls_.begin())};
 }
 
 LRESULT CALLBACK MainWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -229,17 +266,6 @@ LRESULT CALLBACK MainWindow::Procedure(HWND window, UINT message, WPARAM wParam,
     return self->Handle(message, wParam, lParam);
 }
 
-LRESULT CALLBACK MainWindow::KeywordBoxProcedure(HWND box, UINT message, WPARAM wParam,
-                                                 LPARAM lParam, UINT_PTR, DWORD_PTR data) {
-    // Enter starts a search, as a click on 按钮_开始 does; its character would only beep.
-    if (message == WM_KEYDOWN && wParam == VK_RETURN) {
-        reinterpret_cast<MainWindow*>(data)->behaviour_.OnStartClicked();
-        return 0;
-    }
-    if (message == WM_CHAR && wParam == L'\r') return 0;
-    return DefSubclassProc(box, message, wParam, lParam);
-}
-
 LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND:
@@ -247,6 +273,14 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_NOTIFY:
             return OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
+        case WM_CONTEXTMENU:
+            // The menu key or Shift+F10 (no position); a right click comes as NM_RCLICK.
+            if (reinterpret_cast<HWND>(wParam) == ControlWindow(Control::超级列表框1) &&
+                lParam == -1) {
+                ShowListMenuFromKeyboard();
+                return 0;
+            }
+            break;
         case WM_TIMER:
             if (wParam == kElapsedTimerId) behaviour_.OnElapsedTick();
             return 0;
@@ -260,9 +294,12 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         case WM_DPICHANGED: {
+            const UINT oldDpi = dpi_;
             dpi_ = HIWORD(wParam);
             ApplyFont();
             PlaceFormControls();
+            RescaleColumns(oldDpi);
+            if (exportProgress_ != nullptr) PlaceExportProgress();
             const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
             SetWindowPos(window_, nullptr, suggested->left, suggested->top,
                          suggested->right - suggested->left, suggested->bottom - suggested->top,
@@ -270,6 +307,16 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             behaviour_.OnResized(DesignedClient());
             return 0;
         }
+        case WM_ACTIVATE:
+            // A window that is no dialog forgets its focused control when a message box or the
+            // save dialog takes the focus; it is given back on the way back.
+            if (LOWORD(wParam) == WA_INACTIVE && IsChild(window_, GetFocus()))
+                focusedBeforeLeaving_ = GetFocus();
+            break;
+        case WM_SETFOCUS:
+            SetFocus(focusedBeforeLeaving_ != nullptr ? focusedBeforeLeaving_
+                                                      : ControlWindow(Control::编辑框_搜索内容));
+            return 0;
         case WM_CLOSE:
             if (behaviour_.OnCloseRequested()) DestroyWindow(window_);
             return 0;
@@ -297,6 +344,13 @@ void MainWindow::OnCommand(int id, int code) {
         behaviour_.OnMenuCommand(id - kFirstMenuId);
         return;
     }
+    // Enter, as the dialog keys report it when no button is the default one. Escape (IDCANCEL)
+    // closes nothing.
+    if (id == IDOK) {
+        const Control focused = FocusedControl();
+        if (focused.index >= 0) behaviour_.OnEnterPressed(focused);
+        return;
+    }
     const Control control{id - kFirstControlId};
     if (control == Control::编辑框_搜索内容 && code == EN_CHANGE) {
         const HWND box = ControlWindow(control);
@@ -306,12 +360,28 @@ void MainWindow::OnCommand(int id, int code) {
         behaviour_.OnKeywordEdited(Utf8(keyword));
         return;
     }
-    if (code != BN_CLICKED) return;
-    if (control == Control::按钮_开始) behaviour_.OnStartClicked();
-    if (control == Control::按钮_暂停搜索) behaviour_.OnPauseClicked();
-    if (control == Control::按钮_继续搜索) behaviour_.OnResumeClicked();
-    if (control == Control::按钮_停止搜索) behaviour_.OnStopClicked();
-    if (control == Control::按钮_联系作者) behaviour_.ContactAuthor();
+    if (code == BN_CLICKED && control.index >= 0 && control.index < std::ssize(kControls) &&
+        FormOf(control).kind == ControlKind::kButton)
+        behaviour_.OnButtonClicked(control);
+}
+
+void MainWindow::ShowListMenuFromKeyboard() {
+    HWND list = ControlWindow(Control::超级列表框1);
+    RECT client{};
+    GetClientRect(list, &client);
+    RECT header{};
+    GetWindowRect(ListView_GetHeader(list), &header);
+    const int rowsTop = header.bottom - header.top;
+    const Rect rows{0, Unscaled(rowsTop), Unscaled(client.right),
+                    Unscaled(std::max<int>(0, client.bottom - rowsTop))};
+    std::optional<Rect> selectedRow;
+    const int selected = ListView_GetNextItem(list, -1, LVNI_SELECTED);
+    RECT row{};
+    if (selected >= 0 && ListView_GetItemRect(list, selected, &row, LVIR_BOUNDS)) {
+        selectedRow = Rect{Unscaled(row.left), Unscaled(row.top), Unscaled(row.right - row.left),
+                           Unscaled(row.bottom - row.top)};
+    }
+    behaviour_.ShowListMenuFromKeyboard(selectedRow, rows);
 }
 
 LRESULT MainWindow::OnNotify(const NMHDR& header) {
@@ -390,14 +460,20 @@ void MainWindow::StopTimer() {
     KillTimer(window_, kElapsedTimerId);
 }
 
-void MainWindow::PopUpMenu(Point offset, std::span<const MenuCommand> hidden) {
+void MainWindow::PopUpMenu(MenuPlace place, std::span<const MenuCommand> hidden) {
     HMENU menu = CreatePopupMenu();
     AddMenuEntries(menu, kProgramMenu, hidden);
-    POINT cursor{};
-    GetCursorPos(&cursor);
+    POINT at{Scaled(place.point.x), Scaled(place.point.y)};
+    if (place.from == MenuPlace::From::kCursor) {
+        POINT cursor{};
+        GetCursorPos(&cursor);
+        at = {cursor.x + at.x, cursor.y + at.y};
+    } else {
+        ClientToScreen(ControlWindow(Control::超级列表框1), &at);
+    }
     // The chosen entry arrives as WM_COMMAND, as a command sent to the window does.
-    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON,
-                   cursor.x + Scaled(offset.x), cursor.y + Scaled(offset.y), 0, window_, nullptr);
+    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, window_,
+                   nullptr);
     DestroyMenu(menu);
 }
 
@@ -461,26 +537,38 @@ void MainWindow::OpenWithShell(std::string_view link, std::function<void()> when
 void MainWindow::ShowExportProgress(std::string_view label, int done, int total) {
     if (exportProgress_ == nullptr) {
         HINSTANCE instance = GetModuleHandleW(nullptr);
-        RECT owner{};
-        GetWindowRect(window_, &owner);
-        const int width = Scaled(kProgressBoxSize.width);
-        const int height = Scaled(kProgressBoxSize.height);
-        exportProgress_ = CreateWindowExW(
-            WS_EX_DLGMODALFRAME, WC_STATICW, Wide(kDefaultMessageCaption).c_str(),
-            WS_POPUP | WS_CAPTION | WS_VISIBLE, (owner.left + owner.right - width) / 2,
-            (owner.top + owner.bottom - height) / 2, width, height, window_, nullptr, instance,
-            nullptr);
-        CreateWindowExW(0, WC_STATICW, L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
-                        Scaled(12), Scaled(10), width - Scaled(30), Scaled(20), exportProgress_,
-                        reinterpret_cast<HMENU>(kProgressLabelId), instance, nullptr);
-        CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, Scaled(12), Scaled(38),
-                        width - Scaled(30), Scaled(20), exportProgress_,
+        exportProgress_ =
+            CreateWindowExW(WS_EX_DLGMODALFRAME, WC_STATICW, Wide(kDefaultMessageCaption).c_str(),
+                            WS_POPUP | WS_CAPTION, 0, 0, 0, 0, window_, nullptr, instance, nullptr);
+        CreateWindowExW(0, WC_STATICW, L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 0,
+                        0, exportProgress_, reinterpret_cast<HMENU>(kProgressLabelId), instance,
+                        nullptr);
+        CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, exportProgress_,
                         reinterpret_cast<HMENU>(kProgressBarId), instance, nullptr);
-        SendDlgItemMessageW(exportProgress_, kProgressLabelId, WM_SETFONT, WPARAM(font_), TRUE);
+        PlaceExportProgress();
+        ShowWindow(exportProgress_, SW_SHOWNORMAL);
     }
     SetDlgItemTextW(exportProgress_, kProgressLabelId, Wide(label).c_str());
     SendDlgItemMessageW(exportProgress_, kProgressBarId, PBM_SETRANGE32, 0, total);
     SendDlgItemMessageW(exportProgress_, kProgressBarId, PBM_SETPOS, static_cast<WPARAM>(done), 0);
+}
+
+// Centred on the window, at the window's resolution.
+void MainWindow::PlaceExportProgress() {
+    RECT owner{};
+    GetWindowRect(window_, &owner);
+    const int width = Scaled(kProgressBoxSize.width);
+    const int height = Scaled(kProgressBoxSize.height);
+    SetWindowPos(exportProgress_, nullptr, (owner.left + owner.right - width) / 2,
+                 (owner.top + owner.bottom - height) / 2, width, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    const auto placeChild = [&](int id, int top) {
+        SetWindowPos(GetDlgItem(exportProgress_, id), nullptr, Scaled(12), Scaled(top),
+                     width - Scaled(30), Scaled(20), SWP_NOZORDER | SWP_NOACTIVATE);
+    };
+    placeChild(kProgressLabelId, 10);
+    placeChild(kProgressBarId, 38);
+    SendDlgItemMessageW(exportProgress_, kProgressLabelId, WM_SETFONT, WPARAM(font_), TRUE);
 }
 
 void MainWindow::EndExportProgress() {
@@ -489,11 +577,14 @@ void MainWindow::EndExportProgress() {
 }
 
 void MainWindow::AttachSkin(int number) {
+    if (HighContrastOn()) return;
     velmora::AttachSkin(skin_, number);
+    skinAttached_ = true;
 }
 
 void MainWindow::DetachSkin() {
-    skin_.Detach();
+    if (skinAttached_) skin_.Detach();
+    skinAttached_ = false;
 }
 
 void MainWindow::Close() {
@@ -508,6 +599,7 @@ void MainWindow::ProcessPendingEvents() {
             PostQuitMessage(static_cast<int>(message.wParam));
             return;
         }
+        if (HandledAsDialogKey(message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

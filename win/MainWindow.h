@@ -33,19 +33,26 @@ public:
     MainWindow& operator=(const MainWindow&) = delete;
 
     HWND Handle() const { return window_; }
+    // Whether `message` was one of the window's dialog keys (Tab, Enter, Escape, the arrows
+    // between buttons), handled then: the message loop neither translates nor dispatches it.
+    bool HandledAsDialogKey(MSG& message);
 
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK KeywordBoxProcedure(HWND box, UINT message, WPARAM wParam,
-                                                LPARAM lParam, UINT_PTR, DWORD_PTR data);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     void BuildControls();
     void OnCommand(int id, int code);
     LRESULT OnNotify(const NMHDR& header);
     void ShowRowsChanges();
+    void ShowListMenuFromKeyboard();
     void PlaceFormControls();
+    void PlaceExportProgress();
     void ApplyFont();
+    void RescaleColumns(UINT oldDpi);
     int Scaled(int pixels) const;
+    int Unscaled(int pixels) const;
+    // The control holding the focus; index -1 when none of the form's does.
+    Control FocusedControl() const;
     RECT ScaledOuterRect() const;
     Size DesignedClient() const;
     HWND ControlWindow(Control control) const { return controls_[control.index]; }
@@ -58,7 +65,7 @@ private:
     void PlaceControls(const MainWindowLayout& layout) override;
     void RunTimer(int periodMs) override;
     void StopTimer() override;
-    void PopUpMenu(Point offset, std::span<const MenuCommand> hidden) override;
+    void PopUpMenu(MenuPlace place, std::span<const MenuCommand> hidden) override;
     int ShowMessage(std::string_view text, std::string_view caption, unsigned flags) override;
     Text AskSaveFileName(const SaveDialogRequest& request) override;
     void OpenWithShell(std::string_view link, std::function<void()> whenNothingOpensIt) override;
@@ -84,6 +91,8 @@ private:
     int shownRows_ = 0;
     std::wstring cellText_;  // the cell last handed to the list view, which reads it after
     bool created_ = false;   // the behaviour has been told of the window's creation
+    bool skinAttached_ = false;
+    HWND focusedBeforeLeaving_ = nullptr;  // the control that had the focus when it went away
     MainWindowBehaviour behaviour_;
 };
 

@@ -59,6 +59,7 @@ int StartUp() {
             exitCode = got == 0 ? static_cast<int>(message.wParam) : 1;
             break;
         }
+        if (window->HandledAsDialogKey(message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

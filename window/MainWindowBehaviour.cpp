@@ -81,6 +81,9 @@ MainWindowBehaviour::~MainWindowBehaviour() = default;
 
 void MainWindowBehaviour::OnMainWindowCreated(Size client) {
     OnResized(client);
+    // Once placed: a status bar takes the texts of the parts it has.
+    for (int part = 0; part < kStatusPartCount; ++part)
+        view_.SetStatusPartText(part, kStatusParts[part].initialText);
     view_.AttachSkin(kMainWindowSkin);
     RestoreInterruptedSearch(session_);
 }
@@ -153,6 +156,19 @@ void MainWindowBehaviour::ContactAuthor() {
     });
 }
 
+void MainWindowBehaviour::OnButtonClicked(Control button) {
+    if (button == Control::按钮_开始) OnStartClicked();
+    if (button == Control::按钮_暂停搜索) OnPauseClicked();
+    if (button == Control::按钮_继续搜索) OnResumeClicked();
+    if (button == Control::按钮_停止搜索) OnStopClicked();
+    if (button == Control::按钮_联系作者) ContactAuthor();
+}
+
+void MainWindowBehaviour::OnEnterPressed(Control focused) {
+    if (focused == Control::编辑框_搜索内容) OnStartClicked();
+    if (FormOf(focused).kind == ControlKind::kButton) OnButtonClicked(focused);
+}
+
 void MainWindowBehaviour::ShowAbout() {
     const std::string text = std::string(kAboutFirstLine) + kAuthorCredit + kAboutDate;
     if (view_.ShowMessage(text, kAboutCaption, kAboutFlags) == kAnswerYes)
@@ -160,10 +176,23 @@ void MainWindowBehaviour::ShowAbout() {
 }
 
 void MainWindowBehaviour::ShowListMenu() {
+    PopUpListMenu({MenuPlace::From::kCursor, kMenuOffset});
+}
+
+void MainWindowBehaviour::ShowListMenuFromKeyboard(std::optional<Rect> selectedRow, Rect rows) {
+    Point corner{rows.left, rows.top};
+    if (selectedRow && selectedRow->top + selectedRow->height > rows.top &&
+        selectedRow->top < rows.top + rows.height) {
+        // Below the row's top edge, never above the rows (a row half under the header).
+        corner.y = std::max(selectedRow->top, rows.top);
+    }
+    PopUpListMenu({MenuPlace::From::kList, {corner.x + kMenuOffset.x, corner.y + kMenuOffset.y}});
+}
+
+void MainWindowBehaviour::PopUpListMenu(MenuPlace place) {
     static constexpr MenuCommand kResumeHidden[] = {kResumeCommand};
-    view_.PopUpMenu(kMenuOffset, HasResumableSearch()
-                                     ? std::span<const MenuCommand>()
-                                     : std::span<const MenuCommand>(kResumeHidden));
+    view_.PopUpMenu(place, HasResumableSearch() ? std::span<const MenuCommand>()
+                                                : std::span<const MenuCommand>(kResumeHidden));
 }
 
 void MainWindowBehaviour::OnMenuCommand(MenuCommand command) {

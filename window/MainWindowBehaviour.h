@@ -56,9 +56,18 @@ public:
     void OnResumeClicked();
     void OnStopClicked();
     void ContactAuthor();
+    // A press of any of the buttons above, by the mouse or the keyboard.
+    void OnButtonClicked(Control button);
+    // Enter with `focused` holding the focus: in the keyword box it starts a search, on a button
+    // it presses that button, elsewhere it does nothing.
+    void OnEnterPressed(Control focused);
 
     // A right click in 超级列表框1, then the entry chosen from the menu.
     void ShowListMenu();
+    // The menu key or Shift+F10 in 超级列表框1: the menu opens at the selected row while that
+    // shows among the list's `rows`, else at their top left corner. List coordinates in the
+    // form's pixels.
+    void ShowListMenuFromKeyboard(std::optional<Rect> selectedRow, Rect rows);
     void OnMenuCommand(MenuCommand command);
 
     // The engine's writes, handed over on the window's thread in the order they were made.
@@ -80,6 +89,7 @@ private:
     void ShowJournalField(std::string_view text);
     void HideJournalField();
     void PlaceControls();
+    void PopUpListMenu(MenuPlace place);
 
     MainWindowView& view_;
     SearchSession& session_;

@@ -46,7 +46,8 @@ inline constexpr Size kOuterSize{719, 469};
 inline constexpr Size kClientSize{713, 441};
 inline constexpr Point kWindowPosition{50, 50};
 inline constexpr int kMainWindowSkin = 19;
-// The popup menu opens this far right of and below the cursor.
+// The popup menu opens this far right of and below the cursor, or of the place in the list the
+// keyboard opened it at.
 inline constexpr Point kMenuOffset{3, 3};
 
 // A control of the form, by its place in kControls. (Constants rather than an enumeration:
@@ -118,6 +119,20 @@ static_assert(EachControlAtItsPlace());
 // The form of one control.
 constexpr const ControlForm& FormOf(Control control) {
     return kControls[control.index];
+}
+
+// Tab and Shift+Tab move through the controls of these kinds, in kControls' order.
+constexpr bool TakesFocus(ControlKind kind) {
+    return kind == ControlKind::kEditBox || kind == ControlKind::kButton ||
+           kind == ControlKind::kList;
+}
+
+// What assistive tools call a control that shows no name of its own: the keyword box goes by
+// its label's text, the list by what it holds. nullptr for the others, whose text names them.
+constexpr const char* AccessibleName(Control control) {
+    if (control == Control::编辑框_搜索内容) return FormOf(Control::标签1).text;
+    if (control == Control::超级列表框1) return "搜索结果";
+    return nullptr;
 }
 
 enum class ColumnAlignment { kLeft, kCentre };

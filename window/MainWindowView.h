@@ -12,6 +12,14 @@
 
 namespace velmora {
 
+// Where 程序菜单 opens: `point` from the mouse cursor, or at `point` of 超级列表框1 (its top left
+// corner is 0, 0). In the form's pixels, which a view scales as it scales the form.
+struct MenuPlace {
+    enum class From { kCursor, kList } from;
+    Point point;
+    bool operator==(const MenuPlace&) const = default;
+};
+
 class MainWindowView {
 public:
     virtual ~MainWindowView() = default;
@@ -28,9 +36,9 @@ public:
     virtual void RunTimer(int periodMs) = 0;
     virtual void StopTimer() = 0;
 
-    // Pops up 程序菜单 at the mouse cursor moved by `offset`, with the entries of `hidden` left
-    // out; the chosen entry's command goes to MainWindowBehaviour::OnMenuCommand.
-    virtual void PopUpMenu(Point offset, std::span<const MenuCommand> hidden) = 0;
+    // Pops up 程序菜单 at `place`, with the entries of `hidden` left out; the chosen entry's
+    // command goes to MainWindowBehaviour::OnMenuCommand.
+    virtual void PopUpMenu(MenuPlace place, std::span<const MenuCommand> hidden) = 0;
 
     // A message box without owner, modal for the whole program, with the classic flag values
     // (MessageBoxFlag); an empty caption is kDefaultMessageCaption. Returns the answer

@@ -245,17 +245,43 @@ private slots:
         QVERIFY(shown->fontMetrics().height() <= visible.height() - 2 * frame);
     }
 
-    void enterInTheKeywordBoxStartsASearch_data() {
-        QTest::addColumn<int>("key");
-        QTest::newRow("Return") << int(Qt::Key_Return);
-        QTest::newRow("Enter") << int(Qt::Key_Enter);
+    // Tab through the form's order; Enter in the keyword box searches, Enter and Space press a
+    // button, Escape does nothing; Shift+F10 opens the list's menu at its corner.
+    void worksByKeyboard() {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QList<QWidget*> order;
+        for (const ControlForm& form : kControls)
+            if (TakesFocus(form.kind)) order << window->findChild<QWidget*>(Utf8(form.name));
+        for (int step = 1; step <= order.size(); ++step) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), order[step % order.size()]);
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), window->超级列表框1);
+        window->按钮_联系作者->setFocus();
+        for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Space})
+            QTest::keyClick(window->按钮_联系作者, key);
+        QCOMPARE(dialogs->openedLinks.size(), size_t(2));
+        QVERIFY(window->isVisible());
+        QTest::keyClick(window->超级列表框1, Qt::Key_F10, Qt::ShiftModifier);
+        QTRY_VERIFY(window->程序菜单->isVisible());
+        QCOMPARE(window->程序菜单->pos(),
+                 window->超级列表框1->mapToGlobal(
+                     window->超级列表框1->viewport()->geometry().topLeft() + QPoint(3, 3)));
+        window->程序菜单->hide();
+        window->编辑框_搜索内容->setFocus();
+        QTest::keyClick(window->编辑框_搜索内容, Qt::Key_Enter);
+        QTRY_VERIFY(window->时钟1->isActive());
+        WaitForSearchEnd(test->session);
     }
 
-    void enterInTheKeywordBoxStartsASearch() {
-        QFETCH(int, key);
-        QSignalSpy clicks(window->按钮_开始, &QPushButton::clicked);
-        QTest::keyClick(window->编辑框_搜索内容, Qt::Key(key));
-        QCOMPARE(clicks.count(), 1);
+    void screenReadersNameTheKeywordBoxAndTheList() {
+        for (const Control control : {Control::编辑框_搜索内容, Control::超级列表框1}) {
+            QWidget* widget = window->findChild<QWidget*>(Utf8(FormOf(control).name));
+            QCOMPARE(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name),
+                     Utf8(AccessibleName(control)));
+        }
     }
 
     void nonVisualComponents() {

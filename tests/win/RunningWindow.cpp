@@ -149,6 +149,14 @@ std::string RunningWindow::StatusPart(int part) const {
     return Utf8(text);
 }
 
+void RunningWindow::SendWithData(HWND window, UINT message, WPARAM wParam, void* data,
+                                 std::size_t size) const {
+    RemoteMemory remote(process_, size);
+    remote.Write(data, size);
+    Send(window, message, wParam, reinterpret_cast<LPARAM>(remote.Address()));
+    remote.Read(data, size);
+}
+
 bool RunningWindow::HasLoaded(const std::filesystem::path& file) const {
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process_);
     HMODULE modules[512] = {};
@@ -176,8 +184,48 @@ void RunningWindow::TypeKeyword(const char* keyword) const {
          reinterpret_cast<LPARAM>(Wide(keyword).c_str()));
 }
 
-void RunningWindow::PressEnterInKeywordBox() const {
-    Send(ControlHandle(Control::编辑框_搜索内容), WM_KEYDOWN, VK_RETURN);
+void RunningWindow::BringToFront() const {
+    if (GetForegroundWindow() == window_) return;
+    SetForegroundWindow(window_);
+    // Input goes where the focus is once the window is active.
+    WaitUntil([&] { return GetForegroundWindow() == window_ && Focused() != nullptr; });
+}
+
+void RunningWindow::PressKeys(std::initializer_list<WORD> keys) const {
+    BringToFront();
+    std::vector<INPUT> inputs(2 * keys.size(), INPUT{INPUT_KEYBOARD, {}});
+    auto input = inputs.begin();
+    for (const WORD key : keys) (input++)->ki.wVk = key;
+    for (auto key = std::rbegin(keys); key != std::rend(keys); ++key)
+        (input++)->ki = {*key, 0, KEYEVENTF_KEYUP, 0, 0};
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+void RunningWindow::RightClick(POINT point) const {
+    BringToFront();
+    SetCursorPos(point.x, point.y);
+    INPUT inputs[2] = {{INPUT_MOUSE, {}}, {INPUT_MOUSE, {}}};
+    inputs[0].mi.dwFlags = MOUSEEVENTF_RIGHTDOWN;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_RIGHTUP;
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
+HWND RunningWindow::Focused() const {
+    GUITHREADINFO thread{};
+    thread.cbSize = sizeof thread;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window_, nullptr), &thread);
+    return thread.hwndFocus;
+}
+
+HWND RunningWindow::WaitForMenu() const {
+    HWND menu = nullptr;
+    return WaitUntil([&] {
+        const std::vector<HWND> menus = WindowsOf(process_, L"#32768");
+        menu = menus.empty() ? nullptr : menus.front();
+        return menu != nullptr && IsWindowVisible(menu);
+    })
+               ? menu
+               : nullptr;
 }
 
 std::string RunningWindow::AnswerMessageBox(int answer) const {

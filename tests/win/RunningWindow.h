@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 #include "platform/ChildProcess.h"
@@ -38,12 +39,26 @@ public:
     // A cell as the list view shows it.
     std::string CellText(int row, int column) const;
     std::string StatusPart(int part) const;
+    // Sends `message` to `window` with lParam at a copy of `data` in the program, and copies
+    // back what the program left there.
+    void SendWithData(HWND window, UINT message, WPARAM wParam, void* data, std::size_t size) const;
     // Whether the program has loaded the library `file`.
     bool HasLoaded(const std::filesystem::path& file) const;
 
     void Click(Control button) const;
     void TypeKeyword(const char* keyword) const;
-    void PressEnterInKeywordBox() const;
+    // Activates the window, as a click on it does (Wine's null driver activates no window when a
+    // message box goes), and waits until it is active.
+    void BringToFront() const;
+    // Real input, as the user gives it, to the window brought to the front: `keys` pressed in
+    // their order and let go in the reverse one (VK_SHIFT, VK_TAB is Shift+Tab).
+    void PressKeys(std::initializer_list<WORD> keys) const;
+    // A right click at `point` of the screen.
+    void RightClick(POINT point) const;
+    // The program's window that has the keyboard focus.
+    HWND Focused() const;
+    // Waits for the program's popup menu; nullptr when none came.
+    HWND WaitForMenu() const;
     // Waits for a message box of the program and answers it with `answer`; its text, or
     // nothing when none came.
     std::string AnswerMessageBox(int answer = IDOK) const;

@@ -5,11 +5,14 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <oleacc.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -26,6 +29,7 @@
 #include "tests/WriteProbe.h"
 #include "tests/win/RunningWindow.h"
 #include "tools/SampleSite.h"
+#include "tools/SiteContent.h"
 #include "win/MainWindow.h"
 #include "win/SkinEngine.h"
 #include "win/WideText.h"
@@ -88,6 +92,14 @@ std::string UninstallEntry(const wchar_t* name) {
     return Utf8(value);
 }
 
+// A control's rectangle in its parent's client area.
+RECT PlaceOf(HWND control) {
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
 class WinWindowTest : public ::testing::Test {
 protected:
     // A site of two result pages of three companies each, answering at once unless `options`
@@ -111,7 +123,7 @@ protected:
     std::unique_ptr<site::SampleSite> site_;
 };
 
-TEST_F(WinWindowTest, BuildsTheFormAndSearchesOnAClickAndOnEnter) {
+TEST_F(WinWindowTest, BuildsTheFormAndSearchesOnAClick) {
     StartSite();
     RunningWindow window(VELMORA_PATH, site_->BaseUrl(), home_.path());
     ASSERT_TRUE(window.Opened());
@@ -133,7 +145,25 @@ TEST_F(WinWindowTest, BuildsTheFormAndSearchesOnAClickAndOnEnter) {
     EXPECT_EQ(FileBytes(engine), FileBytes(VELMORA_SKIN_ENGINE_PATH));
     EXPECT_TRUE(window.HasLoaded(engine));
     EXPECT_NE(static_cast<COLORREF>(Send(list, LVM_GETBKCOLOR)), GetSysColor(COLOR_WINDOW));
-    EXPECT_EQ(window.StatusPart(0), kStatusParts[0].initialText);
+    for (int part = 0; part < kStatusPartCount; ++part)
+        EXPECT_EQ(window.StatusPart(part), kStatusParts[part].initialText) << part;
+    // Screen readers name the keyword box and the list (the box after its label).
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    for (const Control control : {Control::编辑框_搜索内容, Control::超级列表框1}) {
+        IAccessible* accessible = nullptr;
+        ASSERT_EQ(AccessibleObjectFromWindow(window.ControlHandle(control), OBJID_CLIENT,
+                                             __uuidof(IAccessible),
+                                             reinterpret_cast<void**>(&accessible)),
+                  S_OK);
+        BSTR name = nullptr;
+        EXPECT_EQ(
+            accessible->get_accName(VARIANT{{{VT_I4, 0, 0, 0, {.lVal = CHILDID_SELF}}}}, &name),
+            S_OK);
+        EXPECT_EQ(Utf8(name != nullptr ? name : L""), AccessibleName(control));
+        SysFreeString(name);
+        accessible->Release();
+    }
+    CoUninitialize();
 
     EXPECT_EQ(SearchToTheEnd(window, "机械"), "搜索完毕！");
     ASSERT_EQ(window.RowCount(), RowsPerSearch());
@@ -149,15 +179,167 @@ TEST_F(WinWindowTest, BuildsTheFormAndSearchesOnAClickAndOnEnter) {
     std::sort(shown.begin(), shown.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(shown, expected);
-    window.TypeKeyword("电子");
-    window.PressEnterInKeywordBox();
-    EXPECT_EQ(window.AnswerMessageBox(), "搜索完毕！");
-    EXPECT_EQ(window.RowCount(), 2 * RowsPerSearch());
     EXPECT_EQ(window.StatusPart(2), "成功获取：" + std::to_string(RowsPerSearch()) + "条");
 
     const ChildExit exit = window.Close();
     EXPECT_TRUE(exit.exited);
     EXPECT_EQ(exit.code, 0);
+}
+
+// Keys as the user presses them: Tab and Shift+Tab in the form's order with the focus shown,
+// Enter in the keyword box and on a button, Space on a button, a harmless Escape, the focus kept
+// across message boxes, and the list's menu by Shift+F10 and the menu key at the selected row.
+TEST_F(WinWindowTest, WorksByKeyboardAlone) {
+    StartSite();
+    RunningWindow window(VELMORA_PATH, site_->BaseUrl(), home_.path());
+    ASSERT_TRUE(window.Opened());
+    std::vector<HWND> order;
+    for (const ControlForm& form : kControls)
+        if (TakesFocus(form.kind)) order.push_back(window.ControlHandle(form.control));
+    const auto focusMovesTo = [&](std::initializer_list<WORD> keys, HWND expected) {
+        window.PressKeys(keys);
+        return WaitUntil([&] { return window.Focused() == expected; });
+    };
+    ASSERT_EQ(window.Focused(), order.front());
+    for (std::size_t step = 1; step <= order.size(); ++step)
+        ASSERT_TRUE(focusMovesTo({VK_TAB}, order[step % order.size()])) << step;
+    ASSERT_TRUE(focusMovesTo({VK_SHIFT, VK_TAB}, order.back()));
+    EXPECT_EQ(Send(window.Handle(), WM_QUERYUISTATE) & UISF_HIDEFOCUS, 0u);
+
+    ASSERT_TRUE(focusMovesTo({VK_TAB}, order.front()));
+    window.TypeKeyword("机械");
+    HWND start = window.ControlHandle(Control::按钮_开始);
+    // Escape closes nothing and starts nothing: each press after it is one search.
+    for (const auto& [focused, press] :
+         {std::pair<HWND, WORD>{order.front(), VK_RETURN}, {start, VK_SPACE}, {start, VK_RETURN}}) {
+        window.BringToFront();  // as the user's click does after a message box
+        ASSERT_TRUE(focused == window.Focused() || focusMovesTo({VK_TAB}, focused));
+        window.PressKeys({VK_ESCAPE});
+        window.PressKeys({press});
+        EXPECT_EQ(window.AnswerMessageBox(), "搜索完毕！") << press;
+    }
+    EXPECT_EQ(window.RowCount(), 3 * RowsPerSearch());
+
+    HWND list = window.ControlHandle(Control::超级列表框1);
+    ASSERT_TRUE(focusMovesTo({VK_SHIFT, VK_TAB}, order.front()));
+    ASSERT_TRUE(focusMovesTo({VK_SHIFT, VK_TAB}, list));
+    window.PressKeys({VK_END});
+    const int last = window.RowCount() - 1;
+    ASSERT_TRUE(WaitUntil([&] { return Send(list, LVM_GETNEXTITEM, -1, LVNI_SELECTED) == last; }));
+    RECT row{LVIR_BOUNDS, 0, 0, 0};
+    window.SendWithData(list, LVM_GETITEMRECT, last, &row, sizeof row);
+    POINT expected{kMenuOffset.x, row.top + kMenuOffset.y};
+    ClientToScreen(list, &expected);
+    for (const auto keys : {std::initializer_list<WORD>{VK_SHIFT, VK_F10}, {VK_APPS}}) {
+        window.PressKeys(keys);
+        HWND menu = window.WaitForMenu();
+        RECT shown{};
+        ASSERT_TRUE(GetWindowRect(menu, &shown)) << keys.size();
+        EXPECT_EQ(std::pair(shown.left, shown.top), std::pair(expected.x, expected.y))
+            << keys.size();
+        window.PressKeys({VK_ESCAPE});
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(menu); }));
+    }
+    EXPECT_EQ(window.Close().code, 0);
+}
+
+// A page the pattern does not read goes whole onto the clipboard; a real right click on the list
+// opens the menu beside the cursor, and its entry runs.
+TEST_F(WinWindowTest, PutsAnUnreadablePageOnTheClipboardAndOpensTheMenuByARightClick) {
+    site::SiteOptions options;
+    options.faults = {{site::FaultKind::NoMatch, site::FaultScope::Company, {2}}};
+    StartSite(options);
+    RunningWindow window(VELMORA_PATH, site_->BaseUrl(), home_.path());
+    ASSERT_TRUE(window.Opened());
+    window.TypeKeyword("机械");
+    window.Click(Control::按钮_开始);
+    ASSERT_EQ(window.AnswerMessageBox(), "搜索完毕！");
+    site::CompanyPageParams unreadable{.seed = site::KeywordSeed("机械"), .number = 2};
+    unreadable.minimumBytes = site_->Options().companyPageBytes;
+    unreadable.markup = site::Markup::Changed;
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    HANDLE clipboard = GetClipboardData(CF_UNICODETEXT);
+    ASSERT_NE(clipboard, nullptr);
+    EXPECT_EQ(Utf8(static_cast<const wchar_t*>(GlobalLock(clipboard))),
+              site::RenderCompanyPage(unreadable));
+    GlobalUnlock(clipboard);
+    CloseClipboard();
+
+    POINT click{100, 100};
+    ClientToScreen(window.ControlHandle(Control::超级列表框1), &click);
+    window.RightClick(click);
+    RECT shown{};
+    ASSERT_TRUE(GetWindowRect(window.WaitForMenu(), &shown));
+    EXPECT_EQ(std::pair(shown.left, shown.top), std::pair(click.x + 3, click.y + 3));
+    window.PressKeys({VK_UP});  // the last entry, "关于", with no search to resume
+    window.PressKeys({VK_RETURN});
+    EXPECT_TRUE(window.AnswerMessageBox(IDNO).starts_with("软件只是一时兴起"));
+    EXPECT_EQ(window.Close().code, 0);
+}
+
+// At 144 dots per inch from the start (Wine takes the system's from the registry at a program's
+// start), then moved to a monitor of 192: every control, column and status part scaled, none
+// past the window's edges.
+TEST_F(WinWindowTest, FollowsTheResolutionAtStartAndOnAChange) {
+    StartSite();
+    const DWORD startDpi = 144;
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", REG_DWORD,
+                              &startDpi, sizeof startDpi),
+              ERROR_SUCCESS);
+    RunningWindow window(VELMORA_PATH, site_->BaseUrl(), home_.path());
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels");
+    ASSERT_TRUE(window.Opened());
+    HWND list = window.ControlHandle(Control::超级列表框1);
+    std::array<int, kResultColumnCount> columns{};
+    for (int column = 0; column < kResultColumnCount; ++column)
+        columns[column] = MulDiv(kListColumns[column].width, 144, 96);
+    const auto expectScaled = [&](int dpi) {
+        SCOPED_TRACE(dpi);
+        const auto scaled = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
+        RECT client{};
+        GetClientRect(window.Handle(), &client);
+        const MainWindowLayout layout =
+            LayOutMainWindow({client.right * 96 / dpi, client.bottom * 96 / dpi}, false);
+        const std::pair<Control, Rect> laidOut[] = {{Control::超级列表框1, layout.list},
+                                                    {Control::journalField, layout.journalField},
+                                                    {Control::状态条1, layout.statusBar},
+                                                    {Control::标签2, layout.elapsedLabel}};
+        for (const ControlForm& form : kControls) {
+            Rect r = form.rect;
+            for (const auto& [control, rect] : laidOut) r = control == form.control ? rect : r;
+            const RECT expected{scaled(r.left), scaled(r.top), scaled(r.left) + scaled(r.width),
+                                scaled(r.top) + scaled(r.height)};
+            const RECT placed = PlaceOf(window.ControlHandle(form.control));
+            EXPECT_TRUE(EqualRect(&placed, &expected)) << form.name;
+            // Only the elapsed-time label reaches past the right edge, as the form has it.
+            EXPECT_LE(placed.right,
+                      client.right + (form.control == Control::标签2 ? scaled(12) : 0));
+            EXPECT_LE(placed.bottom, client.bottom) << form.name;
+        }
+        columns[kAddressColumn] = scaled(layout.widenedColumn.width);
+        for (int column = 0; column < kResultColumnCount; ++column)
+            EXPECT_EQ(Send(list, LVM_GETCOLUMNWIDTH, column), columns[column]) << column;
+        int edges[kStatusPartCount] = {};
+        window.SendWithData(window.ControlHandle(Control::状态条1), SB_GETPARTS, kStatusPartCount,
+                            edges, sizeof edges);
+        for (int part = 0, right = 0; part < kStatusPartCount; ++part)
+            EXPECT_EQ(edges[part], right += scaled(layout.statusPartWidths[part])) << part;
+        EXPECT_LE(edges[kStatusPartCount - 1], client.right);
+    };
+    RECT client{};
+    GetClientRect(window.Handle(), &client);
+    EXPECT_EQ(client.right, MulDiv(kClientSize.width, 144, 96));
+    expectScaled(144);
+
+    RECT suggested{};
+    GetWindowRect(window.Handle(), &suggested);
+    suggested.right = suggested.left + MulDiv(suggested.right - suggested.left, 192, 144);
+    suggested.bottom = suggested.top + MulDiv(suggested.bottom - suggested.top, 192, 144);
+    window.SendWithData(window.Handle(), WM_DPICHANGED, MAKEWPARAM(192, 192), &suggested,
+                        sizeof suggested);
+    for (int& width : columns) width = MulDiv(width, 192, 144);
+    expectScaled(192);
+    EXPECT_EQ(window.Close().code, 0);
 }
 
 TEST_F(WinWindowTest, PutsBackTheRowsOfASearchKilledMidway) {

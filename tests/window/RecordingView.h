@@ -18,7 +18,7 @@ struct ShownMessage {
 };
 
 struct Popup {
-    Point offset;
+    MenuPlace place;
     std::vector<MenuCommand> hidden;
 };
 
@@ -66,8 +66,8 @@ public:
     void PlaceControls(const MainWindowLayout& placed) override { layout = placed; }
     void RunTimer(int periodMs) override { timerPeriod = periodMs; }
     void StopTimer() override { timerPeriod = 0; }
-    void PopUpMenu(Point offset, std::span<const MenuCommand> hidden) override {
-        popups.push_back({offset, {hidden.begin(), hidden.end()}});
+    void PopUpMenu(MenuPlace place, std::span<const MenuCommand> hidden) override {
+        popups.push_back({place, {hidden.begin(), hidden.end()}});
     }
     int ShowMessage(std::string_view text, std::string_view caption, unsigned flags) override {
         messages.push_back({std::string(text), std::string(caption), flags});
