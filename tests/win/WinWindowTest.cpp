@@ -18,6 +18,7 @@
 #include <string>
 
 #include "SavedWorkbook.h"
+#include "journal/Journal.h"
 #include "journal/JournalFiles.h"
 #include "platform/ChildProcess.h"
 #include "platform/ReadOnly.h"
@@ -278,10 +279,21 @@ TEST_F(WinWindowTest, PutsAnUnreadablePageOnTheClipboardAndOpensTheMenuByARightC
 }
 
 // At 144 dots per inch from the start (Wine takes the system's from the registry at a program's
-// start), then moved to a monitor of 192: every control, column and status part scaled, none
-// past the window's edges.
+// start), then moved to a monitor of 192 while a long export shows its progress: every control,
+// column, status part and the progress box scaled, none past the window's edges.
 TEST_F(WinWindowTest, FollowsTheResolutionAtStartAndOnAChange) {
     StartSite();
+    // Rows enough for an export to outlast the delay before its progress shows, put back from
+    // an interrupted search at the start.
+    constexpr int kRows = 10000;
+    {
+        Journal journal(Utf8FromPath(home_.path() / "velmora" / kJournalFileName));
+        const auto search = journal.BeginSearch("k", "site", SearchOrigin::kWindow);
+        ASSERT_TRUE(search.has_value());
+        std::vector<StoredRow> rows(kRows);
+        for (int n = 0; n < kRows; ++n) rows[n].row.companyName = "c" + std::to_string(n);
+        ASSERT_TRUE(journal.AddRows(*search, rows));
+    }
     const DWORD startDpi = 144;
     ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", REG_DWORD,
                               &startDpi, sizeof startDpi),
@@ -290,6 +302,7 @@ TEST_F(WinWindowTest, FollowsTheResolutionAtStartAndOnAChange) {
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels");
     ASSERT_TRUE(window.Opened());
     HWND list = window.ControlHandle(Control::超级列表框1);
+    ASSERT_TRUE(WaitUntil([&] { return window.RowCount() == kRows; }));
     std::array<int, kResultColumnCount> columns{};
     for (int column = 0; column < kResultColumnCount; ++column)
         columns[column] = MulDiv(kListColumns[column].width, 144, 96);
@@ -299,7 +312,7 @@ TEST_F(WinWindowTest, FollowsTheResolutionAtStartAndOnAChange) {
         RECT client{};
         GetClientRect(window.Handle(), &client);
         const MainWindowLayout layout =
-            LayOutMainWindow({client.right * 96 / dpi, client.bottom * 96 / dpi}, false);
+            LayOutMainWindow({client.right * 96 / dpi, client.bottom * 96 / dpi}, true);
         const std::pair<Control, Rect> laidOut[] = {{Control::超级列表框1, layout.list},
                                                     {Control::journalField, layout.journalField},
                                                     {Control::状态条1, layout.statusBar},
@@ -331,12 +344,29 @@ TEST_F(WinWindowTest, FollowsTheResolutionAtStartAndOnAChange) {
     EXPECT_EQ(client.right, MulDiv(kClientSize.width, 144, 96));
     expectScaled(144);
 
+    PostMessageW(window.Handle(), WM_COMMAND, kFirstMenuId + 0, 0);
+    ASSERT_TRUE(window.AnswerSaveDialog(Utf8FromPath(home_.path() / "all.xlsx")));
+    HWND progress = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        return (progress = FindWindowW(WC_STATICW, Wide(kDefaultMessageCaption).c_str())) &&
+               IsWindowVisible(progress);
+    }));
+    const auto expectProgressBox = [&](int dpi) {
+        RECT box{};
+        GetWindowRect(progress, &box);
+        EXPECT_EQ(box.right - box.left, MulDiv(320, dpi, 96));
+        EXPECT_EQ(box.bottom - box.top, MulDiv(110, dpi, 96));
+    };
+    expectProgressBox(144);
     RECT suggested{};
     GetWindowRect(window.Handle(), &suggested);
     suggested.right = suggested.left + MulDiv(suggested.right - suggested.left, 192, 144);
     suggested.bottom = suggested.top + MulDiv(suggested.bottom - suggested.top, 192, 144);
     window.SendWithData(window.Handle(), WM_DPICHANGED, MAKEWPARAM(192, 192), &suggested,
                         sizeof suggested);
+    expectProgressBox(192);
+    EXPECT_EQ(window.AnswerMessageBox(),
+              "数据导出成功! 共：" + std::to_string(kRows) + " 行记录！！");
     for (int& width : columns) width = MulDiv(width, 192, 144);
     expectScaled(192);
     EXPECT_EQ(window.Close().code, 0);

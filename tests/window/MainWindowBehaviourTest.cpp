@@ -287,47 +287,18 @@ TEST_F(MainWindowBehaviourTest, PopupMenuOffersTheExportsTheResumeAndAbout) {
     EXPECT_EQ(view_.popups[0].place, (MenuPlace{MenuPlace::From::kCursor, {3, 3}}));
     EXPECT_EQ(view_.popups[0].hidden, std::vector<MenuCommand>{kResumeCommand});
 
-    // From the keyboard: at the selected row while it shows among the rows (from 20 to 120
-    // down the list), else at their corner.
+    // From the keyboard: at the selected row while it shows among the rows (20 to 120 down the
+    // list), else at their corner.
     constexpr Rect kRows{0, 20, 700, 100};
-    const struct {
-        std::optional<Rect> selected;
-        Point expected;
-    } keyboard[] = {
+    const std::pair<std::optional<Rect>, Point> keyboard[] = {
         {Rect{-40, 60, 740, 18}, {3, 63}},
         {Rect{0, 10, 700, 18}, {3, 23}},   // half under the header
-        {Rect{0, 2, 700, 18}, {3, 23}},    // scrolled away above
         {Rect{0, 120, 700, 18}, {3, 23}},  // below the last row shown
-        {std::nullopt, {3, 23}},
     };
-    for (const auto& c : keyboard) {
-        behaviour_->ShowListMenuFromKeyboard(c.selected, kRows);
-        EXPECT_EQ(view_.popups.back().place, (MenuPlace{MenuPlace::From::kList, c.expected}))
-            << (c.selected ? c.selected->top : -1);
+    for (const auto& [selected, expected] : keyboard) {
+        behaviour_->ShowListMenuFromKeyboard(selected, kRows);
+        EXPECT_EQ(view_.popups.back().place, (MenuPlace{MenuPlace::From::kList, expected}));
         EXPECT_EQ(view_.popups.back().hidden, std::vector<MenuCommand>{kResumeCommand});
-    }
-}
-
-TEST_F(MainWindowBehaviourTest, EnterStartsFromTheKeywordBoxAndPressesAFocusedButton) {
-    OpenWindow();
-    const struct {
-        Control focused;
-        std::vector<std::string> opened;  // the contact button's only trace
-        bool searches;
-    } cases[] = {
-        {Control::超级列表框1, {}, false},
-        {Control::按钮_联系作者, {kContactLink}, false},
-        {Control::编辑框_搜索内容, {}, true},
-        {Control::按钮_开始, {}, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(FormOf(c.focused).name);
-        view_.openedLinks.clear();
-        const std::size_t timerStarts = window_.TimerPeriods().size();
-        behaviour_->OnEnterPressed(c.focused);
-        EXPECT_EQ(view_.openedLinks, c.opened);
-        EXPECT_EQ(window_.TimerPeriods().size() > timerStarts, c.searches);
-        EndSearchThreads(*session_);
     }
 }
 
