@@ -276,14 +276,6 @@ private slots:
         WaitForSearchEnd(test->session);
     }
 
-    void screenReadersNameTheKeywordBoxAndTheList() {
-        for (const Control control : {Control::编辑框_搜索内容, Control::超级列表框1}) {
-            QWidget* widget = window->findChild<QWidget*>(Utf8(FormOf(control).name));
-            QCOMPARE(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name),
-                     Utf8(AccessibleName(control)));
-        }
-    }
-
     void nonVisualComponents() {
         QVERIFY(window->findChild<QTimer*>(Utf8("时钟1")) == window->时钟1);
         QVERIFY(!window->时钟1->isActive());
