@@ -20,6 +20,8 @@ import urllib.parse
 import scrapy
 from scrapy.crawler import CrawlerProcess
 
+from reference_crawler import between
+
 SEARCH_PATH = "/search/index.php?_d=company&_a=company_s_search&f=search&terms="
 FIELDS = ["company", "contact", "telephone", "mobile", "fax", "email", "address"]
 
@@ -35,15 +37,6 @@ NAME_AND_CONTACT = re.compile(
 LABELS = ("电话", "手机", "传真", "邮件", "地址")
 CELLS = [re.compile(r'<li class="mp6">%s：</li><li class="mp7">(?:[^\n]*\n)*?([^\n]*?)</li></ul>'
                     % label, re.IGNORECASE) for label in LABELS]
-
-
-def between(text, start, end):
-    at = text.find(start)
-    if at < 0:
-        return ""
-    at += len(start)
-    stop = text.find(end, at)
-    return text[at:stop] if stop >= 0 else ""
 
 
 def email_of(cell):
