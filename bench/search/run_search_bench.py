@@ -16,7 +16,9 @@ finds them. At 0 ms it also pairs velmora-cli keeping its rows in the journal ag
 --no-journal, run by run, and reports the median of the pairs' ratios. With --against OTHER_CLI
 it pairs another build of velmora-cli against this one the same way, with the journal and
 without, at both latencies. The runs keep their searches in one journal of the script's own, a
-temporary file that grows as a user's does, never the user's.
+temporary file that grows as a user's does, never the user's; they read no settings file and take
+their turns on a worker lock of their own, so that another copy of Velmora running meanwhile (a
+window, a test) neither holds them up nor changes what they do.
 
 With --parallel it measures the parallel search instead, paired run by run with the serial
 search in the same run: the sample site at 100 ms latency per request, 100 result pages x 20
@@ -285,6 +287,15 @@ def take_option(args, name, default, convert=int):
     return value
 
 
+def private_folder():
+    """A temporary folder for the runs' journal, settings and locks, set in their environment."""
+    folder = tempfile.TemporaryDirectory()
+    os.environ["VELMORA_JOURNAL"] = os.path.join(folder.name, "journal.sqlite3")
+    os.environ["XDG_CONFIG_HOME"] = folder.name
+    os.environ["XDG_RUNTIME_DIR"] = folder.name
+    return folder
+
+
 def main():
     args = sys.argv[1:]
     parallel = "--parallel" in args
@@ -297,8 +308,7 @@ def main():
     build = os.path.abspath(args[0] if args else "build")
     cli = os.path.join(build, "cli", "velmora-cli")
     if parallel:
-        journal_folder = tempfile.TemporaryDirectory()
-        os.environ["VELMORA_JOURNAL"] = os.path.join(journal_folder.name, "journal.sqlite3")
+        folder = private_folder()
         parallel_main(build, cli, runs, pages, latency_ms)
         return
 
@@ -306,8 +316,7 @@ def main():
           "median of %d runs" % (PAGES, LINKS_PER_PAGE, COMPANY_PAGE_BYTES // 1000, REQUESTS, runs))
     # Other work on the machine shows in every figure; the load average says how much.
     print("load average before: %.2f %.2f %.2f" % os.getloadavg())
-    journal_folder = tempfile.TemporaryDirectory()
-    os.environ["VELMORA_JOURNAL"] = os.path.join(journal_folder.name, "journal.sqlite3")
+    folder = private_folder()
     for latency_ms in (0, 20):
         site, url = start_site(build, latency_ms)
         floor = REQUESTS * latency_ms / 1000
