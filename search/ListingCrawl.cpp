@@ -1,7 +1,6 @@
 #include "search/ListingCrawl.h"
 
 #include <algorithm>
-#include <chrono>
 #include <iterator>
 #include <system_error>
 #include <vector>
@@ -22,21 +21,19 @@ namespace velmora {
 
 namespace {
 
-// A batch's wait wakes at least this often, also when no worker announces its end.
-constexpr auto kBatchCheckPeriod = std::chrono::milliseconds(500);
 bool BatchRunsAfter(int page, int pageCount) {
     return page % 2 == 0 || page == pageCount || pageCount == 3;
 }
 
-// Waits until every worker of the batch has lowered the count, or the search is stopped.
+// Waits until every worker of the batch has lowered the count, or the search is stopped. The
+// worker that lowers it to 0 wakes this wait (ActiveWorkerRelease), so it sleeps until then
+// instead of looking every so often: a batch at a slow site would wake it for nothing.
 void WaitForWorkers(SearchSession& session) {
     auto& control = *session.control;
     const std::stop_token stop = control.stop.get_token();
     std::unique_lock lock(control.mutex);
-    while (!stop.stop_requested() && !control.changed.wait_for(lock, stop, kBatchCheckPeriod, [&] {
-        return session.serial.activeWorkers.load() <= 0;
-    })) {
-    }
+    static_cast<void>(
+        control.changed.wait(lock, stop, [&] { return session.serial.activeWorkers.load() <= 0; }));
 }
 
 void RaiseActiveWorkers(SearchSession& session) {

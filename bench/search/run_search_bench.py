@@ -16,22 +16,29 @@ finds them. At 0 ms it also pairs velmora-cli keeping its rows in the journal ag
 --no-journal, run by run, and reports the median of the pairs' ratios. With --against OTHER_CLI
 it pairs another build of velmora-cli against this one the same way, with the journal and
 without, at both latencies. The runs keep their searches in one journal of the script's own, a
-temporary file that grows as a user's does, never the user's.
+temporary file that grows as a user's does, never the user's; they read no settings file and take
+their turns on a worker lock of their own, so that another copy of Velmora running meanwhile (a
+window, a test) neither holds them up nor changes what they do.
 
 With --parallel it measures the parallel search instead, paired run by run with the serial
 search in the same run: the sample site at 100 ms latency per request, 100 result pages x 20
 companies; velmora-cli serial, --parallel 4 and --parallel 8 take turns, every run keeping its
 rows in the journal. It reports each one's wall time and CPU per company page, the medians of the
 pairs' ratios against the serial search, the floor of each (its requests x the latency / N) and
-how long velmora-cli --parallel 8 takes to end after a Ctrl-C in mid-search. --pages and
---latency-ms make that site smaller or quicker, for a profile's quick turns; the figures to report
-are the defaults'.
+how long velmora-cli --parallel 8 takes to end after a Ctrl-C in mid-search. Beside each N run
+scrapy_spider.py, the same job done by Scrapy (Debian's python3-scrapy) with N requests in flight,
+with AutoThrottle and without, in the same turns: each one's wall, CPU per company page and peak
+memory, velmora-cli --parallel N's wall and CPU per page as a share of each, and whether every
+program gave the serial search's rows (as sets: the parallel searches and Scrapy keep the order
+the answers come in). --pages and --latency-ms make that site smaller or quicker, for a profile's
+quick turns; the figures to report are the defaults'.
 
 Usage: run_search_bench.py [BUILD_DIR] [--runs N] [--against OTHER_CLI]
        run_search_bench.py [BUILD_DIR] --parallel [--runs N] [--pages N] [--latency-ms N]
        (BUILD_DIR defaults to ./build)
 """
 
+import csv
 import os
 import signal
 import statistics
@@ -48,6 +55,7 @@ KEYWORD = "机械"
 # Two probes of the search URL, the result pages, one request per company.
 REQUESTS = 2 + PAGES + PAGES * LINKS_PER_PAGE
 HERE = os.path.dirname(os.path.abspath(__file__))
+SPIDER = os.path.join(HERE, "scrapy_spider.py")
 
 
 # The parallel search's benchmark: a search of 2,000 companies at a real site's latency.
@@ -80,6 +88,7 @@ class Run:
         began = time.monotonic()
         child = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         out = child.stdout.read()
+        self.out = out
         _, status, usage = os.wait4(child.pid, 0)
         self.wall = time.monotonic() - began
         if os.waitstatus_to_exitcode(status) != 0:
@@ -91,16 +100,53 @@ class Run:
         self.peak = usage.ru_maxrss
 
 
-class Program:
-    """A search command and the bare start-up its CPU is counted from."""
+def printed_rows(run):
+    """The rows velmora-cli printed, one line each."""
+    return run.out.decode("utf-8", "replace").splitlines()
 
-    def __init__(self, name, search, startup, companies=COMPANIES):
+
+# velmora-cli's escapes for the characters a line of tab-separated fields cannot hold as they are.
+FIELD_ESCAPES = {"\\": "\\\\", "\t": "\\t", "\r": "\\r", "\n": "\\n"}
+
+
+def escape_field(field):
+    """A field as velmora-cli prints it."""
+    out = []
+    for ch in field:
+        code = ord(ch)
+        if ch in FIELD_ESCAPES:
+            out.append(FIELD_ESCAPES[ch])
+        elif code < 0x20 or code == 0x7F:
+            out.append("\\x%02x" % code)
+        elif 0x80 <= code <= 0x9F:
+            out.append("\\u%04x" % code)
+        else:
+            out.append(ch)
+    return "".join(out)
+
+
+def csv_rows(path):
+    """The rows of the spider's CSV file (after its header), each as velmora-cli prints a row."""
+    with open(path, newline="", encoding="utf-8") as f:
+        return ["\t".join(escape_field(cell) for cell in row) for row in list(csv.reader(f))[1:]]
+
+
+class Program:
+    """A search command and the bare start-up its CPU is counted from. `rows_of` reads a run's
+    rows; by default they are the lines it printed, and there must be one per company."""
+
+    def __init__(self, name, search, startup, companies=COMPANIES, rows_of=None):
         self.name, self.search, self.startup = name, search, startup
         self.companies = companies
+        self.rows_of = rows_of
         self.runs, self.startups = [], []
+        # The rows of each run, sorted.
+        self.rows = []
 
     def measure(self):
-        self.runs.append(Run(self.search, self.companies))
+        run = Run(self.search, None if self.rows_of else self.companies)
+        self.runs.append(run)
+        self.rows.append(sorted((self.rows_of or printed_rows)(run)))
         self.startups.append(Run(self.startup, None))
 
     def wall(self):
@@ -151,6 +197,22 @@ def stop_latency(cli, url, extra):
     return time.monotonic() - began
 
 
+def scrapy_available():
+    return subprocess.run([sys.executable, "-c", "import scrapy"], stderr=subprocess.DEVNULL,
+                          check=False).returncode == 0
+
+
+def scrapy_program(url, workers, throttled, companies, folder):
+    """scrapy_spider.py with `workers` requests in flight, writing its rows into `folder`."""
+    label = "AutoThrottle" if throttled else "unthrottled"
+    rows = os.path.join(folder, "scrapy-%d-%s.csv" % (workers, label))
+    return Program("Scrapy N=%d %s" % (workers, label),
+                   [sys.executable, SPIDER, url, KEYWORD, rows, "--concurrency", str(workers)] +
+                   (["--autothrottle"] if throttled else []),
+                   [sys.executable, SPIDER, "--help"], companies,
+                   rows_of=lambda run: csv_rows(rows))
+
+
 def parallel_main(build, cli, runs, pages=PARALLEL_PAGES, latency_ms=PARALLEL_LATENCY_MS):
     companies = pages * LINKS_PER_PAGE
     latency = latency_ms / 1000
@@ -165,20 +227,46 @@ def parallel_main(build, cli, runs, pages=PARALLEL_PAGES, latency_ms=PARALLEL_LA
         # and asks for it once.
         floors = {serial: (2 + pages + companies) * latency}
         parallel = []
+        # Each N's Scrapy runs, with AutoThrottle and without.
+        peers = {}
+        with_scrapy = scrapy_available()
+        rows_folder = tempfile.TemporaryDirectory()
         for workers in PARALLEL_WORKERS:
             program = Program("--parallel %d" % workers,
                               [cli, "--parallel", str(workers), "--site", url, KEYWORD],
                               [cli, "--help"], companies)
             floors[program] = (2 + pages + companies) * latency / workers
             parallel.append(program)
+            if with_scrapy:
+                peers[program] = [scrapy_program(url, workers, throttled, companies,
+                                                 rows_folder.name) for throttled in (True, False)]
+                for peer in peers[program]:
+                    # It asks for the first page once and then for page 1 again.
+                    floors[peer] = (1 + pages + companies) * latency / workers
+        if not with_scrapy:
+            print("Scrapy is not installed (Debian's python3-scrapy): it is left out")
         # The unmeasured first search is the quickest one's.
-        alternate(parallel[::-1] + [serial], runs)
-        for program in [serial] + parallel:
+        everyone = parallel[::-1] + [serial] + [p for ps in peers.values() for p in ps]
+        alternate(everyone, runs)
+        for program in [serial] + parallel + [p for ps in peers.values() for p in ps]:
             print(program.line(floors[program]))
         for program in parallel:
             wall, _ = pair_ratios(program, serial)
             print("%s / serial, median of the pairs: wall %.3f, CPU per company page %.2f" % (
                 program.name, wall, program.cpu_per_page_us() / serial.cpu_per_page_us()))
+            for peer in peers.get(program, []):
+                wall, _ = pair_ratios(program, peer)
+                print("%s / %s, median of the pairs: wall %.3f, CPU per company page %.3f, "
+                      "peak memory %.2f" % (
+                          program.name, peer.name, wall,
+                          program.cpu_per_page_us() / peer.cpu_per_page_us(),
+                          max(r.peak for r in program.runs) / max(r.peak for r in peer.runs)))
+        for program in everyone:
+            if program is serial:
+                continue
+            equal = sum(rows == serial.rows[0] for rows in program.rows)
+            print("%s: the serial search's rows in %d of %d runs" % (
+                program.name, equal, len(program.rows)))
         stops = [stop_latency(cli, url, ["--parallel", str(PARALLEL_WORKERS[-1])])
                  for _ in range(runs)]
         print("--parallel %d ends %.3f s after a Ctrl-C (median of %d)" % (
@@ -199,6 +287,15 @@ def take_option(args, name, default, convert=int):
     return value
 
 
+def private_folder():
+    """A temporary folder for the runs' journal, settings and locks, set in their environment."""
+    folder = tempfile.TemporaryDirectory()
+    os.environ["VELMORA_JOURNAL"] = os.path.join(folder.name, "journal.sqlite3")
+    os.environ["XDG_CONFIG_HOME"] = folder.name
+    os.environ["XDG_RUNTIME_DIR"] = folder.name
+    return folder
+
+
 def main():
     args = sys.argv[1:]
     parallel = "--parallel" in args
@@ -211,8 +308,7 @@ def main():
     build = os.path.abspath(args[0] if args else "build")
     cli = os.path.join(build, "cli", "velmora-cli")
     if parallel:
-        journal_folder = tempfile.TemporaryDirectory()
-        os.environ["VELMORA_JOURNAL"] = os.path.join(journal_folder.name, "journal.sqlite3")
+        folder = private_folder()
         parallel_main(build, cli, runs, pages, latency_ms)
         return
 
@@ -220,8 +316,7 @@ def main():
           "median of %d runs" % (PAGES, LINKS_PER_PAGE, COMPANY_PAGE_BYTES // 1000, REQUESTS, runs))
     # Other work on the machine shows in every figure; the load average says how much.
     print("load average before: %.2f %.2f %.2f" % os.getloadavg())
-    journal_folder = tempfile.TemporaryDirectory()
-    os.environ["VELMORA_JOURNAL"] = os.path.join(journal_folder.name, "journal.sqlite3")
+    folder = private_folder()
     for latency_ms in (0, 20):
         site, url = start_site(build, latency_ms)
         floor = REQUESTS * latency_ms / 1000
