@@ -20,9 +20,6 @@ constexpr auto kHoldNoticePeriod = std::chrono::seconds(1);
 // page of the journal written once for them, where a transaction's own cost would otherwise
 // match its rows'; rows still show four times a second.
 constexpr auto kRowBatchPeriod = std::chrono::milliseconds(250);
-// An answer that brings the next start this much sooner or more wakes a worker waiting for it;
-// most answers move it by less, and the waiter wakes at its time anyway.
-constexpr auto kSoonerStartWorthWaking = std::chrono::milliseconds(1);
 
 }  // namespace
 
@@ -42,8 +39,11 @@ void StoreAndShow(SearchSession& session, const std::vector<PendingRow>& rows) {
 Harvest::Harvest(SearchSession& session, std::uint32_t seed)
     : session_(session), pacing_(session.pacing, seed), work_(session.record->Listing()) {}
 
-void Harvest::Follow(std::vector<std::unique_ptr<Worker>>& workers) {
-    workers_ = &workers;
+void Harvest::Follow(std::function<void()> wake) {
+    {
+        std::lock_guard lock(mutex_);
+        wake_ = std::move(wake);
+    }
     following_ = TransferControl::Subscription(
         *session_.control->transfers,
         [this](const TransferControl::State& state) { OnControl(state); });
@@ -52,29 +52,28 @@ void Harvest::Follow(std::vector<std::unique_ptr<Worker>>& workers) {
 }
 
 void Harvest::OnControl(const TransferControl::State& state) {
+    std::function<void()> wake;
     {
         std::lock_guard lock(mutex_);
         if (state.version < controlVersion_) return;
         controlVersion_ = state.version;
         paused_ = state.paused;
         stopped_ = state.stopped;
-        if ((paused_ || stopped_) && workers_ != nullptr) {
-            for (auto& worker : *workers_) worker->control->Stop();
-        }
+        wake = wake_;
     }
-    startCame_.notify_all();
-    slotFree_.notify_all();
-    workCame_.notify_all();
+    if (wake) wake();
     watchNews_.notify_all();
 }
 
+Harvest::ControlState Harvest::Control() const {
+    std::lock_guard lock(mutex_);
+    return {paused_, stopped_};
+}
+
 std::optional<Task> Harvest::Take() {
-    std::unique_lock lock(mutex_);
-    while (!stopped_ && !work_.Ended()) {
-        if (std::optional<Task> task = work_.Next()) return task;
-        workCame_.wait(lock);
-    }
-    return std::nullopt;
+    std::lock_guard lock(mutex_);
+    if (stopped_) return std::nullopt;
+    return work_.Next();
 }
 
 void Harvest::Done(const Task& task) {
@@ -84,77 +83,36 @@ void Harvest::Done(const Task& task) {
         work_.Done(task);
         ended = work_.Ended();
     }
-    // A company's end frees nothing another worker waits for; the rest may.
-    if (ended) {
-        workCame_.notify_all();
-        watchNews_.notify_all();
-    } else if (task.kind != TaskKind::kCompany) {
-        workCame_.notify_all();
-    }
+    if (ended) watchNews_.notify_all();
 }
 
-bool Harvest::AcquireSlot(Worker& worker) {
-    std::unique_lock lock(mutex_);
-    while (!stopped_) {
-        if (paused_) {
-            slotFree_.wait(lock);
-            continue;
-        }
-        const std::optional<Clock::time_point> next = pacing_.NextStart();
-        const Clock::time_point now = Clock::now();
-        if (next && *next <= now) {
-            pacing_.Started(now);
-            // A pause stopped this worker's transfers; it is over now.
-            if (worker.control->IsStopped()) worker.control->Reset();
-            // One more slot may be free: the next in turn waits for its time.
-            const bool more = pacing_.NextStart().has_value();
-            lock.unlock();
-            if (more) slotFree_.notify_one();
-            return true;
-        }
-        if (next && !startAwaited_) {
-            startAwaited_ = true;
-            startCame_.wait_until(lock, *next);
-            startAwaited_ = false;
-        } else {
-            slotFree_.wait(lock);
-        }
-    }
-    return false;
+bool Harvest::Ended() const {
+    std::lock_guard lock(mutex_);
+    return work_.Ended();
+}
+
+std::optional<int> Harvest::TryStart(Clock::time_point now,
+                                     std::optional<Clock::time_point>& next) {
+    std::lock_guard lock(mutex_);
+    next = pacing_.NextStart();
+    if (stopped_ || paused_ || !next || *next > now) return std::nullopt;
+    pacing_.Started(now);
+    return pacing_.InFlight();
 }
 
 void Harvest::Abandon() {
-    {
-        std::lock_guard lock(mutex_);
-        pacing_.Abandoned();
-    }
-    slotFree_.notify_one();
+    std::lock_guard lock(mutex_);
+    pacing_.Abandoned();
 }
 
 Judgement Harvest::Judge(const SiteAnswer& answer) {
     Judgement judgement;
-    bool sooner = false;
-    bool slotFreed = false;
     {
         std::lock_guard lock(mutex_);
-        const std::optional<Clock::time_point> before = pacing_.NextStart();
         judgement = pacing_.Answered(answer);
-        const std::optional<Clock::time_point> after = pacing_.NextStart();
-        sooner = after && (!before || *after + kSoonerStartWorthWaking < *before);
-        slotFreed = !before;
         if (judgement.event != PacingEvent::kNone) {
             lastEvent_ = judgement.event;
             ++events_;
-        }
-    }
-    // Only a start that came sooner is news: the worker waiting for the time wakes at the one it
-    // had anyway. A slot freed in a full window has no such worker; the one that takes it passes
-    // the word on if the window grew too.
-    if (sooner) {
-        if (slotFreed) {
-            slotFree_.notify_one();
-        } else {
-            startCame_.notify_one();
         }
     }
     if (judgement.event != PacingEvent::kNone) watchNews_.notify_all();
@@ -162,12 +120,8 @@ Judgement Harvest::Judge(const SiteAnswer& answer) {
 }
 
 void Harvest::CrawlDelayIs(std::chrono::milliseconds delay) {
-    {
-        std::lock_guard lock(mutex_);
-        pacing_.SetCrawlDelay(delay);
-    }
-    startCame_.notify_all();
-    slotFree_.notify_all();
+    std::lock_guard lock(mutex_);
+    pacing_.SetCrawlDelay(delay);
 }
 
 void Harvest::ListingKnown(int pageCount, const Text& total) {
@@ -175,19 +129,13 @@ void Harvest::ListingKnown(int pageCount, const Text& total) {
         std::lock_guard lock(mutex_);
         work_.ListingKnown(pageCount, total);
     }
-    workCame_.notify_all();
     watchNews_.notify_all();
 }
 
 WalkNews Harvest::Walked(int page, const std::vector<Text>& links, bool walked) {
-    WalkNews news;
-    {
-        // The record counts off the rows a resumed search has; one caller at a time.
-        std::lock_guard lock(mutex_);
-        news = work_.Walked(page, links, walked, *session_.record);
-    }
-    workCame_.notify_all();
-    return news;
+    // The record counts off the rows a resumed search has, under the lock as the rest.
+    std::lock_guard lock(mutex_);
+    return work_.Walked(page, links, walked, *session_.record);
 }
 
 void Harvest::Unreachable(HttpError error) {
@@ -195,7 +143,6 @@ void Harvest::Unreachable(HttpError error) {
         std::lock_guard lock(mutex_);
         work_.Unreachable(error);
     }
-    workCame_.notify_all();
     watchNews_.notify_all();
 }
 

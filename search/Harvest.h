@@ -1,12 +1,14 @@
 #pragma once
-// What the parallel search's threads share: the work (HarvestWork.h), the pacing (Pacing.h), the
-// rows waiting to be stored and shown, and the session's pause and stop as the workers must see
-// them. One mutex guards it all; nothing reaches the window or the session's control while
-// holding it. The workers take work and request slots here; the crawl thread watches.
+// What the parallel search's two threads share: the work (HarvestWork.h), the pacing
+// (Pacing.h), the rows waiting to be stored and shown, and the session's pause and stop as the
+// request loop must see them. One mutex guards it all; nothing reaches the window or the
+// session's control while holding it. The request loop takes work and request slots here; the
+// crawl thread watches.
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,13 +22,6 @@
 #include "search/SearchSession.h"
 
 namespace velmora {
-
-// One of the pool's workers: a client of its own on a connection of its own.
-struct Worker {
-    HttpClient client;
-    // Stopped whenever the search is paused or stopped, so that the request in flight ends.
-    std::shared_ptr<TransferControl> control = std::make_shared<TransferControl>();
-};
 
 // A company's row on its way to the record and the window.
 struct PendingRow {
@@ -43,17 +38,28 @@ class Harvest {
 public:
     Harvest(SearchSession& session, std::uint32_t seed);
 
-    // Every worker's control follows the session's from now on.
-    void Follow(std::vector<std::unique_ptr<Worker>>& workers);
+    // From now on `wake` is called, on the thread that presses, whenever the session is
+    // paused, resumed or stopped.
+    void Follow(std::function<void()> wake);
     void Unfollow() { following_ = {}; }
 
-    // The next task, waiting while none can be handed out; nothing once the work is done or
-    // the search stopped.
+    struct ControlState {
+        bool paused = false;
+        bool stopped = false;
+    };
+    [[nodiscard]] ControlState Control() const;
+
+    // The next task, when one can be handed out now.
     std::optional<Task> Take();
     void Done(const Task& task);
+    [[nodiscard]] bool Ended() const;
 
-    // Waits until a request may start now (then takes its slot), or the search is stopped.
-    [[nodiscard]] bool AcquireSlot(Worker& worker);
+    // Takes a request slot when a request may start at `now`, and answers the requests in
+    // flight with it; else nothing, and `next` says when one may (nothing: once an answer frees
+    // a slot).
+    [[nodiscard]] std::optional<int> TryStart(PacingClock::time_point now,
+                                              std::optional<PacingClock::time_point>& next);
+    // A request ended with nothing the site said: its slot only.
     void Abandon();
     Judgement Judge(const SiteAnswer& answer);
 
@@ -79,24 +85,16 @@ public:
 private:
     using Clock = PacingClock;
 
-    // Runs under the session control's lock: mirrors its state and stops every worker's
-    // transfers when it is paused or stopped.
+    // Runs under the session control's lock: mirrors its state and wakes the request loop.
     void OnControl(const TransferControl::State& state);
     Text HoldNoticeLocked(Clock::time_point holdEnd, Clock::time_point now) const;
 
     SearchSession& session_;
 
     mutable std::mutex mutex_;
-    // Four kinds of waiter, woken apart so that an answer does not wake every thread: the one
-    // worker waiting for the next start's time, the workers waiting for their turn at it (or for
-    // a slot), workers waiting for work, and the crawl thread's watch. Were every worker to wait
-    // for the time, all would wake at it for one to start.
-    std::condition_variable startCame_;
-    std::condition_variable slotFree_;
-    std::condition_variable workCame_;
+    // The crawl thread's watch waits on it.
     std::condition_variable watchNews_;
-    std::vector<std::unique_ptr<Worker>>* workers_ = nullptr;
-    bool startAwaited_ = false;  // a worker waits on startCame_
+    std::function<void()> wake_;
     std::uint64_t controlVersion_ = 0;
     bool paused_ = false;
     bool stopped_ = false;
