@@ -14,7 +14,7 @@
 #include <optional>
 #include <vector>
 
-#include "http/HttpClient.h"
+#include "http/HttpError.h"
 #include "http/TransferControl.h"
 #include "results/ResultRow.h"
 #include "search/HarvestWork.h"

@@ -40,7 +40,6 @@ constexpr int kServiceUnavailableStatus = 503;
 
 // A page as one request brought it, judged by the pacing.
 struct Asked {
-    bool stopped = false;
     SystemUtf8 body = {};
     HttpError error = HttpError::kNone;
     int status = 0;
@@ -224,7 +223,7 @@ bool RequestLoop::Answered(Slot& slot) {
     if (status == kTooManyRequestsStatus || status == kServiceUnavailableStatus) {
         answer.retryAfter = RetryAfterOf(client);
     }
-    Asked asked{false, std::move(body), client.LastError(), status, FailureOf(client)};
+    Asked asked{std::move(body), client.LastError(), status, FailureOf(client)};
     if (request.kind == AskedPage::kCompanyPage) {
         const CompanyPageMatch match = MatchCompanyPage(asked.body);
         asked.failure = CompanyPageFailure(std::move(asked.failure), match);
