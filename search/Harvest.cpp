@@ -23,7 +23,9 @@ constexpr auto kRowBatchPeriod = std::chrono::milliseconds(250);
 
 }  // namespace
 
-void StoreAndShow(SearchSession& session, const std::vector<PendingRow>& rows) {
+void StoreAndShow(SearchSession& session, const PendingBatch& batch) {
+    for (const auto& write : batch.writes) write();
+    const std::vector<PendingRow>& rows = batch.rows;
     if (rows.empty()) return;
     static_cast<void>(Proceed(session));
     std::vector<StoredRow> kept;
@@ -160,16 +162,27 @@ void Harvest::RowDone(PendingRow row) {
     bool first = false;
     {
         std::lock_guard lock(mutex_);
-        first = rows_.empty();
-        if (first) firstRowAt_ = Clock::now();
-        rows_.push_back(std::move(row));
+        first = batch_.Empty();
+        if (first) batchStartedAt_ = Clock::now();
+        batch_.rows.push_back(std::move(row));
     }
     if (first) watchNews_.notify_all();
 }
 
-std::vector<PendingRow> Harvest::TakeRows() {
+void Harvest::Record(std::function<void()> write) {
+    bool first = false;
+    {
+        std::lock_guard lock(mutex_);
+        first = batch_.Empty();
+        if (first) batchStartedAt_ = Clock::now();
+        batch_.writes.push_back(std::move(write));
+    }
+    if (first) watchNews_.notify_all();
+}
+
+PendingBatch Harvest::TakeBatch() {
     std::lock_guard lock(mutex_);
-    return std::exchange(rows_, {});
+    return std::exchange(batch_, {});
 }
 
 Text Harvest::HoldNoticeLocked(Clock::time_point holdEnd, Clock::time_point now) const {
@@ -189,10 +202,10 @@ void Harvest::Watch() {
     std::unique_lock lock(mutex_);
     while (!stopped_ && !work_.Ended()) {
         const Clock::time_point now = Clock::now();
-        if (!rows_.empty() && now >= firstRowAt_ + kRowBatchPeriod) {
-            std::vector<PendingRow> rows = std::exchange(rows_, {});
+        if (!batch_.Empty() && now >= batchStartedAt_ + kRowBatchPeriod) {
+            const PendingBatch batch = std::exchange(batch_, {});
             lock.unlock();
-            StoreAndShow(session_, rows);
+            StoreAndShow(session_, batch);
             lock.lock();
             continue;
         }
@@ -216,14 +229,15 @@ void Harvest::Watch() {
         }
         std::optional<Clock::time_point> wake;
         if (holdEnd) wake = std::min(*holdEnd, nextNotice);
-        if (!rows_.empty()) {
-            wake = std::min(wake.value_or(Clock::time_point::max()), firstRowAt_ + kRowBatchPeriod);
+        if (!batch_.Empty()) {
+            wake = std::min(wake.value_or(Clock::time_point::max()),
+                            batchStartedAt_ + kRowBatchPeriod);
         }
-        // A new hold comes with an answer, a first row with its worker: both wake the wait.
+        // A new hold comes with an answer, a batch's first entry with the loop: both wake it.
         const int events = events_;
-        const bool waitingRows = !rows_.empty();
+        const bool waiting = !batch_.Empty();
         const auto news = [&] {
-            return stopped_ || work_.Ended() || events_ != events || rows_.empty() != !waitingRows;
+            return stopped_ || work_.Ended() || events_ != events || batch_.Empty() == waiting;
         };
         if (wake) {
             watchNews_.wait_until(lock, *wake, news);

@@ -30,9 +30,18 @@ struct PendingRow {
     bool store = true;  // false for a page that could not be fetched or read: shown, not kept
 };
 
-// Stores a batch of rows in one go, then appends them to the window; a pause holds them first.
-// Their pages were answered, so a stop does not drop them.
-void StoreAndShow(SearchSession& session, const std::vector<PendingRow>& rows);
+// What the watch stores in one go: the request loop's other journal writes (the probe, walked
+// and failed pages) in the order made, then the rows completed meanwhile, which came after them.
+struct PendingBatch {
+    std::vector<std::function<void()>> writes;
+    std::vector<PendingRow> rows;
+
+    [[nodiscard]] bool Empty() const { return writes.empty() && rows.empty(); }
+};
+
+// Makes the batch's writes, stores its rows in one go, then appends them to the window; a pause
+// holds the rows first. Their pages were answered, so a stop does not drop them.
+void StoreAndShow(SearchSession& session, const PendingBatch& batch);
 
 class Harvest {
 public:
@@ -71,8 +80,11 @@ public:
     void Unreachable(HttpError error);
     // A company's row is complete; the watch stores and shows it with the others of its batch.
     void RowDone(PendingRow row);
-    // The rows still waiting, for the last batch.
-    std::vector<PendingRow> TakeRows();
+    // A journal write of the request loop's, kept off its thread: the watch makes it with the
+    // next batch.
+    void Record(std::function<void()> write);
+    // What still waits, for the last batch.
+    PendingBatch TakeBatch();
 
     // The crawl thread's watch, until the pool's work is done or the search stopped: stores and
     // shows the completed rows in batches, and tells the notice field how long a pause the site
@@ -104,8 +116,8 @@ private:
     int events_ = 0;  // pacing events so far, for the watch to tell a new one at once
 
     WorkQueue work_;
-    std::vector<PendingRow> rows_;
-    Clock::time_point firstRowAt_{};
+    PendingBatch batch_;
+    Clock::time_point batchStartedAt_{};
 
     // Last: released first, so that no change reaches a harvest being taken apart.
     TransferControl::Subscription following_;

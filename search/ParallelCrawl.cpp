@@ -111,6 +111,10 @@ private:
     void EndRequests(bool askAgain);
     // Proceed for the loop: no request waits in flight while the loop is held.
     bool ProceedHere();
+    // NoteFailedPage, made by the watch.
+    void NoteFailed(FailedPage failed) {
+        harvest_.Record([&session = session_, failed] { NoteFailedPage(session, failed); });
+    }
 
     SearchSession& session_;
     Harvest& harvest_;
@@ -274,9 +278,11 @@ bool RequestLoop::Finish(const Task& task, const Asked* asked) {
             std::optional<std::string> failure = asked->failure;
             if (!failure && reading.countUnreadable) failure = search_text::kUnreadablePageCount;
             if (failure) {
-                NoteFailedPage(session_, {{0, 0}, searchUrl_, *failure});
+                NoteFailed({{0, 0}, searchUrl_, *failure});
             } else {
-                session_.record->StoreProbe(reading.pageCount, reading.total);
+                harvest_.Record([&session = session_, reading] {
+                    session.record->StoreProbe(reading.pageCount, reading.total);
+                });
             }
             if (!ProceedHere()) return false;
             ShowTotal(session_, reading.total);
@@ -293,10 +299,11 @@ bool RequestLoop::Finish(const Task& task, const Asked* asked) {
                 walked = !asked->failure;
                 if (walked) {
                     links = asked->links;
-                    session_.record->StoreWalkedPage(task.page, links);
+                    harvest_.Record([&session = session_, page = task.page, links] {
+                        session.record->StoreWalkedPage(page, links);
+                    });
                 } else {
-                    NoteFailedPage(
-                        session_,
+                    NoteFailed(
                         {{task.page, 0}, ResultPageUrl(searchUrl_, task.page), *asked->failure});
                 }
             }
@@ -310,9 +317,7 @@ bool RequestLoop::Finish(const Task& task, const Asked* asked) {
             const ListedLink& listed = task.listed;
             // As in the serial search: a page that could not be fetched or read still gives
             // its row as the match reads it, and the record keeps the failure instead.
-            if (asked->failure) {
-                NoteFailedPage(session_, {listed.place, listed.link, *asked->failure});
-            }
+            if (asked->failure) NoteFailed({listed.place, listed.link, *asked->failure});
             if (!asked->row) session_.window.SetClipboardText(asked->body.ToSystem());
             harvest_.RowDone({listed, asked->row.value_or(ResultRow{}), !asked->failure});
             break;
@@ -358,7 +363,7 @@ SearchState CrawlInParallel(SearchSession& session, const Text& keyword) {
             loop.Run();
         }
     }
-    StoreAndShow(session, harvest.TakeRows());
+    StoreAndShow(session, harvest.TakeBatch());
     harvest.Unfollow();
     session.client.SetCookies(slots.front()->client.GetCookies());
 
