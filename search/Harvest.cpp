@@ -59,6 +59,7 @@ void Harvest::OnControl(const TransferControl::State& state) {
         std::lock_guard lock(mutex_);
         if (state.version < controlVersion_) return;
         controlVersion_ = state.version;
+        if (state.paused && !paused_) ++pauses_;
         paused_ = state.paused;
         stopped_ = state.stopped;
         wake = wake_;
@@ -69,7 +70,7 @@ void Harvest::OnControl(const TransferControl::State& state) {
 
 Harvest::ControlState Harvest::Control() const {
     std::lock_guard lock(mutex_);
-    return {paused_, stopped_};
+    return {paused_, stopped_, pauses_};
 }
 
 std::optional<Task> Harvest::Take() {

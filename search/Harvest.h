@@ -55,6 +55,8 @@ public:
     struct ControlState {
         bool paused = false;
         bool stopped = false;
+        // Pauses so far: one pressed and resumed before the loop looked still counts.
+        std::uint64_t pauses = 0;
     };
     [[nodiscard]] ControlState Control() const;
 
@@ -110,6 +112,7 @@ private:
     std::uint64_t controlVersion_ = 0;
     bool paused_ = false;
     bool stopped_ = false;
+    std::uint64_t pauses_ = 0;
 
     SitePacing pacing_;
     PacingEvent lastEvent_ = PacingEvent::kNone;

@@ -1,6 +1,7 @@
 #include "search/ParallelCrawl.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -124,13 +125,16 @@ private:
     Regex regex_;
     // Requests whose task is taken, waiting for a slot: the ones asked again first.
     std::deque<Request> waiting_;
+    // The pauses whose requests in flight have been ended: a pause held the loop where it
+    // could not end them at once, or came and went between two looks.
+    std::uint64_t pausesSeen_ = 0;
 };
 
 void RequestLoop::Run() {
     while (true) {
         const Harvest::ControlState control = harvest_.Control();
         if (control.stopped) break;
-        if (control.paused) {
+        if (control.paused || control.pauses != pausesSeen_) {
             if (!ProceedHere()) break;
             continue;
         }
@@ -146,6 +150,8 @@ void RequestLoop::Run() {
             const auto slot = std::find_if(slots_.begin(), slots_.end(), [client](const auto& s) {
                 return &s->client == client;
             });
+            // A pause met while reading the answers before it asks this one again.
+            if (!(*slot)->request) continue;
             if (!Answered(**slot)) {
                 EndRequests(false);
                 return;
@@ -156,7 +162,11 @@ void RequestLoop::Run() {
 }
 
 bool RequestLoop::ProceedHere() {
-    if (harvest_.Control().paused) EndRequests(true);
+    const Harvest::ControlState control = harvest_.Control();
+    if (control.paused || control.pauses != pausesSeen_) {
+        pausesSeen_ = control.pauses;
+        EndRequests(true);
+    }
     const bool go = Proceed(session_);
     exchanges_.RestartClocks();
     return go;
