@@ -154,21 +154,27 @@ SitePacing::SitePacing(const PacingRules& rules, std::uint32_t seed)
     rules_.workers = std::clamp(rules_.workers, kSerialWorkers, kMaxParallelWorkers);
 }
 
+PacingClock::time_point SitePacing::IntervalEnd() const {
+    const auto jittered = std::chrono::duration_cast<PacingClock::duration>(
+        std::chrono::duration<double, PacingClock::period>(static_cast<double>(delay_.count()) *
+                                                           jitterOfLastStart_));
+    return *intervalFrom_ + jittered;
+}
+
 std::optional<PacingClock::time_point> SitePacing::NextStart() const {
     if (inFlight_ >= window_) return std::nullopt;
     PacingClock::time_point at = holdUntil_;
-    if (lastStart_) {
-        const auto jittered = std::chrono::duration_cast<PacingClock::duration>(
-            std::chrono::duration<double, PacingClock::period>(static_cast<double>(delay_.count()) *
-                                                               jitterOfLastStart_));
-        at = std::max(at,
-                      *lastStart_ + std::max<PacingClock::duration>(jittered, rules_.crawlDelay));
-    }
+    if (lastStart_) at = std::max({at, IntervalEnd(), *lastStart_ + rules_.crawlDelay});
     return at;
 }
 
 void SitePacing::Started(PacingClock::time_point now) {
     ++inFlight_;
+    // The next interval runs from when this start was due, up to one delay back, rather than
+    // from when it came: a start that waited for a slot does not put off the ones after it, so
+    // that starts keep the delay's rate. Not across a hold, which the interval follows.
+    const PacingClock::time_point due = intervalFrom_ ? IntervalEnd() : now;
+    intervalFrom_ = std::clamp(due, std::max(now - delay_, holdUntil_), now);
     lastStart_ = now;
     jitterOfLastStart_ = jitter_(random_);
 }

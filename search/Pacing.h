@@ -116,6 +116,7 @@ public:
 
 private:
     int Target() const { return serial_ ? kSerialWorkers : rules_.workers; }
+    [[nodiscard]] PacingClock::time_point IntervalEnd() const;
     void Learn(const SiteAnswer& answer, bool ok);
     // Moves the window by the site's queue as one usual answer shows it.
     void FollowQueue(const SiteAnswer& answer, PacingClock::duration latency);
@@ -133,6 +134,8 @@ private:
     bool delayLearned_ = false;
     double jitterOfLastStart_ = 1.0;
     std::optional<PacingClock::time_point> lastStart_;
+    // Where the interval before the next start began: the last start's due time.
+    std::optional<PacingClock::time_point> intervalFrom_;
     int window_ = 1;
     int inFlight_ = 0;
     // The lowest latency of the site's usual answers: its time to serve one request.

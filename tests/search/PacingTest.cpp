@@ -121,6 +121,23 @@ TEST(PacingTest, TheWindowStepsDownWhileTheSiteQueuesAndUpWhenItRecovers) {
         << "a site slower by itself: stepping down would only cost rate";
 }
 
+TEST(PacingTest, AStartThatCameLateDoesNotPutOffTheNext) {
+    PacingRules rules = Rules();
+    rules.workers = 1;
+    SitePacing pacing(rules, 7);
+    pacing.Answered(Exchange(pacing, 100ms));
+    ASSERT_EQ(pacing.Delay(), 100ms);
+    // Due within 150 ms, started at 1 s: the interval runs from one delay before it.
+    const PacingClock::time_point late = kStart + 1s;
+    pacing.Started(late);
+    SiteAnswer answer;
+    answer.sentAt = late;
+    answer.answeredAt = late + 100ms;
+    answer.status = 200;
+    pacing.Answered(answer);
+    EXPECT_LE(pacing.NextStart().value() - late, 50ms);
+}
+
 TEST(PacingTest, NeverUnderTheCrawlDelay) {
     SitePacing pacing(Rules(), 7);
     pacing.SetCrawlDelay(3s);
