@@ -12,13 +12,6 @@
 namespace velmora {
 namespace {
 
-// curl_global_init is not safe to race with other libcurl calls; a function-local static runs
-// it exactly once, before the first handle of the process exists.
-bool InitialiseCurlOnce() {
-    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    return initialised;
-}
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() &&
            std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
@@ -104,16 +97,21 @@ size_t BodyCallback(char* data, size_t size, size_t count, void* transfer) {
     return static_cast<HttpClient::Transfer*>(transfer)->OnBody(data, size * count);
 }
 
-curl_socket_t OpenSessionSocket(void* session, curlsocktype, curl_sockaddr* address) {
+int NoteConnection(void* transfer, char*, char*, int, int localPort) {
+    static_cast<HttpClient::Transfer*>(transfer)->OnConnection(localPort);
+    return CURL_PREREQFUNC_OK;
+}
+
+curl_socket_t OpenSessionSocket(void* pool, curlsocktype, curl_sockaddr* address) {
     const SocketHandle opened = OpenSocket(address->family, address->socktype, address->protocol);
     if (opened == kNoSocket) return CURL_SOCKET_BAD;
     const auto socket = static_cast<curl_socket_t>(opened);
-    static_cast<HttpClient::Session*>(session)->sockets.push_back(socket);
+    static_cast<SocketPool*>(pool)->sockets.push_back(socket);
     return socket;
 }
 
-int CloseSessionSocket(void* session, curl_socket_t socket) {
-    auto& sockets = static_cast<HttpClient::Session*>(session)->sockets;
+int CloseSessionSocket(void* pool, curl_socket_t socket) {
+    auto& sockets = static_cast<SocketPool*>(pool)->sockets;
     sockets.erase(std::remove(sockets.begin(), sockets.end(), socket), sockets.end());
     return CloseSocket(static_cast<SocketHandle>(socket)) ? 0 : 1;
 }
@@ -223,12 +221,17 @@ void ConfigureHandle(HttpClient::Session& session, const HandleSetup& setup) {
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, HeaderCallback);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, BodyCallback);
     curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, OpenSessionSocket);
-    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &session);
     curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, CloseSessionSocket);
-    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, &session);
 }
 
 }  // namespace
+
+// curl_global_init is not safe to race with other libcurl calls; a function-local static runs
+// it exactly once, before the first handle of the process exists.
+bool InitialiseCurlOnce() {
+    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return initialised;
+}
 
 int StatusOfLine(std::string_view statusLine) {
     std::size_t space = statusLine.find(' ');
@@ -255,11 +258,14 @@ HttpClient::Session::~Session() {
     if (easy != nullptr) curl_easy_cleanup(easy);
 }
 
-void HttpClient::Session::ShutDownConnectionsWithInput() const {
+void SocketPool::ShutDownIdleWithInput(const std::vector<int>& portsInUse) const {
     for (curl_socket_t socket : sockets) {
-        if (HasInputOrHangUp(static_cast<SocketHandle>(socket))) {
-            ShutDownSocket(static_cast<SocketHandle>(socket));
+        const auto handle = static_cast<SocketHandle>(socket);
+        if (!portsInUse.empty() && std::find(portsInUse.begin(), portsInUse.end(),
+                                             LocalPortOf(handle)) != portsInUse.end()) {
+            continue;
         }
+        if (HasInputOrHangUp(handle)) ShutDownSocket(handle);
     }
 }
 
@@ -271,8 +277,7 @@ HttpClient::Transfer::~Transfer() {
     curl_slist_free_all(headerList_);
 }
 
-bool HttpClient::Transfer::Start(Session& session, const TransferSetup& setup, Bytes& sink,
-                                 TransferControl* control) {
+bool HttpClient::Transfer::Prepare(Session& session, const TransferSetup& setup, Bytes& sink) {
     session_ = &session;
     sink_ = &sink;
     limit_ = kMaxBodyBytes;
@@ -317,20 +322,54 @@ bool HttpClient::Transfer::Start(Session& session, const TransferSetup& setup, B
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList_);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-    // No transfer of this session runs now, so every connection it holds is idle.
-    session.ShutDownConnectionsWithInput();
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, session.sockets);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, session.sockets);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, NoteConnection);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
+    return true;
+}
 
-    if (curl_multi_add_handle(session.multi, easy) != CURLM_OK) {
+bool HttpClient::Transfer::Start(Session& session, const TransferSetup& setup, Bytes& sink,
+                                 TransferControl* control) {
+    if (!Prepare(session, setup, sink)) return false;
+    // No transfer of this session runs now, so every connection it holds is idle.
+    session.sockets->ShutDownIdleWithInput();
+    multi_ = session.multi;
+    if (curl_multi_add_handle(multi_, session.easy) != CURLM_OK) {
         Finish(CURLE_FAILED_INIT);
         return false;
     }
     attached_ = true;
-    TransferOutcome outcome = Drive(Phase::kHeaders, control);
-    if (!headersDone_ || outcome == TransferOutcome::kStopped) {
+    Drive(Phase::kHeaders, control);
+    return Responded();
+}
+
+bool HttpClient::Transfer::Attach(Session& session, const TransferSetup& setup, Bytes& sink,
+                                  std::size_t limit, CURLM* multi) {
+    if (!Prepare(session, setup, sink)) return false;
+    limit_ = limit;
+    multi_ = multi;
+    if (curl_multi_add_handle(multi_, session.easy) != CURLM_OK) {
+        Finish(CURLE_FAILED_INIT);
+        return false;
+    }
+    attached_ = true;
+    RestartTimeKeeping();
+    return true;
+}
+
+bool HttpClient::Transfer::Responded() {
+    if (!headersDone_ || stopped_) {
         finalHeaders_.clear();
         return false;
     }
     return true;
+}
+
+void HttpClient::Transfer::Stop() {
+    Abandon();
+    stopped_ = true;
 }
 
 TransferOutcome HttpClient::Transfer::ReadRest(std::size_t limit, TransferControl* control) {
@@ -351,7 +390,7 @@ TransferOutcome HttpClient::Transfer::ReadRest(std::size_t limit, TransferContro
 
 void HttpClient::Transfer::Abandon() {
     if (!attached_) return;
-    curl_multi_remove_handle(session_->multi, session_->easy);
+    curl_multi_remove_handle(multi_, session_->easy);
     attached_ = false;
     if (!finished_) {
         finished_ = true;
@@ -459,7 +498,7 @@ std::chrono::milliseconds HttpClient::Transfer::StallLimit() const {
 
 void HttpClient::Transfer::CollectFinished() {
     int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(session_->multi, &queued)) {
+    while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
         if (message->msg == CURLMSG_DONE && message->easy_handle == session_->easy) {
             Finish(message->data.result);
         }
@@ -492,58 +531,63 @@ TransferOutcome HttpClient::Transfer::OutcomeOfResult() const {
     return TransferOutcome::kFailed;
 }
 
+void HttpClient::Transfer::RestartTimeKeeping() {
+    lastMoved_ = BytesMoved();
+    lastProgress_ = lastTick_ = std::chrono::steady_clock::now();
+}
+
+std::optional<std::chrono::milliseconds> HttpClient::Transfer::KeepTime() {
+    using std::chrono::milliseconds;
+    const auto now = std::chrono::steady_clock::now();
+    activeTime_ += now - lastTick_;
+    lastTick_ = now;
+    const std::uint64_t moved = BytesMoved();
+    if (moved != lastMoved_) {
+        lastMoved_ = moved;
+        lastProgress_ = now;
+    }
+    const auto stalled = std::chrono::duration_cast<milliseconds>(now - lastProgress_);
+    const auto limit = StallLimit();
+    if (stalled >= limit || TooSlow(moved) || activeTime_ >= timeAllowed_) {
+        Finish(CURLE_OPERATION_TIMEDOUT);
+        return std::nullopt;
+    }
+    // Woken in time for whichever bound comes first.
+    return std::min(
+        {kMaxPollWait, limit - stalled,
+         std::chrono::duration_cast<milliseconds>(timeAllowed_ - activeTime_) + milliseconds(1),
+         std::chrono::duration_cast<milliseconds>(windowStart_ + session_->lowSpeedWindow -
+                                                  activeTime_) +
+             milliseconds(1)});
+}
+
 TransferOutcome HttpClient::Transfer::Drive(Phase phase, TransferControl* control) {
-    using Clock = std::chrono::steady_clock;
     std::optional<TransferControl::Subscription> wakeOnChange;
     if (control != nullptr) {
-        CURLM* multi = session_->multi;
+        CURLM* multi = multi_;
         wakeOnChange.emplace(*control, [multi] { curl_multi_wakeup(multi); });
     }
-    std::uint64_t lastMoved = BytesMoved();
-    Clock::time_point lastProgress = Clock::now();
-    Clock::time_point lastTick = lastProgress;
+    RestartTimeKeeping();
     while (!PhaseDone(phase)) {
         if (control != nullptr) {
             if (control->IsPaused()) {
-                activeTime_ += Clock::now() - lastTick;
+                activeTime_ += std::chrono::steady_clock::now() - lastTick_;
                 if (!control->WaitWhilePaused()) break;
                 // Paused time is neither a stall nor part of the deadline.
-                lastProgress = lastTick = Clock::now();
+                RestartTimeKeeping();
             }
             if (control->IsStopped()) break;
         }
         int running = 0;
-        curl_multi_perform(session_->multi, &running);
+        curl_multi_perform(multi_, &running);
         CollectFinished();
         if (PhaseDone(phase)) break;
-
-        Clock::time_point now = Clock::now();
-        activeTime_ += now - lastTick;
-        lastTick = now;
-        std::uint64_t moved = BytesMoved();
-        if (moved != lastMoved) {
-            lastMoved = moved;
-            lastProgress = now;
-        }
-        auto stalled = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastProgress);
-        auto limit = StallLimit();
-        if (stalled >= limit || TooSlow(moved) || activeTime_ >= timeAllowed_) {
-            Finish(CURLE_OPERATION_TIMEDOUT);
-            return TransferOutcome::kFailed;
-        }
-        // Woken in time for whichever bound comes first.
-        auto wait = std::min(
-            {kMaxPollWait, limit - stalled,
-             std::chrono::duration_cast<std::chrono::milliseconds>(timeAllowed_ - activeTime_) +
-                 std::chrono::milliseconds(1),
-             std::chrono::duration_cast<std::chrono::milliseconds>(
-                 windowStart_ + session_->lowSpeedWindow - activeTime_) +
-                 std::chrono::milliseconds(1)});
-        curl_multi_poll(session_->multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
+        const std::optional<std::chrono::milliseconds> wait = KeepTime();
+        if (!wait) return TransferOutcome::kFailed;
+        curl_multi_poll(multi_, nullptr, 0, static_cast<int>(wait->count()), nullptr);
     }
     if (control != nullptr && control->IsStopped() && !finished_) {
-        Abandon();
-        stopped_ = true;
+        Stop();
         return TransferOutcome::kStopped;
     }
     return OutcomeOfResult();

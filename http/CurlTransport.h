@@ -26,6 +26,8 @@ inline constexpr std::size_t kMaxBodyBytes = std::size_t{64} << 20;
 inline constexpr std::size_t kMaxBodyReserveBytes = std::size_t{1} << 20;
 // Far above any real header block; bounds what a hostile server makes us hold and scan.
 inline constexpr std::size_t kMaxResponseHeaderBytes = std::size_t{64} << 10;
+// A redirect chain that loops must end somewhere; real sites need a handful of hops.
+inline constexpr int kMaxRedirects = 20;
 // A redirect's body is read and dropped up to this size so its connection serves the next hop.
 inline constexpr std::size_t kRedirectDrainBytes = std::size_t{64} << 10;
 // Unset time-outs never let a request hang: connecting, and no byte moving while not paused.
@@ -61,6 +63,16 @@ struct HandleSetup {
     bool operator==(const HandleSetup&) const = default;
 };
 
+// Sockets libcurl opened and has not closed: the pooled connections of one session, or of
+// every client an ExchangeLoop drives.
+struct SocketPool {
+    std::vector<curl_socket_t> sockets;
+    // A pooled connection on which bytes arrived while idle (or whose peer closed it) is shut
+    // down, so that libcurl drops it instead of reading those bytes as the next answer. Sockets
+    // bound to a port of `portsInUse` serve a transfer now and are left alone.
+    void ShutDownIdleWithInput(const std::vector<int>& portsInUse = {}) const;
+};
+
 struct HttpClient::Session {
     Session();
     ~Session();
@@ -79,11 +91,10 @@ struct HttpClient::Session {
     // What the easy handle was last set up for; none before the first request.
     std::optional<HandleSetup> configured;
 
-    // Sockets libcurl opened for this session and has not closed: the pooled connections.
-    std::vector<curl_socket_t> sockets;
-    // A pooled connection on which bytes arrived while idle (or whose peer closed it) is shut
-    // down, so that libcurl drops it instead of reading those bytes as the next answer.
-    void ShutDownConnectionsWithInput() const;
+    // The pool new connections join: the session's own, or an ExchangeLoop's while it drives
+    // the session's transfers on its multi handle.
+    SocketPool ownSockets;
+    SocketPool* sockets = &ownSockets;
 };
 
 // What one request sends; built by the exchange, handed to the transport as is.
@@ -100,6 +111,9 @@ struct TransferSetup {
     // On a connection of its own, never one kept from an earlier request.
     bool freshConnection = false;
 };
+
+// libcurl's global set-up, once for the process, before any handle: false when it failed.
+bool InitialiseCurlOnce();
 
 // The status code of a response's status line; 0 when it has none.
 int StatusOfLine(std::string_view statusLine);
@@ -125,6 +139,23 @@ public:
     // Sends the request and runs until the final response's header block is complete (or the
     // transfer ends). Body bytes that arrive meanwhile go to `sink`. False: no response.
     bool Start(Session& session, const TransferSetup& setup, Bytes& sink, TransferControl* control);
+    // Hands the request to `multi`, whose owner drives it: up to `limit` body bytes go to
+    // `sink`, and the owner calls Completed when libcurl has finished it and KeepTime as it
+    // waits. False: it could not start, and has failed.
+    bool Attach(Session& session, const TransferSetup& setup, Bytes& sink, std::size_t limit,
+                CURLM* multi);
+    void Completed(CURLcode result) { Finish(result); }
+    // Whether a final response came, as Start answers it, once the transfer has ended.
+    bool Responded();
+    // The local port of the connection serving the request; 0 before it has one.
+    int LocalPort() const { return localPort_; }
+    // Moves the time-keeping on to now: fails the transfer when it stalled, crawled or ran out
+    // of time (nothing), else answers how long the owner may wait before the next check.
+    std::optional<std::chrono::milliseconds> KeepTime();
+    // Time-keeping starts over from now: the time since was not the transfer's to use.
+    void RestartTimeKeeping();
+    // Ends the transfer as a stop does.
+    void Stop();
     // The final response's header block in CR LF form; empty when none arrived.
     const Text& ResponseHeaders() const { return finalHeaders_; }
     // Runs until the body is complete or `sink` holds `limit` bytes.
@@ -144,9 +175,12 @@ public:
     // libcurl callbacks.
     std::size_t OnHeader(const char* data, std::size_t size);
     std::size_t OnBody(const char* data, std::size_t size);
+    void OnConnection(int localPort) { localPort_ = localPort; }
 
 private:
     enum class Phase { kHeaders, kBody };
+    // Sets the easy handle up for this request; false, failed, when it cannot be sent.
+    bool Prepare(Session& session, const TransferSetup& setup, Bytes& sink);
     TransferOutcome Drive(Phase phase, TransferControl* control);
     // Room in the sink for the body its Content-Length announces, before its first bytes.
     void ReserveBody();
@@ -162,7 +196,9 @@ private:
     Text verb_;
     UrlParts target_;
     Session* session_ = nullptr;
+    CURLM* multi_ = nullptr;  // the multi handle driving it
     bool attached_ = false;
+    int localPort_ = 0;
     bool finished_ = false;
     CURLcode result_ = CURLE_OK;
     HttpError error_ = HttpError::kNone;
@@ -180,6 +216,10 @@ private:
     std::size_t limit_ = kMaxBodyBytes;
     std::chrono::steady_clock::duration timeAllowed_{};
     std::chrono::steady_clock::duration activeTime_{};
+    // The stall clock: bytes moved at the last check, when they last moved, the last check.
+    std::uint64_t lastMoved_ = 0;
+    std::chrono::steady_clock::time_point lastProgress_{};
+    std::chrono::steady_clock::time_point lastTick_{};
     // The low-speed window running: when it began (in active time) and the bytes moved then.
     std::chrono::steady_clock::duration windowStart_{};
     std::uint64_t windowStartBytes_ = 0;

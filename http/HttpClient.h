@@ -8,6 +8,7 @@
 // pause, resume or stop the exchange in flight.
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +23,7 @@ namespace velmora {
 
 class SharedCookieJar;
 class TransferControl;
+struct TransferSetup;
 
 inline constexpr std::string_view kDefaultUserAgent =
     "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
@@ -166,6 +168,9 @@ public:
     class Transfer;
 
 private:
+    // Drives GETs of clients hop by hop, through the steps SendHop takes (ExchangeLoop.h).
+    friend class ExchangeLoop;
+
     struct Credentials {
         std::optional<Text> user;
         std::optional<Text> password;
@@ -178,6 +183,19 @@ private:
     // hops left of the request's deadline.
     bool SendHop(const Bytes& body, int mergeOption, int redirectsLeft, bool keepsOrigin,
                  std::chrono::milliseconds timeLeft);
+    // A hop's steps. PrepareHop composes the opened request's transfer (false: none can be
+    // sent); PrepareRetry makes it again for a connection of its own; TakeHopResponse keeps
+    // what the transfer brought and answers whether it is a redirect to follow; OpenRedirect
+    // opens the redirect's GET (false: it cannot be), narrowing keepsOrigin and timeLeft for it;
+    // EndHop clears the request's lines once the exchange is over.
+    bool PrepareHop(const Bytes& body, bool keepsOrigin, std::chrono::milliseconds timeLeft,
+                    TransferSetup& setup);
+    void PrepareRetry(TransferSetup& setup);
+    bool TakeHopResponse(bool responded, int mergeOption);
+    bool OpenRedirect(bool& keepsOrigin, std::chrono::milliseconds& timeLeft);
+    void EndHop();
+    // The bytes of body that ReadBody(maxChunks) reads at most.
+    static std::size_t BodyLimit(int maxChunks);
     const Bytes& LoadBody(int maxChunks);
     void MergeResponseCookies(int mergeOption);
     void AppendStandardHeaders();

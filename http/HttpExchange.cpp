@@ -16,8 +16,6 @@ namespace {
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kHttpScheme = "http://";
 constexpr std::string_view kHttpsScheme = "https://";
-// A redirect chain that loops must end somewhere; real sites need a handful of hops.
-constexpr int kMaxRedirects = 20;
 // The unit of maxChunks: the body was read in calls of this size.
 constexpr std::size_t kReadChunkBytes = 1024;
 // The port separator is looked for among this many bytes before the path's "/".
@@ -201,12 +199,33 @@ bool HttpClient::Send(const Bytes& body, int mergeOption) {
 
 bool HttpClient::SendHop(const Bytes& body, int mergeOption, int redirectsLeft, bool keepsOrigin,
                          std::chrono::milliseconds timeLeft) {
+    TransferSetup setup;
+    if (!PrepareHop(body, keepsOrigin, timeLeft, setup)) return false;
+    bool responded = requestHandle->Start(*sessionHandle, setup, readBuffer, transferControl.get());
+    if (!responded && requestHandle->MayRetryOnFreshConnection()) {
+        PrepareRetry(setup);
+        responded = requestHandle->Start(*sessionHandle, setup, readBuffer, transferControl.get());
+    }
+    bool result = responded;
+    // At the bound the last response is kept as it is, Location and all.
+    if (TakeHopResponse(responded, mergeOption) && redirectsLeft > 0) {
+        requestHandle->ReadRest(kRedirectDrainBytes, transferControl.get());
+        const bool restoreAutoHeaders = autoHeaders;
+        result = OpenRedirect(keepsOrigin, timeLeft);
+        if (result) result = SendHop({}, mergeOption, redirectsLeft - 1, keepsOrigin, timeLeft);
+        autoHeaders = restoreAutoHeaders;
+    }
+    EndHop();
+    return result;
+}
+
+bool HttpClient::PrepareHop(const Bytes& body, bool keepsOrigin, std::chrono::milliseconds timeLeft,
+                            TransferSetup& setup) {
     if (!sessionHandle || !requestHandle) {
         lastError = sessionHandle ? HttpError::kInvalidRequest : HttpError::kNotOpen;
         return false;
     }
     if (autoHeaders) AppendStandardHeaders();
-    TransferSetup setup;
     setup.headerText = ComposeRequestHeaders(body.size(), keepsOrigin);
     if (isPost) setup.body = body;
     setup.decoding = httpDecoding;
@@ -223,59 +242,61 @@ bool HttpClient::SendHop(const Bytes& body, int mergeOption, int redirectsLeft, 
     }
     responseBody.clear();
     readBuffer.clear();
-    bool responded = requestHandle->Start(*sessionHandle, setup, readBuffer, transferControl.get());
-    if (!responded && requestHandle->MayRetryOnFreshConnection()) {
-        setup.timeLeft -= requestHandle->ActiveTime();
-        setup.freshConnection = true;
-        requestHandle = std::make_unique<Transfer>(requestHandle->Verb(), requestHandle->Target());
-        readBuffer.clear();
-        responded = requestHandle->Start(*sessionHandle, setup, readBuffer, transferControl.get());
-    }
+    return true;
+}
+
+void HttpClient::PrepareRetry(TransferSetup& setup) {
+    setup.timeLeft -= requestHandle->ActiveTime();
+    setup.freshConnection = true;
+    requestHandle = std::make_unique<Transfer>(requestHandle->Verb(), requestHandle->Target());
+    readBuffer.clear();
+}
+
+bool HttpClient::TakeHopResponse(bool responded, int mergeOption) {
     responseHeaders = responded ? requestHandle->ResponseHeaders() : Text();
     // A transfer that ended cleanly without a final response brought nothing usable either.
     const HttpError error = requestHandle->Error();
     lastError = responded                   ? HttpError::kNone
                 : error != HttpError::kNone ? error
                                             : HttpError::kBadResponse;
-    bool result = responded;
     cookiesMerged = false;
-    if (!responseHeaders.empty()) {
-        // Before any redirect: the redirected request already carries the cookies set here.
-        MergeResponseCookies(mergeOption);
-        Text location = followRedirects ? ResolveLocation() : Text();
-        // At the bound the last response is kept as it is, Location and all.
-        if (!location.empty() && redirectsLeft > 0) {
-            requestHandle->ReadRest(kRedirectDrainBytes, transferControl.get());
-            readBuffer.clear();
-            if (isPost) RemoveHeader("Content-Type: ");
-            // The redirected GET carries this request's lines as they are: no new standard
-            // lines, no new Referer; but no cookies or credentials for another server.
-            const UrlParts from = requestHandle->Target();
-            const bool restoreAutoHeaders = autoHeaders;
-            autoHeaders = false;
-            timeLeft -= requestHandle->ActiveTime();
-            result = OpenRequest("GET", location);
-            if (result) {
-                const bool hopKeepsOrigin =
-                    keepsOrigin && RedirectKeepsOrigin(from, requestHandle->Target());
-                if (!hopKeepsOrigin) RemoveCredentialLines();
-                result = SendHop({}, mergeOption, redirectsLeft - 1, hopKeepsOrigin, timeLeft);
-            }
-            autoHeaders = restoreAutoHeaders;
-        }
-    }
-    headerBlock = Text(kLineEnd);
-    if (autoHeaders) ClearAddedFlags();
-    return result;
+    if (responseHeaders.empty()) return false;
+    // Before any redirect: the redirected request already carries the cookies set here.
+    MergeResponseCookies(mergeOption);
+    return followRedirects && !ResolveLocation().empty();
 }
 
-const Bytes& HttpClient::LoadBody(int maxChunks) {
-    if (!requestHandle || !responseBody.empty()) return responseBody;
+bool HttpClient::OpenRedirect(bool& keepsOrigin, std::chrono::milliseconds& timeLeft) {
+    const Text location = ResolveLocation();
+    readBuffer.clear();
+    if (isPost) RemoveHeader("Content-Type: ");
+    // The redirected GET carries this request's lines as they are: no new standard lines, no
+    // new Referer; but no cookies or credentials for another server.
+    const UrlParts from = requestHandle->Target();
+    autoHeaders = false;
+    timeLeft -= requestHandle->ActiveTime();
+    if (!OpenRequest("GET", location)) return false;
+    keepsOrigin = keepsOrigin && RedirectKeepsOrigin(from, requestHandle->Target());
+    if (!keepsOrigin) RemoveCredentialLines();
+    return true;
+}
+
+void HttpClient::EndHop() {
+    headerBlock = Text(kLineEnd);
+    if (autoHeaders) ClearAddedFlags();
+}
+
+std::size_t HttpClient::BodyLimit(int maxChunks) {
     std::size_t limit = kMaxBodyBytes;
     if (maxChunks > 0) {
         limit = std::min(limit, static_cast<std::size_t>(maxChunks) * kReadChunkBytes);
     }
-    TransferOutcome outcome = requestHandle->ReadRest(limit, transferControl.get());
+    return limit;
+}
+
+const Bytes& HttpClient::LoadBody(int maxChunks) {
+    if (!requestHandle || !responseBody.empty()) return responseBody;
+    TransferOutcome outcome = requestHandle->ReadRest(BodyLimit(maxChunks), transferControl.get());
     // A body cut short by the peer or a time-out keeps what arrived: a read that fails counts
     // as the end of the body. A stopped one is dropped, since nobody reads it.
     if (outcome == TransferOutcome::kFailed || outcome == TransferOutcome::kStopped) {

@@ -18,6 +18,8 @@ inline constexpr SocketHandle kNoSocket = ~SocketHandle{0};
 
 // Without waiting: bytes wait to be read, or the peer closed the connection, or it failed.
 [[nodiscard]] bool HasInputOrHangUp(SocketHandle socket);
+// The local port a connected or connecting TCP socket is bound to; 0 when it has none.
+[[nodiscard]] int LocalPortOf(SocketHandle socket);
 // Ends both directions, so that every later read or write on the connection fails at once.
 void ShutDownSocket(SocketHandle socket);
 

@@ -1,4 +1,5 @@
 #include <winsock2.h>
+#include <ws2tcpip.h>
 // After winsock2.h, which must come before it.
 #include <windows.h>
 
@@ -35,6 +36,21 @@ bool CloseSocket(SocketHandle socket) {
 bool HasInputOrHangUp(SocketHandle socket) {
     WSAPOLLFD idle{Native(socket), POLLRDNORM, 0};
     return WSAPoll(&idle, 1, 0) > 0;
+}
+
+int LocalPortOf(SocketHandle socket) {
+    sockaddr_storage address{};
+    int length = sizeof address;
+    if (getsockname(Native(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return 0;
+    }
+    if (address.ss_family == AF_INET) {
+        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+    }
+    if (address.ss_family == AF_INET6) {
+        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+    }
+    return 0;
 }
 
 void ShutDownSocket(SocketHandle socket) {

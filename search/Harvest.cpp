@@ -20,13 +20,12 @@ constexpr auto kHoldNoticePeriod = std::chrono::seconds(1);
 // page of the journal written once for them, where a transaction's own cost would otherwise
 // match its rows'; rows still show four times a second.
 constexpr auto kRowBatchPeriod = std::chrono::milliseconds(250);
-// An answer that brings the next start this much sooner or more wakes a worker waiting for it;
-// most answers move it by less, and the waiter wakes at its time anyway.
-constexpr auto kSoonerStartWorthWaking = std::chrono::milliseconds(1);
 
 }  // namespace
 
-void StoreAndShow(SearchSession& session, const std::vector<PendingRow>& rows) {
+void StoreAndShow(SearchSession& session, const PendingBatch& batch) {
+    for (const auto& write : batch.writes) write();
+    const std::vector<PendingRow>& rows = batch.rows;
     if (rows.empty()) return;
     static_cast<void>(Proceed(session));
     std::vector<StoredRow> kept;
@@ -42,8 +41,11 @@ void StoreAndShow(SearchSession& session, const std::vector<PendingRow>& rows) {
 Harvest::Harvest(SearchSession& session, std::uint32_t seed)
     : session_(session), pacing_(session.pacing, seed), work_(session.record->Listing()) {}
 
-void Harvest::Follow(std::vector<std::unique_ptr<Worker>>& workers) {
-    workers_ = &workers;
+void Harvest::Follow(std::function<void()> wake) {
+    {
+        std::lock_guard lock(mutex_);
+        wake_ = std::move(wake);
+    }
     following_ = TransferControl::Subscription(
         *session_.control->transfers,
         [this](const TransferControl::State& state) { OnControl(state); });
@@ -52,29 +54,29 @@ void Harvest::Follow(std::vector<std::unique_ptr<Worker>>& workers) {
 }
 
 void Harvest::OnControl(const TransferControl::State& state) {
+    std::function<void()> wake;
     {
         std::lock_guard lock(mutex_);
         if (state.version < controlVersion_) return;
         controlVersion_ = state.version;
+        if (state.paused && !paused_) ++pauses_;
         paused_ = state.paused;
         stopped_ = state.stopped;
-        if ((paused_ || stopped_) && workers_ != nullptr) {
-            for (auto& worker : *workers_) worker->control->Stop();
-        }
+        wake = wake_;
     }
-    startCame_.notify_all();
-    slotFree_.notify_all();
-    workCame_.notify_all();
+    if (wake) wake();
     watchNews_.notify_all();
 }
 
+Harvest::ControlState Harvest::Control() const {
+    std::lock_guard lock(mutex_);
+    return {paused_, stopped_, pauses_};
+}
+
 std::optional<Task> Harvest::Take() {
-    std::unique_lock lock(mutex_);
-    while (!stopped_ && !work_.Ended()) {
-        if (std::optional<Task> task = work_.Next()) return task;
-        workCame_.wait(lock);
-    }
-    return std::nullopt;
+    std::lock_guard lock(mutex_);
+    if (stopped_) return std::nullopt;
+    return work_.Next();
 }
 
 void Harvest::Done(const Task& task) {
@@ -84,77 +86,36 @@ void Harvest::Done(const Task& task) {
         work_.Done(task);
         ended = work_.Ended();
     }
-    // A company's end frees nothing another worker waits for; the rest may.
-    if (ended) {
-        workCame_.notify_all();
-        watchNews_.notify_all();
-    } else if (task.kind != TaskKind::kCompany) {
-        workCame_.notify_all();
-    }
+    if (ended) watchNews_.notify_all();
 }
 
-bool Harvest::AcquireSlot(Worker& worker) {
-    std::unique_lock lock(mutex_);
-    while (!stopped_) {
-        if (paused_) {
-            slotFree_.wait(lock);
-            continue;
-        }
-        const std::optional<Clock::time_point> next = pacing_.NextStart();
-        const Clock::time_point now = Clock::now();
-        if (next && *next <= now) {
-            pacing_.Started(now);
-            // A pause stopped this worker's transfers; it is over now.
-            if (worker.control->IsStopped()) worker.control->Reset();
-            // One more slot may be free: the next in turn waits for its time.
-            const bool more = pacing_.NextStart().has_value();
-            lock.unlock();
-            if (more) slotFree_.notify_one();
-            return true;
-        }
-        if (next && !startAwaited_) {
-            startAwaited_ = true;
-            startCame_.wait_until(lock, *next);
-            startAwaited_ = false;
-        } else {
-            slotFree_.wait(lock);
-        }
-    }
-    return false;
+bool Harvest::Ended() const {
+    std::lock_guard lock(mutex_);
+    return work_.Ended();
+}
+
+std::optional<int> Harvest::TryStart(Clock::time_point now,
+                                     std::optional<Clock::time_point>& next) {
+    std::lock_guard lock(mutex_);
+    next = pacing_.NextStart();
+    if (stopped_ || paused_ || !next || *next > now) return std::nullopt;
+    pacing_.Started(now);
+    return pacing_.InFlight();
 }
 
 void Harvest::Abandon() {
-    {
-        std::lock_guard lock(mutex_);
-        pacing_.Abandoned();
-    }
-    slotFree_.notify_one();
+    std::lock_guard lock(mutex_);
+    pacing_.Abandoned();
 }
 
 Judgement Harvest::Judge(const SiteAnswer& answer) {
     Judgement judgement;
-    bool sooner = false;
-    bool slotFreed = false;
     {
         std::lock_guard lock(mutex_);
-        const std::optional<Clock::time_point> before = pacing_.NextStart();
         judgement = pacing_.Answered(answer);
-        const std::optional<Clock::time_point> after = pacing_.NextStart();
-        sooner = after && (!before || *after + kSoonerStartWorthWaking < *before);
-        slotFreed = !before;
         if (judgement.event != PacingEvent::kNone) {
             lastEvent_ = judgement.event;
             ++events_;
-        }
-    }
-    // Only a start that came sooner is news: the worker waiting for the time wakes at the one it
-    // had anyway. A slot freed in a full window has no such worker; the one that takes it passes
-    // the word on if the window grew too.
-    if (sooner) {
-        if (slotFreed) {
-            slotFree_.notify_one();
-        } else {
-            startCame_.notify_one();
         }
     }
     if (judgement.event != PacingEvent::kNone) watchNews_.notify_all();
@@ -162,12 +123,8 @@ Judgement Harvest::Judge(const SiteAnswer& answer) {
 }
 
 void Harvest::CrawlDelayIs(std::chrono::milliseconds delay) {
-    {
-        std::lock_guard lock(mutex_);
-        pacing_.SetCrawlDelay(delay);
-    }
-    startCame_.notify_all();
-    slotFree_.notify_all();
+    std::lock_guard lock(mutex_);
+    pacing_.SetCrawlDelay(delay);
 }
 
 void Harvest::ListingKnown(int pageCount, const Text& total) {
@@ -175,19 +132,13 @@ void Harvest::ListingKnown(int pageCount, const Text& total) {
         std::lock_guard lock(mutex_);
         work_.ListingKnown(pageCount, total);
     }
-    workCame_.notify_all();
     watchNews_.notify_all();
 }
 
 WalkNews Harvest::Walked(int page, const std::vector<Text>& links, bool walked) {
-    WalkNews news;
-    {
-        // The record counts off the rows a resumed search has; one caller at a time.
-        std::lock_guard lock(mutex_);
-        news = work_.Walked(page, links, walked, *session_.record);
-    }
-    workCame_.notify_all();
-    return news;
+    // The record counts off the rows a resumed search has, under the lock as the rest.
+    std::lock_guard lock(mutex_);
+    return work_.Walked(page, links, walked, *session_.record);
 }
 
 void Harvest::Unreachable(HttpError error) {
@@ -195,7 +146,6 @@ void Harvest::Unreachable(HttpError error) {
         std::lock_guard lock(mutex_);
         work_.Unreachable(error);
     }
-    workCame_.notify_all();
     watchNews_.notify_all();
 }
 
@@ -213,16 +163,27 @@ void Harvest::RowDone(PendingRow row) {
     bool first = false;
     {
         std::lock_guard lock(mutex_);
-        first = rows_.empty();
-        if (first) firstRowAt_ = Clock::now();
-        rows_.push_back(std::move(row));
+        first = batch_.Empty();
+        if (first) batchStartedAt_ = Clock::now();
+        batch_.rows.push_back(std::move(row));
     }
     if (first) watchNews_.notify_all();
 }
 
-std::vector<PendingRow> Harvest::TakeRows() {
+void Harvest::Record(std::function<void()> write) {
+    bool first = false;
+    {
+        std::lock_guard lock(mutex_);
+        first = batch_.Empty();
+        if (first) batchStartedAt_ = Clock::now();
+        batch_.writes.push_back(std::move(write));
+    }
+    if (first) watchNews_.notify_all();
+}
+
+PendingBatch Harvest::TakeBatch() {
     std::lock_guard lock(mutex_);
-    return std::exchange(rows_, {});
+    return std::exchange(batch_, {});
 }
 
 Text Harvest::HoldNoticeLocked(Clock::time_point holdEnd, Clock::time_point now) const {
@@ -242,10 +203,10 @@ void Harvest::Watch() {
     std::unique_lock lock(mutex_);
     while (!stopped_ && !work_.Ended()) {
         const Clock::time_point now = Clock::now();
-        if (!rows_.empty() && now >= firstRowAt_ + kRowBatchPeriod) {
-            std::vector<PendingRow> rows = std::exchange(rows_, {});
+        if (!batch_.Empty() && now >= batchStartedAt_ + kRowBatchPeriod) {
+            const PendingBatch batch = std::exchange(batch_, {});
             lock.unlock();
-            StoreAndShow(session_, rows);
+            StoreAndShow(session_, batch);
             lock.lock();
             continue;
         }
@@ -269,14 +230,15 @@ void Harvest::Watch() {
         }
         std::optional<Clock::time_point> wake;
         if (holdEnd) wake = std::min(*holdEnd, nextNotice);
-        if (!rows_.empty()) {
-            wake = std::min(wake.value_or(Clock::time_point::max()), firstRowAt_ + kRowBatchPeriod);
+        if (!batch_.Empty()) {
+            wake = std::min(wake.value_or(Clock::time_point::max()),
+                            batchStartedAt_ + kRowBatchPeriod);
         }
-        // A new hold comes with an answer, a first row with its worker: both wake the wait.
+        // A new hold comes with an answer, a batch's first entry with the loop: both wake it.
         const int events = events_;
-        const bool waitingRows = !rows_.empty();
+        const bool waiting = !batch_.Empty();
         const auto news = [&] {
-            return stopped_ || work_.Ended() || events_ != events || rows_.empty() != !waitingRows;
+            return stopped_ || work_.Ended() || events_ != events || batch_.Empty() == waiting;
         };
         if (wake) {
             watchNews_.wait_until(lock, *wake, news);

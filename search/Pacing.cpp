@@ -10,13 +10,17 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// An answer twice as slow as usual means the site is working harder: the window halves.
-constexpr double kRiseFactor = 2.0;
-// Answers within half again the usual time count as level: the window grows.
-constexpr double kLevelFactor = 1.5;
-// The usual latency moves by this share of the difference with each answer: it follows a
-// lasting change within a few dozen answers, and one slow answer barely moves it.
-constexpr int kUsualLatencyWeight = 8;
+// Latency within this share of the floor, plus kLatencyNoise, is the floor: a loaded client and
+// the network add that much without the site queueing anything.
+constexpr double kFloorTolerance = 1.1;
+constexpr auto kLatencyNoise = std::chrono::milliseconds(5);
+// More requests than this waiting at the site step the window down; fewer than kQueueLow step it
+// up. Between the two it holds: a site serving one request at a time settles at two in flight,
+// one served and one waiting, which keeps it busy without piling up.
+constexpr double kQueueHigh = 1.0;
+constexpr double kQueueLow = 0.5;
+// A rate this much below the one before a step down says the step cost throughput.
+constexpr double kRateLossFactor = 0.9;
 // A company page under this share of the usual size, without a contact block, holds no company:
 // it is a verification page.
 constexpr std::size_t kVerificationShare = 4;
@@ -146,25 +150,31 @@ std::optional<std::chrono::system_clock::time_point> ParseHttpDate(std::string_v
 }  // namespace
 
 SitePacing::SitePacing(const PacingRules& rules, std::uint32_t seed)
-    : rules_(rules), random_(seed), delay_(rules.startDelay) {
+    : rules_(rules), random_(seed) {
     rules_.workers = std::clamp(rules_.workers, kSerialWorkers, kMaxParallelWorkers);
+}
+
+PacingClock::time_point SitePacing::IntervalEnd() const {
+    const auto jittered = std::chrono::duration_cast<PacingClock::duration>(
+        std::chrono::duration<double, PacingClock::period>(static_cast<double>(delay_.count()) *
+                                                           jitterOfLastStart_));
+    return *intervalFrom_ + jittered;
 }
 
 std::optional<PacingClock::time_point> SitePacing::NextStart() const {
     if (inFlight_ >= window_) return std::nullopt;
     PacingClock::time_point at = holdUntil_;
-    if (lastStart_) {
-        const auto jittered = std::chrono::duration_cast<PacingClock::duration>(
-            std::chrono::duration<double, PacingClock::period>(static_cast<double>(delay_.count()) *
-                                                               jitterOfLastStart_));
-        at = std::max(at,
-                      *lastStart_ + std::max<PacingClock::duration>(jittered, rules_.crawlDelay));
-    }
+    if (lastStart_) at = std::max({at, IntervalEnd(), *lastStart_ + rules_.crawlDelay});
     return at;
 }
 
 void SitePacing::Started(PacingClock::time_point now) {
     ++inFlight_;
+    // The next interval runs from when this start was due, up to one delay back, rather than
+    // from when it came: a start that waited for a slot does not put off the ones after it, so
+    // that starts keep the delay's rate. Not across a hold, which the interval follows.
+    const PacingClock::time_point due = intervalFrom_ ? IntervalEnd() : now;
+    intervalFrom_ = std::clamp(due, std::max(now - delay_, holdUntil_), now);
     lastStart_ = now;
     jitterOfLastStart_ = jitter_(random_);
 }
@@ -188,6 +198,7 @@ Judgement SitePacing::Answered(const SiteAnswer& answer) {
              std::min(answer.retryAfter.value_or(rules_.defaultRetryAfter), rules_.maxRetryAfter));
         window_ = std::max(1, window_ / 2);
         lastCut_ = answer.answeredAt;
+        rateBeforeCut_.reset();
     } else if (status == kForbidden) {
         judgement.page = PageVerdict::kRefused;
     } else if (answer.notAListing) {
@@ -224,23 +235,43 @@ void SitePacing::Learn(const SiteAnswer& answer, bool usualAnswer) {
     const PacingClock::duration latency = std::max<PacingClock::duration>(
         answer.answeredAt - answer.sentAt, PacingClock::duration::zero());
     const PacingClock::duration target = latency / Target();
-    const PacingClock::duration delay =
-        std::min<PacingClock::duration>(std::max(target, (delay_ + target) / 2), rules_.maxDelay);
+    PacingClock::duration delay = std::max(target, (delay_ + target) / 2);
+    // The first answer is the only word the site has given on its pace yet.
+    if (!delayLearned_) delay = target;
+    delay = std::min<PacingClock::duration>(delay, rules_.maxDelay);
     // An error comes fast and must never speed the pace up.
-    if (usualAnswer || delay > delay_) delay_ = delay;
-    if (!usualAnswer) return;
+    if (usualAnswer || delay > delay_ || !delayLearned_) delay_ = delay;
+    delayLearned_ = true;
+    if (usualAnswer) FollowQueue(answer, latency);
+}
 
-    if (usualLatency_ && latency > *usualLatency_ * kRiseFactor) {
-        // Answers to requests sent before the last cut were slowed by what the cut answered.
-        if (answer.sentAt >= lastCut_) {
-            window_ = std::max(1, window_ / 2);
-            lastCut_ = answer.answeredAt;
+void SitePacing::FollowQueue(const SiteAnswer& answer, PacingClock::duration latency) {
+    using Seconds = std::chrono::duration<double>;
+    if (!floorLatency_ || latency < *floorLatency_) floorLatency_ = latency;
+    // Answers to requests sent before the last cut were slowed by what the cut answered.
+    if (answer.sentAt < lastCut_) return;
+    const double seconds = std::max(Seconds(latency).count(), Seconds(kLatencyNoise).count());
+    const int concurrency = answer.inFlight > 0 ? answer.inFlight : window_;
+    const double rate = concurrency / seconds;
+    if (rateBeforeCut_) {
+        const bool rateFell = rate < *rateBeforeCut_ * kRateLossFactor;
+        rateBeforeCut_.reset();
+        if (rateFell) {
+            floorLatency_ = latency;
+            window_ = std::min(Target(), window_ + 1);
+            return;
         }
-    } else if (!usualLatency_ || latency <= *usualLatency_ * kLevelFactor) {
+    }
+    const double atFloor =
+        Seconds(*floorLatency_).count() * kFloorTolerance + Seconds(kLatencyNoise).count();
+    const double waiting = concurrency * std::max(0.0, seconds - atFloor) / seconds;
+    if (waiting > kQueueHigh && window_ > kSerialWorkers) {
+        rateBeforeCut_ = rate;
+        --window_;
+        lastCut_ = answer.answeredAt;
+    } else if (waiting < kQueueLow) {
         window_ = std::min(Target(), window_ + 1);
     }
-    usualLatency_ =
-        usualLatency_ ? *usualLatency_ + (latency - *usualLatency_) / kUsualLatencyWeight : latency;
 }
 
 void SitePacing::Hold(PacingClock::time_point until) {

@@ -4,12 +4,15 @@
 //
 // The site sets the pace, as a crawler's AutoThrottle lets it: request starts keep an interval
 // of delay x a jitter of 0.5 to 1.5 (never under the site's Crawl-delay), and each answer moves
-// the delay: delay <- max(latency / N, (delay + latency / N) / 2). Besides, at most `window`
-// requests are in flight: it starts at one, grows by one towards N with each answer that took
-// about as long as answers usually do, and halves when one takes much longer. The site's own
-// word comes first: a Retry-After stops every request for as long as it asks, and signs of a
-// block (refusals, verification pages) switch the search to one request at a time after a long
-// pause.
+// the delay: delay <- max(latency / N, (delay + latency / N) / 2), the first answer setting it to
+// latency / N. Besides, at most `window` requests are in flight: it starts at one and follows
+// the site's queue, as delay-based congestion control does. An answer's latency over the lowest
+// seen tells how many requests wait at the site behind the ones it serves; while more than one
+// waits the window steps down by one, as long as the rate of answers does not fall with it
+// (when it does, the site slowed down by itself and that latency is its new floor); with none
+// waiting it steps up again, towards N. The site's own word comes first: a Retry-After stops
+// every request for as long as it asks, and signs of a block (refusals, verification pages)
+// switch the search to one request at a time after a long pause.
 
 #include <chrono>
 #include <cstddef>
@@ -34,9 +37,6 @@ inline constexpr int kSerialWorkers = 1;
 // The pacing's limits; tests shorten the waits, nothing else changes them.
 struct PacingRules {
     int workers = 2;  // N: requests in flight at most
-    // The interval before the site has answered anything: one request at a time, a second
-    // apart, until its answers say more is fine.
-    std::chrono::milliseconds startDelay{1000};
     // AutoThrottle's own bound: a site slower than this gets this interval, not a longer one.
     std::chrono::milliseconds maxDelay{60000};
     // robots.txt's Crawl-delay for every agent: no two starts closer than this.
@@ -53,6 +53,9 @@ struct PacingRules {
 struct SiteAnswer {
     PacingClock::time_point sentAt;
     PacingClock::time_point answeredAt;
+    // Requests in flight as it started, itself included (InFlight after Started); 0: unknown,
+    // taken as the window.
+    int inFlight = 0;
     int status = 0;  // 0: no response came
     // Retry-After as parsed (ParseRetryAfter); nothing when absent or unreadable.
     std::optional<std::chrono::milliseconds> retryAfter;
@@ -113,7 +116,10 @@ public:
 
 private:
     int Target() const { return serial_ ? kSerialWorkers : rules_.workers; }
+    [[nodiscard]] PacingClock::time_point IntervalEnd() const;
     void Learn(const SiteAnswer& answer, bool ok);
+    // Moves the window by the site's queue as one usual answer shows it.
+    void FollowQueue(const SiteAnswer& answer, PacingClock::duration latency);
     void Hold(PacingClock::time_point until);
     // The site's usual company page size: the median of the pages with a contact block.
     [[nodiscard]] std::optional<std::size_t> MedianPageBytes() const;
@@ -123,15 +129,22 @@ private:
     std::minstd_rand random_;
     std::uniform_real_distribution<double> jitter_{0.5, 1.5};
 
-    PacingClock::duration delay_;
+    // Nothing before the first answer: the window of one keeps requests apart until then.
+    PacingClock::duration delay_{};
+    bool delayLearned_ = false;
     double jitterOfLastStart_ = 1.0;
     std::optional<PacingClock::time_point> lastStart_;
+    // Where the interval before the next start began: the last start's due time.
+    std::optional<PacingClock::time_point> intervalFrom_;
     int window_ = 1;
     int inFlight_ = 0;
-    // How long answers usually take: a slow average of every answer's latency.
-    std::optional<PacingClock::duration> usualLatency_;
+    // The lowest latency of the site's usual answers: its time to serve one request.
+    std::optional<PacingClock::duration> floorLatency_;
     // Answers to requests sent before the last cut of the window say nothing new.
     PacingClock::time_point lastCut_{};
+    // Answers a second over the window's last step down, when it was one; the next answer
+    // tells whether the step cost rate.
+    std::optional<double> rateBeforeCut_;
     PacingClock::time_point holdUntil_{};
     bool serial_ = false;
     int refusalsInARow_ = 0;

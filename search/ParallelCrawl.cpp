@@ -1,5 +1,8 @@
 #include "search/ParallelCrawl.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <random>
@@ -9,6 +12,7 @@
 #include <vector>
 
 #include "http/CookieJar.h"
+#include "http/ExchangeLoop.h"
 #include "http/HttpClient.h"
 #include "regex/Regex.h"
 #include "results/ResultSink.h"
@@ -37,7 +41,6 @@ constexpr int kServiceUnavailableStatus = 503;
 
 // A page as one request brought it, judged by the pacing.
 struct Asked {
-    bool stopped = false;
     SystemUtf8 body = {};
     HttpError error = HttpError::kNone;
     int status = 0;
@@ -59,142 +62,279 @@ std::optional<std::chrono::milliseconds> RetryAfterOf(HttpClient& client) {
     return ParseRetryAfter(value, std::chrono::system_clock::now());
 }
 
-// Asks for `url` until the site has answered it for good: a request that a pause ended is asked
-// again once the pause is over, and a page the site asked to wait for once more after the wait.
-Asked Ask(Harvest& harvest, Worker& worker, Regex& regex, const Text& url, AskedPage kind,
-          int maxChunks = 0) {
-    HttpClient& client = worker.client;
+// A request the loop sends for a task: asked again after a pause ended it, and once more after
+// the site asked to wait for it.
+struct Request {
+    Task task;
+    Text url;
+    AskedPage kind = AskedPage::kOther;
+    int maxChunks = 0;
     bool askedAgain = false;
+};
+
+// One of the loop's clients and the request it carries.
+struct Slot {
+    HttpClient client;
+    std::optional<Request> request;
+    Clock::time_point sentAt{};
+    int inFlight = 0;  // as it started, itself included
+};
+
+// When nothing is in flight and no start is due, the loop still looks about this often.
+constexpr auto kIdleLoopWait = std::chrono::milliseconds(1000);
+
+// The thread that drives every request of the search: it takes tasks, starts their requests as
+// the pacing lets them go, reads each answer and does the task's part. Pause ends the requests
+// in flight, to be asked again once it is over; stop ends them for good.
+class RequestLoop {
+public:
+    RequestLoop(SearchSession& session, Harvest& harvest, ExchangeLoop& exchanges,
+                std::vector<std::unique_ptr<Slot>>& slots, const Text& searchUrl)
+        : session_(session),
+          harvest_(harvest),
+          exchanges_(exchanges),
+          slots_(slots),
+          searchUrl_(searchUrl) {}
+
+    void Run();
+
+private:
+    // Starts what the pacing lets go now; false once the search is stopped. `next`: when the
+    // next start is due.
+    bool StartRequests(std::optional<Clock::time_point>& next);
+    std::optional<Request> RequestFor(const Task& task) const;
+    // The answer to the slot's request came: false once the search is stopped.
+    bool Answered(Slot& slot);
+    // The task's part once its page came (nothing for a stored page): false once the search
+    // is stopped.
+    bool Finish(const Task& task, const Asked* asked);
+    // Ends the requests in flight; `askAgain`: they go out again later.
+    void EndRequests(bool askAgain);
+    // Proceed for the loop: no request waits in flight while the loop is held.
+    bool ProceedHere();
+    // NoteFailedPage, made by the watch.
+    void NoteFailed(FailedPage failed) {
+        harvest_.Record([&session = session_, failed] { NoteFailedPage(session, failed); });
+    }
+
+    SearchSession& session_;
+    Harvest& harvest_;
+    ExchangeLoop& exchanges_;
+    std::vector<std::unique_ptr<Slot>>& slots_;
+    const Text& searchUrl_;
+    Regex regex_;
+    // Requests whose task is taken, waiting for a slot: the ones asked again first.
+    std::deque<Request> waiting_;
+    // The pauses whose requests in flight have been ended: a pause held the loop where it
+    // could not end them at once, or came and went between two looks.
+    std::uint64_t pausesSeen_ = 0;
+};
+
+void RequestLoop::Run() {
     while (true) {
-        if (!harvest.AcquireSlot(worker)) return {true};
-        const Clock::time_point sentAt = Clock::now();
-        client.Get(url);
-        SystemUtf8 body = client.ReadBodyUtf8(maxChunks);
-        const Clock::time_point answeredAt = Clock::now();
-        if (client.LastError() == HttpError::kStopped) {
-            harvest.Abandon();
-            continue;  // stopped: the slot's wait says so; paused: asked again after the pause
-        }
-        const int status = client.ResponseStatus();
-        SiteAnswer answer;
-        answer.sentAt = sentAt;
-        answer.answeredAt = answeredAt;
-        answer.status = status;
-        if (status == kTooManyRequestsStatus || status == kServiceUnavailableStatus) {
-            answer.retryAfter = RetryAfterOf(client);
-        }
-        Asked asked{false, std::move(body), client.LastError(), status, FailureOf(client)};
-        if (kind == AskedPage::kCompanyPage) {
-            const CompanyPageMatch match = MatchCompanyPage(asked.body);
-            asked.failure = CompanyPageFailure(std::move(asked.failure), match);
-            asked.row = match.row;
-            answer.companyPage = true;
-            answer.bytes = asked.body.utf8().size();
-            answer.contactBlock = asked.row.has_value();
-        } else if (kind == AskedPage::kResultPage && !asked.failure) {
-            asked.links = CompanyLinksOnPage(regex, asked.body);
-            answer.notAListing = !IsListing(asked.links, asked.body);
-        }
-        answer.askedAgain = askedAgain;
-        const Judgement judgement = harvest.Judge(answer);
-        if (judgement.page == PageVerdict::kAskAgain) {
-            askedAgain = true;
+        const Harvest::ControlState control = harvest_.Control();
+        if (control.stopped) break;
+        if (control.paused || control.pauses != pausesSeen_) {
+            if (!ProceedHere()) break;
             continue;
         }
-        if (judgement.page == PageVerdict::kVerification) {
-            asked.failure = kind == AskedPage::kResultPage ? search_text::kNotAListing
-                                                           : search_text::kVerificationPage;
-        } else if (status == kForbiddenStatus) {
-            asked.failure = search_text::kSiteAnsweredBefore + std::to_string(status);
+        std::optional<Clock::time_point> next;
+        if (!StartRequests(next)) break;
+        if (exchanges_.Running() == 0 && waiting_.empty() && harvest_.Ended()) break;
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kIdleLoopWait);
+        if (next) {
+            wait = std::chrono::ceil<std::chrono::milliseconds>(
+                std::max<Clock::duration>(*next - Clock::now(), Clock::duration::zero()));
         }
-        return asked;
+        for (HttpClient* client : exchanges_.Run(wait)) {
+            const auto slot = std::find_if(slots_.begin(), slots_.end(), [client](const auto& s) {
+                return &s->client == client;
+            });
+            // A pause met while reading the answers before it asks this one again.
+            if (!(*slot)->request) continue;
+            if (!Answered(**slot)) {
+                EndRequests(false);
+                return;
+            }
+        }
+    }
+    EndRequests(false);
+}
+
+bool RequestLoop::ProceedHere() {
+    const Harvest::ControlState control = harvest_.Control();
+    if (control.paused || control.pauses != pausesSeen_) {
+        pausesSeen_ = control.pauses;
+        EndRequests(true);
+    }
+    const bool go = Proceed(session_);
+    exchanges_.RestartClocks();
+    return go;
+}
+
+void RequestLoop::EndRequests(bool askAgain) {
+    for (auto& slot : slots_) {
+        if (!slot->request) continue;
+        exchanges_.Abandon(slot->client);
+        harvest_.Abandon();
+        if (askAgain) waiting_.push_front(std::move(*slot->request));
+        slot->request.reset();
     }
 }
 
-// One worker's routine: takes work until there is none or the search is stopped.
-void Work(SearchSession& session, Harvest& harvest, Worker& worker, const Text& searchUrl) {
-    Regex regex;
-    while (const std::optional<Task> task = harvest.Take()) {
-        switch (task->kind) {
-            case TaskKind::kRobots: {
-                const Asked robots = Ask(harvest, worker, regex, session.siteBaseUrl + kRobotsPath,
-                                         AskedPage::kOther, kRobotsMaxChunks);
-                if (robots.stopped) return;
-                if (IsConnectFailure(robots.error)) {
-                    harvest.Unreachable(robots.error);
-                } else if (robots.status == kOkStatus) {
-                    if (const auto delay = CrawlDelayForEveryAgent(robots.body.utf8())) {
-                        harvest.CrawlDelayIs(*delay);
-                    }
-                }
-                break;
-            }
-            case TaskKind::kProbe: {
-                // One request stands for the serial search's two: the count and the total are
-                // on the same page.
-                const Asked first = Ask(harvest, worker, regex, searchUrl, AskedPage::kOther);
-                if (first.stopped) return;
-                if (IsConnectFailure(first.error)) {
-                    harvest.Unreachable(first.error);
-                    break;
-                }
-                const Text page = first.body.ToSystem();
-                const FirstPageReading reading = ReadFirstPage(regex, page, page);
-                std::optional<std::string> failure = first.failure;
-                if (!failure && reading.countUnreadable) {
-                    failure = search_text::kUnreadablePageCount;
-                }
-                if (failure) {
-                    NoteFailedPage(session, {{0, 0}, searchUrl, *failure});
-                } else {
-                    session.record->StoreProbe(reading.pageCount, reading.total);
-                }
-                if (!Proceed(session)) return;
-                ShowTotal(session, reading.total);
-                harvest.ListingKnown(reading.pageCount, reading.total);
-                break;
-            }
-            case TaskKind::kResultPage:
-            case TaskKind::kStoredPage: {
-                std::vector<Text> links;
-                bool walked = true;
-                if (task->kind == TaskKind::kStoredPage) {
-                    links = session.record->Listing().walkedPages.at(task->page);
-                } else {
-                    const Text url = ResultPageUrl(searchUrl, task->page);
-                    Asked page = Ask(harvest, worker, regex, url, AskedPage::kResultPage);
-                    if (page.stopped) return;
-                    walked = !page.failure;
-                    if (walked) {
-                        links = std::move(page.links);
-                        session.record->StoreWalkedPage(task->page, links);
-                    } else {
-                        NoteFailedPage(session, {{task->page, 0}, url, *page.failure});
-                    }
-                }
-                const WalkNews news = harvest.Walked(task->page, links, walked);
-                if (!Proceed(session)) return;
-                ShowDispatched(session, news.dispatched);
-                if (news.endedByEmptyPages) TellEmptyPagesEnd(session);
-                break;
-            }
-            case TaskKind::kCompany: {
-                const ListedLink& listed = task->listed;
-                const Asked page = Ask(harvest, worker, regex, RequestedLink(listed.link),
-                                       AskedPage::kCompanyPage);
-                if (page.stopped) return;
-                // As in the serial search: a page that could not be fetched or read still gives
-                // its row as the match reads it, and the record keeps the failure instead.
-                if (page.failure) {
-                    NoteFailedPage(session, {listed.place, listed.link, *page.failure});
-                }
-                if (!page.row) session.window.SetClipboardText(page.body.ToSystem());
-                harvest.RowDone({listed, page.row.value_or(ResultRow{}), !page.failure});
-                break;
+std::optional<Request> RequestLoop::RequestFor(const Task& task) const {
+    switch (task.kind) {
+        case TaskKind::kRobots:
+            return Request{task, session_.siteBaseUrl + kRobotsPath, AskedPage::kOther,
+                           kRobotsMaxChunks};
+        case TaskKind::kProbe:
+            return Request{task, searchUrl_, AskedPage::kOther};
+        case TaskKind::kResultPage:
+            return Request{task, ResultPageUrl(searchUrl_, task.page), AskedPage::kResultPage};
+        case TaskKind::kCompany:
+            return Request{task, RequestedLink(task.listed.link), AskedPage::kCompanyPage};
+        case TaskKind::kStoredPage:
+            break;
+    }
+    return std::nullopt;
+}
+
+bool RequestLoop::StartRequests(std::optional<Clock::time_point>& next) {
+    for (auto& slot : slots_) {
+        if (slot->request) continue;
+        while (waiting_.empty()) {
+            const std::optional<Task> task = harvest_.Take();
+            if (!task) return true;
+            if (std::optional<Request> request = RequestFor(*task)) {
+                waiting_.push_back(std::move(*request));
+            } else if (!Finish(*task, nullptr)) {
+                return false;
             }
         }
-        harvest.Done(*task);
+        const Clock::time_point now = Clock::now();
+        const std::optional<int> inFlight = harvest_.TryStart(now, next);
+        if (!inFlight) return true;
+        slot->inFlight = *inFlight;
+        slot->request = std::move(waiting_.front());
+        waiting_.pop_front();
+        slot->sentAt = now;
+        exchanges_.StartGet(slot->client, slot->request->url, slot->request->maxChunks);
     }
+    return true;
+}
+
+bool RequestLoop::Answered(Slot& slot) {
+    HttpClient& client = slot.client;
+    Request request = std::move(*slot.request);
+    slot.request.reset();
+    SystemUtf8 body = client.ReadBodyUtf8(request.maxChunks);
+    const int status = client.ResponseStatus();
+    SiteAnswer answer;
+    answer.sentAt = slot.sentAt;
+    answer.answeredAt = Clock::now();
+    answer.inFlight = slot.inFlight;
+    answer.status = status;
+    if (status == kTooManyRequestsStatus || status == kServiceUnavailableStatus) {
+        answer.retryAfter = RetryAfterOf(client);
+    }
+    Asked asked{std::move(body), client.LastError(), status, FailureOf(client)};
+    if (request.kind == AskedPage::kCompanyPage) {
+        const CompanyPageMatch match = MatchCompanyPage(asked.body);
+        asked.failure = CompanyPageFailure(std::move(asked.failure), match);
+        asked.row = match.row;
+        answer.companyPage = true;
+        answer.bytes = asked.body.utf8().size();
+        answer.contactBlock = asked.row.has_value();
+    } else if (request.kind == AskedPage::kResultPage && !asked.failure) {
+        asked.links = CompanyLinksOnPage(regex_, asked.body);
+        answer.notAListing = !IsListing(asked.links, asked.body);
+    }
+    answer.askedAgain = request.askedAgain;
+    const Judgement judgement = harvest_.Judge(answer);
+    if (judgement.page == PageVerdict::kAskAgain) {
+        request.askedAgain = true;
+        waiting_.push_front(std::move(request));
+        return true;
+    }
+    if (judgement.page == PageVerdict::kVerification) {
+        asked.failure = request.kind == AskedPage::kResultPage ? search_text::kNotAListing
+                                                               : search_text::kVerificationPage;
+    } else if (status == kForbiddenStatus) {
+        asked.failure = search_text::kSiteAnsweredBefore + std::to_string(status);
+    }
+    return Finish(request.task, &asked);
+}
+
+bool RequestLoop::Finish(const Task& task, const Asked* asked) {
+    switch (task.kind) {
+        case TaskKind::kRobots:
+            if (IsConnectFailure(asked->error)) {
+                harvest_.Unreachable(asked->error);
+            } else if (asked->status == kOkStatus) {
+                if (const auto delay = CrawlDelayForEveryAgent(asked->body.utf8())) {
+                    harvest_.CrawlDelayIs(*delay);
+                }
+            }
+            break;
+        case TaskKind::kProbe: {
+            // One request stands for the serial search's two: the count and the total are on
+            // the same page.
+            if (IsConnectFailure(asked->error)) {
+                harvest_.Unreachable(asked->error);
+                break;
+            }
+            const Text page = asked->body.ToSystem();
+            const FirstPageReading reading = ReadFirstPage(regex_, page, page);
+            std::optional<std::string> failure = asked->failure;
+            if (!failure && reading.countUnreadable) failure = search_text::kUnreadablePageCount;
+            if (failure) {
+                NoteFailed({{0, 0}, searchUrl_, *failure});
+            } else {
+                harvest_.Record([&session = session_, reading] {
+                    session.record->StoreProbe(reading.pageCount, reading.total);
+                });
+            }
+            if (!ProceedHere()) return false;
+            ShowTotal(session_, reading.total);
+            harvest_.ListingKnown(reading.pageCount, reading.total);
+            break;
+        }
+        case TaskKind::kResultPage:
+        case TaskKind::kStoredPage: {
+            std::vector<Text> links;
+            bool walked = true;
+            if (task.kind == TaskKind::kStoredPage) {
+                links = session_.record->Listing().walkedPages.at(task.page);
+            } else {
+                walked = !asked->failure;
+                if (walked) {
+                    links = asked->links;
+                    harvest_.Record([&session = session_, page = task.page, links] {
+                        session.record->StoreWalkedPage(page, links);
+                    });
+                } else {
+                    NoteFailed(
+                        {{task.page, 0}, ResultPageUrl(searchUrl_, task.page), *asked->failure});
+                }
+            }
+            const WalkNews news = harvest_.Walked(task.page, links, walked);
+            if (!ProceedHere()) return false;
+            ShowDispatched(session_, news.dispatched);
+            if (news.endedByEmptyPages) TellEmptyPagesEnd(session_);
+            break;
+        }
+        case TaskKind::kCompany: {
+            const ListedLink& listed = task.listed;
+            // As in the serial search: a page that could not be fetched or read still gives
+            // its row as the match reads it, and the record keeps the failure instead.
+            if (asked->failure) NoteFailed({listed.place, listed.link, *asked->failure});
+            if (!asked->row) session_.window.SetClipboardText(asked->body.ToSystem());
+            harvest_.RowDone({listed, asked->row.value_or(ResultRow{}), !asked->failure});
+            break;
+        }
+    }
+    harvest_.Done(task);
+    return true;
 }
 
 }  // namespace
@@ -204,39 +344,38 @@ SearchState CrawlInParallel(SearchSession& session, const Text& keyword) {
     Harvest harvest(session, std::random_device{}());
     if (session.record->Listing().pageCount) ShowTotal(session, session.record->Listing().total);
 
-    // One jar for the pool, carried on from the session's client and back to it, so that a
+    // One jar for the clients, carried on from the session's client and back to it, so that a
     // parallel search is the same visitor to the site as the searches before and after it.
     const auto jar = std::make_shared<SharedCookieJar>();
-    std::vector<std::unique_ptr<Worker>> workers;
+    std::vector<std::unique_ptr<Slot>> slots;
     for (int i = 0; i < session.pacing.workers; ++i) {
-        auto worker = std::make_unique<Worker>();
-        worker->client.Open(Text(kDefaultUserAgent));
-        worker->client.ShareCookieJar(jar);
-        worker->client.SetTransferControl(worker->control);
-        workers.push_back(std::move(worker));
+        auto slot = std::make_unique<Slot>();
+        slot->client.Open(Text(kDefaultUserAgent));
+        slot->client.ShareCookieJar(jar);
+        slots.push_back(std::move(slot));
     }
-    workers.front()->client.SetCookies(session.client.GetCookies());
-    harvest.Follow(workers);
+    slots.front()->client.SetCookies(session.client.GetCookies());
 
-    std::vector<std::thread> threads;
-    for (auto& worker : workers) {
+    ExchangeLoop exchanges;
+    harvest.Follow([&exchanges] { exchanges.Wake(); });
+    {
+        RequestLoop loop(session, harvest, exchanges, slots, searchUrl);
+        std::thread thread;
         try {
-            threads.emplace_back([&session, &harvest, &worker, &searchUrl] {
-                Work(session, harvest, *worker, searchUrl);
-            });
+            thread = std::thread([&loop] { loop.Run(); });
         } catch (const std::system_error&) {
-            break;  // the pool works with the threads it has
+            // Without a thread of its own the loop runs here, and its rows are stored at the end.
+        }
+        if (thread.joinable()) {
+            harvest.Watch();
+            thread.join();
+        } else {
+            loop.Run();
         }
     }
-    if (threads.empty()) {
-        Work(session, harvest, *workers.front(), searchUrl);
-    } else {
-        harvest.Watch();
-    }
-    for (std::thread& thread : threads) thread.join();
-    StoreAndShow(session, harvest.TakeRows());
+    StoreAndShow(session, harvest.TakeBatch());
     harvest.Unfollow();
-    session.client.SetCookies(workers.front()->client.GetCookies());
+    session.client.SetCookies(slots.front()->client.GetCookies());
 
     if (Stopped(session)) return SearchState::kStopped;
     if (const std::optional<HttpError> error = harvest.UnreachableError()) {

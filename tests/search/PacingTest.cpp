@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "search/Pacing.h"
 
@@ -35,7 +37,7 @@ SiteAnswer Exchange(SitePacing& pacing, PacingClock::duration latency, int statu
     return answer;
 }
 
-TEST(PacingTest, StartsOneAtATimeASecondApartThenFollowsTheLatency) {
+TEST(PacingTest, StartsOneAtATimeAtTheFirstAnswersPaceThenFollowsTheLatency) {
     SitePacing pacing(Rules(), 7);
     ASSERT_EQ(pacing.NextStart(), kStart);
     pacing.Started(kStart);
@@ -46,42 +48,94 @@ TEST(PacingTest, StartsOneAtATimeASecondApartThenFollowsTheLatency) {
     answer.answeredAt = kStart + 100ms;
     answer.status = 200;
     pacing.Answered(answer);
-    // delay <- max(latency / N, (delay + latency / N) / 2), with a jitter of 0.5 to 1.5.
-    const PacingClock::duration delay = std::chrono::microseconds(512500);
-    EXPECT_EQ(pacing.Delay(), delay);
+    EXPECT_EQ(pacing.Delay(), 25ms) << "latency / N from the first answer on";
     const auto interval = pacing.NextStart().value() - kStart;
-    EXPECT_GE(interval, delay / 2);
-    EXPECT_LE(interval, delay * 3 / 2) << "the jitter drawn at the start, on today's delay";
+    EXPECT_GE(interval, 25ms / 2);
+    EXPECT_LE(interval, 25ms * 3 / 2) << "the jitter drawn at the start, on today's delay";
 
+    // delay <- max(latency / N, (delay + latency / N) / 2).
+    pacing.Answered(Exchange(pacing, 300ms));
+    EXPECT_EQ(pacing.Delay(), 75ms);
     for (int i = 0; i < 20; ++i) pacing.Answered(Exchange(pacing, 100ms));
     EXPECT_LT(pacing.Delay() - 25ms, 1ms) << "down to latency / N";
-    EXPECT_EQ(pacing.Window(), kWorkers) << "level answers open the window to N";
+    EXPECT_EQ(pacing.Window(), kWorkers) << "answers at the floor open the window to N";
 
     const auto before = pacing.Delay();
     pacing.Answered(Exchange(pacing, 1ms, 500));
     EXPECT_EQ(pacing.Delay(), before) << "a fast error never speeds the pace up";
-    pacing.Answered(Exchange(pacing, 400ms));
-    EXPECT_EQ(pacing.Window(), kWorkers / 2) << "an answer far slower than usual halves it";
-    EXPECT_GT(pacing.Delay(), before);
 }
 
-TEST(PacingTest, AnAnswerSentBeforeTheCutDoesNotCutAgain) {
-    SitePacing pacing(Rules(), 7);
-    for (int i = 0; i < 10; ++i) pacing.Answered(Exchange(pacing, 100ms));
-    const PacingClock::time_point t = kStart + 10s;
-    auto slow = [&](PacingClock::time_point sent, PacingClock::time_point answered) {
-        SiteAnswer answer;
-        answer.sentAt = sent;
-        answer.answeredAt = answered;
-        answer.status = 200;
-        pacing.Started(sent);
-        pacing.Answered(answer);
-    };
-    slow(t, t + 500ms);
-    slow(t + 1ms, t + 501ms);
-    EXPECT_EQ(pacing.Window(), kWorkers / 2);
-    slow(t + 600ms, t + 1100ms);
-    EXPECT_EQ(pacing.Window(), kWorkers / 4);
+// A site on a timeline of its own: each answer takes `base` plus `perWaiting` for every other
+// request it is serving as the request arrives. Runs `requests` requests as the pacing lets them
+// go and answers the mean number in flight as they arrived over the second half.
+struct SimulatedSite {
+    PacingClock::duration base;
+    PacingClock::duration perWaiting;
+};
+
+double MeanInFlight(SitePacing& pacing, PacingClock::time_point& now, SimulatedSite site,
+                    int requests) {
+    std::vector<SiteAnswer> inFlight;
+    int sum = 0;
+    for (int started = 0; started < requests || !inFlight.empty();) {
+        const auto earliest = std::min_element(
+            inFlight.begin(), inFlight.end(),
+            [](const SiteAnswer& a, const SiteAnswer& b) { return a.answeredAt < b.answeredAt; });
+        const std::optional<PacingClock::time_point> next = pacing.NextStart();
+        if (started < requests && next &&
+            (inFlight.empty() || std::max(*next, now) <= earliest->answeredAt)) {
+            now = std::max(*next, now);
+            pacing.Started(now);
+            const int waiting = pacing.InFlight();
+            if (started++ >= requests / 2) sum += waiting;
+            SiteAnswer answer;
+            answer.sentAt = now;
+            answer.inFlight = waiting;
+            answer.answeredAt = now + site.base + site.perWaiting * (waiting - 1);
+            answer.status = 200;
+            inFlight.push_back(answer);
+        } else {
+            now = earliest->answeredAt;
+            pacing.Answered(*earliest);
+            inFlight.erase(earliest);
+        }
+    }
+    return static_cast<double>(sum) / (requests - requests / 2);
+}
+
+TEST(PacingTest, TheWindowStepsDownWhileTheSiteQueuesAndUpWhenItRecovers) {
+    constexpr int kRequests = 200;
+    PacingRules rules = Rules();
+    rules.workers = 8;
+    SitePacing pacing(rules, 7);
+    PacingClock::time_point now = kStart;
+    EXPECT_GT(MeanInFlight(pacing, now, {100ms, 0ms}, kRequests), 7.5) << "a steady site gets N";
+
+    const double loaded = MeanInFlight(pacing, now, {100ms, 100ms}, kRequests);
+    EXPECT_LE(loaded, 2.0) << "one request served, one waiting";
+    EXPECT_GE(loaded, 1.5) << "the site is kept busy";
+
+    EXPECT_GT(MeanInFlight(pacing, now, {100ms, 0ms}, kRequests), 7.5)
+        << "back up once it recovers";
+    EXPECT_GT(MeanInFlight(pacing, now, {400ms, 0ms}, kRequests), 7.5)
+        << "a site slower by itself: stepping down would only cost rate";
+}
+
+TEST(PacingTest, AStartThatCameLateDoesNotPutOffTheNext) {
+    PacingRules rules = Rules();
+    rules.workers = 1;
+    SitePacing pacing(rules, 7);
+    pacing.Answered(Exchange(pacing, 100ms));
+    ASSERT_EQ(pacing.Delay(), 100ms);
+    // Due within 150 ms, started at 1 s: the interval runs from one delay before it.
+    const PacingClock::time_point late = kStart + 1s;
+    pacing.Started(late);
+    SiteAnswer answer;
+    answer.sentAt = late;
+    answer.answeredAt = late + 100ms;
+    answer.status = 200;
+    pacing.Answered(answer);
+    EXPECT_LE(pacing.NextStart().value() - late, 50ms);
 }
 
 TEST(PacingTest, NeverUnderTheCrawlDelay) {

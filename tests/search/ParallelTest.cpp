@@ -16,6 +16,7 @@
 #include "journal/Journal.h"
 #include "search/SearchTexts.h"
 #include "tests/ScratchFolder.h"
+#include "text/CodePage.h"
 #include "tools/SiteContent.h"
 #include "tools/SiteFaults.h"
 
@@ -27,11 +28,10 @@ using Kind = WindowEvent::Kind;
 
 class ParallelTest : public SearchFixture {
 protected:
-    // A session of `workers`, paced briskly: the site answers on loopback.
+    // A session of `workers`.
     void OpenParallel(site::SiteOptions options, int workers, JournalSettings journal = {}) {
         Open(std::move(options), std::move(journal));
         session_->pacing.workers = workers;
-        session_->pacing.startDelay = 10ms;
         session_->pacing.blockPause = kBlockPause;
     }
 
@@ -67,9 +67,24 @@ TEST_F(ParallelTest, AtMostNAtOnceOneCookieJarAndTheSerialSearchsRowsAndHeaders)
     site::SiteOptions options = SmallSite(3, 6);
     options.latencyMs = 50;
     options.sessionCookie = true;
-    OpenParallel(options, kWorkers);
+    test::ScratchFolder folder("parallel-rows");
+    const std::string journalPath = (folder.path() / "j.sqlite3").string();
+    OpenParallel(options, kWorkers, {journalPath, SearchOrigin::kCli});
     StartTyped();
     WaitForSearchEnd(*session_);
+    {
+        // The journal gives the serial search's rows in its order: the listing's.
+        Journal journal(journalPath);
+        std::vector<Cells> stored;
+        for (const StoredRow& row : journal.Rows(journal.History().back().id)) {
+            Cells cells;
+            for (std::size_t column = 0; column < cells.size(); ++column) {
+                cells[column] = SystemToUtf8(*row.row.Columns()[column]);
+            }
+            stored.push_back(cells);
+        }
+        EXPECT_EQ(stored, ExpectedRows(1, 18));
+    }
 
     EXPECT_LE(site_->MaxOpenConnections(), kWorkers);
     EXPECT_LE(site_->MaxRequestsInFlight(), kWorkers);
@@ -137,6 +152,28 @@ TEST_F(ParallelTest, TheSitesCrawlDelayAndRetryAfterAreObeyed) {
                                         search_text::kPacingGoesOn}));
     EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(ExpectedRows(1, 8)));
     EXPECT_EQ(session_->lastEnd.load(), SearchState::kFinished);
+}
+
+TEST_F(ParallelTest, FewerInFlightOnASiteThatSlowsWithLoad) {
+    // Each request waiting at the site adds 50 ms to the 50 it takes alone: two in flight keep
+    // it busy, more only wait.
+    site::SiteOptions options = SmallSite(3, 10);
+    options.latencyMs = 50;
+    options.loadLatencyMs = 50;
+    OpenParallel(options, 6);
+    StartTyped();
+    WaitForSearchEnd(*session_);
+
+    const std::vector<site::RecordedRequest> requests = site_->Requests();
+    const auto secondHalf = requests.begin() + static_cast<std::ptrdiff_t>(requests.size() / 2);
+    double inFlight = 0;
+    for (auto request = secondHalf; request != requests.end(); ++request) {
+        inFlight += request->inFlight;
+    }
+    inFlight /= static_cast<double>(requests.end() - secondHalf);
+    EXPECT_LE(inFlight, 2.0);
+    EXPECT_GT(inFlight, 1.2) << "the site is kept busy";
+    EXPECT_EQ(Sorted(window_.RowsUtf8()), Sorted(ExpectedRows(1, 30)));
 }
 
 // The fault on companies 11 to 15, the notice's beginning and the failed pages' reason. Three
