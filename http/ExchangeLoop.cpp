@@ -54,9 +54,10 @@ struct ExchangeLoop::Impl {
     // The hop's transfer has ended: goes on as SendHop does. False once the exchange is over.
     bool NextHop(Exchange& exchange);
     void End(Exchange& exchange);
-    // Moves on the transfers whose socket is ready (looked at only when `sawEvents`: the wait
-    // saw some) or whose libcurl timer is due.
-    void Advance(bool sawEvents);
+    // Moves on the transfers whose socket is ready (looked at only when `waited`: after the
+    // poll; the count of sockets it answers is not to be trusted on Windows) or whose libcurl
+    // timer is due.
+    void Advance(bool waited);
     // Hands libcurl the sockets that are ready; answers their transfers' easy handles.
     std::vector<CURL*> ActOnReadySockets();
     // Fails the transfers that stalled, crawled or ran out of time: of `easies` only, before
@@ -155,9 +156,9 @@ std::vector<CURL*> ExchangeLoop::Impl::ActOnReadySockets() {
     return moved;
 }
 
-void ExchangeLoop::Impl::Advance(bool sawEvents) {
+void ExchangeLoop::Impl::Advance(bool waited) {
     if (multi == nullptr) return;
-    const std::vector<CURL*> moved = sawEvents ? ActOnReadySockets() : std::vector<CURL*>{};
+    const std::vector<CURL*> moved = waited ? ActOnReadySockets() : std::vector<CURL*>{};
     int stillRunning = 0;
     if (TimerDue()) curl_multi_socket_action(multi, CURL_SOCKET_TIMEOUT, 0, &stillRunning);
     int queued = 0;
@@ -256,7 +257,7 @@ void ExchangeLoop::Abandon(HttpClient& client) {
 std::vector<HttpClient*> ExchangeLoop::Run(std::chrono::milliseconds wait) {
     if (impl_->ended.empty() && impl_->multi != nullptr) {
         // A transfer just added, or one with bytes left to read, is due at once.
-        int events = 0;
+        bool waited = false;
         if (!impl_->TimerDue()) {
             const Impl::Clock::time_point now = Impl::Clock::now();
             const Impl::Clock::time_point due = impl_->timeKeepingDue;
@@ -268,9 +269,10 @@ std::vector<HttpClient*> ExchangeLoop::Run(std::chrono::milliseconds wait) {
             }
             const auto timeout = std::clamp(std::min(wait, untilTimeKeeping),
                                             std::chrono::milliseconds(0), kMaxPollWait);
-            curl_multi_poll(impl_->multi, nullptr, 0, static_cast<int>(timeout.count()), &events);
+            curl_multi_poll(impl_->multi, nullptr, 0, static_cast<int>(timeout.count()), nullptr);
+            waited = true;
         }
-        impl_->Advance(events > 0);
+        impl_->Advance(waited);
     }
     return std::exchange(impl_->ended, {});
 }
