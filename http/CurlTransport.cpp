@@ -97,11 +97,6 @@ size_t BodyCallback(char* data, size_t size, size_t count, void* transfer) {
     return static_cast<HttpClient::Transfer*>(transfer)->OnBody(data, size * count);
 }
 
-int NoteConnection(void* transfer, char*, char*, int, int localPort) {
-    static_cast<HttpClient::Transfer*>(transfer)->OnConnection(localPort);
-    return CURL_PREREQFUNC_OK;
-}
-
 curl_socket_t OpenSessionSocket(void* pool, curlsocktype, curl_sockaddr* address) {
     const SocketHandle opened = OpenSocket(address->family, address->socktype, address->protocol);
     if (opened == kNoSocket) return CURL_SOCKET_BAD;
@@ -258,13 +253,10 @@ HttpClient::Session::~Session() {
     if (easy != nullptr) curl_easy_cleanup(easy);
 }
 
-void SocketPool::ShutDownIdleWithInput(const std::vector<int>& portsInUse) const {
+void SocketPool::ShutDownIdleWithInput(const std::vector<curl_socket_t>& inUse) const {
     for (curl_socket_t socket : sockets) {
+        if (std::find(inUse.begin(), inUse.end(), socket) != inUse.end()) continue;
         const auto handle = static_cast<SocketHandle>(socket);
-        if (!portsInUse.empty() && std::find(portsInUse.begin(), portsInUse.end(),
-                                             LocalPortOf(handle)) != portsInUse.end()) {
-            continue;
-        }
         if (HasInputOrHangUp(handle)) ShutDownSocket(handle);
     }
 }
@@ -324,8 +316,6 @@ bool HttpClient::Transfer::Prepare(Session& session, const TransferSetup& setup,
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, session.sockets);
     curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, session.sockets);
-    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, NoteConnection);
-    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
     curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
     return true;
 }

@@ -68,9 +68,9 @@ struct HandleSetup {
 struct SocketPool {
     std::vector<curl_socket_t> sockets;
     // A pooled connection on which bytes arrived while idle (or whose peer closed it) is shut
-    // down, so that libcurl drops it instead of reading those bytes as the next answer. Sockets
-    // bound to a port of `portsInUse` serve a transfer now and are left alone.
-    void ShutDownIdleWithInput(const std::vector<int>& portsInUse = {}) const;
+    // down, so that libcurl drops it instead of reading those bytes as the next answer. The
+    // sockets of `inUse` serve a transfer now and are left alone.
+    void ShutDownIdleWithInput(const std::vector<curl_socket_t>& inUse = {}) const;
 };
 
 struct HttpClient::Session {
@@ -147,8 +147,6 @@ public:
     void Completed(CURLcode result) { Finish(result); }
     // Whether a final response came, as Start answers it, once the transfer has ended.
     bool Responded();
-    // The local port of the connection serving the request; 0 before it has one.
-    int LocalPort() const { return localPort_; }
     // Moves the time-keeping on to now: fails the transfer when it stalled, crawled or ran out
     // of time (nothing), else answers how long the owner may wait before the next check.
     std::optional<std::chrono::milliseconds> KeepTime();
@@ -175,7 +173,6 @@ public:
     // libcurl callbacks.
     std::size_t OnHeader(const char* data, std::size_t size);
     std::size_t OnBody(const char* data, std::size_t size);
-    void OnConnection(int localPort) { localPort_ = localPort; }
 
 private:
     enum class Phase { kHeaders, kBody };
@@ -198,7 +195,6 @@ private:
     Session* session_ = nullptr;
     CURLM* multi_ = nullptr;  // the multi handle driving it
     bool attached_ = false;
-    int localPort_ = 0;
     bool finished_ = false;
     CURLcode result_ = CURLE_OK;
     HttpError error_ = HttpError::kNone;

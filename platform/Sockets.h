@@ -2,6 +2,7 @@
 // The few socket calls the HTTP client makes itself, around the connections libcurl opens.
 
 #include <cstdint>
+#include <span>
 
 namespace velmora {
 
@@ -18,8 +19,19 @@ inline constexpr SocketHandle kNoSocket = ~SocketHandle{0};
 
 // Without waiting: bytes wait to be read, or the peer closed the connection, or it failed.
 [[nodiscard]] bool HasInputOrHangUp(SocketHandle socket);
-// The local port a connected or connecting TCP socket is bound to; 0 when it has none.
-[[nodiscard]] int LocalPortOf(SocketHandle socket);
+
+// What a socket is watched for, and found ready for: bits of these.
+inline constexpr unsigned kSocketReadable = 1;  // bytes to read, or the peer closed
+inline constexpr unsigned kSocketWritable = 2;
+inline constexpr unsigned kSocketFailed = 4;
+
+struct SocketWatch {
+    SocketHandle socket = kNoSocket;
+    unsigned watchedFor = 0;
+    unsigned readyFor = 0;
+};
+// Without waiting, with one system call: fills each one's readyFor. False when the call failed.
+[[nodiscard]] bool PollSockets(std::span<SocketWatch> sockets);
 // Ends both directions, so that every later read or write on the connection fails at once.
 void ShutDownSocket(SocketHandle socket);
 

@@ -1,10 +1,11 @@
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
+#include "platform/PollSocketsWith.h"
 #include "platform/Sockets.h"
 
 namespace velmora {
@@ -31,19 +32,13 @@ bool HasInputOrHangUp(SocketHandle socket) {
     return ::poll(&idle, 1, 0) > 0;
 }
 
-int LocalPortOf(SocketHandle socket) {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getsockname(Descriptor(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return 0;
-    }
-    if (address.ss_family == AF_INET) {
-        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-    }
-    if (address.ss_family == AF_INET6) {
-        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-    }
-    return 0;
+bool PollSockets(std::span<SocketWatch> sockets) {
+    return PollSocketsWith<pollfd>(
+        sockets, {POLLIN, POLLOUT, POLLHUP, POLLERR | POLLNVAL},
+        [](SocketHandle socket, short events) {
+            return pollfd{Descriptor(socket), events, 0};
+        },
+        [](std::vector<pollfd>& polled) { return ::poll(polled.data(), polled.size(), 0) >= 0; });
 }
 
 void ShutDownSocket(SocketHandle socket) {

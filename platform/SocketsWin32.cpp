@@ -3,6 +3,9 @@
 // After winsock2.h, which must come before it.
 #include <windows.h>
 
+#include <vector>
+
+#include "platform/PollSocketsWith.h"
 #include "platform/Sockets.h"
 
 namespace velmora {
@@ -38,19 +41,16 @@ bool HasInputOrHangUp(SocketHandle socket) {
     return WSAPoll(&idle, 1, 0) > 0;
 }
 
-int LocalPortOf(SocketHandle socket) {
-    sockaddr_storage address{};
-    int length = sizeof address;
-    if (getsockname(Native(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return 0;
-    }
-    if (address.ss_family == AF_INET) {
-        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-    }
-    if (address.ss_family == AF_INET6) {
-        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-    }
-    return 0;
+bool PollSockets(std::span<SocketWatch> sockets) {
+    // WSAPoll takes the normal-data flags only: the others fail the call.
+    return PollSocketsWith<WSAPOLLFD>(
+        sockets, {POLLRDNORM, POLLWRNORM, POLLHUP, POLLERR | POLLNVAL},
+        [](SocketHandle socket, short events) {
+            return WSAPOLLFD{Native(socket), events, 0};
+        },
+        [](std::vector<WSAPOLLFD>& polled) {
+            return WSAPoll(polled.data(), static_cast<ULONG>(polled.size()), 0) != SOCKET_ERROR;
+        });
 }
 
 void ShutDownSocket(SocketHandle socket) {

@@ -269,7 +269,10 @@ void SitePacing::FollowQueue(const SiteAnswer& answer, PacingClock::duration lat
         rateBeforeCut_ = rate;
         --window_;
         lastCut_ = answer.answeredAt;
-    } else if (waiting < kQueueLow) {
+    } else if (waiting < kQueueLow && concurrency >= window_) {
+        // Only a full window shows that the site takes it without queueing: answers to
+        // requests sent fewer at a time (before the tasks were there to fill it, or before the
+        // last step up) say nothing of one more.
         window_ = std::min(Target(), window_ + 1);
     }
 }

@@ -10,9 +10,9 @@
 // seen tells how many requests wait at the site behind the ones it serves; while more than one
 // waits the window steps down by one, as long as the rate of answers does not fall with it
 // (when it does, the site slowed down by itself and that latency is its new floor); with none
-// waiting it steps up again, towards N. The site's own word comes first: a Retry-After stops
-// every request for as long as it asks, and signs of a block (refusals, verification pages)
-// switch the search to one request at a time after a long pause.
+// waiting, on an answer sent with the window full, it steps up again, towards N. The site's own
+// word comes first: a Retry-After stops every request for as long as it asks, and signs of a block
+// (refusals, verification pages) switch the search to one request at a time after a long pause.
 
 #include <chrono>
 #include <cstddef>

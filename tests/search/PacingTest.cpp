@@ -65,6 +65,28 @@ TEST(PacingTest, StartsOneAtATimeAtTheFirstAnswersPaceThenFollowsTheLatency) {
     EXPECT_EQ(pacing.Delay(), before) << "a fast error never speeds the pace up";
 }
 
+TEST(PacingTest, OnlyAnswersSentWithTheWindowFullWidenIt) {
+    SitePacing pacing(Rules(), 7);
+    // One at a time, as a search's first requests go before it has tasks for more.
+    for (int i = 0; i < 4; ++i) {
+        SiteAnswer answer = Exchange(pacing, 100ms);
+        answer.inFlight = 1;
+        pacing.Answered(answer);
+    }
+    EXPECT_EQ(pacing.Window(), 2) << "one in flight shows nothing of three";
+
+    for (int window = 2; window < kWorkers; ++window) {
+        for (int i = 0; i < window; ++i) pacing.Started(kStart);
+        SiteAnswer answer;
+        answer.sentAt = kStart;
+        answer.answeredAt = kStart + 100ms;
+        answer.status = 200;
+        answer.inFlight = window;
+        for (int i = 0; i < window; ++i) pacing.Answered(answer);
+        EXPECT_EQ(pacing.Window(), window + 1) << "a full window at the floor: one more";
+    }
+}
+
 // A site on a timeline of its own: each answer takes `base` plus `perWaiting` for every other
 // request it is serving as the request arrives. Runs `requests` requests as the pacing lets them
 // go and answers the mean number in flight as they arrived over the second half.
