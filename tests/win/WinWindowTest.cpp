@@ -303,6 +303,9 @@ TEST_F(WinWindowTest, FollowsTheResolutionAtStartAndOnAChange) {
     ASSERT_TRUE(window.Opened());
     HWND list = window.ControlHandle(Control::超级列表框1);
     ASSERT_TRUE(WaitUntil([&] { return window.RowCount() == kRows; }));
+    // The journal's notice comes after the rows, and the list makes room for it.
+    ASSERT_TRUE(
+        WaitUntil([&] { return IsWindowVisible(window.ControlHandle(Control::journalField)); }));
     std::array<int, kResultColumnCount> columns{};
     for (int column = 0; column < kResultColumnCount; ++column)
         columns[column] = MulDiv(kListColumns[column].width, 144, 96);
